@@ -1,0 +1,74 @@
+// Notification messages between the serial monitor thread, the paging engine,
+// the main frame and the main view.
+//
+// Every notification is one synchronous call on an INotifyTarget: the sender
+// continues only after the receiver's handler has returned, and the receiver
+// may call back into the sender while it handles the message. The numbers and
+// parameters keep the meaning they have in the protocol design, so the view
+// dispatches by number like a message map.
+//
+// Ownership: the lParam of UM_PROTOCOL_TRACE is a heap text created with
+// ReleaseTraceText; the receiver takes it back with AdoptTraceText on every
+// path, also when it shows nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+constexpr unsigned WM_USER = 0x400;
+
+constexpr unsigned UM_COMM_BREAK = WM_USER + 1;      // 0, port number
+constexpr unsigned UM_COMM_CTS = WM_USER + 2;        // CTS level, port number
+constexpr unsigned UM_COMM_DSR = WM_USER + 3;        // DSR level, port number
+constexpr unsigned UM_COMM_ERROR = WM_USER + 4;      // 0, port number
+constexpr unsigned UM_COMM_RING = WM_USER + 5;       // 0, port number
+constexpr unsigned UM_COMM_DCD = WM_USER + 6;        // DCD level, port number
+constexpr unsigned UM_COMM_RXCHAR = WM_USER + 7;     // byte 0..255, port number
+constexpr unsigned UM_COMM_RXFLAG = WM_USER + 8;     // 0, port number
+// WM_USER + 9 is not used.
+constexpr unsigned UM_SESSION_STATE = WM_USER + 10;  // 0, SessionState
+constexpr unsigned UM_PAGE_RESULT = WM_USER + 11;    // 0, 1 accepted / 0 rejected
+constexpr unsigned UM_PROTOCOL_TRACE = WM_USER + 12; // direction, owned text
+constexpr unsigned UM_FRAME_MOVED = WM_USER + 13;    // 0, 0
+constexpr unsigned UM_FRAME_MINIMIZED = WM_USER + 14; // 0, 0
+
+// Trace directions (wParam of UM_PROTOCOL_TRACE).
+constexpr WPARAM kTraceReceived = 0;
+constexpr WPARAM kTraceSent = 1;
+
+// Modem-status bits passed as line levels by the monitor thread.
+constexpr unsigned MS_CTS_ON = 0x10;
+constexpr unsigned MS_DSR_ON = 0x20;
+constexpr unsigned MS_RING_ON = 0x40;
+constexpr unsigned MS_RLSD_ON = 0x80;
+
+// Line events a port can be asked to monitor (its event mask).
+constexpr unsigned EV_RXCHAR = 0x0001;
+constexpr unsigned EV_RXFLAG = 0x0002;
+constexpr unsigned EV_CTS = 0x0008;
+constexpr unsigned EV_DSR = 0x0010;
+constexpr unsigned EV_RLSD = 0x0020;
+constexpr unsigned EV_BREAK = 0x0040;
+constexpr unsigned EV_ERR = 0x0080;
+constexpr unsigned EV_RING = 0x0100;
+
+// The receiver of notifications. Handlers return 0.
+class INotifyTarget {
+public:
+    virtual ~INotifyTarget() = default;
+    virtual long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+// Hands a trace text over as an lParam; the receiver must adopt it.
+inline LPARAM ReleaseTraceText(std::unique_ptr<std::string> text) {
+    return reinterpret_cast<LPARAM>(text.release());
+}
+
+// Takes ownership of a trace text passed as an lParam (null gives null).
+inline std::unique_ptr<std::string> AdoptTraceText(LPARAM lParam) {
+    return std::unique_ptr<std::string>(reinterpret_cast<std::string*>(lParam));
+}

@@ -1,0 +1,493 @@
+#include "serial/CommPort.h"
+
+#include "engine/MessageBoxes.h"
+#include "serial/CommDefinition.h"
+#include "serial/TermiosDevice.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+// The port whose monitor thread is the calling thread, if any.
+thread_local const CCommPort* t_pMonitorOf = nullptr;
+
+// How often real modem lines are read while nothing else happens.
+constexpr int kLinePollMs = 20;
+// Time allowed for one answer to leave the device.
+constexpr int kWriteTimeoutMs = 1000;
+
+constexpr unsigned kLevelBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
+constexpr unsigned kVirtualLevels = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+
+std::string SystemText(int nError) {
+    char szBuffer[256];
+    // GNU strerror_r returns the text, which may not be szBuffer.
+    const char* szText = strerror_r(nError, szBuffer, sizeof szBuffer);
+    if (szText == nullptr || *szText == '\0')
+        return "Unknown error " + std::to_string(nError);
+    return szText;
+}
+
+// Line-level bits that a change of which counts as a line event.
+unsigned WatchedLevels(unsigned nEventMask) {
+    unsigned nBits = 0;
+    if (nEventMask & EV_CTS)
+        nBits |= MS_CTS_ON;
+    if (nEventMask & EV_DSR)
+        nBits |= MS_DSR_ON;
+    if (nEventMask & EV_RLSD)
+        nBits |= MS_RLSD_ON;
+    if (nEventMask & EV_RING)
+        nBits |= MS_RING_ON;
+    return nBits;
+}
+
+} // namespace
+
+CCommPort::CCommPort() : CCommPort(std::make_unique<CTermiosDevice>()) {}
+
+CCommPort::CCommPort(std::unique_ptr<ISerialDevice> pDevice)
+    : m_pDevice(std::move(pDevice)) {
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_resolver = [](int nPort) {
+        return "/dev/ttyS" + std::to_string(nPort - 1);
+    };
+}
+
+CCommPort::~CCommPort() {
+    StopMonitor();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_pDevice->Close();
+    }
+    if (m_wakeFd >= 0)
+        close(m_wakeFd);
+}
+
+void CCommPort::SetUiPoster(CSyncCall::Poster poster) {
+    m_sync.SetPoster(std::move(poster));
+}
+
+void CCommPort::SetDeviceResolver(DeviceResolver resolver) {
+    m_resolver = std::move(resolver);
+}
+
+bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
+                      char chParity, int nDataBits, int nStopBits, int nRts,
+                      int nDtr, int nCts, int nDsr, unsigned nEventMask,
+                      unsigned nOutBufferSize) {
+    StopMonitor();
+    m_bWriteRequested = false;
+    m_bDeviceLost = false;
+    m_bHangupSeen = false;
+
+    m_pOwnerWnd = pOwner;
+    m_nPortNumber = nPort;
+    {
+        std::lock_guard<std::mutex> lock(m_outLock);
+        m_nOutBufferSize = nOutBufferSize;
+        m_strOutBuffer.clear();
+    }
+    std::string strDefinition =
+        FormatCommDefinition(nBaud, chParity, nDataBits, nStopBits);
+
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_pDevice->Close();
+    m_bDeviceRecorded = true;
+    m_strDevicePath = m_resolver ? m_resolver(nPort) : std::string();
+    int nError = m_pDevice->Open(m_strDevicePath);
+    if (nError != 0) {
+        m_strOpenError = m_strDevicePath + ": " + SystemText(nError);
+        return false;
+    }
+    m_strOpenError.clear();
+    // Read and write time-outs are kept by FlushOutput itself; nothing to
+    // set on the device for them, nor for the event mask.
+    m_nEventMask = nEventMask;
+
+    CFlowControlModes flow;
+    flow.nRts = nRts & 3;
+    flow.nDtr = nDtr & 3;
+    flow.nCts = nCts & 1;
+    flow.nDsr = nDsr & 1;
+    CLineFormat format;
+    if ((nError = m_pDevice->ReadSettings()) != 0)
+        ReportError("GetCommState()", nError);
+    else if (!ParseCommDefinition(strDefinition, &format))
+        ReportError("BuildCommDCB()", EINVAL);
+    else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0)
+        ReportError("SetCommState()", nError);
+
+    PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return true;
+}
+
+bool CCommPort::StartMonitor() {
+    StopMonitor();
+    m_bStopRequested = false;
+    m_bThreadExited = false;
+    std::promise<void> started;
+    m_pStarted = &started;
+    try {
+        m_thread = std::thread(&CCommPort::MonitorProc, this);
+    } catch (const std::system_error&) {
+        m_bThreadExited = true;
+        m_pStarted = nullptr;
+        return false;
+    }
+    // Bytes that arrive from now on are not lost to the thread's start-up
+    // purge.
+    started.get_future().wait();
+    m_pStarted = nullptr;
+    return true;
+}
+
+void CCommPort::StopMonitor() {
+    if (!m_thread.joinable())
+        return;
+    m_bStopRequested = true;
+    Wake();
+    // The thread may be waiting for this thread to handle a notification:
+    // serve it until the thread has ended.
+    m_sync.ServeUntil([this] { return m_bThreadExited.load(); });
+    m_thread.join();
+    m_bStopRequested = false;
+}
+
+void CCommPort::Wake() {
+    uint64_t nOne = 1;
+    if (m_wakeFd >= 0) {
+        ssize_t r = write(m_wakeFd, &nOne, sizeof nOne);
+        (void)r; // a full counter already wakes the thread
+    }
+}
+
+void CCommPort::QueueWrite(const std::string& strText) {
+    {
+        std::lock_guard<std::mutex> lock(m_outLock);
+        if (m_nOutBufferSize == 0)
+            return; // not set up: there is no output buffer
+        // The buffer holds one NUL-terminated text.
+        size_t nLength = strText.find('\0');
+        if (nLength == std::string::npos)
+            nLength = strText.size();
+        if (nLength > m_nOutBufferSize - 1)
+            nLength = m_nOutBufferSize - 1;
+        m_strOutBuffer.assign(strText, 0, nLength);
+    }
+    m_bWriteRequested = true;
+    Wake();
+}
+
+void CCommPort::Purge(unsigned nFlags) {
+    if (nFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
+        // Output that the monitor thread has not written yet goes too.
+        std::lock_guard<std::mutex> lock(m_outLock);
+        m_strOutBuffer.clear();
+    }
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    PurgeDevice(nFlags);
+}
+
+void CCommPort::PurgeDevice(unsigned nFlags) {
+    if (!m_pDevice->IsOpen() || m_bDeviceLost)
+        return;
+    int nError = m_pDevice->Flush((nFlags & PURGE_RXCLEAR) != 0,
+                                  (nFlags & PURGE_TXCLEAR) != 0);
+    if (nError != 0)
+        ReportError("PurgeComm()", nError);
+}
+
+unsigned CCommPort::ReadLevels(int* pnError) {
+    *pnError = 0;
+    if (!m_pDevice->IsOpen() || m_bDeviceLost)
+        return 0;
+    unsigned nStatus = 0;
+    int nError = m_pDevice->GetModemStatus(&nStatus);
+    if (nError == ENOTTY)
+        return kVirtualLevels;
+    if (nError != 0) {
+        *pnError = nError;
+        return 0;
+    }
+    return nStatus & kLevelBits;
+}
+
+int CCommPort::QueryDsr(bool bRefresh) {
+    if (!bRefresh)
+        return m_nDsrLevel;
+    int nError;
+    unsigned nStatus;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nStatus = ReadLevels(&nError);
+    }
+    if (nError != 0)
+        ReportError("GetCommModemStatus()", nError);
+    m_nDsrLevel = (nStatus & MS_DSR_ON) ? 1 : 0;
+    SendToOwner(UM_COMM_DSR, static_cast<WPARAM>(m_nDsrLevel.load()),
+                m_nPortNumber);
+    return m_nDsrLevel;
+}
+
+int CCommPort::QueryDcd(bool bRefresh) {
+    if (!bRefresh)
+        return m_nDcdLevel;
+    int nError;
+    unsigned nStatus;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nStatus = ReadLevels(&nError);
+    }
+    if (nError != 0)
+        ReportError("GetCommModemStatus()", nError);
+    m_nDcdLevel = (nStatus & MS_RLSD_ON) ? 1 : 0;
+    SendToOwner(UM_COMM_DCD, static_cast<WPARAM>(m_nDcdLevel.load()),
+                m_nPortNumber);
+    return m_nDcdLevel;
+}
+
+void CCommPort::SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
+    INotifyTarget* pOwner = m_pOwnerWnd;
+    if (pOwner == nullptr)
+        return;
+    if (t_pMonitorOf == this) {
+        // Once a stop is asked for, the thread starts no new delivery; the
+        // one in progress is completed by StopMonitor.
+        if (!m_bStopRequested)
+            m_sync.Call([=] { pOwner->Notify(nMsg, wParam, lParam); });
+    } else
+        pOwner->Notify(nMsg, wParam, lParam);
+}
+
+void CCommPort::ReportError(const char* szCall, int nError) {
+    std::string strText = std::string("WARNING:  ") + szCall +
+                          " Failed with the following error: \n" +
+                          SystemText(nError) + "\nPort: " +
+                          std::to_string(m_nPortNumber) + "\n";
+    IMessageBoxes* pBoxes = m_pBoxes;
+    auto show = [pBoxes, strText] {
+        if (pBoxes != nullptr)
+            pBoxes->Show(strText, kPortErrorTitle, MB_OK | MB_ICONSTOP, false);
+        else
+            std::fprintf(stderr, "%s: %s", kPortErrorTitle, strText.c_str());
+    };
+    if (t_pMonitorOf == this)
+        m_sync.Call(show);
+    else
+        show();
+}
+
+void CCommPort::MonitorProc() {
+    t_pMonitorOf = this;
+    m_bMonitorAlive = true;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
+                    PURGE_RXCLEAR);
+    }
+    const unsigned nWatched = WatchedLevels(m_nEventMask);
+    int nError = 0;
+    unsigned nLastLevels;
+    bool bRealLines;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        unsigned nStatus = 0;
+        bRealLines = m_pDevice->IsOpen() &&
+                     m_pDevice->GetModemStatus(&nStatus) == 0;
+        nLastLevels = ReadLevels(&nError);
+    }
+    m_pStarted->set_value();
+
+    while (!m_bStopRequested) {
+        const bool bWatchDevice = m_pDevice->IsOpen() && !m_bDeviceLost;
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, 0, 0}};
+        if (bWatchDevice) {
+            fds[1].fd = m_pDevice->PollFd();
+            fds[1].events = (m_nEventMask & EV_RXCHAR) ? POLLIN : 0;
+        }
+        int nTimeout = (bWatchDevice && bRealLines && nWatched) ? kLinePollMs : -1;
+        int r = poll(fds, 2, nTimeout);
+        ++m_nWakeups;
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            ReportError("WaitCommEvent()", errno);
+            break; // the wait cannot work again; stop rather than spin
+        }
+        if (fds[0].revents & POLLIN) {
+            uint64_t nCount;
+            ssize_t n = read(m_wakeFd, &nCount, sizeof nCount);
+            (void)n;
+        }
+        if (m_bStopRequested)
+            break;
+
+        bool bLineEvent = false;
+        bool bHangup = false;
+        if (bWatchDevice) {
+            if (fds[1].revents & POLLIN)
+                bLineEvent = true;
+            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                bHangup = true;
+                m_bHangupSeen = true;
+            }
+            if (bRealLines && !bHangup) {
+                unsigned nLevels;
+                {
+                    std::lock_guard<std::recursive_mutex> lock(m_lock);
+                    nLevels = ReadLevels(&nError);
+                }
+                if (nError != 0) {
+                    ReportError("GetCommModemStatus()", nError);
+                    bHangup = true; // the device has gone
+                } else if ((nLevels ^ nLastLevels) & nWatched) {
+                    bLineEvent = true;
+                }
+                nLastLevels = nLevels;
+            }
+        }
+        if (bLineEvent)
+            HandleLineEvent();
+        if (bHangup && !m_bDeviceLost)
+            HandleLostDevice();
+        if (m_bStopRequested)
+            break;
+        if (m_bWriteRequested)
+            FlushOutput();
+    }
+    // An answer queued before the stop (the logoff at shut-down) still
+    // reaches the line.
+    if (m_bWriteRequested)
+        FlushOutput();
+    m_bMonitorAlive = false;
+    t_pMonitorOf = nullptr;
+    m_bThreadExited = true;
+    m_sync.Kick();
+}
+
+void CCommPort::HandleLineEvent() {
+    int nError;
+    unsigned nLevels;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nLevels = ReadLevels(&nError);
+    }
+    const LPARAM lPort = m_nPortNumber;
+    if (m_nEventMask & EV_CTS)
+        SendToOwner(UM_COMM_CTS, nLevels & MS_CTS_ON, lPort);
+    if (m_nEventMask & EV_DSR) {
+        m_nDsrLevel = static_cast<int>(nLevels & MS_DSR_ON);
+        SendToOwner(UM_COMM_DSR, nLevels & MS_DSR_ON, lPort);
+    }
+    if (m_nEventMask & EV_RLSD) {
+        m_nDcdLevel = static_cast<int>(nLevels & MS_RLSD_ON);
+        SendToOwner(UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort);
+    }
+    if (m_nEventMask & EV_RXFLAG)
+        SendToOwner(UM_COMM_RXFLAG, 0, lPort);
+    if (m_nEventMask & EV_BREAK)
+        SendToOwner(UM_COMM_BREAK, 0, lPort);
+    if (m_nEventMask & EV_ERR)
+        SendToOwner(UM_COMM_ERROR, 0, lPort);
+    if (m_nEventMask & EV_RING)
+        SendToOwner(UM_COMM_RING, 0, lPort);
+    if ((m_nEventMask & EV_RXCHAR) && !DrainInput() && !m_bDeviceLost)
+        HandleLostDevice();
+}
+
+void CCommPort::HandleLostDevice() {
+    // One line event with every level off ends the session; the device is
+    // not touched again until the next Setup.
+    m_bDeviceLost = true;
+    const LPARAM lPort = m_nPortNumber;
+    if (m_nEventMask & EV_CTS)
+        SendToOwner(UM_COMM_CTS, 0, lPort);
+    if (m_nEventMask & EV_DSR) {
+        m_nDsrLevel = 0;
+        SendToOwner(UM_COMM_DSR, 0, lPort);
+    }
+    if (m_nEventMask & EV_RLSD) {
+        m_nDcdLevel = 0;
+        SendToOwner(UM_COMM_DCD, 0, lPort);
+    }
+    std::lock_guard<std::mutex> lock(m_outLock);
+    m_strOutBuffer.clear();
+    m_bWriteRequested = false;
+}
+
+bool CCommPort::DrainInput() {
+    while (!m_bStopRequested && !m_bDeviceLost) {
+        unsigned char ch = 0;
+        ssize_t r;
+        int nError = 0;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            int nWaiting = 0;
+            nError = m_pDevice->BytesWaiting(&nWaiting);
+            if (nError != 0) {
+                if (!m_bHangupSeen)
+                    ReportError("ClearCommError()", nError);
+                return false;
+            }
+            if (nWaiting == 0)
+                return true;
+            r = m_pDevice->Read(&ch, 1);
+            if (r < 0)
+                nError = errno;
+        }
+        if (r == 1) {
+            SendToOwner(UM_COMM_RXCHAR, ch, m_nPortNumber);
+        } else if (r == 0) {
+            m_bHangupSeen = true;
+            return false;
+        } else if (nError == EAGAIN || nError == EWOULDBLOCK) {
+            return true;
+        } else {
+            // A failed read delivers nothing. A read failing after a hang-up
+            // is the hang-up itself, reported by the level messages alone.
+            if (!m_bHangupSeen && nError != EIO)
+                ReportError("ReadFile()", nError);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CCommPort::FlushOutput() {
+    m_bWriteRequested = false;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::string strText;
+    {
+        std::lock_guard<std::mutex> outLock(m_outLock);
+        strText = m_strOutBuffer;
+    }
+    if (!m_pDevice->IsOpen() || m_bDeviceLost)
+        return; // nothing can be written to a lost device
+    PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    size_t nDone = 0;
+    while (nDone < strText.size()) {
+        ssize_t r = m_pDevice->Write(strText.data() + nDone, strText.size() - nDone);
+        if (r > 0) {
+            nDone += static_cast<size_t>(r);
+            continue;
+        }
+        int nError = r < 0 ? errno : EIO;
+        if (nError == EAGAIN || nError == EWOULDBLOCK) {
+            nError = m_pDevice->WaitWritable(kWriteTimeoutMs);
+            if (nError == 0)
+                continue;
+            ReportError("GetOverlappedResults() in WriteFile()", nError);
+        } else {
+            ReportError("WriteFile()", nError);
+        }
+        return;
+    }
+}

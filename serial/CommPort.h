@@ -1,0 +1,133 @@
+// CCommPort: one serial device COMn and its monitor thread.
+//
+// The port opens and configures the device, runs a monitor thread that turns
+// line events and received bytes into notifications to its owner (engine/
+// Notify.h), writes text queued by the user-interface thread, and reports
+// every failed device call in an error box.
+//
+// Threads: the UI thread constructs, sets up, starts and stops the port and
+// calls QueueWrite, Purge and the queries; the monitor thread runs
+// MonitorProc, DrainInput and FlushOutput. Every notification from the
+// monitor thread is a synchronous call into the UI thread (CSyncCall): the
+// monitor thread neither reads nor writes while a delivery is in progress.
+// m_lock guards the device during set-up, status queries, reads and writes
+// and is never held while a notification is delivered.
+//
+// A class derived from this one must call StopMonitor in its own destructor:
+// deliveries still pending at that moment are run, and they may call back
+// into the derived object.
+#pragma once
+
+#include "engine/Notify.h"
+#include "serial/SerialDevice.h"
+#include "serial/SyncCall.h"
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class IMessageBoxes;
+
+// Purge flags.
+constexpr unsigned PURGE_TXABORT = 0x01;
+constexpr unsigned PURGE_RXABORT = 0x02;
+constexpr unsigned PURGE_TXCLEAR = 0x04;
+constexpr unsigned PURGE_RXCLEAR = 0x08;
+
+class CCommPort {
+public:
+    using DeviceResolver = std::function<std::string(int nPort)>;
+
+    CCommPort();
+    // For tests: a device of the caller's making.
+    explicit CCommPort(std::unique_ptr<ISerialDevice> pDevice);
+    virtual ~CCommPort();
+
+    CCommPort(const CCommPort&) = delete;
+    CCommPort& operator=(const CCommPort&) = delete;
+
+    // Opens and configures COMn. False only when the device cannot be opened
+    // (GetOpenError then says why); a later configuration step that fails is
+    // reported in an error box and the device stays open.
+    bool Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
+               int nDsr, unsigned nEventMask, unsigned nOutBufferSize);
+    bool StartMonitor();
+    // Stops the monitor thread, delivering what it was about to deliver.
+    void StopMonitor();
+    // The monitor thread writes the text; a text queued before the previous
+    // one was written replaces it.
+    void QueueWrite(const std::string& strText);
+    void Purge(unsigned nFlags);
+    bool IsOpen() const { return m_bDeviceRecorded; }
+    int QueryDsr(bool bRefresh);
+    int QueryDcd(bool bRefresh);
+
+    // Where deliveries to the UI thread are posted (wxTheApp->CallAfter).
+    void SetUiPoster(CSyncCall::Poster poster);
+    void SetMessageBoxes(IMessageBoxes* pBoxes) { m_pBoxes = pBoxes; }
+    // Maps a port number to its device path; the default is /dev/ttyS(n-1).
+    void SetDeviceResolver(DeviceResolver resolver);
+
+    std::string GetDevicePath() const { return m_strDevicePath; }
+    // "<path>: <reason>" for the last open that failed.
+    std::string GetOpenError() const { return m_strOpenError; }
+    bool IsMonitorAlive() const { return m_bMonitorAlive; }
+    int GetPortNumber() const { return m_nPortNumber; }
+    // How often the monitor thread has woken up (tests check it idles).
+    unsigned GetWakeCount() const { return m_nWakeups; }
+
+protected:
+    // Sends a notification to the owner; from the monitor thread it waits
+    // until the UI thread has handled it.
+    void SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam);
+    // Shows "WARNING:  <call> Failed ..." in the port's error box.
+    void ReportError(const char* szCall, int nError);
+    IMessageBoxes* GetMessageBoxes() const { return m_pBoxes; }
+
+private:
+    void MonitorProc();
+    // Delivers every waiting byte; false when the device was lost.
+    bool DrainInput();
+    void FlushOutput();
+    void HandleLineEvent();
+    void HandleLostDevice();
+    void PurgeDevice(unsigned nFlags);
+    // Current CTS/DSR/DCD bits; lines of a device without modem lines read on
+    // while it is open and not lost. nError is set for a failed query.
+    unsigned ReadLevels(int* pnError);
+    void Wake();
+
+    std::recursive_mutex m_lock;
+    std::atomic<bool> m_bMonitorAlive{false};
+    std::atomic<bool> m_bThreadExited{true};
+    std::atomic<bool> m_bStopRequested{false};
+    std::atomic<bool> m_bWriteRequested{false};
+    int m_wakeFd = -1; // eventfd: stop and write requests
+    std::unique_ptr<ISerialDevice> m_pDevice;
+    bool m_bDeviceRecorded = false;
+    std::atomic<bool> m_bDeviceLost{false};
+    std::atomic<bool> m_bHangupSeen{false};
+    std::atomic<unsigned> m_nWakeups{0};
+    std::atomic<int> m_nDsrLevel{0};
+    std::atomic<int> m_nDcdLevel{0};
+    INotifyTarget* m_pOwnerWnd = nullptr;
+    int m_nPortNumber = 0;
+    unsigned m_nEventMask = 0;
+
+    std::mutex m_outLock; // the output buffer, shared by both threads
+    std::string m_strOutBuffer;
+    size_t m_nOutBufferSize = 0;
+
+    CSyncCall m_sync;
+    std::thread m_thread;
+    std::promise<void>* m_pStarted = nullptr; // set while StartMonitor waits
+    IMessageBoxes* m_pBoxes = nullptr;
+    DeviceResolver m_resolver;
+    std::string m_strDevicePath;
+    std::string m_strOpenError;
+};

@@ -1,0 +1,60 @@
+// ISerialDevice: the serial device as the port sees it.
+//
+// One small interface over the platform's terminal calls, so that the port's
+// logic (configuration steps, line levels, hang-ups) can be tested with a
+// fake, and the real implementation (CTermiosDevice) over pseudo-terminals.
+// Every call returns 0 or an errno value; no call throws.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// Line format of a definition string ("baud=9600 parity=N data=8 stop=1").
+struct CLineFormat {
+    int nBaud = 9600;
+    char chParity = 'N'; // N, E, O, M or S
+    int nDataBits = 8;   // 5..8
+    int nStopBits = 1;   // 1 or 2
+};
+
+// Flow control as the configuration stores it.
+struct CFlowControlModes {
+    int nRts = 1; // 0 disable, 1 enable, 2 handshake, 3 toggle
+    int nDtr = 1; // 0 disable, 1 enable, 2 handshake
+    int nCts = 0; // output waits for CTS
+    int nDsr = 0; // output waits for DSR
+};
+
+class ISerialDevice {
+public:
+    virtual ~ISerialDevice() = default;
+
+    // Opens an existing device, exclusively. 0 or errno.
+    virtual int Open(const std::string& strPath) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // A descriptor that poll() reports readable when bytes or a hang-up
+    // arrive; -1 when closed.
+    virtual int PollFd() const = 0;
+
+    // Reads the current settings (fails on a file that is not a terminal).
+    virtual int ReadSettings() = 0;
+    // Raw binary line with the given format and flow control, written to the
+    // device. Returns the first thing the device could not do (the rest is
+    // still applied); 0 when everything was applied.
+    virtual int WriteSettings(const CLineFormat& format,
+                              const CFlowControlModes& flow) = 0;
+
+    // Discards the input and/or output queue of the device.
+    virtual int Flush(bool bInput, bool bOutput) = 0;
+    virtual int BytesWaiting(int* pnCount) = 0;
+    // >0 bytes read; 0 on a hang-up; -1 with errno set (EAGAIN: none).
+    virtual ssize_t Read(unsigned char* pBuffer, size_t nSize) = 0;
+    virtual ssize_t Write(const char* pData, size_t nSize) = 0;
+    // Waits until the device can take more output. 0, ETIMEDOUT or errno.
+    virtual int WaitWritable(int nTimeoutMs) = 0;
+
+    // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...). ENOTTY means
+    // the device has no modem lines (a pseudo-terminal).
+    virtual int GetModemStatus(unsigned* pnStatus) = 0;
+};

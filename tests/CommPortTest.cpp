@@ -1,0 +1,363 @@
+#include "serial/CommPort.h"
+#include "tests/FakeSerialDevice.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+constexpr unsigned kViewMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD; // 0x39
+
+// Levels and bytes as the owner saw them, in order, e.g. "C1 D1 R1 x:A".
+std::string Trace(const CRecordingTarget& target) {
+    std::string text;
+    for (const CNote& note : target.notes) {
+        if (!text.empty())
+            text += ' ';
+        switch (note.nMsg) {
+        case UM_COMM_CTS: text += note.wParam ? "C1" : "C0"; break;
+        case UM_COMM_DSR: text += note.wParam ? "D1" : "D0"; break;
+        case UM_COMM_DCD: text += note.wParam ? "R1" : "R0"; break;
+        case UM_COMM_RXCHAR:
+            text += "x:";
+            text += static_cast<char>(note.wParam);
+            break;
+        default: text += "?" + std::to_string(note.nMsg); break;
+        }
+    }
+    return text;
+}
+
+class CommPortPtyTest : public ::testing::Test {
+protected:
+    explicit CommPortPtyTest(bool bPacket = false) : pty(bPacket) {}
+
+    void SetUp() override { Attach(*port); }
+
+    void Attach(CCommPort& p) {
+        p.SetUiPoster(loop.Poster());
+        p.SetMessageBoxes(&boxes);
+        p.SetDeviceResolver([this](int) { return pty.SlavePath(); });
+    }
+
+    bool SetupPort(CCommPort& p, int nBaud = 9600, char chParity = 'N',
+                   int nData = 8, int nStop = 1, int nRts = 1, int nDtr = 1) {
+        return p.Setup(&target, 1, nBaud, chParity, nData, nStop, nRts, nDtr, 0, 0,
+                       kViewMask, 512);
+    }
+
+    bool WaitForBytes(const std::string& strBytes) {
+        return loop.PumpUntil([&] { return target.ReceivedBytes() == strBytes; });
+    }
+
+    CPtyPair pty;
+    CTestUiLoop loop;
+    CRecordingTarget target;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CCommPort> port = std::make_unique<CCommPort>();
+};
+
+TEST_F(CommPortPtyTest, DeliversEachByteInOrderAfterTheLevelsOfItsWakeUp) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    pty.Write("A");
+    ASSERT_TRUE(WaitForBytes("A"));
+    // A pseudo-terminal has no modem lines: they read as on while it is open.
+    EXPECT_EQ(Trace(target), "C1 D1 R1 x:A");
+    EXPECT_EQ(target.notes[1].wParam, MS_DSR_ON);
+    EXPECT_EQ(target.notes[2].wParam, MS_RLSD_ON);
+
+    pty.Write(std::string("B\r\x02\0\xff", 5));
+    ASSERT_TRUE(WaitForBytes(std::string("AB\r\x02\0\xff", 6)));
+    for (const CNote& note : target.notes) {
+        EXPECT_EQ(note.lParam, 1); // the port number
+        EXPECT_EQ(note.thread, std::this_thread::get_id()); // delivered on the UI thread
+    }
+    // Every wake-up reports the three levels before its bytes.
+    std::string trace = Trace(target);
+    EXPECT_EQ(trace.rfind("C1 D1 R1 x:A C1 D1 R1 x:B", 0), 0u) << trace;
+    EXPECT_EQ(port->QueryDsr(false), static_cast<int>(MS_DSR_ON));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(CommPortPtyTest, QueuedTextReachesThePeer) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    port->QueueWrite("ID=");
+    EXPECT_EQ(pty.Read(3), "ID=");
+    port->QueueWrite(std::string("\x1b\x04\r"));
+    EXPECT_EQ(pty.Read(3), "\x1b\x04\r");
+}
+
+TEST_F(CommPortPtyTest, OnlyTheLastOfTwoTextsQueuedBeforeTheWriteIsWritten) {
+    ASSERT_TRUE(SetupPort(*port));
+    port->QueueWrite("FIRST");
+    port->QueueWrite("SECOND");
+    ASSERT_TRUE(port->StartMonitor());
+    EXPECT_EQ(pty.ReadQuiet(), "SECOND");
+}
+
+TEST_F(CommPortPtyTest, QueuedTextIsCutToTheOutputBuffer) {
+    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 8));
+    ASSERT_TRUE(port->StartMonitor());
+    port->QueueWrite("0123456789");
+    EXPECT_EQ(pty.ReadQuiet(), "0123456"); // seven characters and the NUL
+}
+
+class CommPortPacketTest : public CommPortPtyTest {
+protected:
+    CommPortPacketTest() : CommPortPtyTest(true) {}
+};
+
+TEST_F(CommPortPacketTest, PurgeBeforeAWriteIsVisibleOnTheLine) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    pty.ReadQuiet(); // the purges of set-up and thread start
+    size_t nStart = pty.PacketLog().size();
+    port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+    port->QueueWrite("\x06\r");
+    EXPECT_EQ(pty.Read(2), "\x06\r");
+    std::string log = pty.PacketLog().substr(nStart);
+    EXPECT_EQ(log.rfind("[flush]", 0), 0u) << log;
+    EXPECT_EQ(log.substr(log.size() - 2), "\x06\r");
+}
+
+TEST_F(CommPortPtyTest, PurgeDropsTextNotYetWritten) {
+    ASSERT_TRUE(SetupPort(*port));
+    port->QueueWrite("STALE");
+    port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+    ASSERT_TRUE(port->StartMonitor());
+    EXPECT_EQ(pty.ReadQuiet(), "");
+}
+
+TEST_F(CommPortPtyTest, SetupOnAMissingDeviceFailsWithoutABox) {
+    port->SetDeviceResolver([](int) { return std::string("/dev/volnex-no-such-tty"); });
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(SetupPort(*port));
+    EXPECT_TRUE(port->IsOpen()); // the failed open is recorded
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_NE(port->GetOpenError().find("/dev/volnex-no-such-tty: No such file"),
+              std::string::npos)
+        << port->GetOpenError();
+}
+
+TEST_F(CommPortPtyTest, DefaultDeviceOfPortNIsTtySNMinus1) {
+    CCommPort plain;
+    plain.SetMessageBoxes(&boxes);
+    plain.Setup(&target, 3, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512);
+    EXPECT_EQ(plain.GetDevicePath(), "/dev/ttyS2");
+}
+
+TEST_F(CommPortPtyTest, ImpossibleLineFormatsAreReportedAsBuildCommDCBFailures) {
+    struct {
+        int nBaud;
+        char chParity;
+        int nData;
+        int nStop;
+    } cases[] = {{12345, 'N', 8, 1}, {9600, 'X', 8, 1}, {9600, '\0', 8, 1},
+                 {9600, 'N', 9, 1},  {9600, 'N', 4, 1}, {9600, 'N', 8, 3}};
+    for (const auto& c : cases) {
+        boxes.boxes.clear();
+        EXPECT_TRUE(SetupPort(*port, c.nBaud, c.chParity, c.nData, c.nStop));
+        ASSERT_EQ(boxes.boxes.size(), 1u) << c.nBaud << c.chParity << c.nData << c.nStop;
+        const CBoxRecord& box = boxes.boxes[0];
+        EXPECT_EQ(box.strText, "WARNING:  BuildCommDCB() Failed with the following "
+                               "error: \nInvalid argument\nPort: 1\n");
+        EXPECT_EQ(box.strCaption, "Application Error");
+        EXPECT_EQ(box.nStyle, MB_OK | MB_ICONSTOP);
+        EXPECT_FALSE(box.bOwned);
+    }
+    // The device stays open and works, only partly configured.
+    ASSERT_TRUE(port->StartMonitor());
+    pty.Write("Z");
+    EXPECT_TRUE(WaitForBytes("Z"));
+}
+
+TEST_F(CommPortPtyTest, FlowControlLinuxCannotDoIsReportedOnceAndTheRestApplied) {
+    // DTR handshake has no Linux equivalent.
+    EXPECT_TRUE(SetupPort(*port, 9600, 'E', 7, 2, 2, 2));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("SetCommState() Failed"), std::string::npos);
+    ASSERT_TRUE(port->StartMonitor());
+    port->QueueWrite("OK");
+    EXPECT_EQ(pty.Read(2), "OK");
+}
+
+TEST_F(CommPortPtyTest, HangUpTurnsTheLevelsOffOnceAndTheThreadIdles) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    pty.Write("A");
+    ASSERT_TRUE(WaitForBytes("A"));
+    target.notes.clear();
+    pty.CloseMaster();
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_COMM_DCD) > 0; }));
+    loop.PumpFor(100);
+    EXPECT_EQ(Trace(target), "C0 D0 R0");
+    EXPECT_LE(boxes.boxes.size(), 1u);
+    EXPECT_EQ(port->QueryDsr(false), 0);
+    EXPECT_EQ(port->QueryDcd(false), 0);
+    // A lost device is not polled again: the thread sleeps until asked.
+    unsigned nWakeups = port->GetWakeCount();
+    loop.PumpFor(300);
+    EXPECT_EQ(port->GetWakeCount(), nWakeups);
+    // Answers for the lost device are dropped without error boxes.
+    size_t nBoxes = boxes.boxes.size();
+    port->QueueWrite("\x06\r");
+    loop.PumpFor(50);
+    EXPECT_EQ(boxes.boxes.size(), nBoxes);
+    // A fresh query sees the device as it is: gone.
+    EXPECT_EQ(port->QueryDsr(true), 0);
+}
+
+TEST_F(CommPortPtyTest, DestroyingThePortWhileADeliveryWaitsReturnsAndDelivers) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    pty.Write("Q");
+    // Do not pump: the monitor thread now waits for the UI thread.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (loop.Posted() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(loop.Posted(), 1u);
+    // Must neither deadlock nor drop the level message in progress; nothing
+    // new is started after the stop.
+    port.reset();
+    EXPECT_EQ(Trace(target), "C1");
+    loop.PumpFor(20); // stale posted copies do nothing
+    EXPECT_EQ(Trace(target), "C1");
+}
+
+TEST_F(CommPortPtyTest, SettingUpAgainWhileADeliveryWaitsReturns) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    pty.Write("Q");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (loop.Posted() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(SetupPort(*port));
+    EXPECT_FALSE(port->IsMonitorAlive());
+    ASSERT_TRUE(port->StartMonitor());
+    target.notes.clear();
+    pty.Write("R");
+    EXPECT_TRUE(WaitForBytes("R"));
+}
+
+TEST_F(CommPortPtyTest, AnswerQueuedJustBeforeTheStopStillReachesTheLine) {
+    ASSERT_TRUE(SetupPort(*port));
+    ASSERT_TRUE(port->StartMonitor());
+    port->QueueWrite("\x1b\x04\r");
+    port.reset();
+    EXPECT_EQ(pty.ReadQuiet(), "\x1b\x04\r");
+}
+
+TEST_F(CommPortPtyTest, ASecondOpenOfAPortInUseFails) {
+    ASSERT_TRUE(SetupPort(*port));
+    CCommPort second;
+    Attach(second);
+    EXPECT_FALSE(SetupPort(second));
+    EXPECT_NE(second.GetOpenError().find("busy"), std::string::npos)
+        << second.GetOpenError();
+    // Once the first port lets go, the device can be opened again.
+    port.reset();
+    EXPECT_TRUE(SetupPort(second));
+}
+
+TEST_F(CommPortPtyTest, FreshQueriesReportOnAndNotifyTheOwner) {
+    ASSERT_TRUE(SetupPort(*port));
+    EXPECT_EQ(port->QueryDsr(true), 1);
+    EXPECT_EQ(port->QueryDcd(true), 1);
+    ASSERT_EQ(target.notes.size(), 2u);
+    EXPECT_EQ(target.notes[0].nMsg, UM_COMM_DSR);
+    EXPECT_EQ(target.notes[0].wParam, 1u);
+    EXPECT_EQ(target.notes[1].nMsg, UM_COMM_DCD);
+    EXPECT_EQ(target.notes[1].wParam, 1u);
+}
+
+// Modem lines cannot change on a pseudo-terminal: the line-change logic is
+// driven through a fake device.
+class CommPortFakeLinesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+        port = std::make_unique<CCommPort>(std::make_unique<CFakeSerialDevice>(&shared));
+        port->SetUiPoster(loop.Poster());
+        port->SetMessageBoxes(&boxes);
+        ASSERT_TRUE(port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(port->StartMonitor());
+    }
+    void TearDown() override {
+        port.reset();
+        CFakeSerialDevice::Release(&shared);
+    }
+
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingTarget target;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CCommPort> port;
+};
+
+TEST_F(CommPortFakeLinesTest, ALineChangeWithoutBytesSendsTheThreeLevels) {
+    loop.PumpFor(60);
+    EXPECT_TRUE(target.notes.empty()); // nothing changed yet
+    shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON; // DSR drops
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.notes.size() >= 3; }));
+    loop.PumpFor(60);
+    EXPECT_EQ(Trace(target), "C1 D0 R1");
+    EXPECT_EQ(target.notes[0].wParam, MS_CTS_ON);
+    EXPECT_EQ(target.notes[2].wParam, MS_RLSD_ON);
+    EXPECT_EQ(target.notes[0].lParam, 2);
+    EXPECT_EQ(port->QueryDsr(false), 0);
+    EXPECT_EQ(port->QueryDcd(false), static_cast<int>(MS_RLSD_ON));
+}
+
+TEST_F(CommPortFakeLinesTest, AChangeOfALineOutsideTheMaskIsNoEvent) {
+    shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON;
+    loop.PumpFor(100);
+    EXPECT_TRUE(target.notes.empty());
+}
+
+TEST_F(CommPortFakeLinesTest, AFailedReadDeliversNoByteAndReportsOnce) {
+    shared.nReadError = EPROTO;
+    CFakeSerialDevice::Feed(&shared, "XY");
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_COMM_DCD) >= 2; }));
+    loop.PumpFor(100);
+    EXPECT_EQ(target.Count(UM_COMM_RXCHAR), 0u);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("ReadFile() Failed"), std::string::npos);
+    EXPECT_NE(boxes.boxes[0].strText.find("Port: 2"), std::string::npos);
+    // The device is given up: the last levels reported are off.
+    EXPECT_EQ(Trace(target), "C1 D1 R1 C0 D0 R0");
+}
+
+TEST_F(CommPortFakeLinesTest, AnUnpluggedAdapterGivesOneBoxAndLevelsOff) {
+    shared.nModemError = EIO;
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_COMM_DCD) >= 1; }));
+    unsigned nWakeups = port->GetWakeCount();
+    loop.PumpFor(200);
+    EXPECT_EQ(Trace(target), "C0 D0 R0");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("GetCommModemStatus() Failed"),
+              std::string::npos);
+    EXPECT_EQ(port->GetWakeCount(), nWakeups); // no more polling
+}
+
+TEST_F(CommPortFakeLinesTest, ErrorBoxesFromTheMonitorThreadShowOnTheUiThread) {
+    shared.nReadError = EPROTO;
+    std::thread::id shownOn;
+    struct CThreadBoxes : CRecordingBoxes {
+        std::thread::id* pId;
+        int Show(const std::string& t, const std::string& c, unsigned s, bool o) override {
+            *pId = std::this_thread::get_id();
+            return CRecordingBoxes::Show(t, c, s, o);
+        }
+    } threadBoxes;
+    threadBoxes.pId = &shownOn;
+    port->SetMessageBoxes(&threadBoxes);
+    CFakeSerialDevice::Feed(&shared, "X");
+    ASSERT_TRUE(loop.PumpUntil([&] { return !threadBoxes.boxes.empty(); }));
+    EXPECT_EQ(shownOn, std::this_thread::get_id());
+}
+
+} // namespace

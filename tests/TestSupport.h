@@ -1,0 +1,98 @@
+// Test doubles shared by the core tests: a stand-in for the UI thread's event
+// loop, a notification recorder, a message-box recorder and a pseudo-terminal
+// pair with the test holding the master side.
+#pragma once
+
+#include "engine/MessageBoxes.h"
+#include "engine/Notify.h"
+#include "serial/SyncCall.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Runs jobs posted from other threads on the thread that pumps it, like the
+// program's event loop runs wxTheApp->CallAfter jobs.
+class CTestUiLoop {
+public:
+    CSyncCall::Poster Poster();
+    // Runs posted jobs until done() holds or the time is up; returns done().
+    bool PumpUntil(const std::function<bool()>& done, int nTimeoutMs = 5000);
+    // Runs posted jobs for the given time (a quiet period: nothing expected).
+    void PumpFor(int nMs);
+    size_t Posted() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<CSyncCall::Job> m_jobs;
+    size_t m_nPosted = 0;
+};
+
+struct CNote {
+    unsigned nMsg;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::string strTrace; // the adopted text of UM_PROTOCOL_TRACE
+    std::thread::id thread;
+};
+
+class CRecordingTarget : public INotifyTarget {
+public:
+    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
+    std::vector<CNote> notes;
+    // Called after each note has been recorded (on the delivering thread).
+    std::function<void(const CNote&)> onNotify;
+
+    size_t Count(unsigned nMsg) const;
+    std::vector<unsigned> Messages() const;
+    std::string ReceivedBytes() const; // the bytes of every UM_COMM_RXCHAR
+};
+
+struct CBoxRecord {
+    std::string strText;
+    std::string strCaption;
+    unsigned nStyle;
+    bool bOwned;
+};
+
+class CRecordingBoxes : public IMessageBoxes {
+public:
+    int Show(const std::string& strText, const std::string& strCaption,
+             unsigned nStyle, bool bOwned) override;
+    std::vector<CBoxRecord> boxes;
+    int nAnswer = IDOK;
+};
+
+// A pseudo-terminal pair: the program opens SlavePath(), the test talks on
+// the master side.
+class CPtyPair {
+public:
+    explicit CPtyPair(bool bPacketMode = false);
+    ~CPtyPair();
+    CPtyPair(const CPtyPair&) = delete;
+    CPtyPair& operator=(const CPtyPair&) = delete;
+
+    const std::string& SlavePath() const { return m_strSlavePath; }
+    int Master() const { return m_master; }
+    void Write(const std::string& strBytes);
+    // Reads until nCount bytes arrived or the time is up.
+    std::string Read(size_t nCount, int nTimeoutMs = 3000);
+    // Reads whatever arrives until the line has been quiet for nQuietMs.
+    std::string ReadQuiet(int nQuietMs = 150);
+    // In packet mode: every byte read so far, with "[flush]" where the
+    // program flushed its device queues.
+    const std::string& PacketLog() const { return m_strPacketLog; }
+    void CloseMaster();
+
+private:
+    int m_master = -1;
+    bool m_bPacket = false;
+    std::string m_strSlavePath;
+    std::string m_strPacketLog;
+};
