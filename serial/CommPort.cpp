@@ -170,6 +170,8 @@ void CCommPort::Wake() {
 }
 
 void CCommPort::QueueWrite(const std::string& strText) {
+    if (m_pTap != nullptr)
+        m_pTap->OnQueueWrite(strText);
     {
         std::lock_guard<std::mutex> lock(m_outLock);
         if (m_nOutBufferSize == 0)
@@ -187,6 +189,8 @@ void CCommPort::QueueWrite(const std::string& strText) {
 }
 
 void CCommPort::Purge(unsigned nFlags) {
+    if (m_pTap != nullptr)
+        m_pTap->OnPurge(nFlags);
     if (nFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         // Output that the monitor thread has not written yet goes too.
         std::lock_guard<std::mutex> lock(m_outLock);

@@ -32,6 +32,15 @@
 
 class IMessageBoxes;
 
+// Sees every purge and every queued text on the calling thread, in order
+// (tests, and the benchmark's engine figures).
+class IPortTap {
+public:
+    virtual ~IPortTap() = default;
+    virtual void OnPurge(unsigned nFlags) = 0;
+    virtual void OnQueueWrite(const std::string& strText) = 0;
+};
+
 // Purge flags.
 constexpr unsigned PURGE_TXABORT = 0x01;
 constexpr unsigned PURGE_RXABORT = 0x02;
@@ -70,6 +79,7 @@ public:
     // Where deliveries to the UI thread are posted (wxTheApp->CallAfter).
     void SetUiPoster(CSyncCall::Poster poster);
     void SetMessageBoxes(IMessageBoxes* pBoxes) { m_pBoxes = pBoxes; }
+    void SetTap(IPortTap* pTap) { m_pTap = pTap; }
     // Maps a port number to its device path; the default is /dev/ttyS(n-1).
     void SetDeviceResolver(DeviceResolver resolver);
 
@@ -82,6 +92,7 @@ public:
     unsigned GetWakeCount() const { return m_nWakeups; }
 
 protected:
+    bool HasOwner() const { return m_pOwnerWnd != nullptr; }
     // Sends a notification to the owner; from the monitor thread it waits
     // until the UI thread has handled it.
     void SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam);
@@ -127,6 +138,7 @@ private:
     std::thread m_thread;
     std::promise<void>* m_pStarted = nullptr; // set while StartMonitor waits
     IMessageBoxes* m_pBoxes = nullptr;
+    IPortTap* m_pTap = nullptr;
     DeviceResolver m_resolver;
     std::string m_strDevicePath;
     std::string m_strOpenError;

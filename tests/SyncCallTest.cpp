@@ -47,11 +47,7 @@ TEST(SyncCallTest, ServeUntilDeliversAPendingCallExactlyOnce) {
         bFinished = true;
     });
     // Stopping the worker: serve it instead of waiting blindly for it.
-    call.ServeUntil([&] {
-        if (bFinished)
-            call.Kick();
-        return bFinished.load();
-    });
+    call.ServeUntil([&] { return bFinished.load(); });
     worker.join();
     EXPECT_EQ(nRuns, 1);
     loop.PumpFor(20); // the posted copy finds nothing left to do
@@ -87,11 +83,7 @@ TEST(SyncCallTest, PostedCopyOutlivingTheCallerIsHarmless) {
             call.Call([] {});
             bFinished = true;
         });
-        call.ServeUntil([&] {
-            if (bFinished)
-                call.Kick();
-            return bFinished.load();
-        });
+        call.ServeUntil([&] { return bFinished.load(); });
         worker.join();
     }
     loop.PumpFor(10); // runs the stale copy after the object is gone

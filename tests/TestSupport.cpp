@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -141,13 +142,15 @@ void CPtyPair::Write(const std::string& strBytes) {
 std::string CPtyPair::Read(size_t nCount, int nTimeoutMs) {
     std::string result;
     auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    bool bFirst = true;
     while (result.size() < nCount) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - Clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 && !bFirst)
             break;
+        bFirst = false;
         pollfd pfd{m_master, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+        if (poll(&pfd, 1, std::max(0, static_cast<int>(left.count()))) <= 0)
             continue;
         char buffer[512];
         ssize_t r = read(m_master, buffer, sizeof buffer);

@@ -1,0 +1,6 @@
+// Display names of the control characters 00 to 1F hex, "<NUL>" to "<US>",
+// used by the protocol monitor and the page list.
+#pragma once
+
+// The name of a byte below 20 hex; null for any other byte.
+const char* ControlName(unsigned char ch);

@@ -1,0 +1,331 @@
+#include "engine/PageTerminal.h"
+
+#include "engine/Checksum.h"
+#include "engine/MessageBoxes.h"
+#include "engine/Protocol.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr unsigned kAnswerPurge = PURGE_TXCLEAR | PURGE_RXCLEAR; // 0x0C
+
+constexpr const char* kOpenFailed =
+    "Unable to Open CommPort. Please check Comm. Settings";
+constexpr const char* kInvalidState =
+    "Error : VOLNEX in Invalid State. Please Disconnect and reconnect";
+
+constexpr const char* kResultBadChecksum = "\tBAD PAGE - INVALID CHECKSUM";
+constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
+constexpr const char* kResultTimedOut = "\tTIMED OUT ";
+
+} // namespace
+
+CPageTerminal::CPageTerminal() = default;
+
+CPageTerminal::CPageTerminal(std::unique_ptr<ISerialDevice> pDevice)
+    : CCommPort(std::move(pDevice)) {}
+
+CPageTerminal::~CPageTerminal() {
+    // Deliveries still pending call back into this object: finish them
+    // while it is whole.
+    StopMonitor();
+}
+
+bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
+                            char chParity, int nDataBits, int nStopBits, int nRts,
+                            int nDtr, int nCts, int nDsr, unsigned nEventMask,
+                            unsigned nOutBufferSize) {
+    m_bSetUp = true;
+    if (!Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
+               nCts, nDsr, nEventMask, nOutBufferSize)) {
+        // The second line says which device and why (a missing adapter, a
+        // user not in the dialout group).
+        std::string strText = std::string(kOpenFailed) + "\n" + GetOpenError();
+        if (IMessageBoxes* pBoxes = GetMessageBoxes())
+            AppMessageBox(*pBoxes, strText, MB_OK);
+        else
+            std::fprintf(stderr, "%s\n", strText.c_str());
+        return false;
+    }
+    StartMonitor();
+    QueueWrite(kEndOfSession);
+    NotifyTrace(kEndOfSession);
+    return true;
+}
+
+bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud,
+                          char chParity, int nDataBits, int nStopBits, int nRts,
+                          int nDtr, int nCts, int nDsr, unsigned nEventMask,
+                          unsigned nOutBufferSize) {
+    if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
+                 nCts, nDsr, nEventMask, nOutBufferSize)) {
+        if (m_nState == ST_LOGGED_OFF)
+            m_nState = ST_DISCONNECTED;
+        return false;
+    }
+    bool bDsr = QueryDsr(true) != 0;
+    bool bDcd = bDsr && QueryDcd(true) != 0;
+    if (bDsr && bDcd && m_nState == ST_LOGGED_OFF)
+        m_nState = ST_WAITING_FOR_CR;
+    return true;
+}
+
+void CPageTerminal::Logoff() {
+    if (!m_bSetUp)
+        return;
+    if (m_nState != ST_SENDING_LOGON_PROMPT && m_nState != ST_WAITING_FOR_PAGE &&
+        m_nState != ST_RECEIVING_PAGE)
+        return;
+    Purge(kAnswerPurge);
+    QueueWrite(kEndOfSession);
+    m_nState = ST_LOGGED_OFF;
+    NotifyTrace(kEndOfSession);
+}
+
+void CPageTerminal::HandleChar(unsigned char ch) {
+    switch (m_nState) {
+    case ST_DISCONNECTED:
+        EmptyLine();
+        break;
+    case ST_WAITING_FOR_CR:
+        if (ch == kCr) {
+            SendLogonPrompt();
+            m_nTicks = 0;
+        }
+        break;
+    case ST_SENDING_LOGON_PROMPT:
+        AppendLine(ch);
+        if (ch == kCr && LineHolds(kLogonRequest)) {
+            EmptyLine();
+            Answer(kLogonAccepted);
+            m_nState = ST_WAITING_FOR_PAGE;
+            NotifyState();
+            m_nLogonRetries = 0;
+            m_nTicks = 0;
+        }
+        break;
+    case ST_WAITING_FOR_PAGE:
+        AppendLine(ch);
+        if (ch == kStx) {
+            StartBlock();
+        } else if (LineHolds(kCallerEnd)) {
+            m_nState = ST_DISCONNECTED;
+            NotifyState();
+            ResetBuffers();
+        } else if (ch == kCr && !LineHolds(kBye)) {
+            SendLogonPrompt(); // the caller must log on again
+        }
+        break;
+    case ST_RECEIVING_PAGE:
+        ReceiveBlockChar(ch);
+        break;
+    default: // logged off, and the states never entered
+        break;
+    }
+}
+
+void CPageTerminal::Tick() {
+    switch (m_nState) {
+    case ST_WAITING_FOR_CR:
+        if (++m_nTicks > kPromptTicks) {
+            SendLogonPrompt();
+            m_nTicks = 0;
+        }
+        break;
+    case ST_SENDING_LOGON_PROMPT:
+        if (++m_nTicks > kTimeoutTicks) {
+            if (m_nLogonRetries < kLogonRepeats) {
+                ++m_nLogonRetries;
+                SendLogonPrompt();
+            } else {
+                m_nLogonRetries = 0;
+                Logoff();
+                NotifyState();
+            }
+            m_nTicks = 0;
+        }
+        break;
+    case ST_RECEIVING_PAGE:
+        if (++m_nTicks > kTimeoutTicks)
+            TimeOutBlock();
+        break;
+    case ST_DISCONNECTED:
+    case ST_WAIT_FOR_LOGON_REQUEST:
+    case ST_SENT_LOGON_ACK:
+    case ST_WAITING_FOR_PAGE:
+    case ST_SENDING_PAGE_ACK:
+    case ST_LOGGED_OFF:
+        break;
+    default:
+        if (IMessageBoxes* pBoxes = GetMessageBoxes())
+            AppMessageBox(*pBoxes, kInvalidState, MB_OK);
+        m_nState = ST_DISCONNECTED;
+        NotifyState();
+        break;
+    }
+}
+
+void CPageTerminal::CheckLineSignals() {
+    bool bDsr = QueryDsr(false) != 0;
+    bool bDcd = QueryDcd(false) != 0;
+    if (m_nState == ST_DISCONNECTED && bDsr && bDcd) {
+        m_nState = ST_WAITING_FOR_CR;
+        NotifyState();
+    }
+    if ((!bDsr || !bDcd) && m_nState != ST_LOGGED_OFF) {
+        m_nState = ST_DISCONNECTED;
+        NotifyState();
+    }
+}
+
+void CPageTerminal::SendLogonPrompt() {
+    EmptyLine();
+    Answer(kLogonPrompt);
+    m_nState = ST_SENDING_LOGON_PROMPT;
+    NotifyState();
+}
+
+void CPageTerminal::StartBlock() {
+    m_nState = ST_RECEIVING_PAGE;
+    NotifyState();
+    ResetBlock();
+    m_szBlock[0] = kStx;
+    m_nBlockLen = 1;
+    EmptyLine();
+}
+
+void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
+    if (ch == kCr)
+        ++m_nCrCount; // counted also when it cannot be stored
+    // The line store bounds the block: at most the STX and 99 characters,
+    // which the block store always has room for.
+    if (m_nLineLen < kLineStoreLimit && ch != kNul) {
+        AppendLine(ch);
+        m_szBlock[m_nBlockLen++] = static_cast<char>(ch);
+    }
+    if (BlockHoldsEtx() && m_nCrCount >= 3) {
+        EvaluateBlock();
+        m_nTicks = 0;
+        return;
+    }
+    if (LineHolds(kCallerEnd)) {
+        m_nState = ST_DISCONNECTED;
+        NotifyState();
+        ResetBuffers(); // the block is dropped without an answer
+    }
+}
+
+void CPageTerminal::EvaluateBlock() {
+    const int nLen = m_nBlockLen;
+    SetPageText(nLen);
+    m_szResult[0] = '\0';
+
+    // The format and checksum tests look at every character stored, also
+    // beyond the 79 that the page text keeps.
+    if (nLen < 5 || m_szBlock[nLen - 5] != kEtx) {
+        std::strcpy(m_szResult, kResultBadFormat);
+        NotifyPageResult(false); // no answer: the caller's time-out recovers
+    } else {
+        unsigned nSum = BlockChecksum(m_szBlock, static_cast<size_t>(nLen - 4));
+        unsigned nExpected = DecodeChecksum(m_szBlock + nLen - 4);
+        for (char* p = m_szText; *p; ++p) {
+            if (*p == kStx || *p == kEtx || *p == kCr)
+                *p = ' ';
+        }
+        if (nSum == nExpected) {
+            // The accepted text runs through the ETX's blank, without the
+            // checksum characters.
+            if (nLen - 4 <= kPageTextLimit)
+                m_szText[nLen - 4] = '\0';
+            Purge(kAnswerPurge);
+            QueueWrite(kPageAccepted);
+            NotifyPageResult(true);
+            NotifyTrace(kPageAccepted);
+        } else {
+            std::strcpy(m_szResult, kResultBadChecksum);
+            Purge(kAnswerPurge);
+            QueueWrite(kPageRejected);
+            NotifyPageResult(false);
+            NotifyTrace(kPageRejected);
+        }
+    }
+    ResetBuffers();
+    m_nState = ST_WAITING_FOR_PAGE;
+    NotifyState();
+}
+
+void CPageTerminal::TimeOutBlock() {
+    SetPageText(m_nBlockLen);
+    for (char* p = m_szText; *p; ++p) {
+        if (*p == kCr)
+            *p = ' ';
+    }
+    std::strcpy(m_szResult, kResultTimedOut);
+    NotifyPageResult(false);
+    ResetBuffers();
+    m_nState = ST_WAITING_FOR_PAGE;
+    NotifyState();
+    m_nTicks = 0;
+}
+
+void CPageTerminal::SetPageText(int nLength) {
+    if (nLength > kPageTextLimit)
+        nLength = kPageTextLimit;
+    std::memcpy(m_szText, m_szBlock, static_cast<size_t>(nLength));
+    m_szText[nLength] = '\0';
+}
+
+void CPageTerminal::ResetBlock() {
+    std::memset(m_szBlock, 0, sizeof m_szBlock);
+    std::memset(m_szText, 0, sizeof m_szText);
+    m_nBlockLen = 0;
+    m_nCrCount = 0;
+}
+
+void CPageTerminal::ResetBuffers() {
+    EmptyLine();
+    ResetBlock();
+}
+
+void CPageTerminal::AppendLine(unsigned char ch) {
+    if (m_nLineLen < kLineStoreLimit)
+        m_szLine[m_nLineLen++] = static_cast<char>(ch);
+}
+
+void CPageTerminal::EmptyLine() {
+    std::memset(m_szLine, 0, sizeof m_szLine);
+    m_nLineLen = 0;
+}
+
+bool CPageTerminal::LineHolds(const char* szSequence) const {
+    // A text search: a stored NUL hides what follows it.
+    return std::strstr(m_szLine, szSequence) != nullptr;
+}
+
+bool CPageTerminal::BlockHoldsEtx() const {
+    return std::memchr(m_szBlock, kEtx, static_cast<size_t>(m_nBlockLen)) != nullptr;
+}
+
+void CPageTerminal::Answer(const char* szSequence) {
+    Purge(kAnswerPurge);
+    QueueWrite(szSequence);
+    NotifyTrace(szSequence);
+}
+
+void CPageTerminal::NotifyState() {
+    SendToOwner(UM_SESSION_STATE, 0, m_nState);
+}
+
+void CPageTerminal::NotifyPageResult(bool bAccepted) {
+    SendToOwner(UM_PAGE_RESULT, 0, bAccepted ? 1 : 0);
+}
+
+void CPageTerminal::NotifyTrace(const char* szSequence) {
+    if (!HasOwner())
+        return;
+    SendToOwner(UM_PROTOCOL_TRACE, kTraceSent,
+                ReleaseTraceText(std::make_unique<std::string>(szSequence)));
+}

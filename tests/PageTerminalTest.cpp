@@ -1,0 +1,426 @@
+#include "engine/Checksum.h"
+#include "engine/PageTerminal.h"
+#include "tests/EngineHarness.h"
+#include "tests/FakeSerialDevice.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kExampleBlock = "\x02" "1234\rHI\r\x03" "17:\r";
+const std::string kExampleBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
+
+// A well-formed block with its checksum, as a caller sends it.
+std::string Block(const std::string& strPager, const std::string& strMessage) {
+    std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
+    return body + ChecksumCharacters(BlockChecksum(body.data(), body.size())) + "\r";
+}
+
+class PageTerminalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+        engine = std::make_unique<CPageTerminal>(
+            std::make_unique<CFakeSerialDevice>(&shared));
+        harness = std::make_unique<CEngineHarness>(engine.get());
+        engine->SetUiPoster(loop.Poster());
+        engine->SetMessageBoxes(&boxes);
+        engine->SetTap(harness.get());
+    }
+    void TearDown() override {
+        engine.reset();
+        CFakeSerialDevice::Release(&shared);
+    }
+
+    bool Logon() {
+        return engine->Logon(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
+    }
+    void ToWaitingForCr() {
+        engine->Logoff(); // a session in progress ends first
+        ASSERT_TRUE(Logon());
+        ASSERT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
+        harness->Clear();
+    }
+    void ToWaitingForPage() {
+        ToWaitingForCr();
+        harness->Feed("\r\x1bPG1\r");
+        ASSERT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+        harness->Clear();
+    }
+    // Sets the lines and lets the engine see them, as the monitor thread
+    // and the view do after a line change.
+    void SetLines(bool bDsr, bool bDcd) {
+        shared.nModemStatus = MS_CTS_ON | (bDsr ? MS_DSR_ON : 0) | (bDcd ? MS_RLSD_ON : 0);
+        engine->QueryDsr(true);
+        engine->QueryDcd(true);
+    }
+
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CPageTerminal> engine;
+    std::unique_ptr<CEngineHarness> harness;
+};
+
+TEST_F(PageTerminalTest, StateTextsAreExact) {
+    const char* texts[] = {"VELDRIN DISCONNECTED", "WAITING FOR CR",
+                           "SENDING LOGON PROMPT", "WAIT FOR LOGON REQUEST",
+                           "SENT LOGON ACK",       "WAITING FOR PAGE ",
+                           "RECEIVING PAGE",       "SENDING PAGE ACK",
+                           "LOGGED OFF"};
+    for (int i = 0; i < 9; ++i)
+        EXPECT_STREQ(GetStateText(i), texts[i]);
+    EXPECT_STREQ(GetStateText(9), "");
+    EXPECT_STREQ(GetStateText(-1), "");
+}
+
+TEST_F(PageTerminalTest, ConnectWritesEndOfSessionWithoutPurgeOrStateChange) {
+    ASSERT_TRUE(engine->Connect(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    EXPECT_EQ(harness->timeline, (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+}
+
+TEST_F(PageTerminalTest, LogonArmsOnTheFreshLineLevels) {
+    ASSERT_TRUE(Logon());
+    EXPECT_EQ(harness->timeline,
+              (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>", "dsr on",
+                     "state 0", "dcd on", "state 1"}));
+}
+
+TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheDesignedOrder) {
+    ToWaitingForPage();
+    harness->Feed(kExampleBlock);
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "purge 0C", "write <ACK><CR>",
+                     "page 1 |  1234 HI   | ", "trace <ACK><CR>", "state 5"}));
+    ASSERT_EQ(harness->pageTexts.size(), 1u);
+    EXPECT_EQ(harness->pageTexts[0], std::string("\x20" "1234\x20HI\x20\x20"));
+    EXPECT_EQ(harness->resultTexts[0], "");
+    EXPECT_EQ(engine->GetPageText(), ""); // emptied after the message
+}
+
+TEST_F(PageTerminalTest, RejectsAWrongChecksumWithNak) {
+    ToWaitingForPage();
+    harness->Feed(kExampleBadBlock);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <NAK><CR>"}));
+    ASSERT_EQ(harness->pageTexts.size(), 1u);
+    EXPECT_EQ(harness->pageTexts[0], std::string(" 1234 HI  17; "));
+    EXPECT_EQ(harness->resultTexts[0], "\tBAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(harness->timeline[3], "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+}
+
+TEST_F(PageTerminalTest, ChecksumCountsHighBytesAsNegativeAndReadsOnlyLowNibbles) {
+    struct {
+        std::string block;
+        bool bAccepted;
+    } cases[] = {
+        // 02+31+0D+E9+0D+03 with E9 as -23 is 0x039; as 233 it would be 0x139.
+        {std::string("\x02" "1\r\xE9\r\x03" "039\r"), true},
+        {std::string("\x02" "1\r\xE9\r\x03" "139\r"), false},
+        // Only the low four bits of each checksum character count.
+        {std::string("\x02" "1234\rHI\r\x03" "\x61\x37\x3A\r"), true},
+        {std::string("\x02" "1234\rHI\r\x03" "\xF1\x77\x4A\r"), true},
+        {std::string("\x02" "1234\rHI\r\x03" "\x61\x37\x3B\r"), false},
+        // A NUL inside a block is dropped: not stored, not summed.
+        {std::string("\x02" "1234\rH\0I\r\x03" "17:\r", 15), true},
+    };
+    for (const auto& c : cases) {
+        ToWaitingForPage();
+        harness->Feed(c.block);
+        ASSERT_EQ(harness->pageTexts.size(), 1u) << Named(c.block);
+        EXPECT_EQ(harness->Only("write"),
+                  (Lines{c.bAccepted ? "write <ACK><CR>" : "write <NAK><CR>"}))
+            << Named(c.block);
+        EXPECT_EQ(harness->pageTexts[0].find('\0'), std::string::npos);
+        engine->Logoff();
+    }
+}
+
+TEST_F(PageTerminalTest, TwoBlocksInARowStartFromZero) {
+    ToWaitingForPage();
+    harness->Feed(Block("77", "FIRST"));
+    harness->Feed(Block("88", "SECOND PAGE"));
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <ACK><CR>"}));
+    ASSERT_EQ(harness->pageTexts.size(), 2u);
+    EXPECT_EQ(harness->pageTexts[1], " 88 SECOND PAGE  ");
+}
+
+TEST_F(PageTerminalTest, AThirdFieldFailsTheFormatAtItsEtxWithoutAnswer) {
+    ToWaitingForPage();
+    harness->Feed("\x02" "1234\rHI\rX\r\x03");
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6",
+                     "page 0 | <STX>1234<CR>HI<CR>X<CR><ETX> | <HT>BAD PAGE - INVALID FORMAT",
+                     "state 5"}));
+    // The checksum and CR that follow arrive between blocks: a new prompt.
+    harness->Clear();
+    harness->Feed("17:\r");
+    EXPECT_EQ(harness->Only("write"), (Lines{"write ID="}));
+    EXPECT_EQ(engine->GetState(), ST_SENDING_LOGON_PROMPT);
+}
+
+TEST_F(PageTerminalTest, AOneFieldBlockTimesOutOnThe81stTick) {
+    ToWaitingForPage();
+    harness->Feed("\x02" "1234\r\x03" "abc\r");
+    harness->Ticks(80);
+    EXPECT_EQ(harness->Only("page"), Lines{});
+    harness->Ticks(1);
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "page 0 | <STX>1234 <ETX>abc  | <HT>TIMED OUT ", "state 5"}));
+    EXPECT_EQ(harness->written, "");
+    // The next block's time-out counts from its own STX.
+    harness->Clear();
+    harness->Feed("\x02" "9");
+    harness->Ticks(80);
+    EXPECT_EQ(engine->GetState(), ST_RECEIVING_PAGE);
+    harness->Ticks(1);
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+}
+
+TEST_F(PageTerminalTest, OverLongBlocksStayInBoundsAndHandOnAtMost79Characters) {
+    // 99 characters fit: the STX and 98 more are stored and judged.
+    ToWaitingForPage();
+    harness->Feed(Block("1", std::string(90, 'M')));
+    ASSERT_EQ(harness->pageTexts.size(), 1u);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>"}));
+    EXPECT_EQ(harness->pageTexts[0], " 1 " + std::string(76, 'M'));
+
+    // Past the line store nothing more is stored; the CRs still count, but
+    // the ETX is never stored, so the block times out.
+    harness->Clear();
+    harness->Feed(Block("2", std::string(200, 'Z')));
+    EXPECT_EQ(engine->GetState(), ST_RECEIVING_PAGE);
+    harness->Ticks(81);
+    ASSERT_EQ(harness->pageTexts.size(), 1u);
+    EXPECT_EQ(harness->pageTexts[0].size(), 79u);
+    EXPECT_EQ(harness->resultTexts[0], "\tTIMED OUT ");
+
+    // Garbage of every byte value, far past every store.
+    harness->Clear();
+    std::string noise;
+    for (int i = 0; i < 1000; ++i)
+        noise += static_cast<char>((i * 37) & 0xFF);
+    harness->Feed("\x02" + noise);
+    harness->Ticks(200);
+    for (const std::string& text : harness->pageTexts)
+        EXPECT_LE(text.size(), 79u);
+}
+
+TEST_F(PageTerminalTest, EndOfSessionFromTheCallerIsNotAnswered) {
+    const char* cases[] = {"\x04\r", "\x02" "1234\rH\x04\r"};
+    for (const char* szBytes : cases) {
+        ToWaitingForPage();
+        harness->Feed(szBytes);
+        EXPECT_EQ(harness->Only("page"), Lines{}) << Named(szBytes);
+        EXPECT_EQ(harness->written, "");
+        EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+        EXPECT_EQ(harness->timeline.back(), "state 0");
+        SetLines(true, true); // re-arm for the next case
+        engine->Logoff();
+    }
+}
+
+TEST_F(PageTerminalTest, ACrIsAnsweredWithThePromptAtOnce) {
+    ToWaitingForCr();
+    harness->Feed("xyz"); // not stored, not answered
+    EXPECT_TRUE(harness->timeline.empty());
+    harness->Feed("\r");
+    EXPECT_EQ(harness->timeline,
+              (Lines{"purge 0C", "write ID=", "trace ID=", "state 2"}));
+}
+
+TEST_F(PageTerminalTest, WithoutACrThePromptGoesOutOnThe21stTick) {
+    ToWaitingForCr();
+    harness->Ticks(20);
+    EXPECT_TRUE(harness->timeline.empty());
+    harness->Ticks(1);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write ID="}));
+}
+
+TEST_F(PageTerminalTest, FourUnansweredPromptsEndInLoggedOff) {
+    ToWaitingForCr();
+    harness->Feed("\r");
+    for (int nRepeat = 0; nRepeat < 3; ++nRepeat) {
+        harness->Ticks(80);
+        EXPECT_EQ(harness->Only("write").size(), 1u + nRepeat);
+        harness->Ticks(1);
+    }
+    EXPECT_EQ(harness->Only("write").size(), 4u);
+    harness->Ticks(80);
+    EXPECT_EQ(engine->GetState(), ST_SENDING_LOGON_PROMPT);
+    harness->Clear();
+    harness->Ticks(1);
+    EXPECT_EQ(harness->timeline, (Lines{"purge 0C", "write <ESC><EOT><CR>",
+                                        "trace <ESC><EOT><CR>", "state 8"}));
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+}
+
+TEST_F(PageTerminalTest, LogonRequestIsRecognisedOnlyWithNothingBetweenPg1AndCr) {
+    struct {
+        std::string bytes;
+        bool bAccepted;
+    } cases[] = {
+        {"\x1bPG1\r", true},
+        {"garbage\x1bPG1\r", true},
+        {"AB\rCD\x1bPG1\r", true}, // an earlier CR changes nothing
+        {"\x1bPG1234\r", false},   // a password is not a logon
+        {"\x1bPG2\r", false},
+        {"PG1\r", false},
+        {std::string("\0\x1bPG1\r", 6), false}, // a stored NUL hides the rest
+    };
+    for (const auto& c : cases) {
+        ToWaitingForCr();
+        harness->Feed("\r");
+        harness->Clear();
+        const std::string& bytes = c.bytes;
+        harness->Feed(bytes);
+        if (c.bAccepted) {
+            EXPECT_EQ(harness->timeline,
+                      (Lines{"purge 0C", "write <ACK><CR><ESC>[p<CR>",
+                             "trace <ACK><CR><ESC>[p<CR>", "state 5"}))
+                << Named(bytes);
+        } else {
+            EXPECT_TRUE(harness->timeline.empty()) << Named(bytes);
+        }
+        engine->Logoff();
+    }
+}
+
+TEST_F(PageTerminalTest, ABareCrAfterLogonPromptsAgainButByeDoesNot) {
+    ToWaitingForPage();
+    harness->Feed("BYE\r");
+    harness->Feed("\r"); // the line store still holds BYE
+    EXPECT_TRUE(harness->timeline.empty());
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+
+    ToWaitingForPage();
+    harness->Feed("\r");
+    EXPECT_EQ(harness->Only("write"), (Lines{"write ID="}));
+    // The caller logs on again.
+    harness->Feed("\x1bPG1\r");
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+}
+
+TEST_F(PageTerminalTest, LogoffWritesOnlyDuringASession) {
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+    engine->Logoff(); // never set up
+    ToWaitingForCr();
+    engine->Logoff();
+    EXPECT_TRUE(harness->timeline.empty());
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
+
+    ToWaitingForPage();
+    harness->Feed("\x02" "12");
+    harness->Clear();
+    engine->Logoff();
+    EXPECT_EQ(harness->timeline,
+              (Lines{"purge 0C", "write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    harness->Clear();
+    engine->Logoff();
+    EXPECT_TRUE(harness->timeline.empty());
+}
+
+TEST_F(PageTerminalTest, ALineOffDisconnectsOnEveryCheck) {
+    ToWaitingForPage();
+    harness->Feed("\x02" "12");
+    harness->Clear();
+    SetLines(false, true);
+    EXPECT_EQ(harness->timeline, (Lines{"dsr off", "state 0", "dcd on", "state 0"}));
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+    EXPECT_EQ(harness->Only("page"), Lines{}); // the block is dropped
+    // Bytes are discarded while disconnected.
+    harness->Clear();
+    harness->Feed("\r\x02" "1234\rHI\r\x03" "17:\r");
+    EXPECT_TRUE(harness->timeline.empty());
+    // Lines back on: waiting for a CR again.
+    SetLines(true, true);
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
+}
+
+TEST_F(PageTerminalTest, ALoggedOffEngineIgnoresTheLines) {
+    ToWaitingForPage();
+    engine->Logoff();
+    harness->Clear();
+    SetLines(false, false);
+    SetLines(true, true);
+    EXPECT_EQ(harness->Only("state"), Lines{});
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    harness->Feed("\r");
+    EXPECT_EQ(harness->written, "");
+    // Logon with a line off opens the port but leaves it logged off.
+    shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON;
+    ASSERT_TRUE(Logon());
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    SetLines(true, true);
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    // With both lines on, Logon arms it again.
+    ASSERT_TRUE(Logon());
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
+}
+
+TEST_F(PageTerminalTest, APortThatCannotOpenIsReportedAndLogonFails) {
+    ToWaitingForPage();
+    engine->Logoff();
+    shared.nOpenError = EACCES;
+    harness->Clear();
+    EXPECT_FALSE(Logon());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].strText.substr(0, 53),
+              "Unable to Open CommPort. Please check Comm. Settings\n");
+    EXPECT_NE(boxes.boxes[0].strText.find("Permission denied"), std::string::npos);
+    EXPECT_EQ(boxes.boxes[0].strCaption, kAppTitle);
+    EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONEXCLAMATION);
+    EXPECT_TRUE(boxes.boxes[0].bOwned);
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED); // silently, no notification
+    EXPECT_TRUE(harness->timeline.empty());
+    // A failed set-up still counts as set up for Logoff, which finds no session.
+    engine->Logoff();
+    EXPECT_TRUE(harness->timeline.empty());
+}
+
+// The whole dialogue over a pseudo-terminal pair with the monitor thread.
+TEST(PageTerminalPtyTest, ACallerOnTheLineGetsExactlyTheAnswers) {
+    CPtyPair pty;
+    CTestUiLoop loop;
+    CRecordingBoxes boxes;
+    CPageTerminal engine;
+    CEngineHarness harness(&engine);
+    engine.SetUiPoster(loop.Poster());
+    engine.SetMessageBoxes(&boxes);
+    engine.SetDeviceResolver([&](int) { return pty.SlavePath(); });
+    ASSERT_TRUE(engine.Connect(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+
+    std::string line;
+    auto await = [&](const std::string& strExpected) {
+        line.clear();
+        loop.PumpUntil([&] {
+            line += pty.Read(64, 0);
+            return line.size() >= strExpected.size();
+        });
+        loop.PumpFor(30);
+        line += pty.Read(64, 0);
+        return line;
+    };
+    EXPECT_EQ(Named(await("\x1b\x04\r")), "<ESC><EOT><CR>");
+    pty.Write("\r");
+    EXPECT_EQ(Named(await("ID=")), "ID=");
+    pty.Write("\x1bPG1\r");
+    EXPECT_EQ(Named(await("\x06\r\x1b[p\r")), "<ACK><CR><ESC>[p<CR>");
+    pty.Write(kExampleBlock);
+    EXPECT_EQ(Named(await("\x06\r")), "<ACK><CR>");
+    pty.Write(kExampleBadBlock);
+    EXPECT_EQ(Named(await("\x15\r")), "<NAK><CR>");
+    EXPECT_EQ(harness.Only("page"),
+              (Lines{"page 1 |  1234 HI   | ",
+                     "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+} // namespace
