@@ -1,0 +1,109 @@
+#include "settings/PortConfig.h"
+
+namespace {
+
+constexpr const char* kCommPort = "CommPort";
+constexpr const char* kBaudRate = "BaudRate";
+constexpr const char* kParity = "Parity";
+constexpr const char* kStopBits = "StopBits";
+constexpr const char* kDataBits = "DataBits";
+constexpr const char* kRts = "RTS";
+constexpr const char* kDtr = "DTR";
+constexpr const char* kCts = "CTS";
+constexpr const char* kDsr = "DSR";
+constexpr const char* kDevice = "Device";
+
+} // namespace
+
+CPortConfig::CPortConfig(IProfile& profile) : m_profile(profile) { Load(); }
+
+int CPortConfig::PortNumberOf(const std::string& strPort) {
+    // The character code of the last character minus that of '0': "COM3"
+    // gives 3, "COM10" gives 0. An empty text has no port: 0.
+    if (strPort.empty())
+        return 0;
+    return static_cast<unsigned char>(strPort.back()) - 48;
+}
+
+std::string CPortConfig::PortKey(const std::string& strStem, uint8_t nPort) {
+    return strStem + std::to_string(static_cast<unsigned>(nPort));
+}
+
+void CPortConfig::Load() {
+    m_strCommPort = m_profile.GetString(kSection, kCommPort, "COM1");
+    m_nPort = PortNumberOf(m_strCommPort);
+    const uint8_t n = static_cast<uint8_t>(m_nPort);
+    m_strBaudRate = m_profile.GetString(kSection, PortKey(kBaudRate, n), "9600");
+    m_strParity = m_profile.GetString(kSection, PortKey(kParity, n), "None");
+    m_strStopBits = m_profile.GetString(kSection, PortKey(kStopBits, n), "1");
+    m_strDataBits = m_profile.GetString(kSection, PortKey(kDataBits, n), "8");
+    m_nRTS = m_profile.GetInt(kSection, PortKey(kRts, n), 1);
+    m_nDTR = m_profile.GetInt(kSection, PortKey(kDtr, n), 1);
+    m_nCTS = m_profile.GetInt(kSection, PortKey(kCts, n), 0);
+    m_nDSR = m_profile.GetInt(kSection, PortKey(kDsr, n), 0);
+
+    m_nBaudRate = DecimalValue(m_strBaudRate);
+    m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];
+    m_nStopBits = DecimalValue(m_strStopBits);
+    m_nDataBits = DecimalValue(m_strDataBits);
+}
+
+void CPortConfig::SetCommPort(const std::string& strPort) {
+    m_profile.WriteString(kSection, kCommPort, strPort);
+    m_strCommPort = strPort;
+    m_nPort = PortNumberOf(strPort);
+}
+
+void CPortConfig::SetBaudRate(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kBaudRate, nPort), strValue);
+    m_nBaudRate = DecimalValue(strValue);
+}
+
+void CPortConfig::SetDataBits(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kDataBits, nPort), strValue);
+    m_nDataBits = DecimalValue(strValue);
+}
+
+void CPortConfig::SetParity(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kParity, nPort), strValue);
+    m_chParity = strValue.empty() ? '\0' : strValue[0];
+}
+
+void CPortConfig::SetStopBits(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kStopBits, nPort), strValue);
+    m_nStopBits = DecimalValue(strValue);
+}
+
+void CPortConfig::SetRTS(uint8_t nPort, int nValue) {
+    m_profile.WriteInt(kSection, PortKey(kRts, nPort), nValue);
+    m_nRTS = nValue;
+}
+
+void CPortConfig::SetDTR(uint8_t nPort, int nValue) {
+    m_profile.WriteInt(kSection, PortKey(kDtr, nPort), nValue);
+    m_nDTR = nValue;
+}
+
+void CPortConfig::SetCTS(uint8_t nPort, int nValue) {
+    m_profile.WriteInt(kSection, PortKey(kCts, nPort), nValue);
+    m_nCTS = nValue;
+}
+
+void CPortConfig::SetDSR(uint8_t nPort, int nValue) {
+    m_profile.WriteInt(kSection, PortKey(kDsr, nPort), nValue);
+    m_nDSR = nValue;
+}
+
+std::string CPortConfig::DefaultDevicePath(int nPort) {
+    return nPort >= 1 ? "/dev/ttyS" + std::to_string(nPort - 1) : std::string();
+}
+
+std::string CPortConfig::GetDevicePath(int nPort) const {
+    return m_profile.GetString(kSection,
+                               PortKey(kDevice, static_cast<uint8_t>(nPort)),
+                               DefaultDevicePath(nPort));
+}
+
+void CPortConfig::SetDevicePath(uint8_t nPort, const std::string& strPath) {
+    m_profile.WriteString(kSection, PortKey(kDevice, nPort), strPath);
+}

@@ -1,0 +1,76 @@
+// CPortConfig: the serial-port settings the operator chose, as kept in the
+// profile section "Configuration".
+//
+// "CommPort" names the port in use; every other setting is kept per port
+// under a key made of a stem and the port number (BaudRate1, Parity2, ...),
+// so each of COM1 to COM4 keeps its own line format and flow control. Records
+// are plain values that share nothing and meet only through the profile: a
+// value written through one is seen by another only after its Load.
+//
+// The text fields change only in Load (and the port text in SetCommPort);
+// a value setter updates the numeric field and leaves the text as loaded.
+// Values are not validated here: an unusable combination shows when the
+// port is opened with it. Used on the user-interface thread only.
+#pragma once
+
+#include "settings/Profile.h"
+
+#include <cstdint>
+#include <string>
+
+class CPortConfig {
+public:
+    explicit CPortConfig(IProfile& profile = AppProfile());
+    virtual ~CPortConfig() = default;
+
+    void Load();
+    void SetCommPort(const std::string& strPort);
+    void SetBaudRate(uint8_t nPort, const std::string& strValue);
+    void SetDataBits(uint8_t nPort, const std::string& strValue);
+    void SetParity(uint8_t nPort, const std::string& strValue);
+    void SetStopBits(uint8_t nPort, const std::string& strValue);
+    void SetRTS(uint8_t nPort, int nValue);
+    void SetDTR(uint8_t nPort, int nValue);
+    void SetCTS(uint8_t nPort, int nValue);
+    void SetDSR(uint8_t nPort, int nValue);
+
+    std::string GetCommPort() const { return m_strCommPort; }
+    std::string GetBaudRate() const { return m_strBaudRate; }
+    std::string GetParity() const { return m_strParity; }
+    std::string GetStopBits() const { return m_strStopBits; }
+    std::string GetDataBits() const { return m_strDataBits; }
+    int GetRTS() const { return m_nRTS; }
+    int GetDTR() const { return m_nDTR; }
+    int GetCTS() const { return m_nCTS; }
+    int GetDSR() const { return m_nDSR; }
+
+    // The device path of port n ("Device"+n): the serial device that COMn
+    // stands for on this machine. Read from the profile at each call.
+    std::string GetDevicePath(int nPort) const;
+    void SetDevicePath(uint8_t nPort, const std::string& strPath);
+    static std::string DefaultDevicePath(int nPort);
+
+    static std::string PortKey(const std::string& strStem, uint8_t nPort);
+
+    static constexpr const char* kSection = "Configuration";
+
+    // Read directly by the view when it opens the port.
+    std::string m_strCommPort;
+    std::string m_strBaudRate;
+    std::string m_strParity;
+    std::string m_strStopBits;
+    std::string m_strDataBits;
+    int m_nPort = 0;
+    int m_nBaudRate = 0;
+    char m_chParity = '\0';
+    int m_nStopBits = 0;
+    int m_nDataBits = 0;
+    int m_nRTS = 0;
+    int m_nDTR = 0;
+    int m_nCTS = 0;
+    int m_nDSR = 0;
+
+private:
+    static int PortNumberOf(const std::string& strPort);
+    IProfile& m_profile;
+};

@@ -1,0 +1,134 @@
+#include "settings/PortConfig.h"
+#include "tests/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PortConfigTest : public ::testing::Test {
+protected:
+    CTempDir dir;
+    std::string path = dir.Path("volnex.INI");
+    CIniProfile profile{path};
+    void Given(const std::string& strEntries) {
+        CTempDir::Write(path, "[Configuration]\n" + strEntries);
+    }
+};
+
+TEST_F(PortConfigTest, AnEmptyProfileGivesTheDefaults) {
+    CPortConfig config(profile);
+    EXPECT_EQ(config.GetCommPort(), "COM1");
+    EXPECT_EQ(config.GetBaudRate(), "9600");
+    EXPECT_EQ(config.GetParity(), "None");
+    EXPECT_EQ(config.GetStopBits(), "1");
+    EXPECT_EQ(config.GetDataBits(), "8");
+    EXPECT_EQ(config.m_nPort, 1);
+    EXPECT_EQ(config.m_nBaudRate, 9600);
+    EXPECT_EQ(config.m_chParity, 'N');
+    EXPECT_EQ(config.m_nStopBits, 1);
+    EXPECT_EQ(config.m_nDataBits, 8);
+    EXPECT_EQ(config.GetRTS(), 1);
+    EXPECT_EQ(config.GetDTR(), 1);
+    EXPECT_EQ(config.GetCTS(), 0);
+    EXPECT_EQ(config.GetDSR(), 0);
+    EXPECT_EQ(config.GetDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(config.GetDevicePath(4), "/dev/ttyS3");
+}
+
+TEST_F(PortConfigTest, ReadsOnlyTheKeysOfThePortInUse) {
+    Given("CommPort=COM3\nBaudRate1=1200\n");
+    CPortConfig config(profile);
+    EXPECT_EQ(config.m_nPort, 3);
+    EXPECT_EQ(config.GetBaudRate(), "9600"); // port 3's default, not port 1's value
+}
+
+TEST_F(PortConfigTest, PortNumberIsTheLastCharacterMinus48) {
+    struct {
+        const char* szPort;
+        int nPort;
+    } cases[] = {{"COM10", 0}, {"com2", 2}, {"COM4", 4}, {"", 0}, {"COMX", 40}};
+    for (const auto& c : cases) {
+        Given(std::string("CommPort=") + c.szPort + "\nBaudRate0=300\n");
+        CPortConfig config(profile);
+        EXPECT_EQ(config.m_nPort, c.nPort) << c.szPort;
+    }
+    Given("CommPort=COM10\nBaudRate0=300\n");
+    EXPECT_EQ(CPortConfig(profile).GetBaudRate(), "300"); // BaudRate0 is read
+}
+
+TEST_F(PortConfigTest, PresentButEmptyValuesAreNotDefaults) {
+    Given("CommPort=COM2\nParity2=\nRTS2=\nBaudRate2=fast\n");
+    CPortConfig config(profile);
+    EXPECT_EQ(config.GetParity(), "");
+    EXPECT_EQ(config.m_chParity, '\0');
+    EXPECT_EQ(config.GetRTS(), 0); // Disable, not the default Enable
+    EXPECT_EQ(config.m_nBaudRate, 0);
+    EXPECT_EQ(config.GetBaudRate(), "fast");
+    Given("CommPort=COM2\nParity2=Odd\n");
+    EXPECT_EQ(CPortConfig(profile).m_chParity, 'O');
+}
+
+TEST_F(PortConfigTest, SettersWriteUnderTheGivenPortAndKeepTheLoadedText) {
+    CPortConfig config(profile);
+    config.SetBaudRate(2, "2400");
+    EXPECT_EQ(profile.GetString("Configuration", "BaudRate2", ""), "2400");
+    EXPECT_EQ(profile.GetString("Configuration", "BaudRate1", "none"), "none");
+    EXPECT_EQ(config.m_nBaudRate, 2400);
+    EXPECT_EQ(config.GetBaudRate(), "9600"); // port 1's loaded text
+    config.SetRTS(1, 3);
+    EXPECT_EQ(CTempDir::Read(path), "[Configuration]\nBaudRate2=2400\nRTS1=3\n");
+    EXPECT_EQ(config.GetRTS(), 3);
+    config.SetParity(1, "Even");
+    config.SetDataBits(1, "7");
+    config.SetStopBits(1, "2");
+    config.SetDTR(1, 0);
+    config.SetCTS(1, 1);
+    config.SetDSR(1, 1);
+    EXPECT_EQ(config.m_chParity, 'E');
+    EXPECT_EQ(config.m_nDataBits, 7);
+    EXPECT_EQ(config.m_nStopBits, 2);
+    EXPECT_EQ(config.GetParity(), "None");
+    config.Load();
+    EXPECT_EQ(config.GetParity(), "Even");
+    EXPECT_EQ(config.GetDTR(), 0);
+    EXPECT_EQ(config.GetCTS(), 1);
+    EXPECT_EQ(config.GetDSR(), 1);
+}
+
+TEST_F(PortConfigTest, SetCommPortKeepsTheOtherFields) {
+    Given("BaudRate1=1200\nRTS1=0\n");
+    CPortConfig config(profile);
+    config.SetCommPort("COM2");
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", ""), "COM2");
+    EXPECT_EQ(config.GetCommPort(), "COM2");
+    EXPECT_EQ(config.m_nPort, 2);
+    EXPECT_EQ(config.GetBaudRate(), "1200");
+    EXPECT_EQ(config.GetRTS(), 0);
+}
+
+TEST_F(PortConfigTest, RecordsSeeEachOthersWritesOnlyAfterLoad) {
+    CPortConfig first(profile);
+    CPortConfig second(profile);
+    first.SetBaudRate(1, "300");
+    EXPECT_EQ(second.GetBaudRate(), "9600");
+    second.Load();
+    EXPECT_EQ(second.GetBaudRate(), "300");
+    EXPECT_EQ(CPortConfig(profile).GetBaudRate(), "300");
+}
+
+TEST_F(PortConfigTest, KeysAreStemAndUnsignedPortNumber) {
+    EXPECT_EQ(CPortConfig::PortKey("BaudRate", 1), "BaudRate1");
+    EXPECT_EQ(CPortConfig::PortKey("DSR", 4), "DSR4");
+    EXPECT_EQ(CPortConfig::PortKey("RTS", static_cast<uint8_t>(-15)), "RTS241");
+}
+
+TEST_F(PortConfigTest, DevicePathIsKeptPerPort) {
+    CPortConfig config(profile);
+    config.SetDevicePath(2, "/dev/ttyUSB0");
+    EXPECT_EQ(config.GetDevicePath(2), "/dev/ttyUSB0");
+    EXPECT_EQ(config.GetDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(profile.GetString("Configuration", "Device2", ""), "/dev/ttyUSB0");
+    EXPECT_EQ(config.GetDevicePath(0), ""); // COM10 and such have no default
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+#include "settings/Profile.h"
+#include "tests/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+protected:
+    CTempDir dir;
+    std::string path = dir.Path("volnex.INI");
+    CIniProfile profile{path};
+};
+
+TEST_F(ProfileTest, MissingFileReadsAsEmpty) {
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
+    EXPECT_EQ(profile.GetInt("Configuration", "RTS1", 1), 1);
+}
+
+TEST_F(ProfileTest, ReadsWithPrivateProfileSemantics) {
+    CTempDir::Write(path, "; a comment = not a key\n"
+                          "[other]\nCommPort=COM4\n"
+                          "  [ configuration ]  \n"
+                          "  commport   =   COM3   \n"
+                          "Parity2=\n"
+                          "BaudRate1=12abc\n"
+                          "BaudRate2=fast\n"
+                          "RTS1=\n"
+                          "Neg=-7x\n"
+                          "Quoted=\"a b\"\n"
+                          "CommPort=COM2\n"
+                          "noequals\n");
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM3");
+    EXPECT_EQ(profile.GetString("CONFIGURATION", "COMMPORT", "COM1"), "COM3");
+    EXPECT_EQ(profile.GetString("Configuration", "Parity2", "None"), "");
+    EXPECT_EQ(profile.GetString("Configuration", "Missing", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetInt("Configuration", "BaudRate1", 9600), 12);
+    EXPECT_EQ(profile.GetInt("Configuration", "BaudRate2", 9600), 0);
+    EXPECT_EQ(profile.GetInt("Configuration", "RTS1", 1), 0);
+    EXPECT_EQ(profile.GetInt("Configuration", "Neg", 0), -7);
+    EXPECT_EQ(profile.GetString("Configuration", "Quoted", ""), "\"a b\"");
+    EXPECT_EQ(profile.GetString("Configuration", "noequals", "x"), "x");
+    EXPECT_EQ(profile.GetString("other", "commport", ""), "COM4");
+}
+
+TEST_F(ProfileTest, DecimalValueTakesTheLeadingNumber) {
+    EXPECT_EQ(DecimalValue("9600"), 9600);
+    EXPECT_EQ(DecimalValue("  +42 baud"), 42);
+    EXPECT_EQ(DecimalValue("-3"), -3);
+    EXPECT_EQ(DecimalValue(""), 0);
+    EXPECT_EQ(DecimalValue("fast"), 0);
+    EXPECT_EQ(DecimalValue("99999999999999999999"), 2147483647);
+    EXPECT_EQ(DecimalValue("-99999999999999999999"), -2147483647 - 1);
+}
+
+TEST_F(ProfileTest, AWriteChangesOnlyItsKeyAndKeepsEveryOtherLine) {
+    const std::string before = "; Volnex settings\r\n"
+                               "[Display]\r\n"
+                               "Font=Fixed 10\r\n"
+                               "\r\n"
+                               "[Configuration]\r\n"
+                               "CommPort=COM1\r\n"
+                               "BaudRate1 = 9600\r\n"
+                               "\r\n"
+                               "[Later]\r\n"
+                               "Key=Value\r\n";
+    CTempDir::Write(path, before);
+    ASSERT_TRUE(profile.WriteString("configuration", "baudrate1", "2400"));
+    std::string expected = before;
+    expected.replace(expected.find("BaudRate1 = 9600"), 16, "baudrate1=2400");
+    EXPECT_EQ(CTempDir::Read(path), expected);
+
+    // A new key goes at the end of its section, before the blank line.
+    ASSERT_TRUE(profile.WriteInt("Configuration", "RTS1", 2));
+    expected.insert(expected.find("\r\n\r\n[Later]") + 2, "RTS1=2\r\n");
+    EXPECT_EQ(CTempDir::Read(path), expected);
+    EXPECT_EQ(profile.GetInt("Configuration", "rts1", 1), 2);
+}
+
+TEST_F(ProfileTest, WritingCreatesTheFolderAndTheSection) {
+    CIniProfile nested(dir.Path("a/b/volnex.INI"));
+    ASSERT_TRUE(nested.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(CTempDir::Read(dir.Path("a/b/volnex.INI")), "[Configuration]\nCommPort=COM2\n");
+    // A file without a final line end gets one before the appended section.
+    CTempDir::Write(path, "[Other]\nx=1");
+    ASSERT_TRUE(profile.WriteString("Configuration", "ViewProtocol", "1"));
+    EXPECT_EQ(CTempDir::Read(path), "[Other]\nx=1\n[Configuration]\nViewProtocol=1\n");
+}
+
+TEST_F(ProfileTest, ValuesAreStoredRawButCannotBreakTheFile) {
+    ASSERT_TRUE(profile.WriteString("Configuration", "Device1", "/dev/serial/by-id/usb x"));
+    ASSERT_TRUE(profile.WriteString("Configuration", "Evil", "a\n[Configuration]\nCommPort=COM9"));
+    EXPECT_EQ(profile.GetString("Configuration", "Device1", ""), "/dev/serial/by-id/usb x");
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
+}
+
+TEST_F(ProfileTest, AFailedWriteChangesNothingOnDisk) {
+    CTempDir::Write(path, "[Configuration]\nCommPort=COM1\n");
+    // A file where the folder should be: the folder cannot be made.
+    CTempDir::Write(dir.Path("blocker"), "x");
+    CIniProfile blocked(dir.Path("blocker/volnex.INI"));
+    EXPECT_FALSE(blocked.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(blocked.GetString("Configuration", "CommPort", "COM1"), "COM1");
+    // A read-only folder: the temporary file cannot be made (not as root).
+    if (geteuid() != 0) {
+        chmod(dir.Path().c_str(), 0555);
+        EXPECT_FALSE(profile.WriteString("Configuration", "CommPort", "COM2"));
+        chmod(dir.Path().c_str(), 0755);
+        EXPECT_EQ(CTempDir::Read(path), "[Configuration]\nCommPort=COM1\n");
+    }
+    // No temporary file is left behind.
+    int nFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        (void)entry;
+        ++nFiles;
+    }
+    EXPECT_EQ(nFiles, 2);
+}
+
+TEST_F(ProfileTest, GarbageAndUnreadableFilesReadAsEmpty) {
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += static_cast<char>((i * 131) & 0xFF);
+    CTempDir::Write(path, garbage);
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
+    ASSERT_TRUE(profile.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM2");
+
+    // A folder where the file should be.
+    CIniProfile folder(dir.Path());
+    EXPECT_EQ(folder.GetString("Configuration", "CommPort", "COM1"), "COM1");
+    EXPECT_FALSE(folder.WriteString("Configuration", "CommPort", "COM2"));
+}
+
+TEST(ProfilePathTest, FollowsXdgConfigHomeThenHome) {
+    const char* szOldXdg = std::getenv("XDG_CONFIG_HOME");
+    std::string oldXdg = szOldXdg ? szOldXdg : "";
+    setenv("XDG_CONFIG_HOME", "/x/cfg", 1);
+    EXPECT_EQ(DefaultProfilePath(), "/x/cfg/volnex.INI");
+    unsetenv("XDG_CONFIG_HOME");
+    const char* szHome = std::getenv("HOME");
+    EXPECT_EQ(DefaultProfilePath("other"),
+              std::string(szHome ? szHome : ".") + "/.config/other.INI");
+    if (szOldXdg)
+        setenv("XDG_CONFIG_HOME", oldXdg.c_str(), 1);
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+// Feeds random bytes, ticks, line changes, logons and logoffs into the
+// paging engine and checks the invariants it must keep whatever the caller
+// sends: the state is always one the engine can enter, texts stay within
+// their bounds, and a block gets at most one page result.
+#include "engine/PageTerminal.h"
+#include "tests/FakeSerialDevice.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+void Check(bool bCondition, const char* szWhat) {
+    if (!bCondition) {
+        std::fprintf(stderr, "invariant broken: %s\n", szWhat);
+        std::abort();
+    }
+}
+
+bool IsEnterable(long nState) {
+    return nState == ST_DISCONNECTED || nState == ST_WAITING_FOR_CR ||
+           nState == ST_SENDING_LOGON_PROMPT || nState == ST_WAITING_FOR_PAGE ||
+           nState == ST_RECEIVING_PAGE || nState == ST_LOGGED_OFF;
+}
+
+class CFuzzOwner : public INotifyTarget {
+public:
+    CPageTerminal* pEngine = nullptr;
+    int nResultsThisBlock = 0;
+
+    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
+        switch (nMsg) {
+        case UM_COMM_DSR:
+        case UM_COMM_DCD:
+            pEngine->CheckLineSignals();
+            break;
+        case UM_SESSION_STATE:
+            Check(IsEnterable(lParam), "state notified is enterable");
+            Check(lParam == pEngine->GetState(), "notified state is the state");
+            if (lParam == ST_RECEIVING_PAGE)
+                nResultsThisBlock = 0;
+            break;
+        case UM_PAGE_RESULT:
+            Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
+            Check(++nResultsThisBlock == 1, "one page result per block");
+            Check(pEngine->GetPageText().size() <= 79, "page text within 79");
+            Check(pEngine->GetResultText().size() <= 28, "result text within 28");
+            Check(lParam == 0 || pEngine->GetResultText().empty(),
+                  "accepted page has no result text");
+            break;
+        case UM_PROTOCOL_TRACE: {
+            std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+            Check(text && !text->empty() && wParam == kTraceSent, "trace text");
+            break;
+        }
+        default: break;
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    CFakeSerialDevice::CShared shared;
+    shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+    {
+        CFuzzOwner owner;
+        CPageTerminal engine(std::make_unique<CFakeSerialDevice>(&shared));
+        owner.pEngine = &engine;
+        auto logon = [&] {
+            engine.Logon(&owner, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
+        };
+        logon();
+        for (size_t i = 0; i < nSize; ++i) {
+            uint8_t ch = pData[i];
+            if (ch == 0xFF && i + 1 < nSize) {
+                uint8_t nCommand = pData[++i];
+                switch (nCommand & 7) {
+                case 0:
+                    for (int n = 0; n < (nCommand >> 3) * 4; ++n)
+                        engine.Tick();
+                    break;
+                case 1:
+                    shared.nModemStatus = MS_CTS_ON |
+                                          ((nCommand & 0x08) ? MS_DSR_ON : 0) |
+                                          ((nCommand & 0x10) ? MS_RLSD_ON : 0);
+                    engine.QueryDsr(true);
+                    engine.QueryDcd(true);
+                    break;
+                case 2: engine.Logoff(); break;
+                case 3: logon(); break;
+                default: engine.HandleChar(0xFF); break;
+                }
+            } else {
+                engine.HandleChar(ch);
+            }
+            Check(IsEnterable(engine.GetState()), "state is enterable");
+            Check(engine.GetPageText().empty(), "stores emptied after a result");
+        }
+    }
+    CFakeSerialDevice::Release(&shared);
+    return 0;
+}
