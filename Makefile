@@ -1,0 +1,55 @@
+# Volnex: build, test and run.
+#   make run    build and start the program with your profile
+#   make test   install what is missing, build, run every test
+JOBS ?= 2
+BUILD := build
+ASAN := build-asan
+FUZZ := build-fuzz
+FUZZ_SECONDS ?= 30
+
+.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run clean
+
+all: build
+
+setup:
+	@scripts/setup
+
+build: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The core tests again with AddressSanitizer, LeakSanitizer and UBSan.
+build-asan: setup
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVOLNEX_GUI=OFF -DVOLNEX_SANITIZE=ON
+	cmake --build $(ASAN) -j $(JOBS)
+
+# The engine fuzz target (clang's libFuzzer), also under the sanitizers.
+build-fuzz: setup
+	CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLNEX_GUI=OFF \
+	    -DVOLNEX_TESTS=OFF -DVOLNEX_FUZZ=ON -DVOLNEX_SANITIZE=ON
+	cmake --build $(FUZZ) -j $(JOBS)
+
+test: build build-asan build-fuzz
+	$(MAKE) --no-print-directory test-fuzz test-main test-asan
+
+# Core tests and GUI tests (the latter under xvfb-run).
+test-main:
+	cd $(BUILD) && ctest --output-on-failure
+
+test-asan:
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure
+
+test-fuzz:
+	@mkdir -p $(FUZZ)/corpus
+	@$(FUZZ)/page_terminal_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
+	    -print_final_stats=1 $(FUZZ)/corpus tests/fuzz/corpus > $(FUZZ)/fuzz.log 2>&1; \
+	    status=$$?; tail -n 12 $(FUZZ)/fuzz.log; \
+	    if [ $$status -ne 0 ]; then echo "fuzzing found a fault: see $(FUZZ)/fuzz.log"; fi; \
+	    exit $$status
+
+run: build
+	$(BUILD)/volnex
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -1,0 +1,63 @@
+#include "tests/gui/GuiTest.h"
+
+#include <wx/modalhook.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+class CTestApp : public wxApp {
+public:
+    bool OnInit() override { return true; }
+};
+
+// The last hook asked: a dialog no expectation answered is refused rather
+// than shown, since nobody would close it in a headless run.
+class CRefuseUnexpectedDialogs : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog* pDialog) override {
+        ADD_FAILURE() << "unexpected dialog: " << pDialog->GetTitle().ToStdString();
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+void FailOnAssert(const wxString& strFile, int nLine, const wxString& strFunc,
+                  const wxString& strCond, const wxString& strMessage) {
+    ADD_FAILURE() << "wxWidgets assertion at " << strFile.ToStdString() << ":" << nLine
+                  << " in " << strFunc.ToStdString() << ": " << strCond.ToStdString()
+                  << " " << strMessage.ToStdString();
+}
+
+} // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(CTestApp);
+
+void PumpEvents(int nMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+    do {
+        while (wxTheApp->Pending())
+            wxTheApp->Dispatch();
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->ProcessIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < deadline);
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!wxEntryStart(argc, argv)) {
+        std::fprintf(stderr, "cannot start wxWidgets (no display?)\n");
+        return 1;
+    }
+    wxTheApp->CallOnInit();
+    wxSetAssertHandler(FailOnAssert);
+    CRefuseUnexpectedDialogs refuse;
+    refuse.Register();
+    int nResult = RUN_ALL_TESTS();
+    refuse.Unregister();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return nResult;
+}

@@ -1,0 +1,97 @@
+#include "tests/TempDir.h"
+#include "tests/gui/GuiTest.h"
+#include "ui/Clock.h"
+#include "ui/ReportListBox.h"
+
+#include <unistd.h>
+
+namespace {
+
+class CFixedClock : public IClock {
+public:
+    std::time_t when = 0;
+    std::time_t Now() const override { return when; }
+};
+
+class ReportListBoxGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::tm tm{};
+        tm.tm_year = 108;
+        tm.tm_mon = 2;
+        tm.tm_mday = 14;
+        tm.tm_hour = 15;
+        tm.tm_min = 4;
+        tm.tm_sec = 5;
+        tm.tm_isdst = -1;
+        clock.when = std::mktime(&tm);
+        SetClock(&clock);
+        frame = new wxFrame(nullptr, wxID_ANY, "test");
+        list = new CReportListBox(frame, 1010, wxDefaultPosition, wxSize(300, 200),
+                                  wxLB_SINGLE);
+        frame->Show();
+    }
+    void TearDown() override {
+        SetClock(nullptr);
+        frame->Destroy();
+        PumpEvents(10);
+    }
+
+    CTempDir dir;
+    CFixedClock clock;
+    wxFrame* frame = nullptr;
+    CReportListBox* list = nullptr;
+    const std::string header = "Dudova Deza List Report saved:  03/14/08 03:04:05 PM";
+};
+
+TEST_F(ReportListBoxGuiTest, SavesEveryLineBehindTheHeader) {
+    list->AddLine("12/08/2026 14:05:00  1234 HI  ");
+    list->AddLine("\tBAD PAGE - INVALID CHECKSUM");
+    list->AddLine("=>  \xE9<CR>");
+    std::string path = dir.Path("pages.txt");
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 3 lines"));
+    EXPECT_EQ(CTempDir::Read(path), header + "\r\n12/08/2026 14:05:00  1234 HI  \r\n"
+                                             "\tBAD PAGE - INVALID CHECKSUM\r\n"
+                                             "=>  \xE9<CR>\r\n");
+    EXPECT_EQ(list->GetCount(), 3u); // the list is unchanged
+    EXPECT_EQ(list->GetLine(2), "=>  \xE9<CR>");
+}
+
+TEST_F(ReportListBoxGuiTest, CancellingWritesNothingAndSaysNothing) {
+    list->AddLine("one");
+    std::string path = dir.Path("TEMP.TXT");
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path, wxID_CANCEL));
+    EXPECT_FALSE(wxFileExists(path));
+}
+
+TEST_F(ReportListBoxGuiTest, ANameWithoutExtensionGetsTxt) {
+    std::string path = dir.Path("report");
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 0 lines"));
+    EXPECT_EQ(CTempDir::Read(path + ".TXT"), header + "\r\n");
+}
+
+TEST_F(ReportListBoxGuiTest, AnExistingTxtNameIsConfirmedBeforeItIsReplaced) {
+    std::string path = dir.Path("report");
+    CTempDir::Write(path + ".TXT", "old");
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage(path + ".TXT already exists.\nDo you want to replace it?",
+                                 wxID_NO));
+    EXPECT_EQ(CTempDir::Read(path + ".TXT"), "old");
+}
+
+TEST_F(ReportListBoxGuiTest, FailuresAreReportedInBoxes) {
+    wxTEST_DIALOG(list->SaveReport(),
+                  wxExpectModal<wxFileDialog>(dir.Path("missing/folder/r.txt")),
+                  CExpectMessage("Unable to open/create the file", wxID_OK,
+                                 wxICON_EXCLAMATION));
+    // A report name that leads to a full device.
+    std::string full = dir.Path("full.txt");
+    ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(full),
+                  CExpectMessage("Disk full while accessing " + full + ".", wxID_OK,
+                                 wxICON_ERROR));
+}
+
+} // namespace

@@ -1,0 +1,14 @@
+// CWxMessageBoxes: the program's message boxes, as wxMessageDialogs (which
+// the GUI tests answer through wxWidgets' modal-dialog test hooks).
+#pragma once
+
+#include "engine/MessageBoxes.h"
+
+class CWxMessageBoxes : public IMessageBoxes {
+public:
+    int Show(const std::string& strText, const std::string& strCaption,
+             unsigned nStyle, bool bOwned) override;
+
+    // The instance the windows use.
+    static CWxMessageBoxes& Instance();
+};
