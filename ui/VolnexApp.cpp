@@ -1,18 +1,43 @@
-// The program's entry point. A minimal shell for now: one frame with the
-// program's caption.
+// The application: builds the frame and its view in the order the program
+// has always started in, and takes them down again.
+#include "settings/Profile.h"
+#include "ui/MainFrame.h"
+#include "ui/VolnexView.h"
+
+#include <memory>
 #include <wx/app.h>
-#include <wx/frame.h>
-#include <wx/panel.h>
+#include <wx/filename.h>
+#include <wx/stdpaths.h>
+
+// The document holds nothing: everything the operator sees lives in the view.
+class CVolnexDoc {};
 
 class CVolnexApp : public wxApp {
 public:
     bool OnInit() override {
-        auto* pFrame = new wxFrame(nullptr, wxID_ANY,
-                                   "Volnex - Marivane Didoza Zuri Zovivazir");
-        new wxPanel(pFrame);
+        // The command line is ignored. The profile is named after the
+        // executable: volnex.INI in the user's configuration folder.
+        wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        m_pProfile = std::make_unique<CIniProfile>(
+            DefaultProfilePath(exe.GetName().ToStdString()));
+        SetAppProfile(m_pProfile.get());
+        SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
+
+        m_pDoc = std::make_unique<CVolnexDoc>();
+        auto* pFrame = new CMainFrame; // creates the view, then the status bar
+        SetTopWindow(pFrame);
+        pFrame->GetView()->OnInitialUpdate();
         pFrame->Show();
         return true;
     }
+    int OnExit() override {
+        SetAppProfile(nullptr);
+        return wxApp::OnExit();
+    }
+
+private:
+    std::unique_ptr<CIniProfile> m_pProfile;
+    std::unique_ptr<CVolnexDoc> m_pDoc;
 };
 
 wxIMPLEMENT_APP(CVolnexApp);

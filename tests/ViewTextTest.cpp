@@ -1,0 +1,63 @@
+#include "settings/PortConfig.h"
+#include "tests/TempDir.h"
+#include "ui/ViewText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::time_t At(int nHour, int nMin, int nSec = 0) {
+    std::tm tm{};
+    tm.tm_year = 126;
+    tm.tm_mon = 11;
+    tm.tm_mday = 8;
+    tm.tm_hour = nHour;
+    tm.tm_min = nMin;
+    tm.tm_sec = nSec;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+TEST(ViewTextTest, PageLineStartsWithTheTimeStamp) {
+    EXPECT_EQ(FormatPageLine(At(14, 5), " 1234 HI  "), "12/08/2026 14:05:00  1234 HI  ");
+}
+
+TEST(ViewTextTest, PageLineRendersSubEscapesAndKeepsEverythingElse) {
+    const std::time_t when = At(9, 0);
+    const std::string stamp = "12/08/2026 09:00:00 ";
+    struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"A\x1a" "AB", "A<SOH>B"},
+        {"\x1a" "B\x1a[", "<STX><ESC>"},
+        {"\x1a" "@\x1a_", "<NUL><US>"},
+        {"\x01\x03\xE9\x7F", "\x01\x03\xE9\x7F"}, // other bytes unchanged
+        {"end\x1a", "end<SUB>"},                   // SUB as the last byte
+        {"\x1a" "a", "<SUB>a"},                    // no escape: a is kept
+        {"\x1a\x1a" "A", "<SUB><SOH>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatPageLine(when, c.text), stamp + c.shown);
+}
+
+TEST(ViewTextTest, ClockHasNoLeadingZeroOnTheHour) {
+    EXPECT_EQ(ClockText(At(0, 7)), "0:07");
+    EXPECT_EQ(ClockText(At(9, 5)), "9:05");
+    EXPECT_EQ(ClockText(At(23, 59, 59)), "23:59");
+}
+
+TEST(ViewTextTest, PortSettingsTextShowsTheStoredTexts) {
+    CTempDir dir;
+    CIniProfile profile(dir.Path("volnex.INI"));
+    EXPECT_EQ(PortSettingsText(CPortConfig(profile)),
+              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 "
+              "DataBits: 8");
+    profile.WriteString("Configuration", "CommPort", "COM2");
+    profile.WriteString("Configuration", "Parity2", "odd");
+    EXPECT_EQ(PortSettingsText(CPortConfig(profile)),
+              "Port Settings : Port: COM2 BaudRate: 9600 Parity: odd StopBits: 1 "
+              "DataBits: 8");
+}
+
+} // namespace

@@ -1,0 +1,235 @@
+#include "engine/SessionState.h"
+#include "settings/Profile.h"
+#include "tests/TempDir.h"
+#include "tests/TestSupport.h"
+#include "tests/gui/GuiTest.h"
+#include "ui/AboutDlg.h"
+#include "ui/Clock.h"
+#include "ui/CommandIds.h"
+#include "ui/MainFrame.h"
+#include "ui/ReportListBox.h"
+#include "ui/VolnexView.h"
+
+#include <wx/menu.h>
+#include <wx/statusbr.h>
+
+namespace {
+
+class CFixedClock : public IClock {
+public:
+    std::time_t when = 0;
+    std::time_t Now() const override { return when; }
+};
+
+std::time_t At(int nHour, int nMin, int nSec = 0) {
+    std::tm tm{};
+    tm.tm_year = 126;
+    tm.tm_mon = 11;
+    tm.tm_mday = 8;
+    tm.tm_hour = nHour;
+    tm.tm_min = nMin;
+    tm.tm_sec = nSec;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+const std::string kGoodBlock = "\x02" "1234\rHI\r\x03" "17:\r";
+const std::string kBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
+
+// The program's window with a throw-away profile whose COM1 is a
+// pseudo-terminal the test holds the other end of.
+class MainWindowGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CTempDir::Write(dir.Path("volnex.INI"),
+                        "[Configuration]\nDevice1=" + pty.SlavePath() + "\n");
+        SetAppProfile(&profile);
+        clock.when = At(14, 5);
+        SetClock(&clock);
+        frame = new CMainFrame;
+        wxTheApp->SetTopWindow(frame);
+        view = frame->GetView();
+        view->OnInitialUpdate();
+        frame->Show();
+        PumpEvents(30);
+    }
+    void TearDown() override {
+        if (frame != nullptr)
+            frame->Close(true);
+        PumpEvents(30);
+        SetClock(nullptr);
+        SetAppProfile(nullptr);
+    }
+
+    // The line levels on and a caller logged on, fed straight to the view as
+    // the monitor thread delivers them.
+    void LogOn() {
+        view->GetTerminal().QueryDsr(true);
+        view->GetTerminal().QueryDcd(true);
+        Feed("\r\x1bPG1\r");
+        ASSERT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
+    }
+    void Feed(const std::string& strBytes) {
+        for (char ch : strBytes)
+            view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
+    }
+    std::vector<std::string> Lines() { return view->GetPageList().GetLines(); }
+
+    CPtyPair pty;
+    CTempDir dir;
+    CIniProfile profile{dir.Path("volnex.INI")};
+    CFixedClock clock;
+    CMainFrame* frame = nullptr;
+    CVolnexVw* view = nullptr;
+};
+
+TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
+    EXPECT_EQ(view->GetShownState(), "DISCONNECTED");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "OFF");
+    for (int nState = 0; nState < 9; ++nState) {
+        view->Notify(UM_SESSION_STATE, 0, nState);
+        EXPECT_EQ(view->GetShownState(), GetStateText(nState));
+    }
+    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
+    EXPECT_FALSE(frame->HasFlag(wxMAXIMIZE_BOX));
+}
+
+TEST_F(MainWindowGuiTest, LineIndicatorsFollowTheLevelMessages) {
+    view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);
+    view->Notify(UM_COMM_DSR, 1, 1); // as QueryDsr sends it
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_CTS), "ON");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "ON");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "OFF");
+    view->Notify(UM_COMM_CTS, 0, 1);
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_CTS), "OFF");
+}
+
+TEST_F(MainWindowGuiTest, PagesAreListedWithTheirTimeAndCounted) {
+    LogOn();
+    Feed(kGoodBlock);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"12/08/2026 14:05:00  1234 HI  "}));
+    Feed(kBadBlock);
+    Feed("\x02" "77\rA\x1a" "AB\rX\r\x03"); // a third field: judged at the ETX
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "12/08/2026 14:05:00  1234 HI  17; ");
+    EXPECT_EQ(lines[2], "\tBAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(lines[3], "12/08/2026 14:05:00 \x02" "77\rA<SOH>B\rX\r\x03");
+    EXPECT_EQ(lines[4], "\tBAD PAGE - INVALID FORMAT");
+    EXPECT_EQ(view->GetGoodPages(), 1u);
+    EXPECT_EQ(view->GetBadPages(), 2u);
+}
+
+TEST_F(MainWindowGuiTest, AFullListDropsItsLastLineBeforeTheNewEntry) {
+    LogOn();
+    CReportListBox& list = view->GetPageList();
+    for (int i = 0; i < 500; ++i)
+        list.AddLine("line " + std::to_string(i));
+    Feed(kGoodBlock);
+    ASSERT_EQ(list.GetCount(), 500u);
+    EXPECT_EQ(list.GetLine(498), "line 498");
+    EXPECT_EQ(list.GetLine(499), "12/08/2026 14:05:00  1234 HI  ");
+    Feed(kBadBlock);
+    ASSERT_EQ(list.GetCount(), 501u);
+    EXPECT_EQ(list.GetLine(498), "line 498");
+    EXPECT_EQ(list.GetLine(500), "\tBAD PAGE - INVALID CHECKSUM");
+}
+
+TEST_F(MainWindowGuiTest, LogoffZeroesTheCountersAndClearingAsksFirst) {
+    LogOn();
+    Feed(kGoodBlock);
+    Feed(kBadBlock);
+    wxTEST_DIALOG(view->OnDblclkPageList(), CExpectMessage("Clear All messages?", wxID_NO));
+    EXPECT_EQ(Lines().size(), 3u);
+    EXPECT_EQ(view->GetGoodPages(), 1u);
+    view->OnLogoff();
+    EXPECT_EQ(view->GetGoodPages(), 0u);
+    EXPECT_EQ(view->GetBadPages(), 0u);
+    EXPECT_EQ(Lines().size(), 3u);
+    EXPECT_EQ(view->GetShownState(), "LOGGED OFF");
+    wxTEST_DIALOG(view->OnDblclkPageList(),
+                  CExpectMessage("Clear All messages?", wxID_YES, wxICON_EXCLAMATION));
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
+    wxStatusBar* pStatus = frame->GetStatusBar();
+    frame->RefreshPanes();
+    EXPECT_EQ(pStatus->GetStatusText(0),
+              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
+    EXPECT_EQ(pStatus->GetStatusText(1), "14:05");
+    profile.WriteString("Configuration", "BaudRate1", "2400");
+    for (auto [nHour, nMin, szText] : {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
+                                       std::tuple{23, 59, "23:59"}}) {
+        clock.when = At(nHour, nMin, 30);
+        frame->RefreshPanes();
+        EXPECT_EQ(pStatus->GetStatusText(1), szText);
+    }
+    EXPECT_EQ(pStatus->GetStatusText(0),
+              "Port Settings : Port: COM1 BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
+}
+
+TEST_F(MainWindowGuiTest, MenusHaveTheirItemsAndStates) {
+    wxMenuBar* pBar = frame->GetMenuBar();
+    ASSERT_EQ(pBar->GetMenuCount(), 4u);
+    EXPECT_EQ(pBar->GetMenuLabelText(0), "File");
+    EXPECT_EQ(pBar->GetMenuLabelText(1), "View");
+    EXPECT_EQ(pBar->GetMenuLabelText(2), "Connection");
+    EXPECT_EQ(pBar->GetMenuLabelText(3), "Help");
+    frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+    for (size_t i = 0; i < pBar->GetMenuCount(); ++i)
+        pBar->GetMenu(i)->UpdateUI();
+    EXPECT_TRUE(pBar->IsEnabled(ID_HELP_INDEX));
+    EXPECT_FALSE(pBar->IsEnabled(ID_HELP_USING));
+    EXPECT_TRUE(pBar->IsChecked(ID_VIEW_STATUS_BAR));
+    EXPECT_EQ(pBar->GetHelpString(ID_APP_EXIT), "Quit the application; prompts to save documents");
+    // View > Status Bar hides the bar and takes the check mark away.
+    frame->ProcessCommand(ID_VIEW_STATUS_BAR);
+    pBar->GetMenu(1)->UpdateUI();
+    EXPECT_FALSE(frame->GetStatusBar()->IsShown());
+    EXPECT_FALSE(pBar->IsChecked(ID_VIEW_STATUS_BAR));
+}
+
+TEST_F(MainWindowGuiTest, AboutBoxShowsTheVersion) {
+    {
+        CAboutDlg about(frame);
+        EXPECT_EQ(about.GetVersionText(), "Ver. 8.02 09/25/07");
+        EXPECT_EQ(about.GetTitle(), "Marivane Didoza zuri zovivazir application");
+        EXPECT_EQ(about.GetEscapeId(), wxID_OK);
+    }
+    wxTEST_DIALOG(frame->ProcessCommand(ID_APP_ABOUT), wxExpectDismissableModal<CAboutDlg>(wxID_OK));
+}
+
+// The whole program over a pseudo-terminal: window, timer, monitor thread.
+TEST_F(MainWindowGuiTest, ACallerOnTheLineIsAnsweredListedAndLoggedOffAtClose) {
+    std::string line;
+    auto await = [&](const std::string& strExpected) {
+        line.clear();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (line.size() < strExpected.size() && std::chrono::steady_clock::now() < deadline) {
+            PumpEvents(5);
+            line += pty.Read(64, 0);
+        }
+        return line;
+    };
+    EXPECT_EQ(await("\x1b\x04\r"), "\x1b\x04\r"); // written when the port opened
+    pty.Write("\r");
+    EXPECT_EQ(await("ID="), "ID=");
+    pty.Write("\x1bPG1\r");
+    EXPECT_EQ(await("\x06\r\x1b[p\r"), "\x06\r\x1b[p\r");
+    pty.Write(kGoodBlock);
+    EXPECT_EQ(await("\x06\r"), "\x06\r");
+    pty.Write(kBadBlock);
+    EXPECT_EQ(await("\x15\r"), "\x15\r");
+    EXPECT_EQ(Lines().size(), 3u);
+    EXPECT_EQ(view->GetGoodPages(), 1u);
+    EXPECT_EQ(view->GetBadPages(), 1u);
+    EXPECT_EQ(view->GetShownState(), "WAITING FOR PAGE ");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "ON");
+
+    frame->Close(true); // during the session: ESC EOT CR on the line
+    frame = nullptr;
+    EXPECT_EQ(await("\x1b\x04\r"), "\x1b\x04\r");
+}
+
+} // namespace

@@ -1,0 +1,5 @@
+#include "ui/AppIcon.h"
+
+#include "res/volnex.xpm"
+
+wxIcon AppIcon() { return wxIcon(volnex_xpm); }

@@ -1,0 +1,20 @@
+// Command IDs of the menu and accelerator.
+//
+// wxWidgets takes IDs below 32767 only, so the design IDs of the menu (32791
+// and up) cannot be kept. The framework's commands use wxWidgets' stock
+// IDs where it has one, except Exit, which gets an ID of its own so that GTK
+// adds no Ctrl+Q; the others are numbered above wxID_HIGHEST.
+#pragma once
+
+#include <wx/defs.h>
+
+enum {
+    ID_VIEW_PROTOCOL_MESSAGES = wxID_HIGHEST + 5, // 32791 in the design
+    ID_CONNECTION = wxID_HIGHEST + 6,             // 32796 in the design
+    ID_APP_ABOUT = wxID_ABOUT,
+    ID_HELP_INDEX = wxID_HELP_INDEX,
+    ID_APP_EXIT = wxID_HIGHEST + 1,
+    ID_HELP_USING = wxID_HIGHEST + 2,
+    ID_PREV_PANE = wxID_HIGHEST + 3,
+    ID_VIEW_STATUS_BAR = wxID_HIGHEST + 4,
+};

@@ -1,0 +1,177 @@
+#include "ui/MainFrame.h"
+
+#include "engine/Notify.h"
+#include "settings/PortConfig.h"
+#include "ui/AboutDlg.h"
+#include "ui/AppIcon.h"
+#include "ui/Clock.h"
+#include "ui/CommandIds.h"
+#include "ui/ViewText.h"
+#include "ui/VolnexView.h"
+
+#include <wx/accel.h>
+#include <wx/filename.h>
+#include <wx/html/helpctrl.h>
+#include <wx/menu.h>
+#include <wx/stdpaths.h>
+#include <wx/statusbr.h>
+
+namespace {
+
+constexpr const char* kCaption = "Volnex - Marivane Didoza Zuri Zovivazir";
+// Windows' default frame is larger than the form; the view shrinks it.
+const wxSize kInitialSize(900, 700);
+
+} // namespace
+
+CMainFrame::CMainFrame()
+    : wxFrame(nullptr, wxID_ANY, kCaption, wxDefaultPosition, kInitialSize,
+              wxDEFAULT_FRAME_STYLE & ~wxMAXIMIZE_BOX) {
+    SetIcon(AppIcon());
+    CreateMenus();
+    // The view first: its creation opens the port and starts the timer.
+    m_pView = new CVolnexVw(this);
+
+    wxStatusBar* pStatus = CreateStatusBar(2, wxSTB_DEFAULT_STYLE);
+    // Wide enough for "00:00" with the pane's own padding.
+    const int nClockWidth = pStatus->GetTextExtent("00:00").x + 24;
+    const int widths[2] = {-1, nClockWidth};
+    pStatus->SetStatusWidths(2, widths);
+    const int styles[2] = {wxSB_FLAT, wxSB_NORMAL};
+    pStatus->SetStatusStyles(2, styles);
+    pStatus->SetStatusText("00:00", 1);
+    SetStatusBarPane(0); // menu prompts go to pane 0
+
+    Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
+    Bind(wxEVT_MOVE, &CMainFrame::OnMove, this);
+    Bind(wxEVT_SIZE, &CMainFrame::OnSize, this);
+    Bind(wxEVT_ICONIZE, &CMainFrame::OnIconize, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_MENU_OPEN, [this](wxMenuEvent& event) {
+        m_bMenuOpen = true;
+        event.Skip();
+    });
+    Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent& event) {
+        m_bMenuOpen = false;
+        event.Skip();
+    });
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::CreateMenus() {
+    auto* pFile = new wxMenu;
+    pFile->Append(ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents");
+
+    auto* pView = new wxMenu;
+    pView->AppendCheckItem(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar");
+    pView->AppendCheckItem(ID_VIEW_PROTOCOL_MESSAGES, "&Protocol Messages");
+
+    // GTK's menu bar holds only menus: the Connection command is the one
+    // item of its own menu.
+    auto* pConnection = new wxMenu;
+    pConnection->Append(ID_CONNECTION, "&Connection");
+
+    auto* pHelp = new wxMenu;
+    pHelp->Append(ID_HELP_INDEX, "&Index", "List Help topics");
+    pHelp->Append(ID_HELP_USING, "&Using Help", "Display instructions about how to use help");
+    pHelp->AppendSeparator();
+    pHelp->Append(ID_APP_ABOUT, "&About Volnex...",
+                  "Display program information, version number and copyright");
+
+    auto* pBar = new wxMenuBar;
+    pBar->Append(pFile, "&File");
+    pBar->Append(pView, "&View");
+    pBar->Append(pConnection, "&Connection");
+    pBar->Append(pHelp, "&Help");
+    SetMenuBar(pBar);
+
+    // Shift+F6: the previous-pane command, which has nothing to do with a
+    // single pane.
+    wxAcceleratorEntry entries[1];
+    entries[0].Set(wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE);
+    SetAcceleratorTable(wxAcceleratorTable(1, entries));
+
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_APP_EXIT);
+    Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
+    Bind(wxEVT_MENU, &CMainFrame::OnHelpIndex, this, ID_HELP_INDEX);
+    Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, ID_APP_ABOUT);
+    Bind(wxEVT_MENU, [](wxCommandEvent&) {}, ID_PREV_PANE);
+    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
+        event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
+    }, ID_VIEW_STATUS_BAR);
+    // Commands nobody handles are disabled, as the framework did.
+    for (int nId : {ID_HELP_USING, ID_VIEW_PROTOCOL_MESSAGES, ID_CONNECTION})
+        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
+}
+
+void CMainFrame::RefreshPanes() {
+    wxStatusBar* pStatus = GetStatusBar();
+    if (pStatus == nullptr || !pStatus->IsShown())
+        return;
+    const wxString strClock = ClockText(GetClock().Now());
+    if (pStatus->GetStatusText(1) != strClock)
+        pStatus->SetStatusText(strClock, 1);
+    if (m_bMenuOpen)
+        return; // the highlighted item's prompt stays until the menu closes
+    // A fresh record: the pane shows what is stored now.
+    const wxString strSettings = PortSettingsText(CPortConfig());
+    if (pStatus->GetStatusText(0) != strSettings)
+        pStatus->SetStatusText(strSettings, 0);
+}
+
+void CMainFrame::OnIdle(wxIdleEvent& event) {
+    RefreshPanes();
+    event.Skip();
+}
+
+void CMainFrame::OnMove(wxMoveEvent& event) {
+    if (m_pView != nullptr)
+        m_pView->Notify(UM_FRAME_MOVED, 0, 0);
+    event.Skip();
+}
+
+void CMainFrame::OnSize(wxSizeEvent& event) {
+    event.Skip(); // lays out the status bar and the view
+    if (m_pView != nullptr)
+        m_pView->Notify(IsIconized() ? UM_FRAME_MINIMIZED : UM_FRAME_MOVED, 0, 0);
+}
+
+void CMainFrame::OnIconize(wxIconizeEvent& event) {
+    if (m_pView != nullptr)
+        m_pView->Notify(event.IsIconized() ? UM_FRAME_MINIMIZED : UM_FRAME_MOVED, 0, 0);
+    event.Skip();
+}
+
+void CMainFrame::OnClose(wxCloseEvent&) {
+    // Nothing to save: the window always closes, ending a session on the line.
+    if (m_pView != nullptr)
+        m_pView->OnDestroy();
+    Destroy();
+}
+
+void CMainFrame::OnToggleStatusBar(wxCommandEvent&) {
+    if (wxStatusBar* pStatus = GetStatusBar()) {
+        pStatus->Show(!pStatus->IsShown());
+        SendSizeEvent();
+        RefreshPanes();
+    }
+}
+
+wxString CMainFrame::HelpBookPath() {
+    wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+    return wxFileName(exe.GetPath(), "volnex-help/volnex.hhp").GetFullPath();
+}
+
+void CMainFrame::OnHelpIndex(wxCommandEvent&) {
+    if (!m_pHelp) {
+        m_pHelp = std::make_unique<wxHtmlHelpController>(wxHF_DEFAULT_STYLE, this);
+        m_pHelp->AddBook(wxFileName(HelpBookPath()));
+    }
+    m_pHelp->DisplayContents();
+}
+
+void CMainFrame::OnAbout(wxCommandEvent&) {
+    CAboutDlg dialog(this);
+    dialog.ShowModal();
+}

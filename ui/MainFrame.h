@@ -1,0 +1,43 @@
+// CMainFrame: the program's only top-level window.
+//
+// It carries the menu bar, the Shift+F6 accelerator, a two-pane status bar
+// (the stored port settings, re-read from the profile at every refresh, and
+// the time of day) and, as its client, the form view. It has no maximize
+// box, tells the view when it moves, is resized or minimised, and opens the
+// help book for Help > Index.
+#pragma once
+
+#include <wx/frame.h>
+
+#include <memory>
+
+class CVolnexVw;
+class wxHtmlHelpController;
+
+class CMainFrame : public wxFrame {
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    CVolnexVw* GetView() const { return m_pView; }
+    // Brings both panes up to date; a pane is repainted only when its text
+    // changes.
+    void RefreshPanes();
+    // The help book beside the executable.
+    static wxString HelpBookPath();
+
+private:
+    void CreateMenus();
+    void OnIdle(wxIdleEvent& event);
+    void OnMove(wxMoveEvent& event);
+    void OnSize(wxSizeEvent& event);
+    void OnIconize(wxIconizeEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnHelpIndex(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnToggleStatusBar(wxCommandEvent& event);
+
+    CVolnexVw* m_pView = nullptr;
+    bool m_bMenuOpen = false;
+    std::unique_ptr<wxHtmlHelpController> m_pHelp;
+};

@@ -1,0 +1,41 @@
+#include "ui/ViewText.h"
+
+#include "engine/ControlNames.h"
+#include "engine/Protocol.h"
+#include "settings/PortConfig.h"
+#include "ui/Clock.h"
+
+std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
+    std::string strLine = FormatTimeC("%m/%d/%Y %H:%M:%S ", when);
+    for (size_t i = 0; i < strPageText.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(strPageText[i]);
+        if (ch == static_cast<unsigned char>(kSub)) {
+            if (i + 1 < strPageText.size()) {
+                const unsigned char next = static_cast<unsigned char>(strPageText[i + 1]);
+                if (next >= 0x40 && next <= 0x5F) {
+                    strLine += ControlName(static_cast<unsigned char>(next - 0x40));
+                    ++i;
+                    continue;
+                }
+            }
+            strLine += ControlName(ch);
+            continue;
+        }
+        strLine += static_cast<char>(ch);
+    }
+    return strLine;
+}
+
+std::string PortSettingsText(const CPortConfig& config) {
+    return "Port Settings : Port: " + config.GetCommPort() +
+           " BaudRate: " + config.GetBaudRate() + " Parity: " + config.GetParity() +
+           " StopBits: " + config.GetStopBits() + " DataBits: " + config.GetDataBits();
+}
+
+std::string ClockText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char szText[16];
+    std::snprintf(szText, sizeof szText, "%i:%02i", local.tm_hour, local.tm_min);
+    return szText;
+}

@@ -1,0 +1,20 @@
+// The texts the main window shows, as plain functions: the page list's entry
+// line, the status bar's port settings and clock.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+class CPortConfig;
+
+// "%m/%d/%Y %H:%M:%S " then the page text, where SUB and the byte after it,
+// c, show as the name of the control character c minus 40 hex. A SUB that
+// has no byte from 40 to 5F hex after it shows as "<SUB>" and the next byte
+// is taken as it comes. Every other byte is kept unchanged.
+std::string FormatPageLine(std::time_t when, const std::string& strPageText);
+
+// "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8"
+std::string PortSettingsText(const CPortConfig& config);
+
+// The time of day as "%i:%02i": 0:07, 9:05, 23:59.
+std::string ClockText(std::time_t when);

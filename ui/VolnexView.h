@@ -1,0 +1,103 @@
+// CVolnexVw: the program's form and the hub of the running program.
+//
+// It owns the port configuration and the paging engine (itself the serial
+// port), receives every notification of the engine and the monitor thread
+// (INotifyTarget), drives the engine's time-outs with a 100 ms timer, and
+// shows the session state, the CTS/DSR/DCD indicators, the good and bad
+// page counts and the page list. All of it runs on the user-interface
+// thread; the monitor thread reaches it only through synchronous deliveries.
+#pragma once
+
+#include "engine/Notify.h"
+#include "engine/PageTerminal.h"
+#include "settings/PortConfig.h"
+
+#include <wx/panel.h>
+#include <wx/timer.h>
+
+class CIndicator;
+class CReportListBox;
+class wxTextCtrl;
+
+class CVolnexVw : public wxPanel, public INotifyTarget {
+public:
+    enum {
+        IDC_CTS = 1006,
+        IDC_DSR = 1007,
+        IDC_DCD = 1008,
+        IDC_PAGE_LIST = 1010,
+        IDC_STATE = 1012,
+        IDC_GOOD_PAGES = 1016,
+        IDC_BAD_PAGES = 1017,
+        IDC_LOGON = 1019,
+        IDC_LOGFILE = 1020,
+        IDC_LOGOFF = 1021,
+    };
+    static constexpr int kTimerId = 1;
+    static constexpr int kTimerPeriodMs = 100;
+    static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
+    static constexpr unsigned kOutBufferSize = 512;
+    static constexpr unsigned kPageListLimit = 500;
+
+    // Constructs the view and creates its window: loads the settings, opens
+    // the port and starts the timer.
+    explicit CVolnexVw(wxWindow* pParent);
+    ~CVolnexVw() override;
+
+    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
+
+    // First update: fits the frame around the form.
+    void OnInitialUpdate();
+    // The window is going: ends a session in progress on the line.
+    void OnDestroy();
+    bool OpenPort();
+
+    // The form's size in pixels (template 102, 297 x 197 dialog units).
+    wxSize GetFormSize() const;
+
+    // What the form shows (for tests and the frame).
+    CPageTerminal& GetTerminal() { return m_terminal; }
+    CReportListBox& GetPageList() { return *m_pageList; }
+    wxString GetShownState() const;
+    wxString GetIndicatorText(int nId) const;
+    unsigned GetGoodPages() const { return m_nGoodPages; }
+    unsigned GetBadPages() const { return m_nBadPages; }
+
+    void OnLogon();
+    void OnLogoff();
+    void OnLogFile();
+    void OnDblclkPageList();
+    void OnTimer(int nTimerId);
+
+private:
+    void CreateControls();
+    // Writes every displayed value into its control.
+    void UpdateData();
+    void OnCommCts(WPARAM wParam);
+    void OnCommDsr(WPARAM wParam);
+    void OnCommDcd(WPARAM wParam);
+    void OnSessionState(LPARAM lParam);
+    void OnPageResult(LPARAM lParam);
+    void OnCommRxChar(WPARAM wParam);
+    void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
+
+    CReportListBox* m_pageList = nullptr;
+    wxString m_strState = "DISCONNECTED";
+    unsigned m_nGoodPages = 0;
+    unsigned m_nBadPages = 0;
+    wxString m_strDSR = "OFF";
+    wxString m_strDCD = "OFF";
+    wxString m_strCTS = "OFF";
+    CPortConfig m_config;
+    CPageTerminal m_terminal;
+    int m_bViewProtocol = 0;
+
+    CIndicator* m_pState = nullptr;
+    CIndicator* m_pCts = nullptr;
+    CIndicator* m_pDsr = nullptr;
+    CIndicator* m_pDcd = nullptr;
+    wxTextCtrl* m_pGood = nullptr;
+    wxTextCtrl* m_pBad = nullptr;
+    wxTimer m_timer;
+    bool m_bDestroyed = false;
+};
