@@ -225,25 +225,17 @@ unsigned CCommPort::ReadLevels(int* pnError) {
 }
 
 int CCommPort::QueryDsr(bool bRefresh) {
-    if (!bRefresh)
-        return m_nDsrLevel;
-    int nError;
-    unsigned nStatus;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        nStatus = ReadLevels(&nError);
-    }
-    if (nError != 0)
-        ReportError("GetCommModemStatus()", nError);
-    m_nDsrLevel = (nStatus & MS_DSR_ON) ? 1 : 0;
-    SendToOwner(UM_COMM_DSR, static_cast<WPARAM>(m_nDsrLevel.load()),
-                m_nPortNumber);
-    return m_nDsrLevel;
+    return QueryLevel(bRefresh, MS_DSR_ON, m_nDsrLevel, UM_COMM_DSR);
 }
 
 int CCommPort::QueryDcd(bool bRefresh) {
+    return QueryLevel(bRefresh, MS_RLSD_ON, m_nDcdLevel, UM_COMM_DCD);
+}
+
+int CCommPort::QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel,
+                          unsigned nMsg) {
     if (!bRefresh)
-        return m_nDcdLevel;
+        return nLevel;
     int nError;
     unsigned nStatus;
     {
@@ -252,10 +244,9 @@ int CCommPort::QueryDcd(bool bRefresh) {
     }
     if (nError != 0)
         ReportError("GetCommModemStatus()", nError);
-    m_nDcdLevel = (nStatus & MS_RLSD_ON) ? 1 : 0;
-    SendToOwner(UM_COMM_DCD, static_cast<WPARAM>(m_nDcdLevel.load()),
-                m_nPortNumber);
-    return m_nDcdLevel;
+    nLevel = (nStatus & nBit) ? 1 : 0;
+    SendToOwner(nMsg, static_cast<WPARAM>(nLevel.load()), m_nPortNumber);
+    return nLevel;
 }
 
 void CCommPort::SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
@@ -358,10 +349,15 @@ void CCommPort::MonitorProc() {
                 nLastLevels = nLevels;
             }
         }
-        if (bLineEvent)
+        // A hung-up line is one event with every level off. Bytes still
+        // readable then belong to a session that is over: the levels going
+        // off end it and the engine would discard them.
+        if (bHangup) {
+            if (!m_bDeviceLost)
+                HandleLostDevice();
+        } else if (bLineEvent) {
             HandleLineEvent();
-        if (bHangup && !m_bDeviceLost)
-            HandleLostDevice();
+        }
         if (m_bStopRequested)
             break;
         if (m_bWriteRequested)

@@ -111,6 +111,9 @@ private:
     // Current CTS/DSR/DCD bits; lines of a device without modem lines read on
     // while it is open and not lost. nError is set for a failed query.
     unsigned ReadLevels(int* pnError);
+    // A fresh read stores the level as 1 or 0 and notifies the owner.
+    int QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel,
+                   unsigned nMsg);
     void Wake();
 
     std::recursive_mutex m_lock;

@@ -48,6 +48,13 @@ protected:
                        kViewMask, 512);
     }
 
+    // Without pumping: the monitor thread then waits for the UI thread.
+    void WaitUntilADeliveryIsPosted() {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (loop.Posted() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+    }
+
     bool WaitForBytes(const std::string& strBytes) {
         return loop.PumpUntil([&] { return target.ReceivedBytes() == strBytes; });
     }
@@ -216,9 +223,7 @@ TEST_F(CommPortPtyTest, DestroyingThePortWhileADeliveryWaitsReturnsAndDelivers) 
     ASSERT_TRUE(port->StartMonitor());
     pty.Write("Q");
     // Do not pump: the monitor thread now waits for the UI thread.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (loop.Posted() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    WaitUntilADeliveryIsPosted();
     ASSERT_EQ(loop.Posted(), 1u);
     // Must neither deadlock nor drop the level message in progress; nothing
     // new is started after the stop.
@@ -232,9 +237,7 @@ TEST_F(CommPortPtyTest, SettingUpAgainWhileADeliveryWaitsReturns) {
     ASSERT_TRUE(SetupPort(*port));
     ASSERT_TRUE(port->StartMonitor());
     pty.Write("Q");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (loop.Posted() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    WaitUntilADeliveryIsPosted();
     ASSERT_TRUE(SetupPort(*port));
     EXPECT_FALSE(port->IsMonitorAlive());
     ASSERT_TRUE(port->StartMonitor());

@@ -1,4 +1,5 @@
 #include "tests/TempDir.h"
+#include "tests/TestClock.h"
 #include "tests/TestSupport.h"
 #include "ui/ReportFile.h"
 
@@ -6,18 +7,6 @@
 
 namespace {
 
-// Local time for a date and time, whatever the machine's zone.
-std::time_t LocalTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec) {
-    std::tm tm{};
-    tm.tm_year = nYear - 1900;
-    tm.tm_mon = nMonth - 1;
-    tm.tm_mday = nDay;
-    tm.tm_hour = nHour;
-    tm.tm_min = nMin;
-    tm.tm_sec = nSec;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
 
 class ReportFileTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 #include "settings/PortConfig.h"
 #include "tests/TempDir.h"
+#include "tests/TestClock.h"
 #include "ui/ViewText.h"
 
 #include <gtest/gtest.h>
@@ -7,15 +8,7 @@
 namespace {
 
 std::time_t At(int nHour, int nMin, int nSec = 0) {
-    std::tm tm{};
-    tm.tm_year = 126;
-    tm.tm_mon = 11;
-    tm.tm_mday = 8;
-    tm.tm_hour = nHour;
-    tm.tm_min = nMin;
-    tm.tm_sec = nSec;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+    return LocalTime(2026, 12, 8, nHour, nMin, nSec);
 }
 
 TEST(ViewTextTest, PageLineStartsWithTheTimeStamp) {

@@ -34,7 +34,7 @@ CMainFrame::CMainFrame()
 
     wxStatusBar* pStatus = CreateStatusBar(2, wxSTB_DEFAULT_STYLE);
     // Wide enough for "00:00" with the pane's own padding.
-    const int nClockWidth = pStatus->GetTextExtent("00:00").x + 24;
+    const int nClockWidth = pStatus->GetTextExtent("00:00").x + 40;
     const int widths[2] = {-1, nClockWidth};
     pStatus->SetStatusWidths(2, widths);
     const int styles[2] = {wxSB_FLAT, wxSB_NORMAL};

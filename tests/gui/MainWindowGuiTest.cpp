@@ -1,6 +1,7 @@
 #include "engine/SessionState.h"
 #include "settings/Profile.h"
 #include "tests/TempDir.h"
+#include "tests/TestClock.h"
 #include "tests/TestSupport.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/AboutDlg.h"
@@ -15,22 +16,9 @@
 
 namespace {
 
-class CFixedClock : public IClock {
-public:
-    std::time_t when = 0;
-    std::time_t Now() const override { return when; }
-};
 
 std::time_t At(int nHour, int nMin, int nSec = 0) {
-    std::tm tm{};
-    tm.tm_year = 126;
-    tm.tm_mon = 11;
-    tm.tm_mday = 8;
-    tm.tm_hour = nHour;
-    tm.tm_min = nMin;
-    tm.tm_sec = nSec;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+    return LocalTime(2026, 12, 8, nHour, nMin, nSec);
 }
 
 const std::string kGoodBlock = "\x02" "1234\rHI\r\x03" "17:\r";

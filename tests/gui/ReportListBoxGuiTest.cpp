@@ -1,4 +1,5 @@
 #include "tests/TempDir.h"
+#include "tests/TestClock.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/Clock.h"
 #include "ui/ReportListBox.h"
@@ -7,24 +8,11 @@
 
 namespace {
 
-class CFixedClock : public IClock {
-public:
-    std::time_t when = 0;
-    std::time_t Now() const override { return when; }
-};
 
 class ReportListBoxGuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::tm tm{};
-        tm.tm_year = 108;
-        tm.tm_mon = 2;
-        tm.tm_mday = 14;
-        tm.tm_hour = 15;
-        tm.tm_min = 4;
-        tm.tm_sec = 5;
-        tm.tm_isdst = -1;
-        clock.when = std::mktime(&tm);
+        clock.when = LocalTime(2008, 3, 14, 15, 4, 5);
         SetClock(&clock);
         frame = new wxFrame(nullptr, wxID_ANY, "test");
         list = new CReportListBox(frame, 1010, wxDefaultPosition, wxSize(300, 200),
