@@ -1,13 +1,14 @@
 # Volnex: build, test and run.
 #   make run    build and start the program with your profile
 #   make test   install what is missing, build, run every test
+#   make bench  print the performance figures
 JOBS ?= 2
 BUILD := build
 ASAN := build-asan
 FUZZ := build-fuzz
 FUZZ_SECONDS ?= 30
 
-.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run clean
+.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run bench clean
 
 all: build
 
@@ -50,6 +51,10 @@ test-fuzz:
 
 run: build
 	$(BUILD)/volnex
+
+# Performance figures, measured on this machine (not pass/fail tests).
+bench: build
+	xvfb-run -a $(BUILD)/trace_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -101,7 +101,13 @@ void CMainFrame::CreateMenus() {
         event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
     }, ID_VIEW_STATUS_BAR);
     // Commands nobody handles are disabled, as the framework did.
-    for (int nId : {ID_HELP_USING, ID_VIEW_PROTOCOL_MESSAGES, ID_CONNECTION})
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnViewProtocolMessages(); },
+         ID_VIEW_PROTOCOL_MESSAGES);
+    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
+        event.Enable(true);
+        event.Check(m_pView != nullptr && m_pView->IsProtocolChecked());
+    }, ID_VIEW_PROTOCOL_MESSAGES);
+    for (int nId : {ID_HELP_USING, ID_CONNECTION})
         Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
 }
 

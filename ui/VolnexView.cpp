@@ -3,7 +3,9 @@
 #include "engine/MessageBoxes.h"
 #include "ui/Clock.h"
 #include "ui/Indicator.h"
+#include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
+#include "ui/TraceRender.h"
 #include "ui/ViewText.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
@@ -140,12 +142,15 @@ void CVolnexVw::OnInitialUpdate() {
         const wxSize client = pFrame->GetClientSize();
         pFrame->SetClientSize(std::min(client.x, form.x), std::min(client.y, form.y));
     }
+    if (m_bViewProtocol != 0)
+        CreateProtocolDlg();
 }
 
 void CVolnexVw::OnDestroy() {
     if (m_bDestroyed)
         return;
     m_bDestroyed = true;
+    DestroyProtocolDlg(); // ViewProtocol stays: the window comes back next time
     m_timer.Stop();
     m_terminal.Logoff();
 }
@@ -191,6 +196,8 @@ long CVolnexVw::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     case UM_SESSION_STATE: OnSessionState(lParam); break;
     case UM_PAGE_RESULT: OnPageResult(lParam); break;
     case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
+    case UM_FRAME_MOVED: OnFrameMoved(); break;
+    case UM_FRAME_MINIMIZED: OnFrameMinimized(); break;
     default: break; // break, error, ring, event character: no handler
     }
     return 0;
@@ -246,7 +253,43 @@ void CVolnexVw::OnCommRxChar(WPARAM wParam) {
     m_terminal.HandleChar(ch);
 }
 
-void CVolnexVw::OnProtocolTrace(WPARAM, LPARAM lParam) {
-    // Owned from here on; with no protocol window there is nothing to show.
-    std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+void CVolnexVw::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
+    HandleProtocolTrace(m_pProtocolDlg, wParam, lParam);
+}
+
+void CVolnexVw::CreateProtocolDlg() {
+    if (m_pProtocolDlg != nullptr)
+        return;
+    m_pProtocolDlg = new CProtocolDlg(this);
+    m_pProtocolDlg->Show();
+    // GTK gives a window its first size when it is shown: place it again.
+    m_pProtocolDlg->PositionBelowFrame();
+}
+
+void CVolnexVw::DestroyProtocolDlg() {
+    if (m_pProtocolDlg == nullptr)
+        return;
+    m_pProtocolDlg->Destroy();
+    m_pProtocolDlg = nullptr;
+}
+
+void CVolnexVw::OnViewProtocolMessages() {
+    if (m_bViewProtocol == 0) {
+        CreateProtocolDlg();
+        m_bViewProtocol = 1;
+    } else {
+        DestroyProtocolDlg(); // the lines go with it
+        m_bViewProtocol = 0;
+    }
+    AppProfile().WriteInt(CPortConfig::kSection, "ViewProtocol", m_bViewProtocol);
+}
+
+void CVolnexVw::OnFrameMoved() {
+    if (m_pProtocolDlg != nullptr)
+        m_pProtocolDlg->PositionBelowFrame();
+}
+
+void CVolnexVw::OnFrameMinimized() {
+    if (m_pProtocolDlg != nullptr)
+        m_pProtocolDlg->Hide();
 }

@@ -16,6 +16,7 @@
 #include <wx/timer.h>
 
 class CIndicator;
+class CProtocolDlg;
 class CReportListBox;
 class wxTextCtrl;
 
@@ -69,6 +70,13 @@ public:
     void OnDblclkPageList();
     void OnTimer(int nTimerId);
 
+    // The protocol window: switched by View > Protocol Messages, remembered
+    // in the profile as ViewProtocol.
+    void CreateProtocolDlg();
+    void OnViewProtocolMessages();
+    bool IsProtocolChecked() const { return m_bViewProtocol != 0; }
+    CProtocolDlg* GetProtocolDlg() const { return m_pProtocolDlg; }
+
 private:
     void CreateControls();
     // Writes every displayed value into its control.
@@ -80,6 +88,9 @@ private:
     void OnPageResult(LPARAM lParam);
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
+    void OnFrameMoved();
+    void OnFrameMinimized();
+    void DestroyProtocolDlg();
 
     CReportListBox* m_pageList = nullptr;
     wxString m_strState = "DISCONNECTED";
@@ -90,6 +101,7 @@ private:
     wxString m_strCTS = "OFF";
     CPortConfig m_config;
     CPageTerminal m_terminal;
+    CProtocolDlg* m_pProtocolDlg = nullptr;
     int m_bViewProtocol = 0;
 
     CIndicator* m_pState = nullptr;

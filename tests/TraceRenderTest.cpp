@@ -1,0 +1,91 @@
+#include "ui/TraceRender.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+class CVectorList : public ITraceList {
+public:
+    unsigned Count() const override { return static_cast<unsigned>(lines.size()); }
+    std::string Line(unsigned n) const override { return lines.at(n); }
+    void Delete(unsigned n) override { lines.erase(lines.begin() + n); }
+    void Add(const std::string& s) override { lines.push_back(s); }
+    void ReplaceLast(const std::string& s) override { lines.back() = s; }
+    void ScrollToTop(unsigned n) override { nTop = n; }
+    std::vector<std::string> lines;
+    unsigned nTop = 0;
+};
+
+class TraceRenderTest : public ::testing::Test {
+protected:
+    void Sent(const std::string& s) { RenderTrace(list, true, s); }
+    void Received(const std::string& bytes) {
+        for (char ch : bytes)
+            RenderTrace(list, false, std::string(1, ch));
+    }
+    CVectorList list;
+};
+
+TEST_F(TraceRenderTest, ALogonAndOnePageGiveTheNineLines) {
+    Sent("\x1b\x04\r");
+    Received("\r");
+    Sent("ID=");
+    Received("\x1bPG1\r");
+    Sent("\x06\r\x1b[p\r");
+    Received("\x02" "1234\rHELLO\r\x03" "ccc\r");
+    Sent("\x06\r");
+    EXPECT_EQ(list.lines, (std::vector<std::string>{
+                              "<=  <ESC><EOT><CR>", "=>  <CR>", "<=  ID=",
+                              "=>  <ESC>PG1<CR>", "<=  <ACK><CR><ESC>[p<CR>",
+                              "=>  <STX>1234<CR>", "=>  HELLO<CR>", "=>  <ETX>ccc<CR>",
+                              "<=  <ACK><CR>"}));
+    EXPECT_EQ(list.nTop, 8u);
+}
+
+TEST_F(TraceRenderTest, ControlCharactersByNameOthersUnchanged) {
+    Received(std::string("\r\n\x1f\xe9\x7f\0\x10\x11", 8));
+    EXPECT_EQ(list.lines, (std::vector<std::string>{"=>  <CR>",
+                                                    "=>  <LF><US>\xe9\x7f<NUL><SLE><CS1>"}));
+}
+
+TEST_F(TraceRenderTest, AReceivedLineStopsAt249WithTwoWarnings) {
+    Received(std::string(245, 'x')); // "=>  " and 245: 249 characters
+    ASSERT_EQ(list.lines.size(), 1u);
+    EXPECT_EQ(list.lines[0].size(), 249u);
+    Received("y");
+    EXPECT_EQ(list.lines, (std::vector<std::string>{
+                              "=>  " + std::string(245, 'x'), "   BUFFER SIZE EXCEEDED!",
+                              "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!"}));
+    EXPECT_EQ(list.nTop, 2u);
+    Received("z");
+    EXPECT_EQ(list.lines.back(), "=>  z");
+    // A name that would not fit is refused the same way.
+    list.lines = {"=>  " + std::string(242, 'x')};
+    Received("\r");
+    EXPECT_EQ(list.lines.size(), 3u);
+}
+
+TEST_F(TraceRenderTest, OnlySentTextsKeepTheListAt500Lines) {
+    for (int i = 0; i < 500; ++i)
+        list.lines.push_back("<=  line " + std::to_string(i));
+    Received("A"); // received characters never remove lines
+    Received("\r");
+    ASSERT_EQ(list.lines.size(), 501u);
+    Sent("ID=");
+    ASSERT_EQ(list.lines.size(), 501u);
+    EXPECT_EQ(list.lines[499], "<=  line 499");
+    EXPECT_EQ(list.lines[500], "<=  ID="); // the received line went first
+}
+
+TEST_F(TraceRenderTest, TraceWithoutAWindowIsFreedAndNothingShown) {
+    // Run under LeakSanitizer: the text must be freed on this path too.
+    HandleProtocolTrace(nullptr, kTraceSent,
+                        ReleaseTraceText(std::make_unique<std::string>("ID=")));
+    HandleProtocolTrace(&list, kTraceReceived,
+                        ReleaseTraceText(std::make_unique<std::string>("\r")));
+    EXPECT_EQ(list.lines, std::vector<std::string>{"=>  <CR>"});
+}
+
+} // namespace

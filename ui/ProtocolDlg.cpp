@@ -1,0 +1,65 @@
+#include "ui/ProtocolDlg.h"
+
+#include "engine/MessageBoxes.h"
+#include "ui/ReportListBox.h"
+#include "ui/WxMessageBoxes.h"
+#include "ui/WxText.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/stattext.h>
+
+CProtocolDlg::CProtocolDlg(wxWindow* pView)
+    // A popup without caption or system menu, owned by the main frame.
+    : wxDialog(wxGetTopLevelParent(pView), wxID_ANY, "Protocol Messages",
+               wxDefaultPosition, wxDefaultSize, wxBORDER_RAISED),
+      m_pView(pView) {
+    auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
+    auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+    m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
+                                        wxLB_SINGLE | wxLB_ALWAYS_SB);
+    new wxStaticText(this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
+                     wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
+    new wxButton(this, IDC_SAVE, "&Save", at(259, 95), size(36, 21));
+    SetClientSize(size(302, 129));
+    Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
+         IDC_PROTOCOL_LIST);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+    PositionBelowFrame();
+}
+
+void CProtocolDlg::PositionBelowFrame() {
+    wxWindow* pFrame = wxTheApp->GetTopWindow();
+    if (pFrame == nullptr || pFrame == this)
+        return;
+    const wxRect frame = pFrame->GetScreenRect();
+    // The frame may be narrower than the window's own layout: it still
+    // takes the frame's width, and its controls are cut at the right.
+    SetMinClientSize(wxSize(1, 1));
+    SetSize(frame.GetLeft(), frame.GetBottom() + 1, frame.GetWidth(), GetSize().GetHeight());
+}
+
+void CProtocolDlg::OnDblclkProtocolList() {
+    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES)
+        m_protocolList->Clear();
+}
+
+void CProtocolDlg::OnSave() { m_protocolList->SaveReport(); }
+
+unsigned CProtocolDlg::Count() const { return m_protocolList->GetCount(); }
+
+std::string CProtocolDlg::Line(unsigned nIndex) const {
+    return m_protocolList->GetLine(nIndex);
+}
+
+void CProtocolDlg::Delete(unsigned nIndex) { m_protocolList->Delete(nIndex); }
+
+void CProtocolDlg::Add(const std::string& strLine) { m_protocolList->AddLine(strLine); }
+
+void CProtocolDlg::ReplaceLast(const std::string& strLine) {
+    m_protocolList->SetString(m_protocolList->GetCount() - 1, FromBytes(strLine));
+}
+
+void CProtocolDlg::ScrollToTop(unsigned nIndex) {
+    m_protocolList->SetFirstItem(static_cast<int>(nIndex));
+}

@@ -1,0 +1,57 @@
+#include "ui/TraceRender.h"
+
+#include "engine/ControlNames.h"
+
+namespace {
+
+void AddAndScroll(ITraceList& list, const std::string& strLine) {
+    list.Add(strLine);
+    list.ScrollToTop(list.Count() - 1);
+}
+
+} // namespace
+
+void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
+    const unsigned n = list.Count();
+    if (bSent) {
+        if (n >= kTraceListLimit)
+            list.Delete(n - 1);
+        std::string strLine = kSentMark;
+        for (char ch : strText) {
+            if (ch == '\0')
+                break; // the text ends at its NUL
+            const char* szName = ControlName(static_cast<unsigned char>(ch));
+            strLine += szName ? szName : std::string(1, ch);
+        }
+        AddAndScroll(list, strLine);
+        return;
+    }
+
+    const unsigned char b = strText.empty() ? 0 : static_cast<unsigned char>(strText[0]);
+    const char* szName = ControlName(b);
+    const std::string strPiece = szName ? szName : strText.substr(0, strText.find('\0'));
+    if (n > 0) {
+        const std::string strLast = list.Line(n - 1);
+        const bool bOpen = strLast.find(kReceivedMark) != std::string::npos &&
+                           strLast.find("<CR>") == std::string::npos;
+        if (bOpen) {
+            if (strPiece.size() + strLast.size() >= kTraceLineLimit) {
+                // The character is not shown; the next one starts a new line.
+                list.Add(kBufferExceeded);
+                list.Add(kMismatchedSettings);
+                list.ScrollToTop(list.Count() - 1);
+                return;
+            }
+            list.ReplaceLast(strLast + strPiece);
+            list.ScrollToTop(list.Count() - 1);
+            return;
+        }
+    }
+    AddAndScroll(list, kReceivedMark + strPiece);
+}
+
+void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam) {
+    std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+    if (pList != nullptr && text)
+        RenderTrace(*pList, wParam != 0, *text);
+}

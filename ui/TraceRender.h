@@ -1,0 +1,43 @@
+// Rendering the protocol trace into list lines.
+//
+// Each text the terminal sends becomes one line, "<=  " and the text;
+// received characters gather on one open line, "=>  " and the characters,
+// up to and including a CR. Control characters show by name ("<CR>"). A
+// received line that would reach 250 characters gets two warning lines
+// instead (the sign of mismatched port settings); sent texts keep the list
+// at 500 lines by first dropping its last line.
+//
+// The rendering works on a small list model so that it runs without a
+// display; the protocol window's list implements the model.
+#pragma once
+
+#include "engine/Notify.h"
+
+#include <string>
+
+class ITraceList {
+public:
+    virtual ~ITraceList() = default;
+    virtual unsigned Count() const = 0;
+    virtual std::string Line(unsigned nIndex) const = 0;
+    virtual void Delete(unsigned nIndex) = 0;
+    virtual void Add(const std::string& strLine) = 0;
+    // Replaces the last line (the same as deleting it and adding the new).
+    virtual void ReplaceLast(const std::string& strLine) = 0;
+    // Makes the line the topmost visible one.
+    virtual void ScrollToTop(unsigned nIndex) = 0;
+};
+
+constexpr unsigned kTraceListLimit = 500;
+constexpr size_t kTraceLineLimit = 250; // a received line stays below this
+constexpr const char* kSentMark = "<=  ";
+constexpr const char* kReceivedMark = "=>  ";
+constexpr const char* kBufferExceeded = "   BUFFER SIZE EXCEEDED!";
+constexpr const char* kMismatchedSettings =
+    "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!";
+
+void RenderTrace(ITraceList& list, bool bSent, const std::string& strText);
+
+// The view's handling of UM_PROTOCOL_TRACE: takes the text over, renders it
+// when there is a list (the protocol window is open) and frees it always.
+void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam);
