@@ -21,7 +21,12 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView)
     new wxStaticText(this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
                      wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
     new wxButton(this, IDC_SAVE, "&Save", at(259, 95), size(36, 21));
-    SetClientSize(size(302, 129));
+    // GTK keeps the first size a window is given when it is shown: start at
+    // the frame's width already.
+    wxSize client = size(302, 129);
+    if (wxWindow* pFrame = wxTheApp->GetTopWindow(); pFrame != nullptr && pFrame != this)
+        client.x = pFrame->GetSize().x;
+    SetClientSize(client);
     Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
          IDC_PROTOCOL_LIST);
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
