@@ -107,7 +107,8 @@ void CMainFrame::CreateMenus() {
         event.Enable(true);
         event.Check(m_pView != nullptr && m_pView->IsProtocolChecked());
     }, ID_VIEW_PROTOCOL_MESSAGES);
-    for (int nId : {ID_HELP_USING, ID_CONNECTION})
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
+    for (int nId : {ID_HELP_USING})
         Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/VolnexView.h"
 
 #include "engine/MessageBoxes.h"
+#include "settings/ConnectDlg.h"
 #include "ui/Clock.h"
 #include "ui/Indicator.h"
 #include "ui/ProtocolDlg.h"
@@ -282,6 +283,19 @@ void CVolnexVw::OnViewProtocolMessages() {
         m_bViewProtocol = 0;
     }
     AppProfile().WriteInt(CPortConfig::kSection, "ViewProtocol", m_bViewProtocol);
+}
+
+void CVolnexVw::OnConnection() {
+    CConnectDlg sheet(this);
+    if (sheet.ShowModal() == wxID_OK && sheet.HasChanged()) {
+        // The port is not set up again here: the next Logon does that. The
+        // state display keeps its text.
+        m_config.Load();
+        m_terminal.Logoff();
+        AppMessageBox(CWxMessageBoxes::Instance(),
+                      "Serial Port Settings have changed. New Logon to VELDRIN is required.",
+                      MB_OK);
+    }
 }
 
 void CVolnexVw::OnFrameMoved() {

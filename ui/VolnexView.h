@@ -74,6 +74,8 @@ public:
     // in the profile as ViewProtocol.
     void CreateProtocolDlg();
     void OnViewProtocolMessages();
+    // Connection: runs the Connection sheet; new settings need a new logon.
+    void OnConnection();
     bool IsProtocolChecked() const { return m_bViewProtocol != 0; }
     CProtocolDlg* GetProtocolDlg() const { return m_pProtocolDlg; }
 

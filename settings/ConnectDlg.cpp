@@ -1,0 +1,129 @@
+#include "settings/ConnectDlg.h"
+
+#include "engine/MessageBoxes.h"
+#include "settings/FlowControl.h"
+#include "settings/PortSettings.h"
+#include "ui/WxMessageBoxes.h"
+#include "ui/WxText.h"
+
+#include <wx/bookctrl.h>
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/sizer.h>
+
+namespace {
+constexpr const char* kSettingsChanged = "Settings have changed! Do you want to save changes?";
+constexpr const char* kUseApply = "Please use Apply button to save changes!";
+} // namespace
+
+CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instance()) {
+    Create(pParent, wxID_ANY, "Connection");
+    m_pagePortSettings = new CPortSettings(GetBookCtrl(), this);
+    m_pageFlowControl = new CFlowControl(GetBookCtrl(), this);
+    GetBookCtrl()->AddPage(m_pagePortSettings, "Port Settings", true);
+    GetBookCtrl()->AddPage(m_pageFlowControl, "Flow Control");
+    CreateButtons(wxOK | wxCANCEL | wxAPPLY);
+
+    // The sheet's own port list, at the left of the button row.
+    m_cbCommPort = new wxChoice(this, IDC_COMM_PORT);
+    for (const char* szPort : {"COM1", "COM2", "COM3", "COM4"})
+        m_cbCommPort->Append(szPort);
+    wxSizer* pRow = GetInnerSizer();
+    for (wxSizerItem* pItem : GetInnerSizer()->GetChildren()) {
+        if (pItem->IsSizer() && wxDynamicCast(pItem->GetSizer(), wxStdDialogButtonSizer))
+            pRow = pItem->GetSizer();
+    }
+    pRow->Insert(0, m_cbCommPort, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
+    FindWindow(wxID_APPLY)->Enable(false);
+    LayoutDialog();
+
+    // Both pages show their stored values before the operator sees the sheet.
+    m_pagePortSettings->FillControls();
+    m_pageFlowControl->FillControls();
+    SelectConfiguredPort();
+
+    Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnPortChanged(); }, IDC_COMM_PORT);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressOk(); }, wxID_OK);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressApply(); }, wxID_APPLY);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressCancel(); }, wxID_CANCEL);
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { PressCancel(); });
+    // A page shown again shows what is stored, unless it holds edits.
+    GetBookCtrl()->Bind(wxEVT_BOOKCTRL_PAGE_CHANGED, [this](wxBookCtrlEvent& event) {
+        if (event.GetSelection() == 0)
+            m_pagePortSettings->FillControls();
+        else
+            m_pageFlowControl->FillControls();
+        event.Skip();
+    });
+}
+
+void CConnectDlg::SelectConfiguredPort() {
+    m_config.Load();
+    int nIndex = m_cbCommPort->FindString(FromBytes(m_config.GetCommPort()), false);
+    m_cbCommPort->SetSelection(nIndex); // none when the stored port is not listed
+}
+
+int CConnectDlg::GetSelectedPort() const {
+    int nIndex = m_cbCommPort->GetSelection();
+    return nIndex == wxNOT_FOUND ? 0 : nIndex + 1;
+}
+
+bool CConnectDlg::AskSaveChanges() {
+    if (!m_pagePortSettings->IsPending() && !m_pageFlowControl->IsPending())
+        return false;
+    if (AppMessageBox(*m_pBoxes, kSettingsChanged, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    AppMessageBox(*m_pBoxes, kUseApply, MB_OK);
+    return true;
+}
+
+bool CConnectDlg::HasChanged() const {
+    return m_pagePortSettings->IsChanged() || m_pageFlowControl->IsChanged();
+}
+
+void CConnectDlg::OnPageModified() { FindWindow(wxID_APPLY)->Enable(true); }
+
+void CConnectDlg::ChoosePort(int nIndex) {
+    m_cbCommPort->SetSelection(nIndex);
+    OnPortChanged();
+}
+
+void CConnectDlg::OnPortChanged() {
+    if (AskSaveChanges()) {
+        // Refused: back to the port whose values the pages show.
+        m_cbCommPort->SetSelection(
+            m_cbCommPort->FindString(FromBytes(m_config.GetCommPort()), false));
+        return;
+    }
+    m_config.SetCommPort(ToBytes(m_cbCommPort->GetStringSelection()));
+    m_pagePortSettings->FillControls();
+    m_pageFlowControl->FillControls();
+}
+
+void CConnectDlg::ApplyPages() {
+    m_pagePortSettings->Apply();
+    m_pageFlowControl->Apply();
+    FindWindow(wxID_APPLY)->Enable(false);
+}
+
+void CConnectDlg::Finish(int nCode) {
+    if (IsModal())
+        EndModal(nCode);
+    else
+        SetReturnCode(nCode);
+}
+
+void CConnectDlg::PressOk() {
+    ApplyPages();
+    Finish(wxID_OK);
+}
+
+void CConnectDlg::PressApply() { ApplyPages(); }
+
+void CConnectDlg::PressCancel() {
+    // The visible page is asked whether the sheet may close.
+    bool bMayClose = GetBookCtrl()->GetSelection() == 1 ? m_pageFlowControl->QueryCancel()
+                                                         : m_pagePortSettings->QueryCancel();
+    if (bMayClose)
+        Finish(wxID_CANCEL);
+}

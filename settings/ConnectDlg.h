@@ -1,0 +1,54 @@
+// CConnectDlg: the modal Connection sheet with its Port Settings and Flow
+// Control pages and its own port list (COM1 to COM4, lower left).
+//
+// Choosing a port writes "CommPort" at once (unless the operator keeps
+// pending edits, which puts the list back); the pages write their values
+// when they are applied (Apply or OK). After the run, HasChanged tells the
+// caller whether any control of a page was changed.
+#pragma once
+
+#include "settings/PortConfig.h"
+
+#include <wx/propdlg.h>
+
+class CFlowControl;
+class CPortSettings;
+class IMessageBoxes;
+class wxChoice;
+
+class CConnectDlg : public wxPropertySheetDialog {
+public:
+    enum { IDC_COMM_PORT = 1044 };
+
+    explicit CConnectDlg(wxWindow* pParent);
+
+    // 1 for COM1 to 4 for COM4; 0 when nothing is selected.
+    int GetSelectedPort() const;
+    // True when there are pending edits and the operator chose to keep them.
+    bool AskSaveChanges();
+    bool HasChanged() const;
+    // A page was changed by the operator: Apply becomes available.
+    void OnPageModified();
+
+    // The sheet's buttons and port list, as the operator works them.
+    void PressOk();
+    void PressApply();
+    void PressCancel();
+    void ChoosePort(int nIndex);
+
+    CPortSettings& GetPortSettingsPage() { return *m_pagePortSettings; }
+    CFlowControl& GetFlowControlPage() { return *m_pageFlowControl; }
+    wxChoice& GetPortList() { return *m_cbCommPort; }
+
+private:
+    void OnPortChanged();
+    void ApplyPages();
+    void SelectConfiguredPort();
+    void Finish(int nCode);
+
+    CPortConfig m_config;
+    wxChoice* m_cbCommPort = nullptr;
+    CPortSettings* m_pagePortSettings = nullptr;
+    CFlowControl* m_pageFlowControl = nullptr;
+    IMessageBoxes* m_pBoxes;
+};

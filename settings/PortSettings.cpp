@@ -1,0 +1,118 @@
+#include "settings/PortSettings.h"
+
+#include "serial/DeviceList.h"
+#include "settings/ConnectDlg.h"
+#include "ui/WxText.h"
+
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+namespace {
+
+// Selects the item that matches the text, ignoring letter case; leaves the
+// selection as it was when none does.
+void SelectText(wxChoice* pList, const std::string& strText) {
+    int nIndex = pList->FindString(FromBytes(strText), false);
+    if (nIndex != wxNOT_FOUND)
+        pList->SetSelection(nIndex);
+}
+
+} // namespace
+
+CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
+    : wxPanel(pParent, wxID_ANY), m_pSheet(pSheet) {
+    auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
+    auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+    auto label = [&](const char* szText, int x, int y) {
+        new wxStaticText(this, wxID_ANY, szText, at(x, y), size(44, 8),
+                         wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    };
+    auto list = [&](int nId, int x, int y, std::initializer_list<const char*> items) {
+        auto* pList = new wxChoice(this, nId, at(x, y), size(52, 12));
+        for (const char* szItem : items)
+            pList->Append(szItem);
+        return pList;
+    };
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(9, 4), size(121, 86));
+    label("Baud Rate :", 12, 17);
+    label("Data Bits :", 12, 37);
+    label("Parity :", 12, 57);
+    label("Stop Bits", 11, 74);
+    m_cbBaudRate = list(IDC_BAUD_RATE, 63, 15, {"300", "1200", "2400", "4800", "9600"});
+    m_cbDataBits = list(IDC_DATA_BITS, 64, 33, {"5", "6", "7", "8"});
+    m_cbParity = list(IDC_PARITY, 64, 52, {"Even", "Odd", "None"});
+    m_cbStopBits = list(IDC_STOP_BITS, 64, 71, {"1", "2"});
+
+    // On Linux COMn is a device path: the serial devices present, or any
+    // path the operator types.
+    new wxStaticText(this, wxID_ANY, "Device :", at(12, 97), size(44, 8),
+                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    wxArrayString devices;
+    for (const std::string& strDevice : ListSerialDevices())
+        devices.Add(FromBytes(strDevice));
+    m_cbDevice = new wxComboBox(this, IDC_DEVICE, wxEmptyString, at(63, 95), size(130, 12),
+                                devices, wxCB_DROPDOWN);
+    SetMinSize(size(200, 112));
+
+    for (int nId : {IDC_BAUD_RATE, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS})
+        Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
+    Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DEVICE);
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DEVICE);
+}
+
+wxChoice& CPortSettings::GetList(int nId) {
+    switch (nId) {
+    case IDC_BAUD_RATE: return *m_cbBaudRate;
+    case IDC_DATA_BITS: return *m_cbDataBits;
+    case IDC_PARITY: return *m_cbParity;
+    default: return *m_cbStopBits;
+    }
+}
+
+void CPortSettings::OnControlChanged() {
+    m_bPending = true;
+    m_bChanged = true;
+    m_pSheet->OnPageModified();
+}
+
+void CPortSettings::FillControls() {
+    if (m_bPending)
+        return; // edits not yet applied are never overwritten
+    m_config.Load();
+    SelectText(m_cbBaudRate, m_config.GetBaudRate());
+    SelectText(m_cbDataBits, m_config.GetDataBits());
+    SelectText(m_cbParity, m_config.GetParity());
+    SelectText(m_cbStopBits, m_config.GetStopBits());
+    m_cbDevice->ChangeValue(FromBytes(m_config.GetDevicePath(m_config.m_nPort)));
+}
+
+void CPortSettings::Apply() {
+    if (!m_bPending)
+        return;
+    const uint8_t nPort = static_cast<uint8_t>(m_pSheet->GetSelectedPort());
+    // A list without a selection (its stored value is not one of its items)
+    // keeps the stored value.
+    auto selected = [](wxChoice* pList, std::string* pstrText) {
+        if (pList->GetSelection() == wxNOT_FOUND)
+            return false;
+        *pstrText = ToBytes(pList->GetStringSelection());
+        return true;
+    };
+    std::string strText;
+    if (selected(m_cbBaudRate, &strText))
+        m_config.SetBaudRate(nPort, strText);
+    if (selected(m_cbDataBits, &strText))
+        m_config.SetDataBits(nPort, strText);
+    if (selected(m_cbParity, &strText))
+        m_config.SetParity(nPort, strText);
+    if (selected(m_cbStopBits, &strText))
+        m_config.SetStopBits(nPort, strText);
+    const std::string strDevice = ToBytes(m_cbDevice->GetValue().Strip(wxString::both));
+    if (!strDevice.empty())
+        m_config.SetDevicePath(nPort, strDevice);
+    m_bPending = false;
+}
+
+bool CPortSettings::QueryCancel() { return !m_pSheet->AskSaveChanges(); }

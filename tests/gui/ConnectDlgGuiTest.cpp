@@ -1,0 +1,231 @@
+#include "engine/SessionState.h"
+#include "settings/ConnectDlg.h"
+#include "settings/FlowControl.h"
+#include "settings/PortSettings.h"
+#include "tests/TempDir.h"
+#include "tests/TestSupport.h"
+#include "tests/gui/GuiTest.h"
+#include "ui/CommandIds.h"
+#include "ui/MainFrame.h"
+#include "ui/VolnexView.h"
+
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+
+namespace {
+
+// As the operator does it: a selection that sends its notification.
+void Choose(wxChoice& list, int nIndex) {
+    list.SetSelection(nIndex);
+    wxCommandEvent event(wxEVT_CHOICE, list.GetId());
+    event.SetInt(nIndex);
+    event.SetEventObject(&list);
+    list.GetEventHandler()->ProcessEvent(event);
+}
+
+void Tick(wxCheckBox& box, bool bOn) {
+    box.SetValue(bOn);
+    wxCommandEvent event(wxEVT_CHECKBOX, box.GetId());
+    event.SetInt(bOn);
+    event.SetEventObject(&box);
+    box.GetEventHandler()->ProcessEvent(event);
+}
+
+std::string Shown(wxChoice& list) {
+    return list.GetSelection() == wxNOT_FOUND ? "(none)"
+                                              : list.GetStringSelection().ToStdString();
+}
+
+class ConnectDlgGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetAppProfile(&profile); }
+    void TearDown() override {
+        SetAppProfile(nullptr);
+        PumpEvents(10);
+    }
+    void Given(const std::string& strEntries) {
+        CTempDir::Write(dir.Path("volnex.INI"), "[Configuration]\n" + strEntries);
+    }
+    std::string Key(const char* szKey) {
+        return profile.GetString("Configuration", szKey, "(missing)");
+    }
+
+    CTempDir dir;
+    CIniProfile profile{dir.Path("volnex.INI")};
+};
+
+TEST_F(ConnectDlgGuiTest, AnEmptyProfileShowsTheDefaults) {
+    CConnectDlg sheet(nullptr);
+    CPortSettings& ports = sheet.GetPortSettingsPage();
+    EXPECT_EQ(sheet.GetTitle(), "Connection");
+    EXPECT_EQ(Shown(sheet.GetPortList()), "COM1");
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_BAUD_RATE)), "9600");
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_DATA_BITS)), "8");
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_PARITY)), "None");
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_STOP_BITS)), "1");
+    EXPECT_EQ(ports.GetDevice().GetValue(), "/dev/ttyS0");
+    CFlowControl& flow = sheet.GetFlowControlPage();
+    EXPECT_EQ(Shown(flow.GetRts()), "Enable");
+    EXPECT_EQ(Shown(flow.GetDtr()), "Enable");
+    EXPECT_FALSE(flow.GetCts().GetValue());
+    EXPECT_FALSE(flow.GetDsr().GetValue());
+    EXPECT_FALSE(sheet.HasChanged());
+}
+
+TEST_F(ConnectDlgGuiTest, StoredValuesAreMatchedIgnoringCaseOrLeftUnselected) {
+    Given("CommPort=com2\nParity2=odd\nRTS2=7\nBaudRate2=19200\n");
+    CConnectDlg sheet(nullptr);
+    EXPECT_EQ(Shown(sheet.GetPortList()), "COM2");
+    CPortSettings& ports = sheet.GetPortSettingsPage();
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_PARITY)), "Odd");
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_BAUD_RATE)), "(none)");
+    EXPECT_EQ(Shown(sheet.GetFlowControlPage().GetRts()), "(none)");
+    // Another edit and Apply: the unlisted values stay as stored.
+    Choose(ports.GetList(CPortSettings::IDC_DATA_BITS), 2);
+    Choose(sheet.GetFlowControlPage().GetDtr(), 0);
+    sheet.PressApply();
+    EXPECT_EQ(Key("BaudRate2"), "19200");
+    EXPECT_EQ(Key("RTS2"), "7");
+    EXPECT_EQ(Key("DataBits2"), "7");
+    EXPECT_EQ(Key("Parity2"), "Odd");
+    EXPECT_EQ(Key("DTR2"), "0");
+}
+
+TEST_F(ConnectDlgGuiTest, PickingAPortWritesItAtOnceAndShowsItsValues) {
+    Given("BaudRate3=1200\nCTS3=1\n");
+    CConnectDlg sheet(nullptr);
+    sheet.ChoosePort(2);
+    EXPECT_EQ(Key("CommPort"), "COM3");
+    EXPECT_EQ(Shown(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE)),
+              "1200");
+    EXPECT_TRUE(sheet.GetFlowControlPage().GetCts().GetValue());
+    EXPECT_EQ(sheet.GetPortSettingsPage().GetDevice().GetValue(), "/dev/ttyS2");
+    sheet.PressCancel();
+    EXPECT_EQ(sheet.GetReturnCode(), wxID_CANCEL);
+    EXPECT_EQ(Key("CommPort"), "COM3");
+    EXPECT_FALSE(sheet.HasChanged());
+}
+
+TEST_F(ConnectDlgGuiTest, SwitchingPortsWithPendingEditsAsksFirst) {
+    // Yes: keep the edits, the list goes back.
+    {
+        CConnectDlg sheet(nullptr);
+        Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 1);
+        wxTEST_DIALOG(sheet.ChoosePort(1),
+                      CExpectMessage("Settings have changed! Do you want to save changes?",
+                                     wxID_YES, wxICON_QUESTION),
+                      CExpectMessage("Please use Apply button to save changes!"));
+        EXPECT_EQ(Shown(sheet.GetPortList()), "COM1");
+        EXPECT_EQ(Key("CommPort"), "(missing)");
+    }
+    // No: the port changes, the edits stay and are applied for port 2.
+    {
+        CConnectDlg sheet(nullptr);
+        Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 1);
+        wxTEST_DIALOG(sheet.ChoosePort(1),
+                      CExpectMessage("Settings have changed! Do you want to save changes?",
+                                     wxID_NO));
+        EXPECT_EQ(Key("CommPort"), "COM2");
+        EXPECT_EQ(Shown(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE)),
+                  "1200");
+        sheet.PressOk();
+        EXPECT_EQ(sheet.GetReturnCode(), wxID_OK);
+        EXPECT_EQ(Key("BaudRate2"), "1200");
+        EXPECT_EQ(Key("BaudRate1"), "(missing)");
+        EXPECT_TRUE(sheet.HasChanged());
+    }
+}
+
+TEST_F(ConnectDlgGuiTest, ApplyWritesAllFourValuesOfAnEditedPage) {
+    CConnectDlg sheet(nullptr);
+    Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_PARITY), 0);
+    sheet.PressApply();
+    EXPECT_EQ(CTempDir::Read(dir.Path("volnex.INI")),
+              "[Configuration]\nBaudRate1=9600\nDataBits1=8\nParity1=Even\nStopBits1=1\n"
+              "Device1=/dev/ttyS0\n");
+    EXPECT_FALSE(sheet.GetPortSettingsPage().IsPending());
+}
+
+TEST_F(ConnectDlgGuiTest, FlowControlOnAnotherPortAndOkFromTheOtherTab) {
+    Given("CommPort=COM2\n");
+    CConnectDlg sheet(nullptr);
+    CFlowControl& flow = sheet.GetFlowControlPage();
+    Tick(flow.GetCts(), true);
+    Tick(flow.GetDsr(), true);
+    Tick(flow.GetDsr(), false); // on and off again: still an edit
+    sheet.PressOk(); // Port Settings is the visible tab
+    EXPECT_EQ(Key("RTS2"), "1");
+    EXPECT_EQ(Key("DTR2"), "1");
+    EXPECT_EQ(Key("CTS2"), "1");
+    EXPECT_EQ(Key("DSR2"), "0");
+    EXPECT_EQ(Key("BaudRate2"), "(missing)"); // the untouched page wrote nothing
+}
+
+TEST_F(ConnectDlgGuiTest, CancelWithPendingEditsAsksAndYesKeepsTheSheetOpen) {
+    CConnectDlg sheet(nullptr);
+    sheet.SetReturnCode(0);
+    Choose(sheet.GetFlowControlPage().GetRts(), 2);
+    wxTEST_DIALOG(sheet.PressCancel(),
+                  CExpectMessage("Settings have changed! Do you want to save changes?",
+                                 wxID_YES),
+                  CExpectMessage("Please use Apply button to save changes!"));
+    EXPECT_EQ(sheet.GetReturnCode(), 0); // still open
+    wxTEST_DIALOG(sheet.PressCancel(),
+                  CExpectMessage("Settings have changed! Do you want to save changes?",
+                                 wxID_NO));
+    EXPECT_EQ(sheet.GetReturnCode(), wxID_CANCEL);
+    EXPECT_EQ(Key("RTS1"), "(missing)");
+}
+
+// The view's Connection command, with the sheet worked inside its modal run.
+class CWorkTheSheet : public wxExpectModalBase<CConnectDlg> {
+public:
+    explicit CWorkTheSheet(bool bChange) : m_bChange(bChange) {}
+
+protected:
+    int OnInvoked(CConnectDlg* pSheet) const override {
+        if (m_bChange)
+            Choose(pSheet->GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 0);
+        pSheet->PressApply();
+        return wxID_OK;
+    }
+    bool m_bChange;
+};
+
+TEST_F(ConnectDlgGuiTest, TheConnectionCommandLogsOffOnlyAfterAChange) {
+    CPtyPair pty;
+    Given("Device1=" + pty.SlavePath() + "\n");
+    auto* frame = new CMainFrame;
+    wxTheApp->SetTopWindow(frame);
+    CVolnexVw* view = frame->GetView();
+    view->OnInitialUpdate();
+    pty.Read(3); // ESC EOT CR of the start
+    view->GetTerminal().QueryDsr(true);
+    view->GetTerminal().QueryDcd(true);
+    for (char ch : std::string("\r\x1bPG1\r"))
+        view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
+    PumpEvents(30);
+    pty.ReadQuiet(100);
+    ASSERT_EQ(view->GetShownState(), "WAITING FOR PAGE ");
+
+    wxTEST_DIALOG(frame->ProcessCommand(ID_CONNECTION), CWorkTheSheet(false));
+    EXPECT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
+
+    wxTEST_DIALOG(frame->ProcessCommand(ID_CONNECTION), CWorkTheSheet(true),
+                  CExpectMessage(
+                      "Serial Port Settings have changed. New Logon to VELDRIN is required."));
+    EXPECT_EQ(view->GetTerminal().GetState(), ST_LOGGED_OFF);
+    EXPECT_EQ(view->GetShownState(), "WAITING FOR PAGE "); // not refreshed
+    std::string line;
+    for (int i = 0; i < 100 && line.size() < 3; ++i) {
+        PumpEvents(10);
+        line += pty.Read(3, 0);
+    }
+    EXPECT_EQ(line, "\x1b\x04\r");
+    EXPECT_EQ(profile.GetString("Configuration", "BaudRate1", ""), "300");
+    frame->Close(true);
+    PumpEvents(30);
+}
+
+} // namespace
