@@ -13,6 +13,8 @@ public:
     // Repaints only when the text changes.
     void SetLabel(const wxString& strText) override;
     wxString GetLabel() const override { return m_strText; }
+    // A display, not a control: the keyboard passes it by.
+    bool AcceptsFocus() const override { return false; }
 
 private:
     void OnPaint(wxPaintEvent& event);

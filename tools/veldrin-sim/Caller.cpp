@@ -1,0 +1,330 @@
+#include "tools/veldrin-sim/Caller.h"
+
+#include "engine/Checksum.h"
+#include "engine/ControlNames.h"
+#include "engine/Protocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <poll.h>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Named(const std::string& strBytes) {
+    std::string text;
+    for (char ch : strBytes) {
+        const char* szName = ControlName(static_cast<unsigned char>(ch));
+        text += szName ? szName : std::string(1, ch);
+    }
+    return text;
+}
+
+double Percentile(std::vector<double> values, double dFraction) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    size_t nIndex = static_cast<size_t>(dFraction * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(nIndex, values.size() - 1)];
+}
+
+// A block's "no answer" is certain only after the terminal's own block
+// time-out (81 ticks of 100 ms) for a block that never completes.
+constexpr int kSilenceMs = 1000;
+constexpr int kBlockTimeoutMs = 9000;
+constexpr int kPromptWaitMs = 2500; // the terminal prompts on its own after 2.1 s
+constexpr int kLogonAckWaitMs = 3000;
+
+const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
+
+} // namespace
+
+CCaller::CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out)
+    : m_device(device), m_options(options), m_out(out) {}
+
+std::string CCaller::MakeBlock(const std::string& strPager, const std::string& strMessage) {
+    std::string strBody = std::string(1, kStx) + strPager + kCr + strMessage + kCr + kEtx;
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+}
+
+void CCaller::Log(const std::string& strText) {
+    if (m_options.bQuiet)
+        return;
+    auto now = std::chrono::system_clock::now();
+    std::time_t t = std::chrono::system_clock::to_time_t(now);
+    int nMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char szStamp[32];
+    std::snprintf(szStamp, sizeof szStamp, "%02d:%02d:%02d.%03d ", local.tm_hour,
+                  local.tm_min, local.tm_sec, nMs);
+    m_out << szStamp << strText << "\n" << std::flush;
+}
+
+void CCaller::Write(const std::string& strBytes) {
+    size_t nDone = 0;
+    while (nDone < strBytes.size() && !m_bLineClosed) {
+        ssize_t r = m_device.Write(strBytes.data() + nDone, strBytes.size() - nDone);
+        if (r > 0) {
+            nDone += static_cast<size_t>(r);
+        } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (m_device.WaitWritable(5000) != 0) {
+                Log("line does not take output");
+                m_bLineClosed = true;
+            }
+        } else {
+            Log("line closed while sending");
+            m_bLineClosed = true;
+        }
+    }
+    Log("sent " + Named(strBytes));
+}
+
+CCaller::Heard CCaller::Await(int nTimeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    struct CPattern {
+        const char* szBytes;
+        Heard heard;
+    };
+    // The logon acknowledgement starts with ACK CR: look for it first.
+    static const CPattern kPatterns[] = {
+        {kLogonAccepted, Heard::kLogonAck}, {kPageAccepted, Heard::kAck},
+        {kPageRejected, Heard::kNak},       {kLogonPrompt, Heard::kPrompt},
+        {kEndOfSession, Heard::kEnd},
+    };
+    for (;;) {
+        size_t nBest = std::string::npos;
+        const CPattern* pBest = nullptr;
+        for (const CPattern& p : kPatterns) {
+            size_t nAt = m_strInput.find(p.szBytes);
+            // ACK CR is also the start of ACK CR ESC [ p CR: wait for the rest
+            // when only its beginning has arrived.
+            if (p.heard == Heard::kAck && nAt != std::string::npos &&
+                m_strInput.size() - nAt < 6 &&
+                std::string(kLogonAccepted).compare(0, m_strInput.size() - nAt,
+                                                     m_strInput, nAt) == 0 &&
+                Clock::now() < deadline && m_strInput.size() - nAt > 2)
+                continue;
+            if (nAt != std::string::npos && (pBest == nullptr || nAt < nBest)) {
+                nBest = nAt;
+                pBest = &p;
+            }
+        }
+        if (pBest != nullptr) {
+            m_strInput.erase(0, nBest + std::string(pBest->szBytes).size());
+            if (pBest->heard == Heard::kPrompt)
+                m_bPrompted = true;
+            return pBest->heard;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || m_bLineClosed)
+            return Heard::kNothing;
+        pollfd pfd{m_device.PollFd(), POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        unsigned char buffer[256];
+        ssize_t r = m_device.Read(buffer, sizeof buffer);
+        if (r > 0) {
+            std::string strBytes(reinterpret_cast<char*>(buffer), static_cast<size_t>(r));
+            Log("received " + Named(strBytes));
+            m_strInput += strBytes;
+        } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) {
+            Log("line closed by the terminal");
+            m_bLineClosed = true;
+        }
+    }
+}
+
+bool CCaller::Logon() {
+    for (int nTry = 0; nTry < m_options.nLogonTries && !m_bPrompted; ++nTry) {
+        Write(std::string(1, kCr));
+        Heard heard = Await(kPromptWaitMs);
+        if (heard == Heard::kPrompt || m_bLineClosed)
+            break;
+    }
+    if (!m_bPrompted) {
+        Log("no logon prompt from the terminal");
+        return false;
+    }
+    m_strInput.clear();
+    m_bPrompted = false;
+    std::string strRequest = kLogonRequest;
+    if (m_options.fault == SimFault::kPassword)
+        strRequest.insert(strRequest.size() - 1, "1234");
+    Write(strRequest);
+    for (;;) {
+        Heard heard = Await(kLogonAckWaitMs);
+        if (heard == Heard::kLogonAck) {
+            Log("logged on");
+            m_bLoggedOn = true;
+            return true;
+        }
+        if (heard == Heard::kNothing || heard == Heard::kEnd) {
+            Log("logon not accepted");
+            return false;
+        }
+        // A prompt repeated meanwhile: keep waiting for the answer.
+    }
+}
+
+CCaller::Answer CCaller::ExpectedAnswer(size_t nIndex) const {
+    if (m_options.fault == SimFault::kNoLogon)
+        return Answer::kNone;
+    if (nIndex != 0)
+        return Answer::kAck;
+    switch (m_options.fault) {
+    case SimFault::kBadChecksum: return Answer::kNak;
+    case SimFault::kThirdField:
+    case SimFault::kMissingField:
+    case SimFault::kEotMidBlock:
+    case SimFault::kHangup: return Answer::kNone;
+    default: return Answer::kAck;
+    }
+}
+
+std::string CCaller::BlockFor(size_t nIndex, const CSimPage& page) const {
+    std::string strBlock = MakeBlock(page.strPager, page.strMessage);
+    if (nIndex != 0)
+        return strBlock;
+    switch (m_options.fault) {
+    case SimFault::kBadChecksum:
+        strBlock[strBlock.size() - 2] ^= 0x01; // last checksum character
+        break;
+    case SimFault::kThirdField: {
+        std::string strBody = std::string(1, kStx) + page.strPager + kCr + page.strMessage +
+                              kCr + "EXTRA" + kCr + kEtx;
+        strBlock = strBody +
+                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+        break;
+    }
+    case SimFault::kMissingField: {
+        std::string strBody = std::string(1, kStx) + page.strPager + kCr + kEtx;
+        strBlock = strBody +
+                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+        break;
+    }
+    case SimFault::kEotMidBlock:
+        strBlock = strBlock.substr(0, strBlock.size() / 2) + kEot + kCr;
+        break;
+    default: break;
+    }
+    return strBlock;
+}
+
+const char* CCaller::Describe(Answer answer) {
+    switch (answer) {
+    case Answer::kAck: return "ACK";
+    case Answer::kNak: return "NAK";
+    default: return "no answer";
+    }
+}
+
+void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
+    const Answer expected = ExpectedAnswer(nIndex);
+    const std::string strBlock = BlockFor(nIndex, page);
+    const std::string strLabel = "page " + std::to_string(nIndex + 1) + " (" + page.strPager + ")";
+    int nAttempts = 0;
+    for (;;) {
+        if (m_options.fault == SimFault::kNoise)
+            Write(kNoise);
+        m_strInput.clear();
+        if (m_options.fault == SimFault::kHangup && nIndex == 0) {
+            Write(strBlock.substr(0, strBlock.size() / 2));
+            Log("closing the line in the middle of the block");
+            m_device.Close();
+            m_bLineClosed = true;
+        } else {
+            Write(strBlock);
+        }
+        ++m_stats.nSent;
+        if (m_options.fault == SimFault::kEotMidBlock && nIndex == 0)
+            m_bLoggedOn = false; // that ended the session
+        const auto start = Clock::now();
+        int nWait = m_options.nAnswerTimeoutMs;
+        if (expected == Answer::kNone)
+            nWait = (m_options.fault == SimFault::kMissingField && nIndex == 0)
+                        ? kBlockTimeoutMs
+                        : std::min(kSilenceMs, nWait);
+        Heard heard = Heard::kNothing;
+        // A prompt or end of session is no answer to a block; keep listening.
+        do {
+            heard = m_bLineClosed ? Heard::kNothing : Await(nWait);
+        } while (heard == Heard::kPrompt || heard == Heard::kEnd);
+        const double dMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        Answer got = heard == Heard::kAck   ? Answer::kAck
+                     : heard == Heard::kNak ? Answer::kNak
+                                            : Answer::kNone;
+        if (got == Answer::kAck) {
+            ++m_stats.nAccepted;
+            m_stats.latenciesMs.push_back(dMs);
+        } else if (got == Answer::kNak) {
+            ++m_stats.nRejected;
+            m_stats.latenciesMs.push_back(dMs);
+        } else {
+            ++m_stats.nUnanswered;
+        }
+        char szLatency[48] = "";
+        if (got != Answer::kNone)
+            std::snprintf(szLatency, sizeof szLatency, " after %.2f ms", dMs);
+        Log(strLabel + ": " + Describe(got) + szLatency + ", expected " + Describe(expected));
+        if (got == Answer::kNak && expected == Answer::kAck && nAttempts < m_options.nRetries) {
+            ++nAttempts;
+            Log(strLabel + ": sending again (" + std::to_string(nAttempts) + " of " +
+                std::to_string(m_options.nRetries) + ")");
+            continue;
+        }
+        if (got != expected)
+            ++m_stats.nUnexpected;
+        return;
+    }
+}
+
+int CCaller::Run() {
+    if (m_options.fault != SimFault::kNoLogon) {
+        bool bLoggedOn = Logon();
+        m_bLogonAsExpected = bLoggedOn == (m_options.fault != SimFault::kPassword);
+        if (!bLoggedOn) {
+            Summary();
+            return m_bLogonAsExpected ? 0 : 1;
+        }
+    }
+    for (size_t i = 0; i < m_options.pages.size() && !m_bLineClosed; ++i) {
+        // The terminal asked for a new logon (a CR between blocks, or the
+        // session ended): log on again before the next block.
+        if (i > 0 && m_options.fault != SimFault::kNoLogon && (m_bPrompted || !m_bLoggedOn)) {
+            m_bLoggedOn = false;
+            if (!Logon()) {
+                m_bLogonAsExpected = false;
+                break;
+            }
+        }
+        SendPage(i, m_options.pages[i]);
+        if (m_options.nPauseMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_options.nPauseMs));
+    }
+    if (!m_bLineClosed) {
+        Write(std::string(1, kEot) + kCr);
+        Await(200); // the terminal does not answer; show what comes anyway
+    }
+    Summary();
+    bool bAllSent = m_stats.nSent >= static_cast<int>(m_options.pages.size()) ||
+                    m_options.fault == SimFault::kHangup;
+    return (m_stats.nUnexpected == 0 && m_bLogonAsExpected && bAllSent) ? 0 : 1;
+}
+
+void CCaller::Summary() {
+    char szText[256];
+    std::snprintf(szText, sizeof szText,
+                  "summary: %d blocks sent, %d accepted, %d rejected, %d unanswered; "
+                  "answer latency median %.2f ms, 99th percentile %.2f ms; %s",
+                  m_stats.nSent, m_stats.nAccepted, m_stats.nRejected, m_stats.nUnanswered,
+                  Percentile(m_stats.latenciesMs, 0.5), Percentile(m_stats.latenciesMs, 0.99),
+                  (m_stats.nUnexpected == 0 && m_bLogonAsExpected) ? "every answer as expected"
+                                                                   : "UNEXPECTED ANSWERS");
+    m_out << szText << "\n" << std::flush;
+}

@@ -1,0 +1,63 @@
+// CCaller: the page-originating side of the dialogue, over a serial device.
+//
+// It logs on (CR until "ID=", then ESC PG1 CR), sends each page as a block
+// with its checksum, waits for ACK or NAK, resends a NAKed block when asked
+// to, and ends with EOT CR. It knows which answer each page should get
+// (faults change that) and counts what happened.
+#pragma once
+
+#include "serial/SerialDevice.h"
+#include "tools/veldrin-sim/SimOptions.h"
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class CCaller {
+public:
+    enum class Answer { kAck, kNak, kNone };
+
+    CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out);
+
+    // Runs the whole session; the exit status: 0 when every page got the
+    // answer expected, 1 otherwise.
+    int Run();
+
+    struct CStats {
+        int nSent = 0;
+        int nAccepted = 0;
+        int nRejected = 0;
+        int nUnanswered = 0;
+        int nUnexpected = 0; // pages whose answer was not the one expected
+        std::vector<double> latenciesMs;
+    };
+    const CStats& GetStats() const { return m_stats; }
+
+    // The block for a page on the line, with a correct checksum.
+    static std::string MakeBlock(const std::string& strPager, const std::string& strMessage);
+
+private:
+    enum class Heard { kAck, kNak, kPrompt, kLogonAck, kEnd, kNothing };
+
+    bool Logon();
+    void SendPage(size_t nIndex, const CSimPage& page);
+    Answer ExpectedAnswer(size_t nIndex) const;
+    std::string BlockFor(size_t nIndex, const CSimPage& page) const;
+    // Waits for the first answer-like sequence in what arrives.
+    Heard Await(int nTimeoutMs);
+    void Write(const std::string& strBytes);
+    void Log(const std::string& strText);
+    void Summary();
+    static const char* Describe(Answer answer);
+
+    ISerialDevice& m_device;
+    const CSimOptions& m_options;
+    std::ostream& m_out;
+    std::string m_strInput; // received, not yet matched
+    bool m_bLoggedOn = false;
+    bool m_bPrompted = false; // "ID=" seen since the last logon
+    bool m_bLineClosed = false;
+    bool m_bLogonAsExpected = true;
+    CStats m_stats;
+};

@@ -1,0 +1,211 @@
+#include "tools/veldrin-sim/SimOptions.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+bool ParseInt(const std::string& strText, int nMin, int nMax, int* pnValue) {
+    if (strText.empty())
+        return false;
+    char* pEnd = nullptr;
+    errno = 0;
+    long nValue = std::strtol(strText.c_str(), &pEnd, 10);
+    if (errno != 0 || *pEnd != '\0' || nValue < nMin || nValue > nMax)
+        return false;
+    *pnValue = static_cast<int>(nValue);
+    return true;
+}
+
+bool ParseFault(const std::string& strName, SimFault* pFault) {
+    static const struct {
+        const char* szName;
+        SimFault fault;
+    } kFaults[] = {
+        {"bad-checksum", SimFault::kBadChecksum}, {"third-field", SimFault::kThirdField},
+        {"missing-field", SimFault::kMissingField}, {"password", SimFault::kPassword},
+        {"no-logon", SimFault::kNoLogon},           {"noise", SimFault::kNoise},
+        {"eot-mid-block", SimFault::kEotMidBlock},  {"hangup", SimFault::kHangup},
+    };
+    for (const auto& f : kFaults) {
+        if (strName == f.szName) {
+            *pFault = f.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Pager IDs and messages travel inside a block: control characters other
+// than SUB escapes would break it.
+bool IsFieldText(const std::string& strText) {
+    for (char ch : strText) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x20 && c != 0x1A)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* SimUsage() {
+    return "Usage: veldrin-sim --device PATH [PAGES] [OPTIONS]\n"
+           "\n"
+           "Calls a paging terminal on a serial line as a page-originating system\n"
+           "does: sends CR until it gets \"ID=\", logs on with ESC PG1 CR, sends each\n"
+           "page as a block with its 12-bit checksum, waits for ACK or NAK, and ends\n"
+           "with EOT CR. Prints a line per event and a summary; exits 0 only when\n"
+           "every page got the answer expected, 1 otherwise, 2 for bad arguments.\n"
+           "\n"
+           "Pages (at least one way):\n"
+           "  --pager ID --message TEXT  one page; may be given several times\n"
+           "  --file PATH                one page a line: pager, a TAB, the message\n"
+           "  --count N                  N generated pages (load)\n"
+           "\n"
+           "Options:\n"
+           "  --device PATH        the serial device (also a pseudo-terminal)\n"
+           "  --baud N             line speed, 8 data bits, no parity (default 9600)\n"
+           "  --retries N          resend a NAKed block up to N times (default 0)\n"
+           "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
+           "  --logon-tries N      CRs sent before giving up on ID= (default 5)\n"
+           "  --pause MS           wait between pages (default 0)\n"
+           "  --fault KIND         inject a fault, see below\n"
+           "  --quiet              print the summary only\n"
+           "  --help               this text\n"
+           "\n"
+           "Faults (each changes what is expected, so a correct terminal still\n"
+           "passes):\n"
+           "  bad-checksum   the first block's checksum is wrong: NAK expected\n"
+           "  third-field    the first block has a third field: no answer expected\n"
+           "  missing-field  the first block has one field: no answer (it times out)\n"
+           "  password       ESC PG1 is followed by a password: no logon expected\n"
+           "  no-logon       the pages are sent without a logon: no answers expected\n"
+           "  noise          noise bytes before every block: pages still accepted\n"
+           "  eot-mid-block  EOT CR in the middle of the first block: no answer\n"
+           "  hangup         the line is closed in the middle of the first block\n";
+}
+
+bool ReadPageFile(const std::string& strPath, std::vector<CSimPage>* pPages,
+                  std::string* pstrError) {
+    std::ifstream in(strPath);
+    if (!in) {
+        *pstrError = "cannot read the page file " + strPath;
+        return false;
+    }
+    std::string strLine;
+    int nLine = 0;
+    while (std::getline(in, strLine)) {
+        ++nLine;
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
+        if (strLine.empty() || strLine[0] == '#')
+            continue;
+        size_t nTab = strLine.find('\t');
+        if (nTab == std::string::npos || nTab == 0) {
+            *pstrError = strPath + ":" + std::to_string(nLine) +
+                         ": expected a pager, a TAB and a message";
+            return false;
+        }
+        CSimPage page{strLine.substr(0, nTab), strLine.substr(nTab + 1)};
+        if (!IsFieldText(page.strPager) || !IsFieldText(page.strMessage)) {
+            *pstrError = strPath + ":" + std::to_string(nLine) +
+                         ": control characters cannot travel in a page";
+            return false;
+        }
+        pPages->push_back(page);
+    }
+    return true;
+}
+
+bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions,
+                     std::string* pstrError) {
+    CSimOptions options;
+    std::vector<std::string> pagers, messages;
+    int nCount = 0;
+    std::string strFile;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& strArg = args[i];
+        if (strArg == "--help" || strArg == "-h") {
+            options.bHelp = true;
+            *pOptions = options;
+            return true;
+        }
+        if (strArg == "--quiet") {
+            options.bQuiet = true;
+            continue;
+        }
+        static const char* const kValueOptions[] = {
+            "--device", "--pager", "--message", "--file", "--count", "--baud",
+            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault"};
+        bool bKnown = false;
+        for (const char* szOption : kValueOptions)
+            bKnown = bKnown || strArg == szOption;
+        if (!bKnown) {
+            *pstrError = strArg.compare(0, 2, "--") == 0 ? "unknown option " + strArg
+                                                        : "unexpected argument '" + strArg + "'";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            *pstrError = strArg + " needs a value";
+            return false;
+        }
+        const std::string& strValue = args[++i];
+        bool bOk = true;
+        if (strArg == "--device")
+            options.strDevice = strValue;
+        else if (strArg == "--pager")
+            pagers.push_back(strValue);
+        else if (strArg == "--message")
+            messages.push_back(strValue);
+        else if (strArg == "--file")
+            strFile = strValue;
+        else if (strArg == "--count")
+            bOk = ParseInt(strValue, 1, 10000000, &nCount);
+        else if (strArg == "--baud")
+            bOk = ParseInt(strValue, 50, 4000000, &options.nBaud);
+        else if (strArg == "--retries")
+            bOk = ParseInt(strValue, 0, 100, &options.nRetries);
+        else if (strArg == "--answer-timeout")
+            bOk = ParseInt(strValue, 1, 600000, &options.nAnswerTimeoutMs);
+        else if (strArg == "--logon-tries")
+            bOk = ParseInt(strValue, 1, 1000, &options.nLogonTries);
+        else if (strArg == "--pause")
+            bOk = ParseInt(strValue, 0, 600000, &options.nPauseMs);
+        else
+            bOk = ParseFault(strValue, &options.fault);
+        if (!bOk) {
+            *pstrError = "bad value '" + strValue + "' for " + strArg;
+            return false;
+        }
+    }
+    if (options.strDevice.empty()) {
+        *pstrError = "--device is required";
+        return false;
+    }
+    if (pagers.size() != messages.size()) {
+        *pstrError = "every --pager needs its --message";
+        return false;
+    }
+    for (size_t i = 0; i < pagers.size(); ++i) {
+        if (pagers[i].empty() || !IsFieldText(pagers[i]) || !IsFieldText(messages[i])) {
+            *pstrError = "a pager ID must not be empty, and neither field may hold "
+                         "control characters";
+            return false;
+        }
+        options.pages.push_back({pagers[i], messages[i]});
+    }
+    if (!strFile.empty() && !ReadPageFile(strFile, &options.pages, pstrError))
+        return false;
+    for (int i = 0; i < nCount; ++i)
+        options.pages.push_back({std::to_string(1000 + i % 9000),
+                                 "LOAD TEST PAGE " + std::to_string(i + 1)});
+    if (options.pages.empty()) {
+        *pstrError = "no pages: give --pager and --message, --file or --count";
+        return false;
+    }
+    *pOptions = options;
+    return true;
+}

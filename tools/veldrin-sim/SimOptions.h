@@ -1,0 +1,47 @@
+// Command line of veldrin-sim, the caller's side of the paging dialogue.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CSimPage {
+    std::string strPager;
+    std::string strMessage;
+};
+
+enum class SimFault {
+    kNone,
+    kBadChecksum,  // first page: wrong checksum, NAK expected
+    kThirdField,   // first page: a third field, no answer expected
+    kMissingField, // first page: one field only, no answer expected
+    kPassword,     // logon with a password after PG1: no logon expected
+    kNoLogon,      // pages sent without logging on: no answers expected
+    kNoise,        // noise bytes before every block: pages still accepted
+    kEotMidBlock,  // session ended in the middle of the first block
+    kHangup,       // line closed in the middle of the first block
+};
+
+struct CSimOptions {
+    std::string strDevice;
+    std::vector<CSimPage> pages;
+    int nBaud = 9600;
+    int nRetries = 0;
+    int nAnswerTimeoutMs = 10000;
+    int nLogonTries = 5;
+    int nPauseMs = 0; // between pages
+    SimFault fault = SimFault::kNone;
+    bool bQuiet = false;
+    bool bHelp = false;
+};
+
+// Parses the arguments (without the program name). False with a message
+// that says what is wrong.
+bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions,
+                     std::string* pstrError);
+
+// Pages from a file: one "pager<TAB>message" a line; blank lines and lines
+// starting with # are skipped.
+bool ReadPageFile(const std::string& strPath, std::vector<CSimPage>* pPages,
+                  std::string* pstrError);
+
+const char* SimUsage();

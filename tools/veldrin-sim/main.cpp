@@ -1,0 +1,46 @@
+// veldrin-sim: calls a paging terminal over a serial line, as a
+// page-originating system does. See --help.
+#include "serial/TermiosDevice.h"
+#include "tools/veldrin-sim/Caller.h"
+#include "tools/veldrin-sim/SimOptions.h"
+
+#include <cstring>
+#include <iostream>
+#include <signal.h>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CSimOptions options;
+    std::string strError;
+    if (!ParseSimOptions(args, &options, &strError)) {
+        std::cerr << "veldrin-sim: " << strError << "\n"
+                  << "Try 'veldrin-sim --help'.\n";
+        return 2;
+    }
+    if (options.bHelp) {
+        std::cout << SimUsage();
+        return 0;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    CTermiosDevice device;
+    if (int nError = device.Open(options.strDevice)) {
+        std::cerr << "veldrin-sim: cannot open " << options.strDevice << ": "
+                  << std::strerror(nError) << "\n";
+        return 1;
+    }
+    CLineFormat format;
+    format.nBaud = options.nBaud;
+    if (!CTermiosDevice::IsSupportedBaud(options.nBaud)) {
+        std::cerr << "veldrin-sim: " << options.nBaud << " is not a line speed\n";
+        return 2;
+    }
+    CFlowControlModes flow; // RTS and DTR on, no handshake
+    if (int nError = device.WriteSettings(format, flow)) {
+        std::cerr << "veldrin-sim: cannot set up " << options.strDevice << ": "
+                  << std::strerror(nError) << "\n";
+        return 1;
+    }
+    device.Flush(true, false);
+    CCaller caller(device, options, std::cout);
+    return caller.Run();
+}
