@@ -14,6 +14,9 @@
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
+#include <functional>
+#include <unistd.h>
+
 namespace {
 
 
@@ -218,6 +221,52 @@ TEST_F(MainWindowGuiTest, ACallerOnTheLineIsAnsweredListedAndLoggedOffAtClose) {
     frame->Close(true); // during the session: ESC EOT CR on the line
     frame = nullptr;
     EXPECT_EQ(await("\x1b\x04\r"), "\x1b\x04\r");
+}
+
+} // namespace
+
+namespace {
+
+// The line is lost and comes back (an adapter unplugged and plugged in
+// again, a symlink switched to a new device): the session ends without an
+// error box, and Logon works on the new device.
+TEST_F(MainWindowGuiTest, AfterAHangUpANewLogonWorksWhenTheDeviceIsBack) {
+    pty.Write("\r");
+    auto pumpUntil = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i)
+            PumpEvents(10);
+        return done();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return view->GetShownState() == "SENDING LOGON PROMPT"; }));
+    pty.CloseMaster();
+    // One line event with the levels off; any error box would fail the test.
+    ASSERT_TRUE(pumpUntil([&] { return view->GetShownState() == "VELDRIN DISCONNECTED"; }));
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "OFF");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "OFF");
+    PumpEvents(100);
+
+    CPtyPair replugged;
+    const std::string link = dir.Path("ttyVOLNEX");
+    ASSERT_EQ(symlink(replugged.SlavePath().c_str(), link.c_str()), 0);
+    profile.WriteString("Configuration", "Device1", link);
+    view->OnLogon();
+    std::string line;
+    auto await = [&](size_t nBytes) {
+        line.clear();
+        pumpUntil([&] {
+            line += replugged.Read(64, 0);
+            return line.size() >= nBytes;
+        });
+        return line;
+    };
+    EXPECT_EQ(await(3), "\x1b\x04\r");
+    EXPECT_EQ(view->GetShownState(), "WAITING FOR CR");
+    replugged.Write("\r");
+    EXPECT_EQ(await(3), "ID=");
+    replugged.Write("\x1bPG1\r");
+    EXPECT_EQ(await(6), "\x06\r\x1b[p\r");
+    replugged.Write(kGoodBlock);
+    EXPECT_EQ(await(2), "\x06\r");
 }
 
 } // namespace
