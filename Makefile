@@ -54,7 +54,8 @@ run: build
 
 # Performance figures, measured on this machine (not pass/fail tests).
 bench: build
-	xvfb-run -a $(BUILD)/trace_bench
+	@scripts/setup --bench
+	xvfb-run -a bench/run-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -4,6 +4,7 @@
 #include "serial/CommDefinition.h"
 #include "serial/TermiosDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,8 @@ thread_local const CCommPort* t_pMonitorOf = nullptr;
 
 // How often real modem lines are read while nothing else happens.
 constexpr int kLinePollMs = 20;
+// Bytes read from the device at once; they are still delivered one by one.
+constexpr size_t kReadChunk = 256;
 // Time allowed for one answer to leave the device.
 constexpr int kWriteTimeoutMs = 1000;
 
@@ -87,6 +90,7 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
     m_bWriteRequested = false;
     m_bDeviceLost = false;
     m_bHangupSeen = false;
+    m_bNoModemLines = false;
 
     m_pOwnerWnd = pOwner;
     m_nPortNumber = nPort;
@@ -191,6 +195,8 @@ void CCommPort::QueueWrite(const std::string& strText) {
 void CCommPort::Purge(unsigned nFlags) {
     if (m_pTap != nullptr)
         m_pTap->OnPurge(nFlags);
+    if (nFlags & PURGE_RXCLEAR)
+        ++m_nRxPurges;
     if (nFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         // Output that the monitor thread has not written yet goes too.
         std::lock_guard<std::mutex> lock(m_outLock);
@@ -213,10 +219,14 @@ unsigned CCommPort::ReadLevels(int* pnError) {
     *pnError = 0;
     if (!m_pDevice->IsOpen() || m_bDeviceLost)
         return 0;
+    if (m_bNoModemLines)
+        return kVirtualLevels; // known since the first query: no need to ask again
     unsigned nStatus = 0;
     int nError = m_pDevice->GetModemStatus(&nStatus);
-    if (nError == ENOTTY)
+    if (nError == ENOTTY) {
+        m_bNoModemLines = true;
         return kVirtualLevels;
+    }
     if (nError != 0) {
         *pnError = nError;
         return 0;
@@ -381,26 +391,52 @@ void CCommPort::HandleLineEvent() {
         nLevels = ReadLevels(&nError);
     }
     const LPARAM lPort = m_nPortNumber;
+    std::vector<CPortNote> notes;
     if (m_nEventMask & EV_CTS)
-        SendToOwner(UM_COMM_CTS, nLevels & MS_CTS_ON, lPort);
+        notes.push_back({UM_COMM_CTS, nLevels & MS_CTS_ON, lPort});
     if (m_nEventMask & EV_DSR) {
         m_nDsrLevel = static_cast<int>(nLevels & MS_DSR_ON);
-        SendToOwner(UM_COMM_DSR, nLevels & MS_DSR_ON, lPort);
+        notes.push_back({UM_COMM_DSR, nLevels & MS_DSR_ON, lPort});
     }
     if (m_nEventMask & EV_RLSD) {
         m_nDcdLevel = static_cast<int>(nLevels & MS_RLSD_ON);
-        SendToOwner(UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort);
+        notes.push_back({UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort});
     }
     if (m_nEventMask & EV_RXFLAG)
-        SendToOwner(UM_COMM_RXFLAG, 0, lPort);
+        notes.push_back({UM_COMM_RXFLAG, 0, lPort});
     if (m_nEventMask & EV_BREAK)
-        SendToOwner(UM_COMM_BREAK, 0, lPort);
+        notes.push_back({UM_COMM_BREAK, 0, lPort});
     if (m_nEventMask & EV_ERR)
-        SendToOwner(UM_COMM_ERROR, 0, lPort);
+        notes.push_back({UM_COMM_ERROR, 0, lPort});
     if (m_nEventMask & EV_RING)
-        SendToOwner(UM_COMM_RING, 0, lPort);
-    if ((m_nEventMask & EV_RXCHAR) && !DrainInput() && !m_bDeviceLost)
+        notes.push_back({UM_COMM_RING, 0, lPort});
+    if (!(m_nEventMask & EV_RXCHAR)) {
+        SendBatch(notes);
+        return;
+    }
+    if (!DrainInput(std::move(notes)) && !m_bDeviceLost)
         HandleLostDevice();
+}
+
+void CCommPort::SendBatch(const std::vector<CPortNote>& notes) {
+    INotifyTarget* pOwner = m_pOwnerWnd;
+    if (pOwner == nullptr || notes.empty() || m_bStopRequested)
+        return;
+    // One hop to the UI thread for the whole batch. The notifications are
+    // still handled one at a time and in order; a received byte that a
+    // purge during the batch would have discarded from the device queue is
+    // discarded here, so the engine sees exactly what it would have seen
+    // reading byte by byte.
+    m_sync.Call([this, pOwner, &notes] {
+        const unsigned nPurges = m_nRxPurges;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            if (i > 0 && m_bStopRequested)
+                break; // no new delivery once a stop is asked for
+            if (notes[i].nMsg == UM_COMM_RXCHAR && m_nRxPurges != nPurges)
+                break;
+            pOwner->Notify(notes[i].nMsg, notes[i].wParam, notes[i].lParam);
+        }
+    });
 }
 
 void CCommPort::HandleLostDevice() {
@@ -423,28 +459,37 @@ void CCommPort::HandleLostDevice() {
     m_bWriteRequested = false;
 }
 
-bool CCommPort::DrainInput() {
+bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
+    // Sends what is pending (the wake-up's level messages) on every way out.
+    struct CFlush {
+        CCommPort* pPort;
+        std::vector<CPortNote>& notes;
+        ~CFlush() { pPort->SendBatch(notes); }
+    } flush{this, notes};
     while (!m_bStopRequested && !m_bDeviceLost) {
-        unsigned char ch = 0;
+        unsigned char buffer[kReadChunk];
         ssize_t r;
         int nError = 0;
         {
             std::lock_guard<std::recursive_mutex> lock(m_lock);
             int nWaiting = 0;
             nError = m_pDevice->BytesWaiting(&nWaiting);
-            if (nError != 0) {
-                if (!m_bHangupSeen)
-                    ReportError("ClearCommError()", nError);
-                return false;
-            }
-            if (nWaiting == 0)
+            if (nError == 0 && nWaiting == 0)
                 return true;
-            r = m_pDevice->Read(&ch, 1);
-            if (r < 0)
+            r = nError != 0 ? -1 : m_pDevice->Read(buffer, std::min<size_t>(sizeof buffer,
+                                                         static_cast<size_t>(nWaiting)));
+            if (r < 0 && nError == 0)
                 nError = errno;
         }
-        if (r == 1) {
-            SendToOwner(UM_COMM_RXCHAR, ch, m_nPortNumber);
+        if (r <= 0) {
+            SendBatch(notes); // the wake-up's levels come before any report
+            notes.clear();
+        }
+        if (r > 0) {
+            for (ssize_t i = 0; i < r; ++i)
+                notes.push_back({UM_COMM_RXCHAR, buffer[i], m_nPortNumber});
+            SendBatch(notes);
+            notes.clear();
         } else if (r == 0) {
             m_bHangupSeen = true;
             return false;

@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class IMessageBoxes;
 
@@ -102,8 +103,16 @@ protected:
 
 private:
     void MonitorProc();
-    // Delivers every waiting byte; false when the device was lost.
-    bool DrainInput();
+    struct CPortNote {
+        unsigned nMsg;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    // Delivers the pending notes and every waiting byte; false when the
+    // device was lost.
+    bool DrainInput(std::vector<CPortNote> notes);
+    // Delivers notifications in one synchronous hop to the UI thread.
+    void SendBatch(const std::vector<CPortNote>& notes);
     void FlushOutput();
     void HandleLineEvent();
     void HandleLostDevice();
@@ -126,7 +135,9 @@ private:
     bool m_bDeviceRecorded = false;
     std::atomic<bool> m_bDeviceLost{false};
     std::atomic<bool> m_bHangupSeen{false};
+    std::atomic<bool> m_bNoModemLines{false}; // the device answered ENOTTY
     std::atomic<unsigned> m_nWakeups{0};
+    std::atomic<unsigned> m_nRxPurges{0}; // receive-queue purges so far
     std::atomic<int> m_nDsrLevel{0};
     std::atomic<int> m_nDcdLevel{0};
     INotifyTarget* m_pOwnerWnd = nullptr;

@@ -348,6 +348,21 @@ TEST_F(CommPortFakeLinesTest, AnUnpluggedAdapterGivesOneBoxAndLevelsOff) {
     EXPECT_EQ(port->GetWakeCount(), nWakeups); // no more polling
 }
 
+TEST_F(CommPortFakeLinesTest, BytesReadAheadAreDroppedByAPurgeAsIfStillQueued) {
+    // The owner answers the first byte with a purge, as the engine does: the
+    // bytes that arrived with it must not reach the owner.
+    target.onNotify = [&](const CNote& note) {
+        if (note.nMsg == UM_COMM_RXCHAR && note.wParam == 'A')
+            port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+    };
+    CFakeSerialDevice::Feed(&shared, "ABC");
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_COMM_RXCHAR) >= 1; }));
+    loop.PumpFor(100);
+    EXPECT_EQ(target.ReceivedBytes(), "A");
+    CFakeSerialDevice::Feed(&shared, "D");
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.ReceivedBytes() == "AD"; }));
+}
+
 TEST_F(CommPortFakeLinesTest, ErrorBoxesFromTheMonitorThreadShowOnTheUiThread) {
     shared.nReadError = EPROTO;
     std::thread::id shownOn;

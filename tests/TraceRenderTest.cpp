@@ -79,6 +79,17 @@ TEST_F(TraceRenderTest, OnlySentTextsKeepTheListAt500Lines) {
     EXPECT_EQ(list.lines[500], "<=  ID="); // the received line went first
 }
 
+TEST_F(TraceRenderTest, ALongSessionStopsGrowingAtTheHardLimit) {
+    // Three received lines and one answer a page: +3 lines a page past 500.
+    for (int i = 0; i < 2000; ++i) {
+        Received("\x02" "1234\rHI\r\x03" "ccc\r");
+        Sent("\x06\r");
+    }
+    EXPECT_EQ(list.lines.size(), kTraceHardLimit);
+    EXPECT_EQ(list.lines.back(), "<=  <ACK><CR>"); // the newest lines stay
+    EXPECT_EQ(list.nTop, kTraceHardLimit - 1);
+}
+
 TEST_F(TraceRenderTest, TraceWithoutAWindowIsFreedAndNothingShown) {
     // Run under LeakSanitizer: the text must be freed on this path too.
     HandleProtocolTrace(nullptr, kTraceSent,

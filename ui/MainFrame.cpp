@@ -15,10 +15,12 @@
 #include <wx/menu.h>
 #include <wx/stdpaths.h>
 #include <wx/statusbr.h>
+#include <wx/time.h>
 
 namespace {
 
 constexpr const char* kCaption = "Volnex - Marivane Didoza Zuri Zovivazir";
+constexpr int kRefreshMs = 100;
 // Windows' default frame is larger than the form; the view shrinks it.
 const wxSize kInitialSize(900, 700);
 
@@ -28,6 +30,7 @@ CMainFrame::CMainFrame()
     : wxFrame(nullptr, wxID_ANY, kCaption, wxDefaultPosition, kInitialSize,
               wxDEFAULT_FRAME_STYLE & ~wxMAXIMIZE_BOX) {
     SetIcon(AppIcon());
+    SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE | wxWS_EX_PROCESS_UI_UPDATES);
     CreateMenus();
     // The view first: its creation opens the port and starts the timer.
     m_pView = new CVolnexVw(this);
@@ -53,6 +56,7 @@ CMainFrame::CMainFrame()
     });
     Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent& event) {
         m_bMenuOpen = false;
+        m_lastRefresh = 0; // the settings text comes back at the next idle
         event.Skip();
     });
 }
@@ -128,7 +132,14 @@ void CMainFrame::RefreshPanes() {
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event) {
-    RefreshPanes();
+    // Idle comes after every burst of events, many times a second while
+    // pages arrive; the panes show minutes and stored settings, so about ten
+    // refreshes a second (the view's timer rate) are plenty.
+    const wxLongLong now = wxGetLocalTimeMillis();
+    if (now - m_lastRefresh >= kRefreshMs || now < m_lastRefresh) {
+        m_lastRefresh = now;
+        RefreshPanes();
+    }
     event.Skip();
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <wx/frame.h>
+#include <wx/longlong.h>
 
 #include <memory>
 
@@ -39,5 +40,6 @@ private:
 
     CVolnexVw* m_pView = nullptr;
     bool m_bMenuOpen = false;
+    wxLongLong m_lastRefresh = 0;
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
 };

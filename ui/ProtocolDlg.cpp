@@ -30,6 +30,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView)
     Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
          IDC_PROTOCOL_LIST);
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+
     PositionBelowFrame();
 }
 
@@ -45,26 +46,73 @@ void CProtocolDlg::PositionBelowFrame() {
 }
 
 void CProtocolDlg::OnDblclkProtocolList() {
-    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES)
+    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES) {
+        m_lines.clear();
+        m_nValidRows = 0;
+        m_nTop = -1;
         m_protocolList->Clear();
+    }
 }
 
-void CProtocolDlg::OnSave() { m_protocolList->SaveReport(); }
+void CProtocolDlg::OnSave() { GetList().SaveReport(); }
 
-unsigned CProtocolDlg::Count() const { return m_protocolList->GetCount(); }
-
-std::string CProtocolDlg::Line(unsigned nIndex) const {
-    return m_protocolList->GetLine(nIndex);
+CReportListBox& CProtocolDlg::GetList() {
+    Sync();
+    return *m_protocolList;
 }
 
-void CProtocolDlg::Delete(unsigned nIndex) { m_protocolList->Delete(nIndex); }
+unsigned CProtocolDlg::Count() const { return static_cast<unsigned>(m_lines.size()); }
 
-void CProtocolDlg::Add(const std::string& strLine) { m_protocolList->AddLine(strLine); }
+std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex); }
+
+void CProtocolDlg::Delete(unsigned nIndex) {
+    m_lines.erase(m_lines.begin() + nIndex);
+    // A row the list box already shows goes at once: the rows after it stay
+    // in step. A row not yet shown is simply never added.
+    if (nIndex < m_nValidRows) {
+        m_protocolList->Delete(nIndex);
+        --m_nValidRows;
+    }
+    if (m_nTop > static_cast<int>(nIndex))
+        --m_nTop;
+}
+
+void CProtocolDlg::Add(const std::string& strLine) {
+    m_lines.push_back(strLine);
+    MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
+}
 
 void CProtocolDlg::ReplaceLast(const std::string& strLine) {
-    m_protocolList->SetString(m_protocolList->GetCount() - 1, FromBytes(strLine));
+    m_lines.back() = strLine;
+    MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
 
-void CProtocolDlg::ScrollToTop(unsigned nIndex) {
-    m_protocolList->SetFirstItem(static_cast<int>(nIndex));
+void CProtocolDlg::ScrollToTop(unsigned nIndex) { m_nTop = static_cast<int>(nIndex); }
+
+void CProtocolDlg::MarkChanged(unsigned nFrom) {
+    if (nFrom < m_nValidRows)
+        m_nValidRows = nFrom;
+    if (!m_bSyncPosted) {
+        m_bSyncPosted = true;
+        CallAfter([this] { Sync(); });
+    }
+}
+
+void CProtocolDlg::Sync() {
+    m_bSyncPosted = false;
+    const unsigned nRows = m_protocolList->GetCount();
+    if (m_nValidRows == nRows && nRows == m_lines.size())
+        return;
+    m_protocolList->Freeze();
+    for (unsigned n = m_protocolList->GetCount(); n > m_nValidRows; --n)
+        m_protocolList->Delete(n - 1);
+    wxArrayString rows;
+    for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
+        rows.Add(FromBytes(m_lines[i]));
+    if (!rows.empty())
+        m_protocolList->Append(rows);
+    m_nValidRows = static_cast<unsigned>(m_lines.size());
+    if (m_nTop >= 0 && m_nTop < static_cast<int>(m_lines.size()))
+        m_protocolList->SetFirstItem(m_nTop);
+    m_protocolList->Thaw();
 }

@@ -2,11 +2,20 @@
 // frame and exactly as wide. It shows the trace lines (a CReportListBox, so
 // they can be saved) and a Save button. The view creates, owns and destroys
 // it; its lines live only as long as the window.
+//
+// The lines are kept here first and brought into the list box once the
+// current burst of traffic has been handled: a received character changes
+// only the last line, and updating the widget for each of them would cost
+// far more than the rendering itself. Between bursts the list box shows
+// exactly the lines rendered.
 #pragma once
 
 #include "ui/TraceRender.h"
 
 #include <wx/dialog.h>
+
+#include <string>
+#include <vector>
 
 class CReportListBox;
 
@@ -20,7 +29,10 @@ public:
     // Left edge and width of the main frame, top at its bottom edge; the
     // window keeps its own height.
     void PositionBelowFrame();
-    CReportListBox& GetList() { return *m_protocolList; }
+    // The list box, brought up to date.
+    CReportListBox& GetList();
+    // Brings the list box up to date with the rendered lines.
+    void Sync();
 
     unsigned Count() const override;
     std::string Line(unsigned nIndex) const override;
@@ -32,7 +44,12 @@ public:
 private:
     void OnDblclkProtocolList();
     void OnSave();
+    void MarkChanged(unsigned nFrom);
 
     CReportListBox* m_protocolList = nullptr;
+    std::vector<std::string> m_lines; // what the list shows, up to date
+    unsigned m_nValidRows = 0; // list rows that still match m_lines
+    int m_nTop = -1;           // the line to show at the top, -1 for none
+    bool m_bSyncPosted = false;
     wxWindow* m_pView;
 };

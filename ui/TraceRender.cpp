@@ -4,8 +4,15 @@
 
 namespace {
 
-void AddAndScroll(ITraceList& list, const std::string& strLine) {
+// Adds a line at the end, first dropping the oldest at the hard limit.
+void AddLine(ITraceList& list, const std::string& strLine) {
+    if (list.Count() >= kTraceHardLimit)
+        list.Delete(0);
     list.Add(strLine);
+}
+
+void AddAndScroll(ITraceList& list, const std::string& strLine) {
+    AddLine(list, strLine);
     list.ScrollToTop(list.Count() - 1);
 }
 
@@ -37,8 +44,8 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
         if (bOpen) {
             if (strPiece.size() + strLast.size() >= kTraceLineLimit) {
                 // The character is not shown; the next one starts a new line.
-                list.Add(kBufferExceeded);
-                list.Add(kMismatchedSettings);
+                AddLine(list, kBufferExceeded);
+                AddLine(list, kMismatchedSettings);
                 list.ScrollToTop(list.Count() - 1);
                 return;
             }

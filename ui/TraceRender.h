@@ -29,6 +29,10 @@ public:
 };
 
 constexpr unsigned kTraceListLimit = 500;
+// Received lines never remove lines and a sent text removes only one, so
+// traffic with several received lines per answer would grow the list
+// without end: past this many lines the oldest line goes first.
+constexpr unsigned kTraceHardLimit = 5000;
 constexpr size_t kTraceLineLimit = 250; // a received line stays below this
 constexpr const char* kSentMark = "<=  ";
 constexpr const char* kReceivedMark = "=>  ";

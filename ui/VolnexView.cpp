@@ -227,9 +227,15 @@ void CVolnexVw::OnSessionState(LPARAM lParam) {
 }
 
 void CVolnexVw::OnPageResult(LPARAM lParam) {
-    const unsigned n = m_pageList->GetCount();
+    unsigned n = m_pageList->GetCount();
     if (n >= kPageListLimit)
         m_pageList->Delete(n - 1);
+    // Rejected pages add two lines and remove one: past the hard limit the
+    // oldest line goes, so the list cannot grow without end.
+    if (m_pageList->GetCount() + 2 > kPageListHardLimit) {
+        m_pageList->Delete(0);
+        --n;
+    }
     m_pageList->AddLine(FormatPageLine(GetClock().Now(), m_terminal.GetPageText()));
     if (lParam != 0) {
         ++m_nGoodPages;

@@ -52,6 +52,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     wxTheApp->CallOnInit();
+    // As the program runs: idle and update-UI events only where asked for.
+    wxIdleEvent::SetMode(wxIDLE_PROCESS_SPECIFIED);
+    wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
     wxSetAssertHandler(FailOnAssert);
     CRefuseUnexpectedDialogs refuse;
     refuse.Register();

@@ -126,6 +126,18 @@ TEST_F(MainWindowGuiTest, AFullListDropsItsLastLineBeforeTheNewEntry) {
     EXPECT_EQ(list.GetLine(500), "\tBAD PAGE - INVALID CHECKSUM");
 }
 
+TEST_F(MainWindowGuiTest, RejectedPagesCannotGrowTheListWithoutEnd) {
+    LogOn();
+    CReportListBox& list = view->GetPageList();
+    for (int i = 0; i < 4999; ++i)
+        list.AddLine("line " + std::to_string(i));
+    Feed(kBadBlock);
+    Feed(kBadBlock);
+    EXPECT_EQ(list.GetCount(), 5000u);
+    EXPECT_EQ(list.GetLine(0), "line 1"); // the oldest line went
+    EXPECT_EQ(list.GetLine(4999), "\tBAD PAGE - INVALID CHECKSUM");
+}
+
 TEST_F(MainWindowGuiTest, LogoffZeroesTheCountersAndClearingAsksFirst) {
     LogOn();
     Feed(kGoodBlock);

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Performance figures of Volnex, measured on this machine in one run.
+# Run under xvfb-run (make bench does). Usage: run-bench.sh BUILD_DIR
+set -u
+
+build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
+work=$(mktemp -d /tmp/volnex-bench-XXXXXX)
+volnex_pid=""
+socat_pid=""
+cleanup() {
+    [[ -n "$volnex_pid" ]] && kill "$volnex_pid" 2>/dev/null
+    [[ -n "$socat_pid" ]] && kill "$socat_pid" 2>/dev/null
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== engine alone"
+"$build/engine_bench"
+
+echo "== protocol window"
+"$build/trace_bench"
+
+start() { # view_protocol
+    socat pty,raw,echo=0,link="$work/volnex-tty" pty,raw,echo=0,link="$work/caller-tty" &
+    socat_pid=$!
+    for _ in $(seq 50); do [[ -e "$work/caller-tty" ]] && break; sleep 0.1; done
+    mkdir -p "$work/cfg"
+    printf '[Configuration]\nDevice1=%s\nViewProtocol=%s\n' "$work/volnex-tty" "$1" \
+        > "$work/cfg/volnex.INI"
+    XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+    volnex_pid=$!
+    sleep 2
+}
+stop() {
+    kill "$volnex_pid" "$socat_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    volnex_pid=""
+    socat_pid=""
+}
+rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$volnex_pid/status"; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$volnex_pid/stat"; }
+pages() { # count -> prints "seconds summary"
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$build/tools/veldrin-sim" --device "$work/caller-tty" --count "$1" --quiet > "$work/sim.out"
+    t1=$(date +%s.%N)
+    echo "$(echo "$t1 - $t0" | bc -l) $(cat "$work/sim.out")"
+}
+
+echo "== end to end: the program with the protocol window open, over a pseudo-terminal"
+start 1
+read -r secs summary < <(pages 2000)
+block_bytes=$(( 1 + 4 + 1 + 19 + 1 + 1 + 3 + 1 ))  # STX 1234 CR message CR ETX ccc CR
+line_rate=$(echo "11520 / ($block_bytes + 2)" | bc -l)  # 115200 baud 8N1, block + ACK CR
+rate=$(echo "2000 / $secs" | bc -l)
+printf 'end to end: 2000 pages in %.2f s: %.0f pages/s\n' "$secs" "$rate"
+printf '115200-baud line bound for the same pages: %.0f pages/s; ratio %.1f (goal >= 10)\n' \
+    "$line_rate" "$(echo "$rate / $line_rate" | bc -l)"
+echo "caller's $summary"
+
+echo "== idle CPU with the 100 ms timer running"
+t0=$(cpu_ticks)
+sleep 10
+t1=$(cpu_ticks)
+hz=$(getconf CLK_TCK)
+printf 'idle: %.2f %% of a core over 10 s (goal < 1 %%)\n' \
+    "$(echo "($t1 - $t0) * 100 / $hz / 10" | bc -l)"
+stop
+
+echo "== resident memory (protocol window closed, then open)"
+for view in 0 1; do
+    start "$view"
+    pages 1000 > /dev/null
+    r1=$(rss_kb)
+    pages 49000 > /dev/null
+    r2=$(rss_kb)
+    printf 'protocol window %s: RSS after 1,000 pages %d kB, after 50,000 pages %d kB: %+d kB (goal within 5 MB)\n' \
+        "$([[ $view == 1 ]] && echo open || echo closed)" "$r1" "$r2" "$((r2 - r1))"
+    stop
+done
