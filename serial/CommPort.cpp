@@ -38,6 +38,11 @@ std::string SystemText(int nError) {
     return szText;
 }
 
+// The errors of a device that hung up or went away (an unplugged adapter).
+bool IsLostDeviceError(int nError) {
+    return nError == EIO || nError == ENXIO || nError == ENODEV;
+}
+
 // Line-level bits that a change of which counts as a line event.
 unsigned WatchedLevels(unsigned nEventMask) {
     unsigned nBits = 0;
@@ -211,7 +216,9 @@ void CCommPort::PurgeDevice(unsigned nFlags) {
         return;
     int nError = m_pDevice->Flush((nFlags & PURGE_RXCLEAR) != 0,
                                   (nFlags & PURGE_TXCLEAR) != 0);
-    if (nError != 0)
+    if (IsLostDeviceError(nError))
+        m_bHangupSeen = true; // the monitor thread reports the loss as levels off
+    else if (nError != 0)
         ReportError("PurgeComm()", nError);
 }
 
@@ -525,10 +532,18 @@ void CCommPort::FlushOutput() {
             continue;
         }
         int nError = r < 0 ? errno : EIO;
+        if (IsLostDeviceError(nError)) {
+            m_bHangupSeen = true; // reported as levels off, not as a box
+            return;
+        }
         if (nError == EAGAIN || nError == EWOULDBLOCK) {
             nError = m_pDevice->WaitWritable(kWriteTimeoutMs);
             if (nError == 0)
                 continue;
+            if (IsLostDeviceError(nError)) {
+                m_bHangupSeen = true;
+                return;
+            }
             ReportError("GetOverlappedResults() in WriteFile()", nError);
         } else {
             ReportError("WriteFile()", nError);

@@ -363,6 +363,20 @@ TEST_F(CommPortFakeLinesTest, BytesReadAheadAreDroppedByAPurgeAsIfStillQueued) {
     ASSERT_TRUE(loop.PumpUntil([&] { return target.ReceivedBytes() == "AD"; }));
 }
 
+TEST_F(CommPortFakeLinesTest, PurgesOfADeviceThatWentAwayShowNoBox) {
+    // The line went away between two answers: the purge and the write meet
+    // a dead device, which is a hang-up, not an error to report.
+    shared.nFlushError = EIO;
+    port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+    port->QueueWrite("\x06\r");
+    loop.PumpFor(100);
+    EXPECT_TRUE(boxes.boxes.empty());
+    shared.nFlushError = EINVAL; // anything else is reported
+    port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("PurgeComm() Failed"), std::string::npos);
+}
+
 TEST_F(CommPortFakeLinesTest, ErrorBoxesFromTheMonitorThreadShowOnTheUiThread) {
     shared.nReadError = EPROTO;
     std::thread::id shownOn;

@@ -19,6 +19,7 @@ public:
         std::atomic<int> nReadError{0};   // Read fails with it
         std::atomic<int> nSettingsError{0};
         std::atomic<int> nOpenError{0};
+        std::atomic<int> nFlushError{0};
         std::mutex mutex;
         std::string strWritten;
         int nFlushes = 0;
@@ -57,6 +58,8 @@ public:
     int Flush(bool bInput, bool) override {
         std::lock_guard<std::mutex> lock(m_p->mutex);
         ++m_p->nFlushes;
+        if (m_p->nFlushError)
+            return m_p->nFlushError;
         if (bInput) {
             char buffer[256];
             while (read(m_p->pipeIn[0], buffer, sizeof buffer) > 0) {

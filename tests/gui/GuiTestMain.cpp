@@ -17,7 +17,11 @@ public:
 class CRefuseUnexpectedDialogs : public wxModalDialogHook {
 protected:
     int Enter(wxDialog* pDialog) override {
-        ADD_FAILURE() << "unexpected dialog: " << pDialog->GetTitle().ToStdString();
+        std::string strText;
+        if (auto* pMessage = dynamic_cast<wxMessageDialog*>(pDialog))
+            strText = pMessage->GetMessage().ToStdString();
+        ADD_FAILURE() << "unexpected dialog: " << pDialog->GetTitle().ToStdString() << ": "
+                      << strText;
         return wxID_CANCEL;
     }
     void Exit(wxDialog*) override {}
