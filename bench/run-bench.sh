@@ -49,16 +49,26 @@ pages() { # count -> prints "seconds summary"
 }
 
 echo "== end to end: the program with the protocol window open, over a pseudo-terminal"
-start 1
-read -r secs summary < <(pages 2000)
+# veldrin-sim makes the pseudo-terminal itself (no relay between the two).
+mkdir -p "$work/cfg"
+printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$work/line" > "$work/cfg/volnex.INI"
+"$build/tools/veldrin-sim" --pty "$work/line" --count 5000 --quiet > "$work/sim.out" &
+sim_pid=$!
+sleep 0.3
+XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+volnex_pid=$!
+wait "$sim_pid"
+summary=$(grep summary "$work/sim.out")
+rate=$(sed -E 's/.*\(([0-9]+) blocks\/s\).*/\1/' <<< "$summary")
 block_bytes=$(( 1 + 4 + 1 + 19 + 1 + 1 + 3 + 1 ))  # STX 1234 CR message CR ETX ccc CR
-line_rate=$(echo "11520 / ($block_bytes + 2)" | bc -l)  # 115200 baud 8N1, block + ACK CR
-rate=$(echo "2000 / $secs" | bc -l)
-printf 'end to end: 2000 pages in %.2f s: %.0f pages/s\n' "$secs" "$rate"
-printf '115200-baud line bound for the same pages: %.0f pages/s; ratio %.1f (goal >= 10)\n' \
-    "$line_rate" "$(echo "$rate / $line_rate" | bc -l)"
+line_rate=$(echo "11520 / ($block_bytes + 2)" | bc -l)  # 115200 baud 8N1: block and ACK CR
 echo "caller's $summary"
+printf 'end to end: %d pages/s; a 115200-baud line carries at most %.0f of the same pages a second: ratio %.1f (goal >= 10)\n' \
+    "$rate" "$line_rate" "$(echo "$rate / $line_rate" | bc -l)"
+echo "(answer latency goal: 99th percentile under 5 ms)"
+stop
 
+start 1
 echo "== idle CPU with the 100 ms timer running"
 t0=$(cpu_ticks)
 sleep 10

@@ -171,12 +171,28 @@ CIniProfile::CIniProfile(std::string strPath) : m_strPath(std::move(strPath)) {}
 
 bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
                        std::string* pstrValue) const {
+    // Read often (the status bar shows the stored settings ten times a
+    // second): one read of the file and a scan, without building lines.
+    std::string strAll;
+    if (std::FILE* pFile = std::fopen(m_strPath.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pFile)) > 0)
+            strAll.append(buffer, n);
+        std::fclose(pFile);
+    }
     bool bInSection = false;
-    for (const CLine& line : ReadLines(m_strPath)) {
+    size_t nPos = 0;
+    while (nPos < strAll.size()) {
+        size_t nEnd = strAll.find('\n', nPos);
+        if (nEnd == std::string::npos)
+            nEnd = strAll.size();
+        std::string strLine = strAll.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
         std::string strName, strKey2, strValue;
-        if (IsSection(line.strText, &strName)) {
+        if (IsSection(strLine, &strName)) {
             bInSection = SameName(strName, strSection);
-        } else if (bInSection && IsEntry(line.strText, &strKey2, &strValue) &&
+        } else if (bInSection && IsEntry(strLine, &strKey2, &strValue) &&
                    SameName(strKey2, strKey)) {
             *pstrValue = strValue;
             return true;

@@ -7,6 +7,9 @@
 #include "ui/WxText.h"
 
 #include <sys/stat.h>
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+#endif
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 
@@ -36,7 +39,20 @@ bool Exists(const std::string& strPath) {
 CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint& pos,
                                const wxSize& size, long nStyle)
     : wxListBox(pParent, nId, pos, size, 0, nullptr, nStyle),
-      m_pBoxes(&CWxMessageBoxes::Instance()) {}
+      m_pBoxes(&CWxMessageBoxes::Instance()) {
+#ifdef __WXGTK__
+    // Every row is one line of text: with fixed row heights and a fixed
+    // column GTK no longer measures each row as it is added, which at full
+    // line speed was most of the program's work. Lines longer than the list
+    // is wide are cut at its right edge.
+    GtkTreeView* pView = GTK_TREE_VIEW(m_treeview);
+    if (GtkTreeViewColumn* pColumn = gtk_tree_view_get_column(pView, 0)) {
+        gtk_tree_view_column_set_sizing(pColumn, GTK_TREE_VIEW_COLUMN_FIXED);
+        gtk_tree_view_column_set_fixed_width(pColumn, size.x > 0 ? size.x : 100);
+        gtk_tree_view_set_fixed_height_mode(pView, TRUE);
+    }
+#endif
+}
 
 void CReportListBox::AddLine(const std::string& strBytes) { Append(FromBytes(strBytes)); }
 

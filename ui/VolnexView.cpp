@@ -17,7 +17,6 @@
 #include <wx/log.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
-#include <wx/textctrl.h>
 
 namespace {
 
@@ -81,19 +80,16 @@ void CVolnexVw::CreateControls() {
     m_pDsr = new CIndicator(this, IDC_DSR, at(103, 53), size(25, 12), kGreen, kBlack);
     m_pDcd = new CIndicator(this, IDC_DCD, at(163, 52), size(25, 12), kGreen, kBlack);
     label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
+    // No horizontal scrolling: long lines are cut at the right edge.
     m_pageList = new CReportListBox(this, IDC_PAGE_LIST, at(8, 89), size(244, 100),
-                                    wxLB_SINGLE | wxLB_HSCROLL | wxLB_ALWAYS_SB);
+                                    wxLB_SINGLE | wxLB_ALWAYS_SB);
     m_pState = new CIndicator(this, IDC_STATE, at(43, 28), size(150, 12), kCyan, kBlack);
     label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
     label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
-    m_pGood = new wxTextCtrl(this, IDC_GOOD_PAGES, wxEmptyString, at(255, 28), size(29, 12),
-                             wxTE_READONLY | wxTE_CENTRE);
-    m_pBad = new wxTextCtrl(this, IDC_BAD_PAGES, wxEmptyString, at(255, 54), size(29, 12),
-                            wxTE_READONLY | wxTE_CENTRE);
-    m_pGood->SetForegroundColour(kGreen);
-    m_pGood->SetBackgroundColour(kBlack);
-    m_pBad->SetForegroundColour(kRed);
-    m_pBad->SetBackgroundColour(kBlack);
+    // The counters are read-only displays, painted like the indicators: a
+    // text control would be laid out anew for every page.
+    m_pGood = new CIndicator(this, IDC_GOOD_PAGES, at(255, 28), size(29, 12), kGreen, kBlack);
+    m_pBad = new CIndicator(this, IDC_BAD_PAGES, at(255, 54), size(29, 12), kRed, kBlack);
     new wxButton(this, IDC_LOGON, "Logon", at(255, 101), size(35, 23));
     new wxButton(this, IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
     new wxButton(this, IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
@@ -107,12 +103,8 @@ void CVolnexVw::UpdateData() {
     m_pCts->SetLabel(m_strCTS);
     m_pDcd->SetLabel(m_strDCD);
     m_pDsr->SetLabel(m_strDSR);
-    const wxString strGood = wxString::Format("%u", m_nGoodPages);
-    const wxString strBad = wxString::Format("%u", m_nBadPages);
-    if (m_pGood->GetValue() != strGood)
-        m_pGood->ChangeValue(strGood);
-    if (m_pBad->GetValue() != strBad)
-        m_pBad->ChangeValue(strBad);
+    m_pGood->SetLabel(wxString::Format("%u", m_nGoodPages));
+    m_pBad->SetLabel(wxString::Format("%u", m_nBadPages));
 }
 
 wxString CVolnexVw::GetShownState() const { return m_pState->GetLabel(); }

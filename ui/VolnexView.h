@@ -18,7 +18,6 @@
 class CIndicator;
 class CProtocolDlg;
 class CReportListBox;
-class wxTextCtrl;
 
 class CVolnexVw : public wxPanel, public INotifyTarget {
 public:
@@ -111,8 +110,8 @@ private:
     CIndicator* m_pCts = nullptr;
     CIndicator* m_pDsr = nullptr;
     CIndicator* m_pDcd = nullptr;
-    wxTextCtrl* m_pGood = nullptr;
-    wxTextCtrl* m_pBad = nullptr;
+    CIndicator* m_pGood = nullptr;
+    CIndicator* m_pBad = nullptr;
     wxTimer m_timer;
     bool m_bDestroyed = false;
 };

@@ -80,7 +80,7 @@ check "the program starts and shows its window" alive
 sim --pager 1234 --message "HELLO WORLD" --pager 555 --message "NURSE CALL ROOM 12" \
     --count 3 --retries 1
 check "a full session: every page answered ACK" test $? -eq 0
-check "  ... five pages accepted" sim_says "5 accepted, 0 rejected, 0 unanswered"
+check "  ... five pages accepted" sim_says "5 accepted, 0 rejected, 0 unanswered in"
 
 sim --pager 77 --message "BAD ONE" --pager 78 --message "GOOD ONE" --fault bad-checksum
 check "a bad page is answered NAK, the next ACK" test $? -eq 0

@@ -129,6 +129,12 @@ CCaller::Heard CCaller::Await(int nTimeoutMs) {
             continue;
         unsigned char buffer[256];
         ssize_t r = m_device.Read(buffer, sizeof buffer);
+        if (r < 0 && errno == EIO && !m_options.strPtyLink.empty()) {
+            // A virtual line with nobody on the terminal side (yet, or
+            // between two set-ups of the terminal's port): wait for it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         if (r > 0) {
             std::string strBytes(reinterpret_cast<char*>(buffer), static_cast<size_t>(r));
             Log("received " + Named(strBytes));
@@ -293,6 +299,7 @@ int CCaller::Run() {
             return m_bLogonAsExpected ? 0 : 1;
         }
     }
+    const auto start = Clock::now();
     for (size_t i = 0; i < m_options.pages.size() && !m_bLineClosed; ++i) {
         // The terminal asked for a new logon (a CR between blocks, or the
         // session ended): log on again before the next block.
@@ -307,6 +314,7 @@ int CCaller::Run() {
         if (m_options.nPauseMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(m_options.nPauseMs));
     }
+    m_dPagesSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!m_bLineClosed) {
         Write(std::string(1, kEot) + kCr);
         Await(200); // the terminal does not answer; show what comes anyway
@@ -318,11 +326,14 @@ int CCaller::Run() {
 }
 
 void CCaller::Summary() {
-    char szText[256];
+    char szText[320];
+    const double dRate = m_dPagesSeconds > 0 ? m_stats.nSent / m_dPagesSeconds : 0.0;
     std::snprintf(szText, sizeof szText,
-                  "summary: %d blocks sent, %d accepted, %d rejected, %d unanswered; "
-                  "answer latency median %.2f ms, 99th percentile %.2f ms; %s",
+                  "summary: %d blocks sent, %d accepted, %d rejected, %d unanswered in "
+                  "%.2f s (%.0f blocks/s); answer latency median %.2f ms, 99th percentile "
+                  "%.2f ms; %s",
                   m_stats.nSent, m_stats.nAccepted, m_stats.nRejected, m_stats.nUnanswered,
+                  m_dPagesSeconds, dRate,
                   Percentile(m_stats.latenciesMs, 0.5), Percentile(m_stats.latenciesMs, 0.99),
                   (m_stats.nUnexpected == 0 && m_bLogonAsExpected) ? "every answer as expected"
                                                                    : "UNEXPECTED ANSWERS");

@@ -60,4 +60,5 @@ private:
     bool m_bLineClosed = false;
     bool m_bLogonAsExpected = true;
     CStats m_stats;
+    double m_dPagesSeconds = 0.0; // from the first block to the last answer
 };

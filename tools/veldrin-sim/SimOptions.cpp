@@ -52,7 +52,7 @@ bool IsFieldText(const std::string& strText) {
 } // namespace
 
 const char* SimUsage() {
-    return "Usage: veldrin-sim --device PATH [PAGES] [OPTIONS]\n"
+    return "Usage: veldrin-sim --device PATH | --pty LINK [PAGES] [OPTIONS]\n"
            "\n"
            "Calls a paging terminal on a serial line as a page-originating system\n"
            "does: sends CR until it gets \"ID=\", logs on with ESC PG1 CR, sends each\n"
@@ -67,6 +67,9 @@ const char* SimUsage() {
            "\n"
            "Options:\n"
            "  --device PATH        the serial device (also a pseudo-terminal)\n"
+           "  --pty LINK           make a virtual serial line instead and put a link\n"
+           "                       to its terminal side at LINK: point the terminal\n"
+           "                       there; the caller waits for it to open the line\n"
            "  --baud N             line speed, 8 data bits, no parity (default 9600)\n"
            "  --retries N          resend a NAKed block up to N times (default 0)\n"
            "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
@@ -138,7 +141,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             continue;
         }
         static const char* const kValueOptions[] = {
-            "--device", "--pager", "--message", "--file", "--count", "--baud",
+            "--device", "--pty", "--pager", "--message", "--file", "--count", "--baud",
             "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
@@ -156,6 +159,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         bool bOk = true;
         if (strArg == "--device")
             options.strDevice = strValue;
+        else if (strArg == "--pty")
+            options.strPtyLink = strValue;
         else if (strArg == "--pager")
             pagers.push_back(strValue);
         else if (strArg == "--message")
@@ -181,8 +186,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             return false;
         }
     }
-    if (options.strDevice.empty()) {
-        *pstrError = "--device is required";
+    if (options.strDevice.empty() == options.strPtyLink.empty()) {
+        *pstrError = "give either --device or --pty";
         return false;
     }
     if (pagers.size() != messages.size()) {

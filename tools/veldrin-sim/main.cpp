@@ -1,5 +1,6 @@
 // veldrin-sim: calls a paging terminal over a serial line, as a
 // page-originating system does. See --help.
+#include "serial/PtyMasterDevice.h"
 #include "serial/TermiosDevice.h"
 #include "tools/veldrin-sim/Caller.h"
 #include "tools/veldrin-sim/SimOptions.h"
@@ -22,6 +23,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     signal(SIGPIPE, SIG_IGN);
+    if (!options.strPtyLink.empty()) {
+        CPtyMasterDevice line;
+        if (int nError = line.Open(options.strPtyLink)) {
+            std::cerr << "veldrin-sim: cannot make a virtual line at " << options.strPtyLink
+                      << ": " << std::strerror(nError) << "\n";
+            return 1;
+        }
+        std::cout << "virtual line: " << options.strPtyLink << " -> "
+                  << line.GetTerminalPath() << "\n" << std::flush;
+        CCaller caller(line, options, std::cout);
+        return caller.Run();
+    }
     CTermiosDevice device;
     if (int nError = device.Open(options.strDevice)) {
         std::cerr << "veldrin-sim: cannot open " << options.strDevice << ": "
