@@ -1,4 +1,5 @@
 # Volnex: build, test and run.
+#   make demo   the program on a virtual serial line, called by veldrin-sim
 #   make run    build and start the program with your profile
 #   make test   install what is missing, build, run every test
 #   make bench  print the performance figures
@@ -8,7 +9,7 @@ ASAN := build-asan
 FUZZ := build-fuzz
 FUZZ_SECONDS ?= 30
 
-.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run bench clean
+.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run demo bench clean
 
 all: build
 
@@ -51,6 +52,11 @@ test-fuzz:
 
 run: build
 	$(BUILD)/volnex
+
+# The program on a virtual serial line, called by veldrin-sim.
+demo: build
+	@scripts/setup --demo
+	scripts/demo $(BUILD)
 
 # Performance figures, measured on this machine (not pass/fail tests).
 bench: build
