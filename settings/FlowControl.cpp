@@ -18,7 +18,7 @@ void SelectPosition(wxChoice* pList, int nPosition) {
 } // namespace
 
 CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
-    : wxPanel(pParent, wxID_ANY), m_pSheet(pSheet) {
+    : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     auto label = [&](const char* szText, int y) {
@@ -45,26 +45,14 @@ CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
         Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
 }
 
-void CFlowControl::OnControlChanged() {
-    m_bPending = true;
-    m_bChanged = true;
-    m_pSheet->OnPageModified();
-}
-
-void CFlowControl::FillControls() {
-    if (m_bPending)
-        return;
-    m_config.Load();
+void CFlowControl::ShowValues() {
     SelectPosition(m_cbRTS, m_config.GetRTS());
     SelectPosition(m_cbDTR, m_config.GetDTR());
     m_chkCTS->SetValue(m_config.GetCTS() != 0);
     m_chkDSR->SetValue(m_config.GetDSR() != 0);
 }
 
-void CFlowControl::Apply() {
-    if (!m_bPending)
-        return;
-    const uint8_t nPort = static_cast<uint8_t>(m_pSheet->GetSelectedPort());
+void CFlowControl::WriteValues(uint8_t nPort) {
     // A list without a selection keeps its stored value.
     if (m_cbRTS->GetSelection() != wxNOT_FOUND)
         m_config.SetRTS(nPort, m_cbRTS->GetSelection());
@@ -72,7 +60,4 @@ void CFlowControl::Apply() {
         m_config.SetDTR(nPort, m_cbDTR->GetSelection());
     m_config.SetCTS(nPort, m_chkCTS->GetValue() ? 1 : 0);
     m_config.SetDSR(nPort, m_chkDSR->GetValue() ? 1 : 0);
-    m_bPending = false;
 }
-
-bool CFlowControl::QueryCancel() { return !m_pSheet->AskSaveChanges(); }

@@ -3,26 +3,16 @@
 // and check states are stored as integers.
 #pragma once
 
-#include "settings/PortConfig.h"
+#include "settings/SheetPage.h"
 
-#include <wx/panel.h>
-
-class CConnectDlg;
 class wxCheckBox;
 class wxChoice;
 
-class CFlowControl : public wxPanel {
+class CFlowControl : public CSheetPage {
 public:
     enum { IDC_CTS = 1006, IDC_DSR = 1007, IDC_DTR = 1043, IDC_RTS = 1045 };
 
     CFlowControl(wxWindow* pParent, CConnectDlg* pSheet);
-
-    bool IsPending() const { return m_bPending; }
-    bool IsChanged() const { return m_bChanged; }
-    void FillControls();
-    void Apply();
-    bool QueryCancel();
-    void OnControlChanged();
 
     wxChoice& GetRts() { return *m_cbRTS; }
     wxChoice& GetDtr() { return *m_cbDTR; }
@@ -30,12 +20,11 @@ public:
     wxCheckBox& GetDsr() { return *m_chkDSR; }
 
 private:
+    void ShowValues() override;
+    void WriteValues(uint8_t nPort) override;
+
     wxCheckBox* m_chkDSR = nullptr;
     wxCheckBox* m_chkCTS = nullptr;
     wxChoice* m_cbDTR = nullptr;
     wxChoice* m_cbRTS = nullptr;
-    CPortConfig m_config;
-    bool m_bPending = false;
-    bool m_bChanged = false;
-    CConnectDlg* m_pSheet;
 };

@@ -22,7 +22,7 @@ void SelectText(wxChoice* pList, const std::string& strText) {
 } // namespace
 
 CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
-    : wxPanel(pParent, wxID_ANY), m_pSheet(pSheet) {
+    : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     auto label = [&](const char* szText, int x, int y) {
@@ -71,16 +71,7 @@ wxChoice& CPortSettings::GetList(int nId) {
     }
 }
 
-void CPortSettings::OnControlChanged() {
-    m_bPending = true;
-    m_bChanged = true;
-    m_pSheet->OnPageModified();
-}
-
-void CPortSettings::FillControls() {
-    if (m_bPending)
-        return; // edits not yet applied are never overwritten
-    m_config.Load();
+void CPortSettings::ShowValues() {
     SelectText(m_cbBaudRate, m_config.GetBaudRate());
     SelectText(m_cbDataBits, m_config.GetDataBits());
     SelectText(m_cbParity, m_config.GetParity());
@@ -88,10 +79,7 @@ void CPortSettings::FillControls() {
     m_cbDevice->ChangeValue(FromBytes(m_config.GetDevicePath(m_config.m_nPort)));
 }
 
-void CPortSettings::Apply() {
-    if (!m_bPending)
-        return;
-    const uint8_t nPort = static_cast<uint8_t>(m_pSheet->GetSelectedPort());
+void CPortSettings::WriteValues(uint8_t nPort) {
     // A list without a selection (its stored value is not one of its items)
     // keeps the stored value.
     auto selected = [](wxChoice* pList, std::string* pstrText) {
@@ -112,7 +100,4 @@ void CPortSettings::Apply() {
     const std::string strDevice = ToBytes(m_cbDevice->GetValue().Strip(wxString::both));
     if (!strDevice.empty())
         m_config.SetDevicePath(nPort, strDevice);
-    m_bPending = false;
 }
-
-bool CPortSettings::QueryCancel() { return !m_pSheet->AskSaveChanges(); }

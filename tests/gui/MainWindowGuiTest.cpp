@@ -1,5 +1,5 @@
 #include "engine/SessionState.h"
-#include "settings/Profile.h"
+#include "tests/gui/ProgramFixture.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
 #include "tests/TestSupport.h"
@@ -29,27 +29,16 @@ const std::string kBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
 
 // The program's window with a throw-away profile whose COM1 is a
 // pseudo-terminal the test holds the other end of.
-class MainWindowGuiTest : public ::testing::Test {
+class MainWindowGuiTest : public CProgramFixture {
 protected:
     void SetUp() override {
-        CTempDir::Write(dir.Path("volnex.INI"),
-                        "[Configuration]\nDevice1=" + pty.SlavePath() + "\n");
-        SetAppProfile(&profile);
         clock.when = At(14, 5);
         SetClock(&clock);
-        frame = new CMainFrame;
-        wxTheApp->SetTopWindow(frame);
-        view = frame->GetView();
-        view->OnInitialUpdate();
-        frame->Show();
-        PumpEvents(30);
+        StartProgram();
     }
     void TearDown() override {
-        if (frame != nullptr)
-            frame->Close(true);
-        PumpEvents(30);
+        CProgramFixture::TearDown();
         SetClock(nullptr);
-        SetAppProfile(nullptr);
     }
 
     // The line levels on and a caller logged on, fed straight to the view as
@@ -66,12 +55,7 @@ protected:
     }
     std::vector<std::string> Lines() { return view->GetPageList().GetLines(); }
 
-    CPtyPair pty;
-    CTempDir dir;
-    CIniProfile profile{dir.Path("volnex.INI")};
     CFixedClock clock;
-    CMainFrame* frame = nullptr;
-    CVolnexVw* view = nullptr;
 };
 
 TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
@@ -205,25 +189,15 @@ TEST_F(MainWindowGuiTest, AboutBoxShowsTheVersion) {
 
 // The whole program over a pseudo-terminal: window, timer, monitor thread.
 TEST_F(MainWindowGuiTest, ACallerOnTheLineIsAnsweredListedAndLoggedOffAtClose) {
-    std::string line;
-    auto await = [&](const std::string& strExpected) {
-        line.clear();
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (line.size() < strExpected.size() && std::chrono::steady_clock::now() < deadline) {
-            PumpEvents(5);
-            line += pty.Read(64, 0);
-        }
-        return line;
-    };
-    EXPECT_EQ(await("\x1b\x04\r"), "\x1b\x04\r"); // written when the port opened
+    EXPECT_EQ(Await(3), "\x1b\x04\r"); // written when the port opened
     pty.Write("\r");
-    EXPECT_EQ(await("ID="), "ID=");
+    EXPECT_EQ(Await(3), "ID=");
     pty.Write("\x1bPG1\r");
-    EXPECT_EQ(await("\x06\r\x1b[p\r"), "\x06\r\x1b[p\r");
+    EXPECT_EQ(Await(6), "\x06\r\x1b[p\r");
     pty.Write(kGoodBlock);
-    EXPECT_EQ(await("\x06\r"), "\x06\r");
+    EXPECT_EQ(Await(2), "\x06\r");
     pty.Write(kBadBlock);
-    EXPECT_EQ(await("\x15\r"), "\x15\r");
+    EXPECT_EQ(Await(2), "\x15\r");
     EXPECT_EQ(Lines().size(), 3u);
     EXPECT_EQ(view->GetGoodPages(), 1u);
     EXPECT_EQ(view->GetBadPages(), 1u);
@@ -232,7 +206,7 @@ TEST_F(MainWindowGuiTest, ACallerOnTheLineIsAnsweredListedAndLoggedOffAtClose) {
 
     frame->Close(true); // during the session: ESC EOT CR on the line
     frame = nullptr;
-    EXPECT_EQ(await("\x1b\x04\r"), "\x1b\x04\r");
+    EXPECT_EQ(Await(3), "\x1b\x04\r");
 }
 
 } // namespace
@@ -262,23 +236,14 @@ TEST_F(MainWindowGuiTest, AfterAHangUpANewLogonWorksWhenTheDeviceIsBack) {
     ASSERT_EQ(symlink(replugged.SlavePath().c_str(), link.c_str()), 0);
     profile.WriteString("Configuration", "Device1", link);
     view->OnLogon();
-    std::string line;
-    auto await = [&](size_t nBytes) {
-        line.clear();
-        pumpUntil([&] {
-            line += replugged.Read(64, 0);
-            return line.size() >= nBytes;
-        });
-        return line;
-    };
-    EXPECT_EQ(await(3), "\x1b\x04\r");
+    EXPECT_EQ(Await(3, &replugged), "\x1b\x04\r");
     EXPECT_EQ(view->GetShownState(), "WAITING FOR CR");
     replugged.Write("\r");
-    EXPECT_EQ(await(3), "ID=");
+    EXPECT_EQ(Await(3, &replugged), "ID=");
     replugged.Write("\x1bPG1\r");
-    EXPECT_EQ(await(6), "\x06\r\x1b[p\r");
+    EXPECT_EQ(Await(6, &replugged), "\x06\r\x1b[p\r");
     replugged.Write(kGoodBlock);
-    EXPECT_EQ(await(2), "\x06\r");
+    EXPECT_EQ(Await(2, &replugged), "\x06\r");
 }
 
 } // namespace

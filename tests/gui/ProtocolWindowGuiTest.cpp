@@ -1,7 +1,4 @@
-#include "settings/Profile.h"
-#include "tests/TempDir.h"
-#include "tests/TestSupport.h"
-#include "tests/gui/GuiTest.h"
+#include "tests/gui/ProgramFixture.h"
 #include "ui/CommandIds.h"
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
@@ -12,41 +9,11 @@
 
 namespace {
 
-class ProtocolWindowGuiTest : public ::testing::Test {
+class ProtocolWindowGuiTest : public CProgramFixture {
 protected:
     void Start(bool bViewProtocol) {
-        CTempDir::Write(dir.Path("volnex.INI"),
-                        "[Configuration]\nDevice1=" + pty.SlavePath() +
-                            "\nViewProtocol=" + (bViewProtocol ? "1" : "0") + "\n");
-        SetAppProfile(&profile);
-        frame = new CMainFrame;
-        wxTheApp->SetTopWindow(frame);
-        view = frame->GetView();
-        view->OnInitialUpdate();
-        frame->Show();
-        PumpEvents(30);
+        StartProgram(std::string("ViewProtocol=") + (bViewProtocol ? "1" : "0") + "\n");
     }
-    void TearDown() override {
-        if (frame != nullptr)
-            frame->Close(true);
-        PumpEvents(30);
-        SetAppProfile(nullptr);
-    }
-    std::string Await(size_t nBytes) {
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (line.size() < nBytes && std::chrono::steady_clock::now() < deadline) {
-            PumpEvents(5);
-            line += pty.Read(64, 0);
-        }
-        return line;
-    }
-
-    CPtyPair pty;
-    CTempDir dir;
-    CIniProfile profile{dir.Path("volnex.INI")};
-    CMainFrame* frame = nullptr;
-    CVolnexVw* view = nullptr;
 };
 
 TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {

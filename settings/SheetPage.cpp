@@ -1,0 +1,28 @@
+#include "settings/SheetPage.h"
+
+#include "settings/ConnectDlg.h"
+
+CSheetPage::CSheetPage(wxWindow* pParent, CConnectDlg* pSheet)
+    : wxPanel(pParent, wxID_ANY), m_pSheet(pSheet) {}
+
+void CSheetPage::OnControlChanged() {
+    m_bPending = true;
+    m_bChanged = true;
+    m_pSheet->OnPageModified();
+}
+
+void CSheetPage::FillControls() {
+    if (m_bPending)
+        return; // edits not yet applied are never overwritten
+    m_config.Load();
+    ShowValues();
+}
+
+void CSheetPage::Apply() {
+    if (!m_bPending)
+        return;
+    WriteValues(static_cast<uint8_t>(m_pSheet->GetSelectedPort()));
+    m_bPending = false;
+}
+
+bool CSheetPage::QueryCancel() { return !m_pSheet->AskSaveChanges(); }

@@ -1,0 +1,41 @@
+// CSheetPage: what the two pages of the Connection sheet have in common.
+//
+// A page shows the stored values of the port in use and edits them; any
+// change by the operator marks it pending (not yet applied) and changed
+// (since the sheet was built), and enables the sheet's Apply. Selections the
+// page makes itself mark nothing. Applying writes all of the page's values
+// for the port selected in the sheet; a pending page is never refilled.
+#pragma once
+
+#include "settings/PortConfig.h"
+
+#include <wx/panel.h>
+
+class CConnectDlg;
+
+class CSheetPage : public wxPanel {
+public:
+    CSheetPage(wxWindow* pParent, CConnectDlg* pSheet);
+
+    bool IsPending() const { return m_bPending; }
+    bool IsChanged() const { return m_bChanged; }
+    // Shows the stored values of the port in use, unless edits are pending.
+    void FillControls();
+    // Writes the page's values for the sheet's selected port when edits are
+    // pending.
+    void Apply();
+    // Whether the sheet may close: asks about pending edits.
+    bool QueryCancel();
+    void OnControlChanged();
+
+protected:
+    virtual void ShowValues() = 0;              // m_config into the controls
+    virtual void WriteValues(uint8_t nPort) = 0; // the controls into the profile
+
+    CPortConfig m_config;
+
+private:
+    bool m_bPending = false;
+    bool m_bChanged = false;
+    CConnectDlg* m_pSheet;
+};

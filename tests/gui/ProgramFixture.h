@@ -1,0 +1,54 @@
+// The program's window for a GUI test: a throw-away profile whose COM1 is a
+// pseudo-terminal the test holds the other end of, the frame with its view,
+// and a way to read what the program writes on the line while its events
+// are served.
+#pragma once
+
+#include "settings/Profile.h"
+#include "tests/TempDir.h"
+#include "tests/TestSupport.h"
+#include "tests/gui/GuiTest.h"
+#include "ui/MainFrame.h"
+#include "ui/VolnexView.h"
+
+#include <chrono>
+
+class CProgramFixture : public ::testing::Test {
+protected:
+    // Starts the program; extra profile lines come after Device1.
+    void StartProgram(const std::string& strExtraProfile = "") {
+        CTempDir::Write(dir.Path("volnex.INI"), "[Configuration]\nDevice1=" +
+                                                    pty.SlavePath() + "\n" + strExtraProfile);
+        SetAppProfile(&profile);
+        frame = new CMainFrame;
+        wxTheApp->SetTopWindow(frame);
+        view = frame->GetView();
+        view->OnInitialUpdate();
+        frame->Show();
+        PumpEvents(30);
+    }
+    void TearDown() override {
+        if (frame != nullptr)
+            frame->Close(true);
+        PumpEvents(30);
+        SetAppProfile(nullptr);
+    }
+    // What the program writes to the line, read while its events are served,
+    // until nBytes arrived or five seconds passed.
+    std::string Await(size_t nBytes, CPtyPair* pLine = nullptr) {
+        CPtyPair& line = pLine ? *pLine : pty;
+        std::string text;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (text.size() < nBytes && std::chrono::steady_clock::now() < deadline) {
+            PumpEvents(5);
+            text += line.Read(64, 0);
+        }
+        return text;
+    }
+
+    CPtyPair pty;
+    CTempDir dir;
+    CIniProfile profile{dir.Path("volnex.INI")};
+    CMainFrame* frame = nullptr;
+    CVolnexVw* view = nullptr;
+};
