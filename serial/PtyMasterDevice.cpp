@@ -1,5 +1,7 @@
 #include "serial/PtyMasterDevice.h"
 
+#include "serial/FdIo.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -61,39 +63,23 @@ void CPtyMasterDevice::Close() {
 }
 
 int CPtyMasterDevice::Flush(bool bInput, bool bOutput) {
-    if (!bInput && !bOutput)
-        return 0;
-    int queue = bInput && bOutput ? TCIOFLUSH : (bInput ? TCIFLUSH : TCOFLUSH);
-    return tcflush(m_fd, queue) == 0 ? 0 : errno;
+    return fdio::Flush(m_fd, bInput, bOutput);
 }
 
-int CPtyMasterDevice::BytesWaiting(int* pnCount) {
-    *pnCount = 0;
-    return ioctl(m_fd, FIONREAD, pnCount) == 0 ? 0 : errno;
-}
+int CPtyMasterDevice::BytesWaiting(int* pnCount) { return fdio::BytesWaiting(m_fd, pnCount); }
 
 ssize_t CPtyMasterDevice::Read(unsigned char* pBuffer, size_t nSize) {
-    ssize_t r;
-    do {
-        r = read(m_fd, pBuffer, nSize);
-    } while (r < 0 && errno == EINTR);
-    return r;
+    return fdio::Read(m_fd, pBuffer, nSize);
 }
 
 ssize_t CPtyMasterDevice::Write(const char* pData, size_t nSize) {
-    ssize_t r;
-    do {
-        r = write(m_fd, pData, nSize);
-    } while (r < 0 && errno == EINTR);
-    return r;
+    return fdio::Write(m_fd, pData, nSize);
 }
 
 int CPtyMasterDevice::WaitWritable(int nTimeoutMs) {
-    pollfd pfd{m_fd, POLLOUT, 0};
-    int r = poll(&pfd, 1, nTimeoutMs);
-    if (r < 0)
-        return errno;
-    return r == 0 ? ETIMEDOUT : 0;
+    // A virtual line without a terminal on it yet is not an error here.
+    int nError = fdio::WaitWritable(m_fd, nTimeoutMs);
+    return nError == EIO ? 0 : nError;
 }
 
 int CPtyMasterDevice::GetModemStatus(unsigned* pnStatus) {

@@ -1,6 +1,7 @@
 #include "serial/TermiosDevice.h"
 
 #include "engine/Notify.h"
+#include "serial/FdIo.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -188,52 +189,19 @@ int CTermiosDevice::WriteSettings(const CLineFormat& format,
     return firstFailure;
 }
 
-int CTermiosDevice::Flush(bool bInput, bool bOutput) {
-    if (m_fd < 0)
-        return EBADF;
-    if (!bInput && !bOutput)
-        return 0;
-    int queue = bInput && bOutput ? TCIOFLUSH : (bInput ? TCIFLUSH : TCOFLUSH);
-    return tcflush(m_fd, queue) == 0 ? 0 : errno;
-}
+int CTermiosDevice::Flush(bool bInput, bool bOutput) { return fdio::Flush(m_fd, bInput, bOutput); }
 
-int CTermiosDevice::BytesWaiting(int* pnCount) {
-    *pnCount = 0;
-    if (m_fd < 0)
-        return EBADF;
-    return RetryIoctl(m_fd, FIONREAD, pnCount);
-}
+int CTermiosDevice::BytesWaiting(int* pnCount) { return fdio::BytesWaiting(m_fd, pnCount); }
 
 ssize_t CTermiosDevice::Read(unsigned char* pBuffer, size_t nSize) {
-    ssize_t r;
-    do {
-        r = read(m_fd, pBuffer, nSize);
-    } while (r < 0 && errno == EINTR);
-    return r;
+    return fdio::Read(m_fd, pBuffer, nSize);
 }
 
 ssize_t CTermiosDevice::Write(const char* pData, size_t nSize) {
-    ssize_t r;
-    do {
-        r = write(m_fd, pData, nSize);
-    } while (r < 0 && errno == EINTR);
-    return r;
+    return fdio::Write(m_fd, pData, nSize);
 }
 
-int CTermiosDevice::WaitWritable(int nTimeoutMs) {
-    pollfd pfd{m_fd, POLLOUT, 0};
-    int r;
-    do {
-        r = poll(&pfd, 1, nTimeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0)
-        return errno;
-    if (r == 0)
-        return ETIMEDOUT;
-    if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
-        return EIO;
-    return 0;
-}
+int CTermiosDevice::WaitWritable(int nTimeoutMs) { return fdio::WaitWritable(m_fd, nTimeoutMs); }
 
 int CTermiosDevice::GetModemStatus(unsigned* pnStatus) {
     *pnStatus = 0;
