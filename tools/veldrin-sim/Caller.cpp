@@ -85,34 +85,35 @@ void CCaller::Write(const std::string& strBytes) {
     Log("sent " + Named(strBytes));
 }
 
-CCaller::Heard CCaller::Await(int nTimeoutMs) {
+CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     struct CPattern {
         const char* szBytes;
         Heard heard;
     };
-    // The logon acknowledgement starts with ACK CR: look for it first.
-    static const CPattern kPatterns[] = {
-        {kLogonAccepted, Heard::kLogonAck}, {kPageAccepted, Heard::kAck},
-        {kPageRejected, Heard::kNak},       {kLogonPrompt, Heard::kPrompt},
+    // While logging on, ACK CR is only the start of the logon answer; while
+    // pages go, there is no logon answer to look for.
+    static const CPattern kLogonPatterns[] = {
+        {kLogonAccepted, Heard::kLogonAck},
+        {kLogonPrompt, Heard::kPrompt},
+        {kEndOfSession, Heard::kEnd},
+    };
+    static const CPattern kPagePatterns[] = {
+        {kPageAccepted, Heard::kAck},
+        {kPageRejected, Heard::kNak},
+        {kLogonPrompt, Heard::kPrompt},
         {kEndOfSession, Heard::kEnd},
     };
     for (;;) {
         size_t nBest = std::string::npos;
         const CPattern* pBest = nullptr;
-        for (const CPattern& p : kPatterns) {
-            size_t nAt = m_strInput.find(p.szBytes);
-            // ACK CR is also the start of ACK CR ESC [ p CR: wait for the rest
-            // when only its beginning has arrived.
-            if (p.heard == Heard::kAck && nAt != std::string::npos &&
-                m_strInput.size() - nAt < 6 &&
-                std::string(kLogonAccepted).compare(0, m_strInput.size() - nAt,
-                                                     m_strInput, nAt) == 0 &&
-                Clock::now() < deadline && m_strInput.size() - nAt > 2)
-                continue;
+        const CPattern* pBegin = bLogon ? std::begin(kLogonPatterns) : std::begin(kPagePatterns);
+        const CPattern* pEnd = bLogon ? std::end(kLogonPatterns) : std::end(kPagePatterns);
+        for (const CPattern* p = pBegin; p != pEnd; ++p) {
+            size_t nAt = m_strInput.find(p->szBytes);
             if (nAt != std::string::npos && (pBest == nullptr || nAt < nBest)) {
                 nBest = nAt;
-                pBest = &p;
+                pBest = p;
             }
         }
         if (pBest != nullptr) {
@@ -149,7 +150,7 @@ CCaller::Heard CCaller::Await(int nTimeoutMs) {
 bool CCaller::Logon() {
     for (int nTry = 0; nTry < m_options.nLogonTries && !m_bPrompted; ++nTry) {
         Write(std::string(1, kCr));
-        Heard heard = Await(kPromptWaitMs);
+        Heard heard = Await(kPromptWaitMs, true);
         if (heard == Heard::kPrompt || m_bLineClosed)
             break;
     }
@@ -164,7 +165,7 @@ bool CCaller::Logon() {
         strRequest.insert(strRequest.size() - 1, "1234");
     Write(strRequest);
     for (;;) {
-        Heard heard = Await(kLogonAckWaitMs);
+        Heard heard = Await(kLogonAckWaitMs, true);
         if (heard == Heard::kLogonAck) {
             Log("logged on");
             m_bLoggedOn = true;
@@ -259,7 +260,7 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
         Heard heard = Heard::kNothing;
         // A prompt or end of session is no answer to a block; keep listening.
         do {
-            heard = m_bLineClosed ? Heard::kNothing : Await(nWait);
+            heard = m_bLineClosed ? Heard::kNothing : Await(nWait, false);
         } while (heard == Heard::kPrompt || heard == Heard::kEnd);
         const double dMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         Answer got = heard == Heard::kAck   ? Answer::kAck
@@ -317,7 +318,7 @@ int CCaller::Run() {
     m_dPagesSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!m_bLineClosed) {
         Write(std::string(1, kEot) + kCr);
-        Await(200); // the terminal does not answer; show what comes anyway
+        Await(200, false); // the terminal does not answer; show what comes anyway
     }
     Summary();
     bool bAllSent = m_stats.nSent >= static_cast<int>(m_options.pages.size()) ||

@@ -44,8 +44,9 @@ private:
     void SendPage(size_t nIndex, const CSimPage& page);
     Answer ExpectedAnswer(size_t nIndex) const;
     std::string BlockFor(size_t nIndex, const CSimPage& page) const;
-    // Waits for the first answer-like sequence in what arrives.
-    Heard Await(int nTimeoutMs);
+    // Waits for the first answer-like sequence in what arrives: the logon
+    // answers while logging on, the page answers otherwise.
+    Heard Await(int nTimeoutMs, bool bLogon);
     void Write(const std::string& strBytes);
     void Log(const std::string& strText);
     void Summary();
