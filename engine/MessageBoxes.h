@@ -9,7 +9,7 @@
 
 #include <string>
 
-// Buttons and icons, with the values of the original message-box styles.
+// Buttons and icons of a message box, as style bits.
 constexpr unsigned MB_OK = 0x00;
 constexpr unsigned MB_OKCANCEL = 0x01;
 constexpr unsigned MB_YESNOCANCEL = 0x03;

@@ -4,8 +4,8 @@
 // Every notification is one synchronous call on an INotifyTarget: the sender
 // continues only after the receiver's handler has returned, and the receiver
 // may call back into the sender while it handles the message. The numbers and
-// parameters keep the meaning they have in the protocol design, so the view
-// dispatches by number like a message map.
+// parameters are fixed, so the view dispatches by number like a message
+// map.
 //
 // Ownership: the lParam of UM_PROTOCOL_TRACE is a heap text created with
 // ReleaseTraceText; the receiver takes it back with AdoptTraceText on every

@@ -1,8 +1,8 @@
 // The port's definition string: "baud=%d parity=%c data=%d stop=%d".
 //
 // The port forms this text from its set-up arguments and applies it to the
-// line settings the way the original communications API did, so that a
-// format the line cannot take is reported as a "BuildCommDCB()" failure.
+// line settings, so that a format the line cannot take is reported as a
+// "BuildCommDCB()" failure, the name operators know this step by.
 #pragma once
 
 #include "serial/SerialDevice.h"

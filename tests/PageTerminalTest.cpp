@@ -92,7 +92,7 @@ TEST_F(PageTerminalTest, LogonArmsOnTheFreshLineLevels) {
                      "state 0", "dcd on", "state 1"}));
 }
 
-TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheDesignedOrder) {
+TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheRightOrder) {
     ToWaitingForPage();
     harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->timeline,

@@ -1,7 +1,7 @@
 // Command IDs of the menu and accelerator.
 //
-// wxWidgets takes IDs below 32767 only, so the design IDs of the menu (32791
-// and up) cannot be kept. The framework's commands use wxWidgets' stock
+// wxWidgets takes IDs below 32767 only, so the menu's traditional IDs (32791
+// and up) cannot be used. The standard commands use wxWidgets' stock
 // IDs where it has one, except Exit, which gets an ID of its own so that GTK
 // adds no Ctrl+Q; the others are numbered above wxID_HIGHEST.
 #pragma once
@@ -9,8 +9,8 @@
 #include <wx/defs.h>
 
 enum {
-    ID_VIEW_PROTOCOL_MESSAGES = wxID_HIGHEST + 5, // 32791 in the design
-    ID_CONNECTION = wxID_HIGHEST + 6,             // 32796 in the design
+    ID_VIEW_PROTOCOL_MESSAGES = wxID_HIGHEST + 5, // 32791 traditionally
+    ID_CONNECTION = wxID_HIGHEST + 6,             // 32796 traditionally
     ID_APP_ABOUT = wxID_ABOUT,
     ID_HELP_INDEX = wxID_HELP_INDEX,
     ID_APP_EXIT = wxID_HIGHEST + 1,

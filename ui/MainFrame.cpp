@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kCaption = "Volnex - Marivane Didoza Zuri Zovivazir";
 constexpr int kRefreshMs = 100;
-// Windows' default frame is larger than the form; the view shrinks it.
+// Start larger than the form; the view shrinks the frame to fit it.
 const wxSize kInitialSize(900, 700);
 
 } // namespace
@@ -104,7 +104,7 @@ void CMainFrame::CreateMenus() {
     Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
         event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
     }, ID_VIEW_STATUS_BAR);
-    // Commands nobody handles are disabled, as the framework did.
+    // A command with nothing behind it is shown disabled.
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnViewProtocolMessages(); },
          ID_VIEW_PROTOCOL_MESSAGES);
     Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
