@@ -4,6 +4,7 @@
 #include "ui/MainFrame.h"
 #include "ui/VolnexView.h"
 
+#include <csignal>
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
@@ -35,6 +36,12 @@ public:
         SetTopWindow(pFrame);
         pFrame->GetView()->OnInitialUpdate();
         pFrame->Show();
+
+        // Asked to stop (kill, logout, Ctrl+C where it was started): close
+        // the window as the operator would, ending a session on the line.
+        SetSignalHandler(SIGTERM, &CVolnexApp::OnStopSignal);
+        SetSignalHandler(SIGINT, &CVolnexApp::OnStopSignal);
+        SetSignalHandler(SIGHUP, &CVolnexApp::OnStopSignal);
         return true;
     }
     int OnExit() override {
@@ -43,6 +50,12 @@ public:
     }
 
 private:
+    // Runs from the event loop, not in signal context.
+    static void OnStopSignal(int) {
+        if (wxWindow* pFrame = wxTheApp->GetTopWindow())
+            pFrame->Close();
+    }
+
     std::unique_ptr<CIniProfile> m_pProfile;
     std::unique_ptr<CVolnexDoc> m_pDoc;
 };

@@ -120,6 +120,22 @@ check "  ... and ESC EOT CR ends the session on the line" \
     bash -c "timeout 1 cat <&3 | od -An -tx1 | grep -q '1b 04 0d'"
 exec 3>&-
 
+# Stopped from outside (kill, logout) during a session: the same clean end.
+start_volnex
+exec 3<>"$caller_tty"
+printf '\r' >&3
+sleep 0.3
+printf '\033PG1\r' >&3
+sleep 0.3
+timeout 1 cat <&3 > /dev/null
+kill -TERM "$volnex_pid"
+wait "$volnex_pid"
+check "SIGTERM during a session ends the program with exit status 0" test $? -eq 0
+volnex_pid=""
+check "  ... and ESC EOT CR on the line" \
+    bash -c "timeout 1 cat <&3 | od -An -tx1 | grep -q '1b 04 0d'"
+exec 3>&-
+
 # The line hangs up in the middle of a block: the session ends without a
 # flood of error boxes and the program goes on.
 start_volnex
