@@ -7,9 +7,11 @@ JOBS ?= 2
 BUILD := build
 ASAN := build-asan
 FUZZ := build-fuzz
+TSAN := build-tsan
 FUZZ_SECONDS ?= 30
 
-.PHONY: all setup build build-asan build-fuzz test test-main test-asan test-fuzz run demo bench clean
+.PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan \
+        test-fuzz run demo bench clean
 
 all: build
 
@@ -25,14 +27,19 @@ build-asan: setup
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVOLNEX_GUI=OFF -DVOLNEX_SANITIZE=ON
 	cmake --build $(ASAN) -j $(JOBS)
 
+# The core tests again with ThreadSanitizer.
+build-tsan: setup
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DVOLNEX_GUI=OFF -DVOLNEX_TSAN=ON
+	cmake --build $(TSAN) -j $(JOBS)
+
 # The engine fuzz target (clang's libFuzzer), also under the sanitizers.
 build-fuzz: setup
 	CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLNEX_GUI=OFF \
 	    -DVOLNEX_TESTS=OFF -DVOLNEX_FUZZ=ON -DVOLNEX_SANITIZE=ON
 	cmake --build $(FUZZ) -j $(JOBS)
 
-test: build build-asan build-fuzz
-	$(MAKE) --no-print-directory test-fuzz test-main test-asan
+test: build build-asan build-tsan build-fuzz
+	$(MAKE) --no-print-directory test-fuzz test-main test-asan test-tsan
 
 # Core tests and GUI tests (the latter under xvfb-run).
 test-main:
@@ -42,9 +49,14 @@ test-asan:
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure
 
+test-tsan:
+	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure
+
+# Inputs that break an invariant are kept under $(FUZZ)/artifacts.
 test-fuzz:
-	@mkdir -p $(FUZZ)/corpus
+	@mkdir -p $(FUZZ)/corpus $(FUZZ)/artifacts
 	@$(FUZZ)/page_terminal_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
+	    -artifact_prefix=$(FUZZ)/artifacts/ \
 	    -print_final_stats=1 $(FUZZ)/corpus tests/fuzz/corpus > $(FUZZ)/fuzz.log 2>&1; \
 	    status=$$?; tail -n 12 $(FUZZ)/fuzz.log; \
 	    if [ $$status -ne 0 ]; then echo "fuzzing found a fault: see $(FUZZ)/fuzz.log"; fi; \
@@ -64,4 +76,4 @@ bench: build
 	xvfb-run -a bench/run-bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ)
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ)

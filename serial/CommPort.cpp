@@ -140,6 +140,8 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
 
 bool CCommPort::StartMonitor() {
     StopMonitor();
+    if (!m_sync.HasPoster())
+        return false;
     m_bStopRequested = false;
     m_bThreadExited = false;
     std::promise<void> started;

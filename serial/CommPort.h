@@ -66,6 +66,9 @@ public:
     bool Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
                int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
                int nDsr, unsigned nEventMask, unsigned nOutBufferSize);
+    // Starts the monitor thread. Refused (false) without a UI poster: its
+    // notifications would otherwise run on the monitor thread itself, beside
+    // the engine on the UI thread.
     bool StartMonitor();
     // Stops the monitor thread, delivering what it was about to deliver.
     void StopMonitor();

@@ -36,6 +36,7 @@ public:
     CSyncCall& operator=(const CSyncCall&) = delete;
 
     void SetPoster(Poster poster);
+    bool HasPoster() const { return static_cast<bool>(m_poster); }
 
     // Worker thread: runs job on the UI thread and waits until it returned,
     // or until the UI thread gave up waiting for it (see ServeUntil).

@@ -303,6 +303,23 @@ protected:
     std::unique_ptr<CCommPort> port;
 };
 
+TEST(CommPortThreadTest, StartMonitorIsRefusedWithoutAUiPoster) {
+    // Without a poster the thread's notifications would run on the monitor
+    // thread itself, beside the engine on the caller's thread.
+    CFakeSerialDevice::CShared shared;
+    CRecordingTarget target;
+    CTestUiLoop loop;
+    {
+        CCommPort port(std::make_unique<CFakeSerialDevice>(&shared));
+        ASSERT_TRUE(port.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        EXPECT_FALSE(port.StartMonitor());
+        EXPECT_FALSE(port.IsMonitorAlive());
+        port.SetUiPoster(loop.Poster());
+        EXPECT_TRUE(port.StartMonitor());
+    }
+    CFakeSerialDevice::Release(&shared);
+}
+
 TEST_F(CommPortFakeLinesTest, ALineChangeWithoutBytesSendsTheThreeLevels) {
     loop.PumpFor(60);
     EXPECT_TRUE(target.notes.empty()); // nothing changed yet

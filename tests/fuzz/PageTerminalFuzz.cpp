@@ -2,6 +2,10 @@
 // paging engine and checks the invariants it must keep whatever the caller
 // sends: the state is always one the engine can enter, texts stay within
 // their bounds, and a block gets at most one page result.
+//
+// Everything runs on the fuzzing thread: the port gets no UI poster, so it
+// starts no monitor thread, and line levels reach the engine only through
+// the fresh reads below. One input gives one result, every time.
 #include "engine/PageTerminal.h"
 #include "tests/FakeSerialDevice.h"
 
