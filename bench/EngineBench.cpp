@@ -19,6 +19,7 @@ public:
     int PollFd() const override { return -1; }
     int ReadSettings() override { return 0; }
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }
+    int WriteBinaryMode() override { return 0; }
     int Flush(bool, bool) override { return 0; }
     int BytesWaiting(int* pnCount) override {
         *pnCount = 0;

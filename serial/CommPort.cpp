@@ -107,35 +107,51 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
     std::string strDefinition =
         FormatCommDefinition(nBaud, chParity, nDataBits, nStopBits);
 
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    m_pDevice->Close();
-    m_bDeviceRecorded = true;
-    m_strDevicePath = m_resolver ? m_resolver(nPort) : std::string();
-    int nError = m_pDevice->Open(m_strDevicePath);
-    if (nError != 0) {
-        m_strOpenError = m_strDevicePath + ": " + SystemText(nError);
-        return false;
+    std::vector<CPortError> errors;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_pDevice->Close();
+        m_bDeviceRecorded = true;
+        m_strDevicePath = m_resolver ? m_resolver(nPort) : std::string();
+        int nError = m_pDevice->Open(m_strDevicePath);
+        if (nError != 0) {
+            m_strOpenError = m_strDevicePath + ": " +
+                             (nError == ENOTTY ? "not a serial device" : SystemText(nError));
+            return false;
+        }
+        m_strOpenError.clear();
+        // Read and write time-outs are kept by FlushOutput itself; nothing
+        // to set on the device for them, nor for the event mask.
+        m_nEventMask = nEventMask;
+
+        CFlowControlModes flow;
+        flow.nRts = nRts & 3;
+        flow.nDtr = nDtr & 3;
+        flow.nCts = nCts & 1;
+        flow.nDsr = nDsr & 1;
+        CLineFormat format;
+        if ((nError = m_pDevice->ReadSettings()) != 0) {
+            errors.push_back({"GetCommState()", nError});
+        } else if (!ParseCommDefinition(strDefinition, &format)) {
+            errors.push_back({"BuildCommDCB()", EINVAL});
+            // The line still gets no echo, no translation and no signal
+            // characters, at the speed it has: a caller's CR must not arrive
+            // as LF, nor EOT as end-of-file.
+            m_pDevice->WriteBinaryMode();
+        } else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0) {
+            errors.push_back({"SetCommState()", nError});
+        }
+        if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
+                                          PURGE_TXCLEAR | PURGE_RXCLEAR))
+            errors.push_back({"PurgeComm()", nPurgeError});
     }
-    m_strOpenError.clear();
-    // Read and write time-outs are kept by FlushOutput itself; nothing to
-    // set on the device for them, nor for the event mask.
-    m_nEventMask = nEventMask;
-
-    CFlowControlModes flow;
-    flow.nRts = nRts & 3;
-    flow.nDtr = nDtr & 3;
-    flow.nCts = nCts & 1;
-    flow.nDsr = nDsr & 1;
-    CLineFormat format;
-    if ((nError = m_pDevice->ReadSettings()) != 0)
-        ReportError("GetCommState()", nError);
-    else if (!ParseCommDefinition(strDefinition, &format))
-        ReportError("BuildCommDCB()", EINVAL);
-    else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0)
-        ReportError("SetCommState()", nError);
-
-    PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    ReportErrors(errors);
     return true;
+}
+
+void CCommPort::ReportErrors(const std::vector<CPortError>& errors) {
+    for (const CPortError& error : errors)
+        ReportError(error.szCall, error.nError);
 }
 
 bool CCommPort::StartMonitor() {
@@ -209,19 +225,25 @@ void CCommPort::Purge(unsigned nFlags) {
         std::lock_guard<std::mutex> lock(m_outLock);
         m_strOutBuffer.clear();
     }
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    PurgeDevice(nFlags);
+    int nError;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nError = PurgeDevice(nFlags);
+    }
+    if (nError != 0)
+        ReportError("PurgeComm()", nError);
 }
 
-void CCommPort::PurgeDevice(unsigned nFlags) {
+int CCommPort::PurgeDevice(unsigned nFlags) {
     if (!m_pDevice->IsOpen() || m_bDeviceLost)
-        return;
+        return 0;
     int nError = m_pDevice->Flush((nFlags & PURGE_RXCLEAR) != 0,
                                   (nFlags & PURGE_TXCLEAR) != 0);
-    if (IsLostDeviceError(nError))
+    if (IsLostDeviceError(nError)) {
         m_bHangupSeen = true; // the monitor thread reports the loss as levels off
-    else if (nError != 0)
-        ReportError("PurgeComm()", nError);
+        return 0;
+    }
+    return nError;
 }
 
 unsigned CCommPort::ReadLevels(int* pnError) {
@@ -302,10 +324,12 @@ void CCommPort::ReportError(const char* szCall, int nError) {
 void CCommPort::MonitorProc() {
     t_pMonitorOf = this;
     m_bMonitorAlive = true;
+    std::vector<CPortError> startErrors;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
-        PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
-                    PURGE_RXCLEAR);
+        if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
+                                          PURGE_TXCLEAR | PURGE_RXCLEAR))
+            startErrors.push_back({"PurgeComm()", nPurgeError});
     }
     const unsigned nWatched = WatchedLevels(m_nEventMask);
     int nError = 0;
@@ -318,7 +342,10 @@ void CCommPort::MonitorProc() {
                      m_pDevice->GetModemStatus(&nStatus) == 0;
         nLastLevels = ReadLevels(&nError);
     }
+    // The UI thread waits in StartMonitor until here: only now may this
+    // thread wait for it to show a box.
     m_pStarted->set_value();
+    ReportErrors(startErrors);
 
     while (!m_bStopRequested) {
         const bool bWatchDevice = m_pDevice->IsOpen() && !m_bDeviceLost;
@@ -517,7 +544,15 @@ bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
 
 void CCommPort::FlushOutput() {
     m_bWriteRequested = false;
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::vector<CPortError> errors;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        WriteOutput(&errors);
+    }
+    ReportErrors(errors);
+}
+
+void CCommPort::WriteOutput(std::vector<CPortError>* pErrors) {
     std::string strText;
     {
         std::lock_guard<std::mutex> outLock(m_outLock);
@@ -525,7 +560,9 @@ void CCommPort::FlushOutput() {
     }
     if (!m_pDevice->IsOpen() || m_bDeviceLost)
         return; // nothing can be written to a lost device
-    PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
+                                      PURGE_RXCLEAR))
+        pErrors->push_back({"PurgeComm()", nPurgeError});
     size_t nDone = 0;
     while (nDone < strText.size()) {
         ssize_t r = m_pDevice->Write(strText.data() + nDone, strText.size() - nDone);
@@ -546,9 +583,9 @@ void CCommPort::FlushOutput() {
                 m_bHangupSeen = true;
                 return;
             }
-            ReportError("GetOverlappedResults() in WriteFile()", nError);
+            pErrors->push_back({"GetOverlappedResults() in WriteFile()", nError});
         } else {
-            ReportError("WriteFile()", nError);
+            pErrors->push_back({"WriteFile()", nError});
         }
         return;
     }

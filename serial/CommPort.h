@@ -11,7 +11,10 @@
 // monitor thread is a synchronous call into the UI thread (CSyncCall): the
 // monitor thread neither reads nor writes while a delivery is in progress.
 // m_lock guards the device during set-up, status queries, reads and writes
-// and is never held while a notification is delivered.
+// and is never held while a notification is delivered or an error box is
+// shown: a failure is collected where it happens and reported once the lock
+// is released (and, at the thread's start-up, once the UI thread has
+// stopped waiting for it).
 //
 // A class derived from this one must call StopMonitor in its own destructor:
 // deliveries still pending at that moment are run, and they may call back
@@ -91,6 +94,8 @@ public:
     // "<path>: <reason>" for the last open that failed.
     std::string GetOpenError() const { return m_strOpenError; }
     bool IsMonitorAlive() const { return m_bMonitorAlive; }
+    // The device hung up or went away since the last Setup.
+    bool IsDeviceLost() const { return m_bDeviceLost; }
     int GetPortNumber() const { return m_nPortNumber; }
     // How often the monitor thread has woken up (tests check it idles).
     unsigned GetWakeCount() const { return m_nWakeups; }
@@ -105,6 +110,13 @@ protected:
     IMessageBoxes* GetMessageBoxes() const { return m_pBoxes; }
 
 private:
+    // A failed device call, reported once no lock is held.
+    struct CPortError {
+        const char* szCall = nullptr;
+        int nError = 0;
+    };
+    void ReportErrors(const std::vector<CPortError>& errors);
+
     void MonitorProc();
     struct CPortNote {
         unsigned nMsg;
@@ -117,9 +129,13 @@ private:
     // Delivers notifications in one synchronous hop to the UI thread.
     void SendBatch(const std::vector<CPortNote>& notes);
     void FlushOutput();
+    // Under m_lock: purges and writes the output buffer.
+    void WriteOutput(std::vector<CPortError>* pErrors);
     void HandleLineEvent();
     void HandleLostDevice();
-    void PurgeDevice(unsigned nFlags);
+    // Under m_lock. A device that went away is a hang-up, not an error; any
+    // other failure is returned for the caller to report.
+    int PurgeDevice(unsigned nFlags);
     // Current CTS/DSR/DCD bits; lines of a device without modem lines read on
     // while it is open and not lost. nError is set for a failed query.
     unsigned ReadLevels(int* pnError);

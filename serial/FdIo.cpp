@@ -1,6 +1,7 @@
 #include "serial/FdIo.h"
 
 #include <cerrno>
+#include <chrono>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -57,6 +58,26 @@ int Flush(int fd, bool bInput, bool bOutput) {
         return 0;
     int queue = bInput && bOutput ? TCIOFLUSH : (bInput ? TCIFLUSH : TCOFLUSH);
     return tcflush(fd, queue) == 0 ? 0 : errno;
+}
+
+bool WaitOutputSent(int fd, int nTimeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    for (;;) {
+        int nQueued = 0;
+        if (ioctl(fd, TIOCOUTQ, &nQueued) != 0)
+            return true; // nothing to ask: nothing to wait for
+        bool bSent = nQueued == 0;
+        unsigned nStatus = 0;
+        // A UART also holds bytes in its FIFO and shift register.
+        if (bSent && ioctl(fd, TIOCSERGETLSR, &nStatus) == 0)
+            bSent = (nStatus & TIOCSER_TEMT) != 0;
+        if (bSent)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        poll(nullptr, 0, 5);
+    }
 }
 
 } // namespace fdio

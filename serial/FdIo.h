@@ -12,5 +12,9 @@ ssize_t Write(int fd, const char* pData, size_t nSize);
 int WaitWritable(int fd, int nTimeoutMs);
 int BytesWaiting(int fd, int* pnCount);
 int Flush(int fd, bool bInput, bool bOutput);
+// Waits until the output queue is empty and, where the driver tells, the
+// transmitter too; gives up after nTimeoutMs (a line held by flow control).
+// True when everything was sent.
+bool WaitOutputSent(int fd, int nTimeoutMs);
 
 } // namespace fdio

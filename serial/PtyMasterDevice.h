@@ -20,6 +20,7 @@ public:
     int ReadSettings() override { return 0; }
     // The line format belongs to the terminal side, which sets it itself.
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }
+    int WriteBinaryMode() override { return 0; }
     int Flush(bool bInput, bool bOutput) override;
     int BytesWaiting(int* pnCount) override;
     ssize_t Read(unsigned char* pBuffer, size_t nSize) override;

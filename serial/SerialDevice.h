@@ -29,7 +29,8 @@ class ISerialDevice {
 public:
     virtual ~ISerialDevice() = default;
 
-    // Opens an existing device, exclusively. 0 or errno.
+    // Opens an existing device, exclusively. 0 or errno; ENOTTY for a path
+    // that opens but is not a terminal (a file, /dev/null, a FIFO).
     virtual int Open(const std::string& strPath) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
@@ -44,6 +45,10 @@ public:
     // still applied); 0 when everything was applied.
     virtual int WriteSettings(const CLineFormat& format,
                               const CFlowControlModes& flow) = 0;
+    // Raw binary line (no translation, no echo, no signals, modem lines
+    // ignored for receiving) at the speed and character format the device
+    // has now: for a line format that was rejected.
+    virtual int WriteBinaryMode() = 0;
 
     // Discards the input and/or output queue of the device.
     virtual int Flush(bool bInput, bool bOutput) = 0;

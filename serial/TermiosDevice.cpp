@@ -56,6 +56,19 @@ int SetLine(int fd, int nBit, bool bOn) {
     return r == ENOTTY ? 0 : r;
 }
 
+// Binary line: no translation, no echo, no signals, no parity checks, no
+// software flow control, reads that never wait; the modem lines do not
+// gate receiving. The speed and character format are left as they are.
+void MakeBinary(termios* pTio) {
+    pTio->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                       IXON | IXOFF | IXANY | INPCK);
+    pTio->c_oflag &= ~OPOST;
+    pTio->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    pTio->c_cflag |= CLOCAL | CREAD;
+    pTio->c_cc[VMIN] = 0;
+    pTio->c_cc[VTIME] = 0;
+}
+
 } // namespace
 
 struct CTermiosDevice::CSaved {
@@ -74,18 +87,30 @@ bool CTermiosDevice::IsSupportedBaud(int nBaud) {
     return FindSpeed(nBaud, &speed);
 }
 
+bool CTermiosDevice::CanOpen(const std::string& strPath) {
+    int fd = open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool bTerminal = isatty(fd) != 0;
+    close(fd);
+    return bTerminal;
+}
+
 int CTermiosDevice::Open(const std::string& strPath) {
     Close();
     int fd = open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
+    // A file, /dev/null or a FIFO opens too, but it has no line to set up.
+    if (!isatty(fd)) {
+        close(fd);
+        return ENOTTY;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
         return err;
     }
-    // Not every file takes TIOCEXCL (a plain file, /dev/null); the flock
-    // above already keeps other well-behaved programs away.
     ioctl(fd, TIOCEXCL);
     m_fd = fd;
     *m_pSaved = CSaved();
@@ -97,6 +122,9 @@ int CTermiosDevice::Open(const std::string& strPath) {
 void CTermiosDevice::Close() {
     if (m_fd < 0)
         return;
+    // The last answer (ESC EOT CR at shut-down) leaves at the line format it
+    // was written in, before the settings found at open come back.
+    fdio::WaitOutputSent(m_fd, kCloseDrainMs);
     if (m_pSaved->bHaveOriginal)
         tcsetattr(m_fd, TCSANOW, &m_pSaved->original);
     ioctl(m_fd, TIOCNXCL);
@@ -113,8 +141,7 @@ int CTermiosDevice::ReadSettings() {
     return 0;
 }
 
-int CTermiosDevice::WriteSettings(const CLineFormat& format,
-                                  const CFlowControlModes& flow) {
+int CTermiosDevice::WriteBinaryMode() {
     if (m_fd < 0)
         return EBADF;
     if (!m_pSaved->bHaveCurrent) {
@@ -123,13 +150,30 @@ int CTermiosDevice::WriteSettings(const CLineFormat& format,
             return err;
     }
     termios tio = m_pSaved->current;
-    // Binary line: no translation, no echo, no signals, no parity checks,
-    // no software flow control.
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                     IXON | IXOFF | IXANY | INPCK);
-    tio.c_oflag &= ~OPOST;
-    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag |= CLOCAL | CREAD;
+    MakeBinary(&tio);
+    if (tcsetattr(m_fd, TCSANOW, &tio) != 0)
+        return errno;
+    m_pSaved->current = tio;
+    return 0;
+}
+
+int CTermiosDevice::WriteSettings(const CLineFormat& format,
+                                  const CFlowControlModes& flow) {
+    if (m_fd < 0)
+        return EBADF;
+    speed_t speed;
+    if (!FindSpeed(format.nBaud, &speed)) {
+        // Still a binary line, at the speed it has.
+        int err = WriteBinaryMode();
+        return err != 0 ? err : EINVAL;
+    }
+    if (!m_pSaved->bHaveCurrent) {
+        int err = ReadSettings();
+        if (err != 0)
+            return err;
+    }
+    termios tio = m_pSaved->current;
+    MakeBinary(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (format.nDataBits) {
     case 5: tio.c_cflag |= CS5; break;
@@ -149,11 +193,6 @@ int CTermiosDevice::WriteSettings(const CLineFormat& format,
     // RTS handshake and CTS output flow are one setting on Linux.
     if ((flow.nRts & 3) == 2 || (flow.nCts & 1))
         tio.c_cflag |= CRTSCTS;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    speed_t speed;
-    if (!FindSpeed(format.nBaud, &speed))
-        return EINVAL;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0)

@@ -3,7 +3,8 @@
 // This module is the only place in the program that includes <termios.h>
 // and <sys/ioctl.h>. The device is opened non-blocking and not shared with
 // other processes (flock and TIOCEXCL); the settings found at open are
-// restored on close.
+// restored on close, after what was written has left (within a bound, so a
+// line held by flow control cannot hold up the close).
 #pragma once
 
 #include "serial/SerialDevice.h"
@@ -22,6 +23,7 @@ public:
     int ReadSettings() override;
     int WriteSettings(const CLineFormat& format,
                       const CFlowControlModes& flow) override;
+    int WriteBinaryMode() override;
     int Flush(bool bInput, bool bOutput) override;
     int BytesWaiting(int* pnCount) override;
     ssize_t Read(unsigned char* pBuffer, size_t nSize) override;
@@ -31,6 +33,11 @@ public:
 
     // True when the line speed can be set on a terminal.
     static bool IsSupportedBaud(int nBaud);
+    // Whether the path opens now as a terminal; opened and closed at once,
+    // without taking the device (used to notice a device that came back).
+    static bool CanOpen(const std::string& strPath);
+
+    static constexpr int kCloseDrainMs = 2000;
 
 private:
     struct CSaved;

@@ -1,10 +1,13 @@
 #include "serial/CommPort.h"
 #include "tests/FakeSerialDevice.h"
+#include "tests/TempDir.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -152,6 +155,22 @@ TEST_F(CommPortPtyTest, SetupOnAMissingDeviceFailsWithoutABox) {
         << port->GetOpenError();
 }
 
+TEST_F(CommPortPtyTest, PathsThatOpenButAreNoTerminalAreOpenFailures) {
+    // Once a profile names such a path, every start would otherwise meet it:
+    // the window must come up so that the Connection sheet can mend it.
+    CTempDir dir;
+    CTempDir::Write(dir.Path("file"), "not a line");
+    ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
+    for (const std::string& strPath : {std::string("/dev/null"), dir.Path("file"),
+                                       dir.Path("fifo")}) {
+        port->SetDeviceResolver([&](int) { return strPath; });
+        EXPECT_FALSE(SetupPort(*port)) << strPath;
+        EXPECT_EQ(port->GetOpenError(), strPath + ": not a serial device");
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(CTempDir::Read(dir.Path("file")), "not a line");
+}
+
 TEST_F(CommPortPtyTest, DefaultDeviceOfPortNIsTtySNMinus1) {
     CCommPort plain;
     plain.SetMessageBoxes(&boxes);
@@ -266,6 +285,96 @@ TEST_F(CommPortPtyTest, ASecondOpenOfAPortInUseFails) {
     // Once the first port lets go, the device can be opened again.
     port.reset();
     EXPECT_TRUE(SetupPort(second));
+}
+
+// A line nobody set up is in the kernel's cooked mode. A line format the
+// port rejects must still leave it a binary line: no echo, CR stays CR, and
+// ETX and EOT are bytes, not the interrupt and end-of-file characters.
+TEST(CommPortCookedLineTest, ARejectedLineFormatStillGivesABinaryLine) {
+    struct {
+        int nBaud;
+        char chParity;
+        int nData;
+    } cases[] = {{0, 'N', 8}, {14400, 'N', 8}, {9600, '\0', 8}, {9600, 'N', 4}};
+    for (const auto& c : cases) {
+        CPtyPair pty(false, CPtyPair::Mode::kCooked);
+        CTestUiLoop loop;
+        CRecordingTarget target;
+        CRecordingBoxes boxes;
+        CCommPort port;
+        port.SetUiPoster(loop.Poster());
+        port.SetMessageBoxes(&boxes);
+        port.SetDeviceResolver([&](int) { return pty.SlavePath(); });
+        ASSERT_TRUE(port.Setup(&target, 1, c.nBaud, c.chParity, c.nData, 1, 1, 1, 0, 0,
+                               kViewMask, 512));
+        ASSERT_EQ(boxes.boxes.size(), 1u) << c.nBaud;
+        EXPECT_NE(boxes.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
+        ASSERT_TRUE(port.StartMonitor());
+        const std::string strCaller = "\r\x02" "1\r\x03\x04\r";
+        pty.Write(strCaller);
+        EXPECT_TRUE(loop.PumpUntil([&] { return target.ReceivedBytes() == strCaller; }))
+            << c.nBaud << ": " << target.ReceivedBytes().size() << " bytes";
+        EXPECT_EQ(pty.ReadQuiet(), "") << "echoed";
+        EXPECT_FALSE(port.IsDeviceLost());
+    }
+}
+
+// The UI thread waits for the monitor thread's start-up and may take the
+// device lock at any time: a failure met by the monitor thread in either
+// window is reported only once the UI thread is free to show it.
+class CommPortErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+        port = std::make_unique<CCommPort>(std::make_unique<CFakeSerialDevice>(&shared));
+        port->SetUiPoster(loop.Poster());
+        port->SetMessageBoxes(&boxes);
+    }
+    void TearDown() override {
+        port.reset();
+        CFakeSerialDevice::Release(&shared);
+    }
+    // Runs a UI-thread call while nothing serves the UI thread's queue: true
+    // when it returns on its own. Afterwards the queue is served until it did.
+    bool ReturnsWithoutServing(const std::function<void()>& call) {
+        auto done = std::async(std::launch::async, call);
+        bool bReturned = done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        loop.PumpUntil([&] {
+            return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+        return bReturned;
+    }
+
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingTarget target;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CCommPort> port;
+};
+
+TEST_F(CommPortErrorTest, AFailedPurgeAtTheThreadStartDoesNotHoldUpStartMonitor) {
+    shared.nFlushError = EINVAL;
+    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_EQ(boxes.boxes.size(), 1u); // the set-up's own purge, on this thread
+    EXPECT_TRUE(ReturnsWithoutServing([&] { EXPECT_TRUE(port->StartMonitor()); }));
+    ASSERT_TRUE(loop.PumpUntil([&] { return boxes.boxes.size() == 2; }));
+    EXPECT_NE(boxes.boxes[1].strText.find("PurgeComm() Failed"), std::string::npos);
+}
+
+TEST_F(CommPortErrorTest, APurgeWhileAWriteFailureIsReportedDoesNotWaitForTheBox) {
+    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_TRUE(port->StartMonitor());
+    shared.nWriteError = EPROTO;
+    const size_t nPosted = loop.Posted();
+    port->QueueWrite("\x06\r");
+    // The monitor thread now waits for its box to be shown.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (loop.Posted() == nPosted && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_GT(loop.Posted(), nPosted);
+    EXPECT_TRUE(ReturnsWithoutServing([&] { port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR); }));
+    ASSERT_TRUE(loop.PumpUntil([&] { return !boxes.boxes.empty(); }));
+    EXPECT_NE(boxes.boxes[0].strText.find("WriteFile() Failed"), std::string::npos);
 }
 
 TEST_F(CommPortPtyTest, FreshQueriesReportOnAndNotifyTheOwner) {

@@ -20,6 +20,8 @@ public:
         std::atomic<int> nSettingsError{0};
         std::atomic<int> nOpenError{0};
         std::atomic<int> nFlushError{0};
+        std::atomic<int> nWriteError{0};  // Write fails with it
+        std::atomic<int> nBinaryModes{0}; // WriteBinaryMode calls
         std::mutex mutex;
         std::string strWritten;
         int nFlushes = 0;
@@ -55,6 +57,10 @@ public:
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
         return 0;
     }
+    int WriteBinaryMode() override {
+        ++m_p->nBinaryModes;
+        return 0;
+    }
     int Flush(bool bInput, bool) override {
         std::lock_guard<std::mutex> lock(m_p->mutex);
         ++m_p->nFlushes;
@@ -78,6 +84,10 @@ public:
         return read(m_p->pipeIn[0], pBuffer, nSize);
     }
     ssize_t Write(const char* pData, size_t nSize) override {
+        if (m_p->nWriteError) {
+            errno = m_p->nWriteError;
+            return -1;
+        }
         std::lock_guard<std::mutex> lock(m_p->mutex);
         m_p->strWritten.append(pData, nSize);
         return static_cast<ssize_t>(nSize);

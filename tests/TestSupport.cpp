@@ -97,17 +97,18 @@ int CRecordingBoxes::Show(const std::string& strText, const std::string& strCapt
     return nAnswer;
 }
 
-CPtyPair::CPtyPair(bool bPacketMode) : m_bPacket(bPacketMode) {
+CPtyPair::CPtyPair(bool bPacketMode, Mode mode) : m_bPacket(bPacketMode) {
     int slave = -1;
     char szName[128];
     if (openpty(&m_master, &slave, szName, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
     m_strSlavePath = szName;
-    // The slave is raw until the program configures it; no echo meanwhile.
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
+    if (mode == Mode::kRaw) {
+        termios tio{};
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
     close(slave);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     if (m_bPacket) {

@@ -73,7 +73,11 @@ public:
 // the master side.
 class CPtyPair {
 public:
-    explicit CPtyPair(bool bPacketMode = false);
+    // kRaw: the terminal side is a raw line until the program sets it up.
+    // kCooked: it is left in the kernel's default mode (echo, line editing,
+    // CR to LF, signal characters), as a line nobody set up before.
+    enum class Mode { kRaw, kCooked };
+    explicit CPtyPair(bool bPacketMode = false, Mode mode = Mode::kRaw);
     ~CPtyPair();
     CPtyPair(const CPtyPair&) = delete;
     CPtyPair& operator=(const CPtyPair&) = delete;
