@@ -126,7 +126,8 @@ void CMainFrame::RefreshPanes() {
     if (m_bMenuOpen)
         return; // the highlighted item's prompt stays until the menu closes
     // A fresh record: the pane shows what is stored now.
-    const wxString strSettings = PortSettingsText(CPortConfig());
+    const wxString strSettings =
+        PortSettingsText(CPortConfig()) + LostDeviceNote(m_pView->GetLostDevice());
     if (pStatus->GetStatusText(0) != strSettings)
         pStatus->SetStatusText(strSettings, 0);
 }

@@ -39,3 +39,7 @@ std::string ClockText(std::time_t when) {
     std::snprintf(szText, sizeof szText, "%i:%02i", local.tm_hour, local.tm_min);
     return szText;
 }
+
+std::string LostDeviceNote(const std::string& strDevicePath) {
+    return strDevicePath.empty() ? std::string() : " (device lost: " + strDevicePath + ")";
+}

@@ -16,5 +16,9 @@ std::string FormatPageLine(std::time_t when, const std::string& strPageText);
 // "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8"
 std::string PortSettingsText(const CPortConfig& config);
 
+// " (device lost: /dev/ttyUSB0)" after the port settings while the line
+// waits for its device to come back; empty when nothing is lost.
+std::string LostDeviceNote(const std::string& strDevicePath);
+
 // The time of day as "%i:%02i": 0:07, 9:05, 23:59.
 std::string ClockText(std::time_t when);

@@ -1,6 +1,7 @@
 #include "ui/VolnexView.h"
 
 #include "engine/MessageBoxes.h"
+#include "serial/TermiosDevice.h"
 #include "settings/ConnectDlg.h"
 #include "ui/Clock.h"
 #include "ui/Indicator.h"
@@ -30,7 +31,8 @@ constexpr const char* kClearAll = "Clear All messages?";
 } // namespace
 
 CVolnexVw::CVolnexVw(wxWindow* pParent)
-    : wxPanel(pParent, wxID_ANY), m_timer(this, kTimerId) {
+    : wxPanel(pParent, wxID_ANY), m_timer(this, kTimerId),
+      m_recovery(&CTermiosDevice::CanOpen) {
     m_bViewProtocol = AppProfile().GetInt(CPortConfig::kSection, "ViewProtocol", 0);
     m_terminal.SetUiPoster([](CSyncCall::Job job) { wxTheApp->CallAfter(job); });
     m_terminal.SetMessageBoxes(&CWxMessageBoxes::Instance());
@@ -153,12 +155,14 @@ void CVolnexVw::OnLogon() {
                          m_config.m_chParity, m_config.m_nDataBits, m_config.m_nStopBits,
                          m_config.GetRTS(), m_config.GetDTR(), m_config.GetCTS(),
                          m_config.GetDSR(), kEventMask, kOutBufferSize)) {
+        m_recovery.Recovered();
         m_strState = ::GetStateText(m_terminal.GetState());
         UpdateData();
     }
 }
 
 void CVolnexVw::OnLogoff() {
+    m_recovery.Cancel(); // a lost line stays off until Logon
     m_nGoodPages = 0;
     m_nBadPages = 0;
     m_terminal.Logoff();
@@ -174,9 +178,13 @@ void CVolnexVw::OnDblclkPageList() {
 }
 
 void CVolnexVw::OnTimer(int nTimerId) {
-    if (nTimerId == kTimerId)
+    if (nTimerId == kTimerId) {
         m_terminal.Tick();
-    else
+        // A line that hung up or lost its device comes back by itself once
+        // the device opens again: the same as pressing Logon.
+        if (m_recovery.Tick(m_terminal.IsDeviceLost(), m_terminal.GetDevicePath()))
+            OnLogon();
+    } else
         wxLogDebug("\n Hit the default case in OnTimer \n");
 }
 
@@ -289,6 +297,7 @@ void CVolnexVw::OnConnection() {
         // The port is not set up again here: the next Logon does that. The
         // state display keeps its text.
         m_config.Load();
+        m_recovery.Cancel();
         m_terminal.Logoff();
         AppMessageBox(CWxMessageBoxes::Instance(),
                       "Serial Port Settings have changed. New Logon to VELDRIN is required.",

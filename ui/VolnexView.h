@@ -10,6 +10,7 @@
 
 #include "engine/Notify.h"
 #include "engine/PageTerminal.h"
+#include "serial/LineRecovery.h"
 #include "settings/PortConfig.h"
 
 #include <wx/panel.h>
@@ -63,6 +64,8 @@ public:
     wxString GetIndicatorText(int nId) const;
     unsigned GetGoodPages() const { return m_nGoodPages; }
     unsigned GetBadPages() const { return m_nBadPages; }
+    // The device the line waits for after a hang-up or loss; empty if none.
+    std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
 
     void OnLogon();
     void OnLogoff();
@@ -113,5 +116,6 @@ private:
     CIndicator* m_pGood = nullptr;
     CIndicator* m_pBad = nullptr;
     wxTimer m_timer;
+    CLineRecovery m_recovery;
     bool m_bDestroyed = false;
 };

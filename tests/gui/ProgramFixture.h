@@ -15,10 +15,14 @@
 
 class CProgramFixture : public ::testing::Test {
 protected:
-    // Starts the program; extra profile lines come after Device1.
-    void StartProgram(const std::string& strExtraProfile = "") {
-        CTempDir::Write(dir.Path("volnex.INI"), "[Configuration]\nDevice1=" +
-                                                    pty.SlavePath() + "\n" + strExtraProfile);
+    // Starts the program; extra profile lines come after Device1, which is
+    // the pseudo-terminal unless strDevice names another path.
+    void StartProgram(const std::string& strExtraProfile = "",
+                      const std::string& strDevice = "") {
+        CTempDir::Write(dir.Path("volnex.INI"),
+                        "[Configuration]\nDevice1=" +
+                            (strDevice.empty() ? pty.SlavePath() : strDevice) + "\n" +
+                            strExtraProfile);
         SetAppProfile(&profile);
         frame = new CMainFrame;
         wxTheApp->SetTopWindow(frame);
