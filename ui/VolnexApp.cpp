@@ -2,9 +2,9 @@
 // has always started in, and takes them down again.
 #include "settings/Profile.h"
 #include "ui/MainFrame.h"
+#include "ui/StopRequest.h"
 #include "ui/VolnexView.h"
 
-#include <csignal>
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
@@ -17,6 +17,10 @@ class CVolnexDoc {};
 class CVolnexApp : public wxApp {
 public:
     bool OnInit() override {
+        // Asked to stop (kill, logout, Ctrl+C where it was started): close
+        // the window as the operator would, ending a session on the line.
+        // Taken before the port is opened: its boxes may come up already.
+        m_stop.Install();
         // The command line is ignored. The profile is named after the
         // executable: volnex.INI in the user's configuration folder.
         wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
@@ -36,12 +40,6 @@ public:
         SetTopWindow(pFrame);
         pFrame->GetView()->OnInitialUpdate();
         pFrame->Show();
-
-        // Asked to stop (kill, logout, Ctrl+C where it was started): close
-        // the window as the operator would, ending a session on the line.
-        SetSignalHandler(SIGTERM, &CVolnexApp::OnStopSignal);
-        SetSignalHandler(SIGINT, &CVolnexApp::OnStopSignal);
-        SetSignalHandler(SIGHUP, &CVolnexApp::OnStopSignal);
         return true;
     }
     int OnExit() override {
@@ -50,12 +48,7 @@ public:
     }
 
 private:
-    // Runs from the event loop, not in signal context.
-    static void OnStopSignal(int) {
-        if (wxWindow* pFrame = wxTheApp->GetTopWindow())
-            pFrame->Close();
-    }
-
+    CStopRequest m_stop;
     std::unique_ptr<CIniProfile> m_pProfile;
     std::unique_ptr<CVolnexDoc> m_pDoc;
 };
