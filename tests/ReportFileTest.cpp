@@ -5,7 +5,44 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// The files in a folder, hidden ones included.
+std::vector<std::string> FilesIn(const std::string& strFolder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(strFolder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Regular files cannot grow past nBytes while it lives: writes beyond fail
+// with EFBIG, as they would on a full disk.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t nBytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = nBytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
 
 
 class ReportFileTest : public ::testing::Test {
@@ -52,12 +89,67 @@ TEST_F(ReportFileTest, AnExistingFileIsReplacedNotAppendedTo) {
     EXPECT_EQ(CTempDir::Read(path), header + "\r\none\r\n");
 }
 
-TEST_F(ReportFileTest, AFolderThatDoesNotExistCannotBeOpened) {
+TEST_F(ReportFileTest, OpenFailuresNameThePathAndTheReason) {
     std::string path = dir.Path("no/such/folder/r.txt");
     EXPECT_EQ(SaveReportToFile(path, {"one"}, when, boxes), ReportOutcome::kOpenFailed);
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].strText, "Unable to open/create the file");
+    EXPECT_EQ(boxes.boxes[0].strText,
+              "Unable to open/create the file\n" + path + ": No such file or directory");
     EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONEXCLAMATION);
+    if (geteuid() != 0) { // root may write anywhere
+        std::string readOnly = dir.Path("locked.txt");
+        CTempDir::Write(readOnly, "keep");
+        chmod(readOnly.c_str(), 0444);
+        EXPECT_EQ(SaveReportToFile(readOnly, {"one"}, when, boxes),
+                  ReportOutcome::kOpenFailed);
+        EXPECT_EQ(boxes.boxes.back().strText,
+                  "Unable to open/create the file\n" + readOnly + ": Permission denied");
+        EXPECT_EQ(CTempDir::Read(readOnly), "keep");
+    }
+}
+
+TEST_F(ReportFileTest, AFullDiskLeavesTheOldReportWholeAndCountsNothing) {
+    std::string path = dir.Path("pages.txt");
+    std::string old = header + "\r\n";
+    for (int i = 0; i < 2000; ++i)
+        old += "12/08/2026 14:05:00  1234 PAGE " + std::to_string(i) + "\r\n";
+    CTempDir::Write(path, old);
+    chmod(path.c_str(), 0640);
+    std::vector<std::string> lines(3000, "12/08/2026 14:06:00  5678 A LONGER PAGE TEXT");
+    {
+        CFileSizeLimit limit(old.size() / 2);
+        EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kWriteFailed);
+    }
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].strText, "Disk full while accessing " + path + ".");
+    EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONSTOP);
+    EXPECT_EQ(CTempDir::Read(path), old);
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"pages.txt"}); // no leftovers
+    // Saved again with room: replaced whole, with the permissions it had.
+    EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kSaved);
+    EXPECT_EQ(boxes.boxes.back().strText, "Saved 3000 lines");
+    EXPECT_EQ(CTempDir::Read(path).size(), header.size() + 2 + 3000 * (lines[0].size() + 2));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(ReportFileTest, AReportSavedThroughALinkReplacesTheFileItNames) {
+    CTempDir::Write(dir.Path("real.txt"), "old");
+    ASSERT_EQ(symlink("real.txt", dir.Path("link.txt").c_str()), 0);
+    EXPECT_EQ(SaveReportToFile(dir.Path("link.txt"), {"one"}, when, boxes),
+              ReportOutcome::kSaved);
+    EXPECT_EQ(CTempDir::Read(dir.Path("real.txt")), header + "\r\none\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.txt")));
+}
+
+TEST_F(ReportFileTest, WriteErrorsSayWhatTheyWere) {
+    EXPECT_EQ(FileErrorText(ENOSPC, "/r.txt"), "Disk full while accessing /r.txt.");
+    EXPECT_EQ(FileErrorText(EIO, "/r.txt"),
+              "A hardware I/O error was reported while accessing /r.txt.\n"
+              "Input/output error");
+    EXPECT_EQ(FileErrorText(EROFS, "/r.txt"),
+              "Access to /r.txt was denied.\nRead-only file system");
 }
 
 TEST_F(ReportFileTest, AFullDiskIsReportedWithTheStopIconAndNoCount) {

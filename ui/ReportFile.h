@@ -1,10 +1,11 @@
 // Writing a list of lines as a text report: a header with the time it was
 // saved, then every line unchanged, each ending in CR LF.
 //
-// SaveReportToFile runs the writing and the three outcomes the operator is
-// told about ("Saved %d lines", "Unable to open/create the file", the
-// disk-full report), without any window: the list box's SaveReport asks for
-// the path and hands over its lines.
+// SaveReportToFile runs the writing and tells the operator the outcome
+// ("Saved %d lines", "Unable to open/create the file", or the file error),
+// without any window: the list box's SaveReport asks for the path and hands
+// over its lines. A report replaces an existing file only once all of it is
+// on disk: a full disk or a lost device leaves the old file as it was.
 #pragma once
 
 #include <ctime>
@@ -17,11 +18,15 @@ class IMessageBoxes;
 // always 52 characters.
 std::string ReportHeader(std::time_t when);
 
+// The file error report for an errno: "Disk full while accessing <path>."
+// for a full disk or quota, otherwise the kind of failure and the system's
+// text.
+std::string FileErrorText(int nError, const std::string& strPath);
+
 enum class ReportOutcome {
-    kSaved,       // every line written and the file closed
+    kSaved,       // every line on disk at the chosen path
     kOpenFailed,  // nothing touched
-    kWriteFailed, // what was written before the failure stays
-    kCloseFailed, // the count was shown, then the failure
+    kWriteFailed, // nothing replaced; an existing file keeps its content
 };
 
 ReportOutcome SaveReportToFile(const std::string& strPath,

@@ -72,8 +72,10 @@ TEST_F(ReportListBoxGuiTest, AnExistingTxtNameIsConfirmedBeforeItIsReplaced) {
 TEST_F(ReportListBoxGuiTest, FailuresAreReportedInBoxes) {
     wxTEST_DIALOG(list->SaveReport(),
                   wxExpectModal<wxFileDialog>(dir.Path("missing/folder/r.txt")),
-                  CExpectMessage("Unable to open/create the file", wxID_OK,
-                                 wxICON_EXCLAMATION));
+                  CExpectMessage("Unable to open/create the file\n" +
+                                     dir.Path("missing/folder/r.txt") +
+                                     ": No such file or directory",
+                                 wxID_OK, wxICON_EXCLAMATION));
     // A report name that leads to a full device.
     std::string full = dir.Path("full.txt");
     ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
