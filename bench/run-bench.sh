@@ -21,13 +21,17 @@ echo "== engine alone"
 echo "== protocol window"
 "$build/trace_bench"
 
-start() { # view_protocol
+start() { # view_protocol [big: about 1 MB of other settings in the profile]
     socat pty,raw,echo=0,link="$work/volnex-tty" pty,raw,echo=0,link="$work/caller-tty" &
     socat_pid=$!
     for _ in $(seq 50); do [[ -e "$work/caller-tty" ]] && break; sleep 0.1; done
     mkdir -p "$work/cfg"
     printf '[Configuration]\nDevice1=%s\nViewProtocol=%s\n' "$work/volnex-tty" "$1" \
         > "$work/cfg/volnex.INI"
+    if [[ "${2:-}" == big ]]; then
+        { echo "[Other]"; seq -f 'Key%06g=some value kept by another tool for this key' 25000; } \
+            >> "$work/cfg/volnex.INI"
+    fi
     XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
     volnex_pid=$!
     sleep 2
@@ -76,6 +80,15 @@ t1=$(cpu_ticks)
 hz=$(getconf CLK_TCK)
 printf 'idle: %.2f %% of a core over 10 s (goal < 1 %%)\n' \
     "$(echo "($t1 - $t0) * 100 / $hz / 10" | bc -l)"
+stop
+
+start 1 big
+echo "== idle CPU with a $(( $(stat -c %s "$work/cfg/volnex.INI") / 1024 )) kB profile"
+t0=$(cpu_ticks)
+sleep 10
+t1=$(cpu_ticks)
+printf 'idle, large profile: %.2f %% of a core over 10 s (goal: the same as above)\n' \
+    "$(echo "($t1 - $t0) * 100 / $(getconf CLK_TCK) / 10" | bc -l)"
 stop
 
 echo "== resident memory (protocol window closed, then open)"

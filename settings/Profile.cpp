@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
@@ -35,19 +36,38 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+// Editors on other platforms start a UTF-8 file with a byte order mark; it
+// is not part of the first line.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkSize = 3;
+
+bool StartsWithByteOrderMark(const std::string& strText) {
+    return strText.compare(0, kByteOrderMarkSize, kByteOrderMark) == 0;
+}
+
 struct CLine {
     std::string strText;   // without its line end
     std::string strEnding; // "\n", "\r\n" or "" for a last line without one
 };
 
-std::vector<CLine> ReadLines(const std::string& strPath) {
+struct CLines {
+    bool bByteOrderMark = false;
     std::vector<CLine> lines;
+};
+
+CLines ReadLines(const std::string& strPath) {
+    CLines file;
+    std::vector<CLine>& lines = file.lines;
     std::ifstream in(strPath, std::ios::binary);
     if (!in)
-        return lines;
+        return file;
     std::stringstream buffer;
     buffer << in.rdbuf();
-    const std::string strAll = buffer.str();
+    std::string strAll = buffer.str();
+    if (StartsWithByteOrderMark(strAll)) {
+        file.bByteOrderMark = true;
+        strAll.erase(0, kByteOrderMarkSize);
+    }
     size_t nPos = 0;
     while (nPos < strAll.size()) {
         size_t nEnd = strAll.find('\n', nPos);
@@ -66,7 +86,7 @@ std::vector<CLine> ReadLines(const std::string& strPath) {
         }
         lines.push_back(line);
     }
-    return lines;
+    return file;
 }
 
 // "[name]" gives true and the name.
@@ -94,55 +114,67 @@ bool IsEntry(const std::string& strLine, std::string* pstrKey, std::string* pstr
     return true;
 }
 
-bool MakeFolders(const std::string& strFolder) {
+// 0 or the errno of the failure.
+int MakeFolders(const std::string& strFolder) {
     if (strFolder.empty())
-        return true;
+        return 0;
     struct stat st;
     if (stat(strFolder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode);
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
     size_t nSlash = strFolder.find_last_of('/');
-    if (nSlash != std::string::npos && nSlash > 0 &&
-        !MakeFolders(strFolder.substr(0, nSlash)))
-        return false;
-    return mkdir(strFolder.c_str(), 0755) == 0 || errno == EEXIST;
+    if (nSlash != std::string::npos && nSlash > 0) {
+        if (int nError = MakeFolders(strFolder.substr(0, nSlash)))
+            return nError;
+    }
+    return mkdir(strFolder.c_str(), 0755) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 // Writes the text to a temporary file beside the target and renames it over
 // the target, so that readers see the old file or the new one, never a part.
-bool ReplaceFile(const std::string& strPath, const std::string& strText) {
+// 0 or the errno of the first failure.
+int ReplaceFile(const std::string& strPath, const std::string& strText) {
     size_t nSlash = strPath.find_last_of('/');
     std::string strFolder = nSlash == std::string::npos ? "." : strPath.substr(0, nSlash);
-    if (!MakeFolders(strFolder))
-        return false;
+    if (int nError = MakeFolders(strFolder))
+        return nError;
     std::string strTemplate = strPath + ".XXXXXX";
     std::vector<char> name(strTemplate.begin(), strTemplate.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
     if (fd < 0)
-        return false;
-    bool bOk = true;
+        return errno;
+    int nError = 0;
     size_t nDone = 0;
-    while (bOk && nDone < strText.size()) {
+    while (nError == 0 && nDone < strText.size()) {
         ssize_t r = write(fd, strText.data() + nDone, strText.size() - nDone);
         if (r > 0)
             nDone += static_cast<size_t>(r);
-        else if (!(r < 0 && errno == EINTR))
-            bOk = false;
+        else if (r == 0)
+            nError = EIO;
+        else if (errno != EINTR)
+            nError = errno;
     }
     struct stat st;
-    if (bOk && stat(strPath.c_str(), &st) == 0)
+    if (nError == 0 && stat(strPath.c_str(), &st) == 0)
         fchmod(fd, st.st_mode & 07777); // keep the permissions the user chose
-    else if (bOk)
+    else if (nError == 0)
         fchmod(fd, 0644);
-    if (bOk && fsync(fd) != 0)
-        bOk = false;
-    if (close(fd) != 0)
-        bOk = false;
-    if (bOk && rename(name.data(), strPath.c_str()) != 0)
-        bOk = false;
-    if (!bOk)
+    if (nError == 0 && fsync(fd) != 0)
+        nError = errno;
+    if (close(fd) != 0 && nError == 0)
+        nError = errno;
+    if (nError == 0 && rename(name.data(), strPath.c_str()) != 0)
+        nError = errno;
+    if (nError != 0)
         unlink(name.data());
-    return bOk;
+    return nError;
+}
+
+std::string LowerCase(const std::string& strText) {
+    std::string strLower = strText;
+    for (char& ch : strLower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return strLower;
 }
 
 } // namespace
@@ -167,38 +199,78 @@ int DecimalValue(const std::string& strText) {
     return static_cast<int>(nValue);
 }
 
+// The file as last parsed, and what it was then: while the file has the same
+// identity its values are known.
+struct CIniProfile::CParsed {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t nSize = -1;
+    timespec modified{};
+    timespec changed{};
+    // "section\nkey" in lower case; the first occurrence of a key wins.
+    std::map<std::string, std::string> values;
+
+    bool Matches(const struct stat& st) const {
+        return st.st_dev == device && st.st_ino == inode && st.st_size == nSize &&
+               st.st_mtim.tv_sec == modified.tv_sec &&
+               st.st_mtim.tv_nsec == modified.tv_nsec &&
+               st.st_ctim.tv_sec == changed.tv_sec && st.st_ctim.tv_nsec == changed.tv_nsec;
+    }
+};
+
 CIniProfile::CIniProfile(std::string strPath) : m_strPath(std::move(strPath)) {}
+
+CIniProfile::~CIniProfile() = default;
 
 bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
                        std::string* pstrValue) const {
-    // Read often (the status bar shows the stored settings ten times a
-    // second): one read of the file and a scan, without building lines.
-    std::string strAll;
-    if (std::FILE* pFile = std::fopen(m_strPath.c_str(), "rb")) {
+    int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            close(fd);
+        m_pParsed.reset();
+        return false;
+    }
+    if (!m_pParsed || !m_pParsed->Matches(st)) {
+        auto pParsed = std::make_unique<CParsed>();
+        pParsed->device = st.st_dev;
+        pParsed->inode = st.st_ino;
+        pParsed->nSize = st.st_size;
+        pParsed->modified = st.st_mtim;
+        pParsed->changed = st.st_ctim;
+        std::string strAll;
         char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pFile)) > 0)
-            strAll.append(buffer, n);
-        std::fclose(pFile);
-    }
-    bool bInSection = false;
-    size_t nPos = 0;
-    while (nPos < strAll.size()) {
-        size_t nEnd = strAll.find('\n', nPos);
-        if (nEnd == std::string::npos)
-            nEnd = strAll.size();
-        std::string strLine = strAll.substr(nPos, nEnd - nPos);
-        nPos = nEnd + 1;
-        std::string strName, strKey2, strValue;
-        if (IsSection(strLine, &strName)) {
-            bInSection = SameName(strName, strSection);
-        } else if (bInSection && IsEntry(strLine, &strKey2, &strValue) &&
-                   SameName(strKey2, strKey)) {
-            *pstrValue = strValue;
-            return true;
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0)
+                strAll.append(buffer, static_cast<size_t>(n));
         }
+        size_t nPos = StartsWithByteOrderMark(strAll) ? kByteOrderMarkSize : 0;
+        std::string strCurrent;
+        bool bInSection = false;
+        while (nPos < strAll.size()) {
+            size_t nEnd = strAll.find('\n', nPos);
+            if (nEnd == std::string::npos)
+                nEnd = strAll.size();
+            const std::string strLine = strAll.substr(nPos, nEnd - nPos);
+            nPos = nEnd + 1;
+            std::string strName, strKey2, strValue;
+            if (IsSection(strLine, &strName)) {
+                strCurrent = LowerCase(strName) + "\n";
+                bInSection = true;
+            } else if (bInSection && IsEntry(strLine, &strKey2, &strValue)) {
+                pParsed->values.emplace(strCurrent + LowerCase(strKey2), strValue);
+            }
+        }
+        m_pParsed = std::move(pParsed);
     }
-    return false;
+    close(fd);
+    auto found = m_pParsed->values.find(LowerCase(strSection) + "\n" + LowerCase(strKey));
+    if (found == m_pParsed->values.end())
+        return false;
+    *pstrValue = found->second;
+    return true;
 }
 
 std::string CIniProfile::GetString(const std::string& strSection,
@@ -222,7 +294,8 @@ bool CIniProfile::WriteString(const std::string& strSection, const std::string& 
         strClean += (ch == '\n' || ch == '\r') ? ' ' : ch;
     strClean = Trim(strClean);
 
-    std::vector<CLine> lines = ReadLines(m_strPath);
+    CLines file = ReadLines(m_strPath);
+    std::vector<CLine>& lines = file.lines;
     std::string strEnding = "\n";
     for (const CLine& line : lines) {
         if (!line.strEnding.empty()) {
@@ -261,10 +334,21 @@ bool CIniProfile::WriteString(const std::string& strSection, const std::string& 
             lines.push_back(CLine{strEntry, strEnding});
         }
     }
-    std::string strText;
+    std::string strText = file.bByteOrderMark ? kByteOrderMark : "";
     for (const CLine& line : lines)
         strText += line.strText + line.strEnding;
-    return ReplaceFile(m_strPath, strText);
+    return NoteWrite(ReplaceFile(m_strPath, strText));
+}
+
+bool CIniProfile::NoteWrite(int nError) {
+    if (nError == 0) {
+        m_bFailing = false;
+        return true;
+    }
+    if (!m_bFailing && m_onFailure)
+        m_onFailure(m_strPath + ": " + std::strerror(nError));
+    m_bFailing = true;
+    return false;
 }
 
 bool CIniProfile::WriteInt(const std::string& strSection, const std::string& strKey,

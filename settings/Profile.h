@@ -3,14 +3,21 @@
 // Section and key names match ignoring letter case; values are trimmed and
 // stored raw (no quotes, no escapes); a missing key gives the default, a
 // present empty one the empty text; an integer is the leading decimal number
-// of the text. Every call reads the file afresh, so records never share a
-// cache. A write updates the key in place (or appends it), keeps every other
-// line as it was, and replaces the file atomically: a write that fails leaves
-// the file untouched. A missing, unreadable or garbage file reads as empty.
+// of the text. Every call sees the file as it is at that moment, so records
+// never see stale values: the file is parsed again whenever it changed (its
+// inode, size, or change and modification times), and only then, so reading
+// costs the same however large the file is. A write updates the key in place
+// (or appends it), keeps every other line as it was (a leading UTF-8 byte
+// order mark included, which reading skips), and replaces the file
+// atomically: a write that fails leaves the file untouched. A missing,
+// unreadable or garbage file reads as empty.
 //
 // Used on the user-interface thread only.
 #pragma once
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 class IProfile {
@@ -30,7 +37,12 @@ public:
 
 class CIniProfile : public IProfile {
 public:
+    // Told "<path>: <reason>" when a write fails after the last one worked
+    // (once per outage, not at every write); the value is then not stored.
+    using FailureHandler = std::function<void(const std::string& strPathAndReason)>;
+
     explicit CIniProfile(std::string strPath);
+    ~CIniProfile() override;
 
     std::string GetString(const std::string& strSection, const std::string& strKey,
                           const std::string& strDefault) const override;
@@ -42,12 +54,19 @@ public:
                   int nValue) override;
 
     const std::string& GetPath() const { return m_strPath; }
+    void SetFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
 
 private:
+    struct CParsed;
     // The value of the key, if present (first occurrence wins).
     bool Find(const std::string& strSection, const std::string& strKey,
               std::string* pstrValue) const;
+    bool NoteWrite(int nError);
+
     std::string m_strPath;
+    mutable std::unique_ptr<CParsed> m_pParsed; // the file as last parsed
+    FailureHandler m_onFailure;
+    bool m_bFailing = false; // the last write failed
 };
 
 // The leading decimal number of a text: white space, an optional sign, then

@@ -119,6 +119,49 @@ TEST_F(ProfileTest, AFailedWriteChangesNothingOnDisk) {
     EXPECT_EQ(nFiles, 2);
 }
 
+TEST_F(ProfileTest, AByteOrderMarkIsSkippedWhenReadAndKeptWhenWritten) {
+    const std::string strBom = "\xEF\xBB\xBF";
+    CTempDir::Write(path, strBom + "[Configuration]\r\nCommPort=COM3\r\n");
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM3");
+    ASSERT_TRUE(profile.WriteString("Configuration", "BaudRate3", "2400"));
+    ASSERT_TRUE(profile.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(CTempDir::Read(path),
+              strBom + "[Configuration]\r\nCommPort=COM2\r\nBaudRate3=2400\r\n");
+}
+
+TEST_F(ProfileTest, AFailingWriteIsReportedOncePerOutage) {
+    std::vector<std::string> reports;
+    CTempDir::Write(dir.Path("blocker"), "x");
+    const std::string strBlocked = dir.Path("blocker/volnex.INI");
+    CIniProfile blocked(strBlocked);
+    blocked.SetFailureHandler([&](const std::string& strText) { reports.push_back(strText); });
+    EXPECT_FALSE(blocked.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_FALSE(blocked.WriteInt("Configuration", "RTS1", 0));
+    ASSERT_EQ(reports, std::vector<std::string>{strBlocked + ": Not a directory"});
+    // Mended, then broken again: a new outage is reported again.
+    std::remove(dir.Path("blocker").c_str());
+    EXPECT_TRUE(blocked.WriteString("Configuration", "CommPort", "COM2"));
+    std::filesystem::remove_all(dir.Path("blocker"));
+    CTempDir::Write(dir.Path("blocker"), "x");
+    EXPECT_FALSE(blocked.WriteString("Configuration", "CommPort", "COM3"));
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
+    // Values are parsed once per change of the file; a change made by
+    // another program or record must show at the next read.
+    CTempDir::Write(path, "[Configuration]\nCommPort=COM1\n");
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", ""), "COM1");
+    CIniProfile other(path);
+    ASSERT_TRUE(other.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", ""), "COM2");
+    CTempDir::Write(path, "[Configuration]\nCommPort=COM4\nParity1=Odd\n"); // in place
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", ""), "COM4");
+    EXPECT_EQ(profile.GetString("configuration", "parity1", ""), "Odd");
+    std::remove(path.c_str());
+    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "gone"), "gone");
+}
+
 TEST_F(ProfileTest, GarbageAndUnreadableFilesReadAsEmpty) {
     std::string garbage;
     for (int i = 0; i < 4096; ++i)

@@ -4,6 +4,7 @@
 #include "ui/MainFrame.h"
 #include "ui/StopRequest.h"
 #include "ui/VolnexView.h"
+#include "ui/WxMessageBoxes.h"
 
 #include <memory>
 #include <wx/app.h>
@@ -27,6 +28,7 @@ public:
         m_pProfile = std::make_unique<CIniProfile>(
             DefaultProfilePath(exe.GetName().ToStdString()));
         SetAppProfile(m_pProfile.get());
+        ShowProfileFailures(*m_pProfile);
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
         // Idle and update-UI events go only to the windows that ask for them
         // (the frame: status bar panes and menu check marks), not to every

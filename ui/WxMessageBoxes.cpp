@@ -1,5 +1,6 @@
 #include "ui/WxMessageBoxes.h"
 
+#include "settings/Profile.h"
 #include "ui/WxText.h"
 
 #include <wx/app.h>
@@ -34,4 +35,12 @@ int CWxMessageBoxes::Show(const std::string& strText, const std::string& strCapt
 CWxMessageBoxes& CWxMessageBoxes::Instance() {
     static CWxMessageBoxes boxes;
     return boxes;
+}
+
+void ShowProfileFailures(CIniProfile& profile) {
+    profile.SetFailureHandler([](const std::string& strReason) {
+        AppMessageBox(CWxMessageBoxes::Instance(),
+                      "Unable to save the settings; the change is not kept.\n" + strReason,
+                      MB_OK);
+    });
 }

@@ -12,3 +12,10 @@ public:
     // The instance the windows use.
     static CWxMessageBoxes& Instance();
 };
+
+class CIniProfile;
+
+// Tells the operator, in an application box, when the profile cannot keep a
+// setting ("Unable to save the settings ..." with the path and the reason),
+// once per outage.
+void ShowProfileFailures(CIniProfile& profile);

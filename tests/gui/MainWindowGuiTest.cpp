@@ -10,11 +10,13 @@
 #include "ui/MainFrame.h"
 #include "ui/ReportListBox.h"
 #include "ui/VolnexView.h"
+#include "ui/WxMessageBoxes.h"
 
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -154,6 +156,20 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     }
     EXPECT_EQ(pStatus->GetStatusText(0),
               "Port Settings : Port: COM1 BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
+}
+
+TEST_F(MainWindowGuiTest, ASettingThatCannotBeSavedIsToldOnce) {
+    ShowProfileFailures(profile);
+    // Something in the profile's place that cannot be replaced by a file.
+    const std::string strPath = dir.Path("volnex.INI");
+    std::remove(strPath.c_str());
+    ASSERT_EQ(mkdir(strPath.c_str(), 0755), 0);
+    const std::string strText =
+        "Unable to save the settings; the change is not kept.\n" + strPath + ": Is a directory";
+    wxTEST_DIALOG(view->OnViewProtocolMessages(), CExpectMessage(strText));
+    view->OnViewProtocolMessages(); // the same outage: no second box
+    EXPECT_FALSE(view->IsProtocolChecked());
+    profile.SetFailureHandler(nullptr);
 }
 
 TEST_F(MainWindowGuiTest, MenusHaveTheirItemsAndStates) {
