@@ -44,21 +44,55 @@ wait_for() { # seconds, command...
     done
 }
 
-start_pair() {
+start_pair() { # [cooked: leave the program's side in the kernel's default mode]
+    local volnex_side="pty,raw,echo=0"
+    [[ "${1:-}" == cooked ]] && volnex_side="pty"
     rm -f "$volnex_tty" "$caller_tty"
-    socat pty,raw,echo=0,link="$volnex_tty" pty,raw,echo=0,link="$caller_tty" &
+    socat "$volnex_side,link=$volnex_tty" pty,raw,echo=0,link="$caller_tty" &
     socat_pid=$!
     wait_for 5 test -e "$caller_tty" -a -e "$volnex_tty"
 }
 
+stop_pair() {
+    kill "$socat_pid" 2>/dev/null
+    wait "$socat_pid" 2>/dev/null
+    socat_pid=""
+}
+
+# Starts the program; the profile is Device1 and ViewProtocol=1 unless
+# given (as printf lines, after [Configuration]).
 start_volnex() {
     mkdir -p "$work/cfg"
-    printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$volnex_tty" > "$work/cfg/volnex.INI"
+    printf '[Configuration]\n%b' "${1:-Device1=$volnex_tty\nViewProtocol=1\n}" \
+        > "$work/cfg/volnex.INI"
     XDG_CONFIG_HOME="$work/cfg" "$volnex" > "$work/volnex.log" 2>&1 &
     volnex_pid=$!
     wait_for 10 main_window > /dev/null
 }
 
+# The program's own message box (its caption is the application title).
+app_box() { xdotool search --name '^Marivane Didoza Zuri Zovivazir$' 2>/dev/null | head -1 | grep .; }
+answer_box() { # window
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    xdotool key --window "$1" Return
+}
+# Ends the program with a signal; true when it exited with status 0 within
+# the given seconds.
+stopped_by() { # signal seconds
+    kill "-$1" "$volnex_pid"
+    wait_for "$2" bash -c "! kill -0 $volnex_pid 2>/dev/null" || return 1
+    wait "$volnex_pid"
+    local status=$?
+    volnex_pid=""
+    return "$status"
+}
+
+# The program holds the device the program's side of the pair leads to.
+holds_line() {
+    local device
+    device=$(readlink -f "$volnex_tty") || return 1
+    ls -l "/proc/$volnex_pid/fd" 2>/dev/null | grep -q -- "-> $device\$"
+}
 main_window() { xdotool search --name '^Volnex - ' 2>/dev/null | head -1 | grep .; }
 alive() { kill -0 "$volnex_pid" 2>/dev/null; }
 error_boxes() { xdotool search --name 'Application Error' 2>/dev/null | wc -l; }
@@ -157,6 +191,79 @@ check "  ... the program is still running" alive
 check "  ... at most one error box" test "$(error_boxes)" -le 1
 window=$(main_window)
 check "  ... and its window still answers" test -n "$window"
+
+stop_pair
+[[ -n "$volnex_pid" ]] && { kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""; }
+
+# A device path that opens but is no terminal: one box, then the window,
+# from which the settings can be mended.
+mkdir -p "$work/cfg"
+printf '[Configuration]\nDevice1=/dev/null\n' > "$work/cfg/volnex.INI"
+XDG_CONFIG_HOME="$work/cfg" "$volnex" > "$work/volnex.log" 2>&1 &
+volnex_pid=$!
+wait_for 10 app_box > /dev/null
+check "a device that is no terminal: its open-failure box comes" test -n "$(app_box)"
+answer_box "$(app_box)"
+wait_for 10 main_window > /dev/null
+check "  ... then the main window, with no error box" \
+    test -n "$(main_window)" -a "$(error_boxes)" -eq 0
+check "  ... and SIGTERM ends it with status 0" stopped_by TERM 5
+
+# SIGTERM while the program sits idle (no traffic, no protocol window).
+start_pair
+start_volnex "Device1=$volnex_tty\nViewProtocol=0\n"
+sleep 1
+check "SIGTERM while idle ends the program at once, with status 0" stopped_by TERM 2
+
+# Signals while a modal dialog is open: the dialog is ended, then the
+# program closes as its close box does.
+start_volnex
+window=$(main_window)
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+h
+sleep 0.3
+xdotool key a
+wait_for 5 bash -c "xdotool search --name 'application\$' | grep -q ." 
+check "SIGTERM with the About box open ends the program with status 0" stopped_by TERM 5
+
+start_volnex
+check "a caller logs on and holds the session" open_session
+window=$(main_window)
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+c
+sleep 0.3
+xdotool key Return
+wait_for 5 bash -c "xdotool search --name '^Connection\$' | grep -q ."
+check "  ... the Connection sheet is open" test $? -eq 0
+check "SIGINT with the Connection sheet open ends the program with status 0" stopped_by INT 5
+check "  ... and ESC EOT CR ends the session on the line" session_ended
+
+# The line goes away (the virtual pair ends, as an unplugged adapter) and
+# comes back: the program serves the next caller without a Logon.
+start_volnex
+normal_session
+check "a session before the line goes away" test $? -eq 0
+stop_pair
+sleep 1
+start_pair
+wait_for 10 holds_line
+check "  ... the program opened the new line by itself" test $? -eq 0
+normal_session
+check "the line came back by itself: the next session works without Logon" test $? -eq 0
+check "  ... with no error box" test "$(error_boxes)" -eq 0
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+stop_pair
+
+# A line format the port rejects, on a line left in the kernel's cooked mode:
+# the box comes, and the line still carries the dialogue byte for byte.
+start_pair cooked
+start_volnex "Device1=$volnex_tty\nBaudRate1=fast\n"
+wait_for 5 bash -c "xdotool search --name '^Application Error\$' | grep -q ."
+box=$(xdotool search --name '^Application Error$' | head -1)
+check "a rejected line format: the port's error box comes" test -n "$box"
+answer_box "$box"
+normal_session
+check "  ... and a session on the cooked line works" test $? -eq 0
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
