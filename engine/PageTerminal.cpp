@@ -112,9 +112,7 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         if (ch == kStx) {
             StartBlock();
         } else if (LineHolds(kCallerEnd)) {
-            m_nState = ST_DISCONNECTED;
-            NotifyState();
-            ResetBuffers();
+            EndSessionForCaller();
         } else if (ch == kCr && !LineHolds(kBye)) {
             SendLogonPrompt(); // the caller must log on again
         }
@@ -211,11 +209,18 @@ void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
         m_nTicks = 0;
         return;
     }
-    if (LineHolds(kCallerEnd)) {
-        m_nState = ST_DISCONNECTED;
-        NotifyState();
-        ResetBuffers(); // the block is dropped without an answer
-    }
+    if (LineHolds(kCallerEnd))
+        EndSessionForCaller(); // the block is dropped without a page result
+}
+
+void CPageTerminal::EndSessionForCaller() {
+    // Callers wait for the terminal's ESC EOT CR after their EOT CR; one
+    // that never gets it counts its delivered pages as failed and sends
+    // them all again.
+    Answer(kEndOfSession);
+    m_nState = ST_DISCONNECTED;
+    NotifyState();
+    ResetBuffers();
 }
 
 void CPageTerminal::EvaluateBlock() {

@@ -3,8 +3,8 @@
 // It answers the caller's CR with the prompt "ID=", accepts the logon
 // request ESC "PG1" CR, receives page blocks, judges each by its format and
 // 12-bit checksum and answers ACK CR or NAK CR, and ends the session on the
-// caller's EOT CR, on Logoff, after four unanswered prompts, or when DSR or
-// DCD drops.
+// caller's EOT CR (answered with ESC EOT CR), on Logoff, after four
+// unanswered prompts, or when DSR or DCD drops.
 //
 // Everything here runs on the user-interface thread: the owner feeds the
 // engine received bytes (HandleChar), 100 ms ticks (Tick) and line-level
@@ -54,6 +54,8 @@ public:
 
 private:
     void SendLogonPrompt();
+    // The caller's EOT CR: answered with ESC EOT CR, then disconnected.
+    void EndSessionForCaller();
     void StartBlock();
     void ReceiveBlockChar(unsigned char ch);
     void EvaluateBlock();

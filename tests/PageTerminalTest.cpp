@@ -212,16 +212,31 @@ TEST_F(PageTerminalTest, OverLongBlocksStayInBoundsAndHandOnAtMost79Characters) 
         EXPECT_LE(text.size(), 79u);
 }
 
-TEST_F(PageTerminalTest, EndOfSessionFromTheCallerIsNotAnswered) {
-    const char* cases[] = {"\x04\r", "\x02" "1234\rH\x04\r"};
-    for (const char* szBytes : cases) {
+TEST_F(PageTerminalTest, EndOfSessionFromTheCallerIsAnsweredWithEscEotCr) {
+    // Between blocks, and inside one (the block is dropped without a page
+    // result); the EOT may follow other characters on the line.
+    struct {
+        const char* szBytes;
+        Lines before; // what the bytes before the EOT CR cause
+    } cases[] = {
+        {"\x04\r", {}},
+        {"BYE\x04\r", {}},
+        {"\x02" "1234\rH\x04\r", {"state 6"}},
+    };
+    for (const auto& c : cases) {
         ToWaitingForPage();
-        harness->Feed(szBytes);
-        EXPECT_EQ(harness->Only("page"), Lines{}) << Named(szBytes);
-        EXPECT_EQ(harness->written, "");
+        harness->Feed(c.szBytes);
+        Lines expected = c.before;
+        for (const char* szEntry : {"purge 0C", "write <ESC><EOT><CR>", "trace <ESC><EOT><CR>",
+                                    "state 0"})
+            expected.push_back(szEntry);
+        EXPECT_EQ(harness->timeline, expected) << Named(c.szBytes);
         EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
-        EXPECT_EQ(harness->timeline.back(), "state 0");
-        SetLines(true, true); // re-arm for the next case
+        // A new session starts as before: the levels are seen, then a CR.
+        harness->Clear();
+        SetLines(true, true);
+        harness->Feed("\r");
+        EXPECT_EQ(harness->Only("write"), Lines{"write ID="}) << Named(c.szBytes);
         engine->Logoff();
     }
 }
@@ -417,6 +432,8 @@ TEST(PageTerminalPtyTest, ACallerOnTheLineGetsExactlyTheAnswers) {
     EXPECT_EQ(Named(await("\x06\r")), "<ACK><CR>");
     pty.Write(kExampleBadBlock);
     EXPECT_EQ(Named(await("\x15\r")), "<NAK><CR>");
+    pty.Write("\x04\r");
+    EXPECT_EQ(Named(await("\x1b\x04\r")), "<ESC><EOT><CR>");
     EXPECT_EQ(harness.Only("page"),
               (Lines{"page 1 |  1234 HI   | ",
                      "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));

@@ -32,6 +32,7 @@ check() {
     else
         echo "FAIL  $name"
         failed=$((failed + 1))
+        [[ -s "$work/volnex.log" ]] && sed 's/^/      volnex: /' "$work/volnex.log" | tail -n 20
     fi
 }
 
@@ -156,6 +157,16 @@ for fault in third-field missing-field password no-logon noise eot-mid-block; do
     check "fault $fault: the next session works" test $? -eq 0
 done
 check "no error box came up" test "$(error_boxes)" -eq 0
+
+# The whole dialogue byte for byte, ended by the caller's EOT CR, which the
+# terminal answers with ESC EOT CR.
+check "a caller logs on" open_session
+printf '\002' >&3; printf '1234\rHI\r\00317:\r' >&3
+check "  ... its block is answered ACK CR" test "$(read_bytes 2)" == " 06 0d "
+printf '\002' >&3; printf '1234\rHI\r\00317;\r' >&3
+check "  ... a wrong checksum NAK CR" test "$(read_bytes 2)" == " 15 0d "
+printf '\004\r' >&3
+check "  ... and its EOT CR ESC EOT CR" session_ended
 
 # A session in progress when the window is closed (File > Exit from the
 # keyboard) is ended on the line with ESC EOT CR.

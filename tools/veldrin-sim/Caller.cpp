@@ -38,6 +38,7 @@ constexpr int kSilenceMs = 1000;
 constexpr int kBlockTimeoutMs = 9000;
 constexpr int kPromptWaitMs = 2500; // the terminal prompts on its own after 2.1 s
 constexpr int kLogonAckWaitMs = 3000;
+constexpr int kEndAnswerWaitMs = 2000; // for ESC EOT CR after our EOT CR
 
 const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
 
@@ -316,14 +317,32 @@ int CCaller::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(m_options.nPauseMs));
     }
     m_dPagesSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!m_bLineClosed) {
-        Write(std::string(1, kEot) + kCr);
-        Await(200, false); // the terminal does not answer; show what comes anyway
-    }
+    if (!m_bLineClosed)
+        EndSession();
     Summary();
     bool bAllSent = m_stats.nSent >= static_cast<int>(m_options.pages.size()) ||
                     m_options.fault == SimFault::kHangup;
-    return (m_stats.nUnexpected == 0 && m_bLogonAsExpected && bAllSent) ? 0 : 1;
+    return (AllAsExpected() && bAllSent) ? 0 : 1;
+}
+
+void CCaller::EndSession() {
+    Write(std::string(1, kEot) + kCr);
+    if (!m_bLoggedOn) {
+        Await(200, false); // no session to end; show what comes anyway
+        return;
+    }
+    Heard heard;
+    do {
+        heard = Await(kEndAnswerWaitMs, false);
+    } while (heard != Heard::kEnd && heard != Heard::kNothing);
+    m_bEndAnswered = heard == Heard::kEnd;
+    Log(m_bEndAnswered ? "session ended by the terminal's ESC EOT CR"
+                       : "no ESC EOT CR after EOT CR: callers that wait for it count "
+                         "the pages as failed and send them again");
+}
+
+bool CCaller::AllAsExpected() const {
+    return m_stats.nUnexpected == 0 && m_bLogonAsExpected && m_bEndAnswered;
 }
 
 void CCaller::Summary() {
@@ -336,7 +355,6 @@ void CCaller::Summary() {
                   m_stats.nSent, m_stats.nAccepted, m_stats.nRejected, m_stats.nUnanswered,
                   m_dPagesSeconds, dRate,
                   Percentile(m_stats.latenciesMs, 0.5), Percentile(m_stats.latenciesMs, 0.99),
-                  (m_stats.nUnexpected == 0 && m_bLogonAsExpected) ? "every answer as expected"
-                                                                   : "UNEXPECTED ANSWERS");
+                  AllAsExpected() ? "every answer as expected" : "UNEXPECTED ANSWERS");
     m_out << szText << "\n" << std::flush;
 }

@@ -2,7 +2,9 @@
 //
 // It logs on (CR until "ID=", then ESC PG1 CR), sends each page as a block
 // with its checksum, waits for ACK or NAK, resends a NAKed block when asked
-// to, and ends with EOT CR. It knows which answer each page should get
+// to, and ends with EOT CR, checking that the terminal answers it with ESC
+// EOT CR (callers that wait for that answer count the pages as failed
+// without it). It knows which answer each page should get
 // (faults change that) and counts what happened.
 #pragma once
 
@@ -47,6 +49,9 @@ private:
     // Waits for the first answer-like sequence in what arrives: the logon
     // answers while logging on, the page answers otherwise.
     Heard Await(int nTimeoutMs, bool bLogon);
+    // EOT CR, and the terminal's ESC EOT CR when a session is on.
+    void EndSession();
+    bool AllAsExpected() const;
     void Write(const std::string& strBytes);
     void Log(const std::string& strText);
     void Summary();
@@ -60,6 +65,7 @@ private:
     bool m_bPrompted = false; // "ID=" seen since the last logon
     bool m_bLineClosed = false;
     bool m_bLogonAsExpected = true;
+    bool m_bEndAnswered = true; // ESC EOT CR came after our EOT CR
     CStats m_stats;
     double m_dPagesSeconds = 0.0; // from the first block to the last answer
 };

@@ -57,8 +57,10 @@ const char* SimUsage() {
            "Calls a paging terminal on a serial line as a page-originating system\n"
            "does: sends CR until it gets \"ID=\", logs on with ESC PG1 CR, sends each\n"
            "page as a block with its 12-bit checksum, waits for ACK or NAK, and ends\n"
-           "with EOT CR. Prints a line per event and a summary; exits 0 only when\n"
-           "every page got the answer expected, 1 otherwise, 2 for bad arguments.\n"
+           "with EOT CR, which the terminal must answer with ESC EOT CR. Prints a line\n"
+           "per event and a summary; exits 0 only when every page got the answer\n"
+           "expected and the session's end was answered, 1 otherwise, 2 for bad\n"
+           "arguments.\n"
            "\n"
            "Pages (at least one way):\n"
            "  --pager ID --message TEXT  one page; may be given several times\n"
@@ -87,7 +89,7 @@ const char* SimUsage() {
            "  password       ESC PG1 is followed by a password: no logon expected\n"
            "  no-logon       the pages are sent without a logon: no answers expected\n"
            "  noise          noise bytes before every block: pages still accepted\n"
-           "  eot-mid-block  EOT CR in the middle of the first block: no answer\n"
+           "  eot-mid-block  EOT CR in the middle of the first block: no ACK or NAK\n"
            "  hangup         the line is closed in the middle of the first block\n";
 }
 
