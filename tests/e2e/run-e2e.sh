@@ -220,9 +220,18 @@ check "  ... then the main window, with no error box" \
     test -n "$(main_window)" -a "$(error_boxes)" -eq 0
 check "  ... and SIGTERM ends it with status 0" stopped_by TERM 5
 
-# SIGTERM while the program sits idle (no traffic, no protocol window).
+# SIGTERM while the program sits idle (no traffic, no protocol window), and
+# to a second instance on the same line while it shows its open failure.
 start_pair
 start_volnex "Device1=$volnex_tty\nViewProtocol=0\n"
+first_pid=$volnex_pid
+XDG_CONFIG_HOME="$work/cfg" "$volnex" > "$work/second.log" 2>&1 &
+volnex_pid=$!
+wait_for 10 app_box > /dev/null
+check "a second instance on the same line shows its open-failure box" test -n "$(app_box)"
+check "  ... and SIGTERM then ends it with status 0" stopped_by TERM 5
+volnex_pid=$first_pid
+check "  ... the first one still runs" alive
 sleep 1
 check "SIGTERM while idle ends the program at once, with status 0" stopped_by TERM 2
 
