@@ -35,6 +35,10 @@ constexpr unsigned UM_PAGE_RESULT = WM_USER + 11;    // 0, 1 accepted / 0 reject
 constexpr unsigned UM_PROTOCOL_TRACE = WM_USER + 12; // direction, owned text
 constexpr unsigned UM_FRAME_MOVED = WM_USER + 13;    // 0, 0
 constexpr unsigned UM_FRAME_MINIMIZED = WM_USER + 14; // 0, 0
+// A note about the line for the protocol window (a network peer connected
+// or refused); lParam points to the text, which stays the sender's and is
+// valid during the call only.
+constexpr unsigned UM_LINE_NOTE = WM_USER + 15;      // 0, const std::string*
 
 // Trace directions (wParam of UM_PROTOCOL_TRACE).
 constexpr WPARAM kTraceReceived = 0;

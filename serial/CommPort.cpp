@@ -2,6 +2,7 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/CommDefinition.h"
+#include "serial/TcpDevice.h"
 #include "serial/TermiosDevice.h"
 
 #include <algorithm>
@@ -59,7 +60,9 @@ unsigned WatchedLevels(unsigned nEventMask) {
 
 } // namespace
 
-CCommPort::CCommPort() : CCommPort(std::make_unique<CTermiosDevice>()) {}
+CCommPort::CCommPort() : CCommPort(std::make_unique<CTermiosDevice>()) {
+    m_bChooseDevice = true;
+}
 
 CCommPort::CCommPort(std::unique_ptr<ISerialDevice> pDevice)
     : m_pDevice(std::move(pDevice)) {
@@ -110,14 +113,29 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
     std::vector<CPortError> errors;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
-        m_pDevice->Close();
         m_bDeviceRecorded = true;
-        m_strDevicePath = m_resolver ? m_resolver(nPort) : std::string();
-        int nError = m_pDevice->Open(m_strDevicePath);
-        if (nError != 0) {
-            m_strOpenError = m_strDevicePath + ": " +
-                             (nError == ENOTTY ? "not a serial device" : SystemText(nError));
-            return false;
+        const std::string strPath = m_resolver ? m_resolver(nPort) : std::string();
+        // A network line set up again for the same endpoint keeps its
+        // listener and its peer: Logon does not cut off a caller.
+        const bool bKeep = m_pDevice->IsOpen() && strPath == m_strDevicePath &&
+                           IsTcpEndpoint(strPath);
+        m_strDevicePath = strPath;
+        if (!bKeep) {
+            m_pDevice->Close();
+            if (m_bChooseDevice && IsTcpEndpoint(strPath) != m_bTcpDevice) {
+                m_bTcpDevice = IsTcpEndpoint(strPath);
+                if (m_bTcpDevice)
+                    m_pDevice = std::make_unique<CTcpDevice>();
+                else
+                    m_pDevice = std::make_unique<CTermiosDevice>();
+            }
+            if (int nError = m_pDevice->Open(m_strDevicePath)) {
+                std::string strReason = m_pDevice->GetOpenReason();
+                if (strReason.empty())
+                    strReason = nError == ENOTTY ? "not a serial device" : SystemText(nError);
+                m_strOpenError = m_strDevicePath + ": " + strReason;
+                return false;
+            }
         }
         m_strOpenError.clear();
         // Read and write time-outs are kept by FlushOutput itself; nothing
@@ -130,6 +148,7 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
         flow.nCts = nCts & 1;
         flow.nDsr = nDsr & 1;
         CLineFormat format;
+        int nError;
         if ((nError = m_pDevice->ReadSettings()) != 0) {
             errors.push_back({"GetCommState()", nError});
         } else if (!ParseCommDefinition(strDefinition, &format)) {
@@ -395,6 +414,7 @@ void CCommPort::MonitorProc() {
                 nLastLevels = nLevels;
             }
         }
+        DeliverDeviceNotes();
         // A hung-up line is one event with every level off. Bytes still
         // readable then belong to a session that is over: the levels going
         // off end it and the engine would discard them.
@@ -452,6 +472,23 @@ void CCommPort::HandleLineEvent() {
     }
     if (!DrainInput(std::move(notes)) && !m_bDeviceLost)
         HandleLostDevice();
+}
+
+void CCommPort::DeliverDeviceNotes() {
+    std::vector<std::string> texts;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        texts = m_pDevice->TakeNotes();
+    }
+    std::vector<CPortNote> notes;
+    for (const std::string& strText : texts)
+        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
+    SendBatch(notes); // the texts live until the batch has been handled
+}
+
+std::string CCommPort::DescribeLine() const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_pDevice->Describe();
 }
 
 void CCommPort::SendBatch(const std::vector<CPortNote>& notes) {

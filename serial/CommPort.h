@@ -96,6 +96,9 @@ public:
     bool IsMonitorAlive() const { return m_bMonitorAlive; }
     // The device hung up or went away since the last Setup.
     bool IsDeviceLost() const { return m_bDeviceLost; }
+    // A network line as the status bar shows it ("tcp-listen:127.0.0.1:2775,
+    // peer 127.0.0.1:53122"); empty for a serial device.
+    std::string DescribeLine() const;
     int GetPortNumber() const { return m_nPortNumber; }
     // How often the monitor thread has woken up (tests check it idles).
     unsigned GetWakeCount() const { return m_nWakeups; }
@@ -133,6 +136,8 @@ private:
     void WriteOutput(std::vector<CPortError>* pErrors);
     void HandleLineEvent();
     void HandleLostDevice();
+    // Hands the device's notes to the owner (UM_LINE_NOTE).
+    void DeliverDeviceNotes();
     // Under m_lock. A device that went away is a hang-up, not an error; any
     // other failure is returned for the caller to report.
     int PurgeDevice(unsigned nFlags);
@@ -144,13 +149,17 @@ private:
                    unsigned nMsg);
     void Wake();
 
-    std::recursive_mutex m_lock;
+    mutable std::recursive_mutex m_lock;
     std::atomic<bool> m_bMonitorAlive{false};
     std::atomic<bool> m_bThreadExited{true};
     std::atomic<bool> m_bStopRequested{false};
     std::atomic<bool> m_bWriteRequested{false};
     int m_wakeFd = -1; // eventfd: stop and write requests
     std::unique_ptr<ISerialDevice> m_pDevice;
+    // The port picks the device by its path (a tty, or a network line);
+    // false when a test gave it one.
+    bool m_bChooseDevice = false;
+    bool m_bTcpDevice = false;
     bool m_bDeviceRecorded = false;
     std::atomic<bool> m_bDeviceLost{false};
     std::atomic<bool> m_bHangupSeen{false};

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // Line format of a definition string ("baud=9600 parity=N data=8 stop=1").
 struct CLineFormat {
@@ -62,4 +63,13 @@ public:
     // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...). ENOTTY means
     // the device has no modem lines (a pseudo-terminal).
     virtual int GetModemStatus(unsigned* pnStatus) = 0;
+
+    // What happened on the line beyond its bytes and levels (a network peer
+    // that came or was refused), as warning lines for the protocol window.
+    virtual std::vector<std::string> TakeNotes() { return {}; }
+    // The line as the status bar shows it instead of the line format; empty
+    // for a serial line.
+    virtual std::string Describe() const { return {}; }
+    // Why the last Open failed, where the errno alone does not say it.
+    virtual std::string GetOpenReason() const { return {}; }
 };
