@@ -1,15 +1,24 @@
 // The application: builds the frame and its view in the order the program
 // has always started in, and takes them down again.
+#include "BuildInfo.h"
 #include "settings/Profile.h"
+#include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
 #include "ui/VolnexView.h"
 
 #include <csignal>
+#include <glib.h>
+#include <iostream>
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
 #include <wx/filename.h>
 #include <wx/stdpaths.h>
+
+namespace {
+// The parsed command line, for OnInit.
+CCommandLine g_commandLine;
+} // namespace
 
 // The document holds nothing: everything the operator sees lives in the view.
 class CVolnexDoc {};
@@ -17,11 +26,11 @@ class CVolnexDoc {};
 class CVolnexApp : public wxApp {
 public:
     bool OnInit() override {
-        // The command line is ignored. The profile is named after the
-        // executable: volnex.INI in the user's configuration folder.
+        // The profile is named after the executable (volnex.INI in the
+        // user's configuration folder) unless --profile names another.
         wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
-        m_pProfile = std::make_unique<CIniProfile>(
-            DefaultProfilePath(exe.GetName().ToStdString()));
+        m_pProfile = std::make_unique<CIniProfile>(ChooseProfilePath(
+            g_commandLine, wxGetCwd().ToStdString(), exe.GetName().ToStdString()));
         SetAppProfile(m_pProfile.get());
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
         // Idle and update-UI events go only to the windows that ask for them
@@ -60,4 +69,16 @@ private:
     std::unique_ptr<CVolnexDoc> m_pDoc;
 };
 
-wxIMPLEMENT_APP(CVolnexApp);
+wxIMPLEMENT_APP_NO_MAIN(CVolnexApp);
+
+// The command line is read before wxWidgets starts: --help, --version and a
+// wrong option end the program without opening a display or the line.
+int main(int argc, char** argv) {
+    g_commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    int nExitStatus = 0;
+    if (PrintCommandLineOutcome(g_commandLine, std::cout, std::cerr, &nExitStatus))
+        return nExitStatus;
+    // The desktop matches the window to its menu entry and icon by this name.
+    g_set_prgname(VOLNEX_APP_ID);
+    return wxEntry(argc, argv);
+}
