@@ -2,6 +2,7 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/CommDefinition.h"
+#include "serial/OpenErrorText.h"
 #include "serial/TermiosDevice.h"
 
 #include <algorithm>
@@ -113,7 +114,7 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
     m_strDevicePath = m_resolver ? m_resolver(nPort) : std::string();
     int nError = m_pDevice->Open(m_strDevicePath);
     if (nError != 0) {
-        m_strOpenError = m_strDevicePath + ": " + SystemText(nError);
+        m_strOpenError = OpenErrorText(m_strDevicePath, nError);
         return false;
     }
     m_strOpenError.clear();
