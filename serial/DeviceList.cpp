@@ -78,7 +78,8 @@ std::vector<CDeviceChoice> CDeviceScanner::List(const std::string& strCurrent) c
         char szTarget[PATH_MAX];
         ssize_t n = readlink(strPath.c_str(), szTarget, sizeof szTarget - 1);
         if (n > 0)
-            strLabel += " (" + BaseName(std::string(szTarget, static_cast<size_t>(n))) + ")";
+            strLabel +=
+                " (" + BaseName(std::string(szTarget, static_cast<size_t>(n))) + ")";
         choices.push_back({strPath, strLabel});
     }
 

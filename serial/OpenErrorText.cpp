@@ -1,5 +1,6 @@
 #include "serial/OpenErrorText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,35 +23,34 @@ std::string ErrorName(int nError) {
 }
 
 std::string AccessHint(const std::string& strPath, ISystemLookup& lookup) {
+    const std::string strThen = "then log out and log in again.";
     std::string strGroup;
     if (!lookup.DeviceGroup(strPath, &strGroup)) {
         return "Your user needs the right to use the device; on Debian serial "
                "devices belong to the group dialout:\n"
-               "  sudo usermod -aG dialout $USER\n"
-               "then log out and log in again.";
+               "  sudo usermod -aG dialout $USER\n" +
+               strThen;
     }
     if (strGroup == "root") {
         // Adding users to root is no advice to give.
-        return "The device belongs to root alone: ask the administrator to give it "
-               "to a group such as dialout (a udev rule) and to add you to that group.";
+        return "The device belongs to root alone: ask the administrator to give "
+               "it to a group such as dialout (a udev rule) and to add you to "
+               "that group.";
     }
     const std::string strUser = lookup.UserName();
-    const std::string strYou = strUser.empty() ? "you" : "you (" + strUser + ")";
+    const std::string strWho = strUser.empty() ? "" : " (" + strUser + ")";
+    const std::string strOwner = "The device belongs to the group " + strGroup;
     if (lookup.ProcessInGroup(strGroup)) {
-        return "The device belongs to the group " + strGroup + ", and " + strYou +
-               " are in it: the device's own permissions refuse the group "
-               "(see ls -l " + strPath + ").";
+        return strOwner + ", and you" + strWho + " are in it: the device's own " +
+               "permissions refuse the group (see ls -l " + strPath + ").";
     }
     if (lookup.UserListedInGroup(strGroup)) {
-        return "The device belongs to the group " + strGroup + ". Y" + strYou.substr(1) +
-               " were added to it, but this login session started before that: "
-               "log out and log in again.";
+        return strOwner + ". You" + strWho + " were added to it, but this " +
+               "login session started before that: log out and log in again.";
     }
-    std::string strText = "The device belongs to the group " + strGroup + ", and " +
-                          strYou + " are not in it. Add yourself with\n"
-                          "  sudo usermod -aG " + strGroup + " $USER\n"
-                          "then log out and log in again.";
-    return strText;
+    const std::string strCommand = "  sudo usermod -aG " + strGroup + " $USER\n";
+    return strOwner + ", and you" + strWho + " are not in it. Add yourself with\n" +
+           strCommand + strThen;
 }
 
 std::string BusyHint(const std::string& strPath, ISystemLookup& lookup) {
@@ -67,6 +67,19 @@ std::string BusyHint(const std::string& strPath, ISystemLookup& lookup) {
     return strText + ".";
 }
 
+// The number of the group named strGroup; false when there is none.
+bool GroupId(const std::string& strGroup, gid_t* pnGid) {
+    struct group entry {};
+    struct group* pFound = nullptr;
+    std::vector<char> buffer(16384);
+    const int nError =
+        getgrnam_r(strGroup.c_str(), &entry, buffer.data(), buffer.size(), &pFound);
+    if (nError != 0 || pFound == nullptr)
+        return false;
+    *pnGid = pFound->gr_gid;
+    return true;
+}
+
 bool IsDigits(const char* sz) {
     if (*sz == '\0')
         return false;
@@ -79,7 +92,8 @@ bool IsDigits(const char* sz) {
 
 } // namespace
 
-std::string OpenErrorText(const std::string& strPath, int nError, ISystemLookup& lookup) {
+std::string OpenErrorText(const std::string& strPath, int nError,
+                          ISystemLookup& lookup) {
     std::string strText = strPath + ": " + ErrorName(nError);
     if (nError == EACCES || nError == EPERM)
         strText += "\n" + AccessHint(strPath, lookup);
@@ -113,34 +127,30 @@ bool CSystemLookup::DeviceGroup(const std::string& strPath, std::string* pstrGro
 }
 
 bool CSystemLookup::ProcessInGroup(const std::string& strGroup) {
-    struct group entry {};
-    struct group* pFound = nullptr;
-    std::vector<char> buffer(16384);
-    if (getgrnam_r(strGroup.c_str(), &entry, buffer.data(), buffer.size(), &pFound) != 0 ||
-        pFound == nullptr)
+    gid_t nGid = 0;
+    if (!GroupId(strGroup, &nGid))
         return false;
-    if (getegid() == pFound->gr_gid)
+    if (getegid() == nGid)
         return true;
     int nCount = getgroups(0, nullptr);
     if (nCount <= 0)
         return false;
     std::vector<gid_t> groups(static_cast<size_t>(nCount));
     nCount = getgroups(nCount, groups.data());
-    for (int i = 0; i < nCount; ++i) {
-        if (groups[static_cast<size_t>(i)] == pFound->gr_gid)
-            return true;
-    }
-    return false;
+    groups.resize(static_cast<size_t>(std::max(nCount, 0)));
+    return std::find(groups.begin(), groups.end(), nGid) != groups.end();
 }
 
 bool CSystemLookup::UserListedInGroup(const std::string& strGroup) {
     const std::string strUser = UserName();
+    if (strUser.empty())
+        return false;
     struct group entry {};
     struct group* pFound = nullptr;
-    std::vector<char> buffer(65536);
-    if (strUser.empty() ||
-        getgrnam_r(strGroup.c_str(), &entry, buffer.data(), buffer.size(), &pFound) != 0 ||
-        pFound == nullptr)
+    std::vector<char> buffer(65536); // big groups list many members
+    const int nError =
+        getgrnam_r(strGroup.c_str(), &entry, buffer.data(), buffer.size(), &pFound);
+    if (nError != 0 || pFound == nullptr)
         return false;
     for (char** ppMember = pFound->gr_mem; *ppMember != nullptr; ++ppMember) {
         if (strUser == *ppMember)

@@ -51,6 +51,7 @@ private:
     std::string m_strProcRoot;
 };
 
-std::string OpenErrorText(const std::string& strPath, int nError, ISystemLookup& lookup);
+std::string OpenErrorText(const std::string& strPath, int nError,
+                          ISystemLookup& lookup);
 // The same with the running system's lookups.
 std::string OpenErrorText(const std::string& strPath, int nError);

@@ -1,10 +1,10 @@
+#include "ui/CommandLine.h"
 #include "settings/Profile.h"
 #include "tests/TempDir.h"
-#include "ui/CommandLine.h"
 #include "ui/HelpBook.h"
 
-#include <gtest/gtest.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace {
@@ -18,7 +18,8 @@ struct COutcome {
 COutcome Outcome(const std::vector<std::string>& args) {
     COutcome outcome;
     std::ostringstream out, err;
-    outcome.bExits = PrintCommandLineOutcome(ParseCommandLine(args), out, err, &outcome.nStatus);
+    outcome.bExits =
+        PrintCommandLineOutcome(ParseCommandLine(args), out, err, &outcome.nStatus);
     outcome.strOut = out.str();
     outcome.strErr = err.str();
     return outcome;
@@ -68,8 +69,10 @@ TEST(CommandLineTest, WrongOptionsPrintAReasonAndTheUsageOnStderrAndExitTwo) {
 }
 
 TEST(CommandLineTest, PlainArgumentsAreIgnoredAndTheProgramStarts) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"file.txt"}, {"-"}, {"--", "--bogus", "--help"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"file.txt"},
+                                                 {"-"},
+                                                 {"--", "--bogus", "--help"}}) {
         CCommandLine cmd = ParseCommandLine(args);
         EXPECT_EQ(cmd.action, CommandAction::kRun);
         EXPECT_EQ(cmd.strProfile, "");
@@ -82,7 +85,8 @@ TEST(CommandLineTest, PlainArgumentsAreIgnoredAndTheProgramStarts) {
 TEST(CommandLineTest, ProfileOptionNamesTheFileInEitherSpellingLastOneWins) {
     EXPECT_EQ(ParseCommandLine({"--profile", "/tmp/a.INI"}).strProfile, "/tmp/a.INI");
     EXPECT_EQ(ParseCommandLine({"--profile=/tmp/b.INI"}).strProfile, "/tmp/b.INI");
-    CCommandLine cmd = ParseCommandLine({"--profile", "a.INI", "x", "--profile", "b.INI"});
+    CCommandLine cmd =
+        ParseCommandLine({"--profile", "a.INI", "x", "--profile", "b.INI"});
     EXPECT_EQ(cmd.action, CommandAction::kRun);
     EXPECT_EQ(cmd.strProfile, "b.INI");
     // A file name that looks like an option is still the file.
@@ -96,7 +100,8 @@ TEST(CommandLineTest, ProfilePathIsTheOptionTakenFromTheStartFolderOrTheDefault)
     cmd = ParseCommandLine({"--profile", "/srv/line1.INI"});
     EXPECT_EQ(ChooseProfilePath(cmd, "/home/op", "volnex"), "/srv/line1.INI");
     cmd = ParseCommandLine({});
-    EXPECT_EQ(ChooseProfilePath(cmd, "/home/op", "volnex"), DefaultProfilePath("volnex"));
+    EXPECT_EQ(ChooseProfilePath(cmd, "/home/op", "volnex"),
+              DefaultProfilePath("volnex"));
 }
 
 TEST(CommandLineTest, AMissingProfileFileIsMadeWithItsFolderOnTheFirstWrite) {

@@ -1,8 +1,8 @@
 #include "serial/DeviceList.h"
 #include "tests/TempDir.h"
 
-#include <gtest/gtest.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -42,26 +42,27 @@ protected:
 };
 
 TEST_F(DeviceListTest, StableNamesFirstThenUsbAcmAndRealUartsInNumberOrder) {
-    Uart("ttyS0", 4);  // a 16550A
-    Uart("ttyS1", 0);  // no hardware behind it
-    Node("ttyS2");     // no type in sysfs at all
+    Uart("ttyS0", 4); // a 16550A
+    Uart("ttyS1", 0); // no hardware behind it
+    Node("ttyS2");    // no type in sysfs at all
     Uart("ttyS10", 4);
     Node("ttyUSB10");
     Node("ttyUSB2");
     Node("ttyACM0");
     fs::create_symlink("ttyUSB2", Dev("ttyUSB3")); // a link counts like a node
-    Node("ttyUSBx");   // not a numbered device
+    Node("ttyUSBx");                               // not a numbered device
     Node("tty0");
     ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB2");
     ById("usb-Prolific_PL2303-if00-port0", "ttyUSB10");
 
     EXPECT_EQ(Labels(), (std::vector<std::string>{
                             "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ttyUSB2)",
-                            "usb-Prolific_PL2303-if00-port0 (ttyUSB10)",
-                            Dev("ttyUSB2"), Dev("ttyUSB3"), Dev("ttyUSB10"),
-                            Dev("ttyACM0"), Dev("ttyS0"), Dev("ttyS10")}));
+                            "usb-Prolific_PL2303-if00-port0 (ttyUSB10)", Dev("ttyUSB2"),
+                            Dev("ttyUSB3"), Dev("ttyUSB10"), Dev("ttyACM0"),
+                            Dev("ttyS0"), Dev("ttyS10")}));
     const std::vector<CDeviceChoice> choices = List();
-    EXPECT_EQ(choices[0].strPath, Dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+    EXPECT_EQ(choices[0].strPath,
+              Dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
     EXPECT_EQ(choices[2].strPath, Dev("ttyUSB2"));
 }
 
@@ -75,10 +76,12 @@ TEST_F(DeviceListTest, TheStoredDeviceIsListedEvenWhenAbsentAndMarked) {
     Uart("ttyS0", 0);
     // Present and listed already: not twice.
     EXPECT_EQ(Labels(Dev("ttyUSB0")), (std::vector<std::string>{Dev("ttyUSB0")}));
-    EXPECT_EQ(Labels(Dev("ttyUSB5")),
-              (std::vector<std::string>{Dev("ttyUSB0"), Dev("ttyUSB5") + " (not present)"}));
-    EXPECT_EQ(Labels(Dev("ttyS0")),
-              (std::vector<std::string>{Dev("ttyUSB0"), Dev("ttyS0") + " (no UART found)"}));
+    EXPECT_EQ(
+        Labels(Dev("ttyUSB5")),
+        (std::vector<std::string>{Dev("ttyUSB0"), Dev("ttyUSB5") + " (not present)"}));
+    EXPECT_EQ(
+        Labels(Dev("ttyS0")),
+        (std::vector<std::string>{Dev("ttyUSB0"), Dev("ttyS0") + " (no UART found)"}));
     // A network line is no path: listed as it is.
     EXPECT_EQ(Labels("tcp-listen:5000").back(), "tcp-listen:5000");
     EXPECT_EQ(List(Dev("ttyUSB5")).back().strPath, Dev("ttyUSB5"));
@@ -90,7 +93,8 @@ TEST_F(DeviceListTest, AChosenLabelMeansItsPathAndTypedTextIsKept) {
     const std::vector<CDeviceChoice> choices = List(Dev("ttyS3"));
     EXPECT_EQ(DevicePathForText(choices, "usb-FTDI-if00-port0 (ttyUSB0)"),
               Dev("serial/by-id/usb-FTDI-if00-port0"));
-    EXPECT_EQ(DevicePathForText(choices, Dev("ttyS3") + " (not present)"), Dev("ttyS3"));
+    EXPECT_EQ(DevicePathForText(choices, Dev("ttyS3") + " (not present)"),
+              Dev("ttyS3"));
     EXPECT_EQ(DevicePathForText(choices, "/dev/my-line"), "/dev/my-line");
 }
 

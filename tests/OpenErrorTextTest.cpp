@@ -3,11 +3,11 @@
 #include "tests/TempDir.h"
 #include "tests/TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -41,11 +41,16 @@ TEST(OpenErrorTextTest, PermissionDeniedNamesTheGroupTheUserAndTheCommand) {
         CFakeLookup lookup;
         const std::string strText = OpenErrorText("/dev/ttyUSB0", nError, lookup);
         EXPECT_EQ(lookup.strAskedPath, "/dev/ttyUSB0");
-        EXPECT_EQ(strText.rfind("/dev/ttyUSB0: " + std::string(strerror(nError)) + "\n", 0),
-                  0u) << strText;
-        EXPECT_NE(strText.find("belongs to the group dialout, and you (alice) are not in it"),
-                  std::string::npos) << strText;
-        EXPECT_NE(strText.find("\n  sudo usermod -aG dialout $USER\n"), std::string::npos);
+        EXPECT_EQ(
+            strText.rfind("/dev/ttyUSB0: " + std::string(strerror(nError)) + "\n", 0),
+            0u)
+            << strText;
+        EXPECT_NE(
+            strText.find("belongs to the group dialout, and you (alice) are not in it"),
+            std::string::npos)
+            << strText;
+        EXPECT_NE(strText.find("\n  sudo usermod -aG dialout $USER\n"),
+                  std::string::npos);
         EXPECT_NE(strText.find("log in again"), std::string::npos);
     }
 }
@@ -54,7 +59,8 @@ TEST(OpenErrorTextTest, TheCommandNamesTheDevicesOwnGroup) {
     CFakeLookup lookup;
     lookup.strGroup = "uucp";
     const std::string strText = OpenErrorText("/dev/ttyS1", EACCES, lookup);
-    EXPECT_NE(strText.find("sudo usermod -aG uucp $USER"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("sudo usermod -aG uucp $USER"), std::string::npos)
+        << strText;
     EXPECT_EQ(strText.find("dialout"), std::string::npos) << strText;
 }
 
@@ -62,7 +68,8 @@ TEST(OpenErrorTextTest, PermissionAdviceFitsWhatTheUserAlreadyHas) {
     CFakeLookup added;
     added.bListed = true; // in /etc/group, but this session predates it
     std::string strText = OpenErrorText("/dev/ttyUSB0", EACCES, added);
-    EXPECT_NE(strText.find("You (alice) were added to it"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("You (alice) were added to it"), std::string::npos)
+        << strText;
     EXPECT_NE(strText.find("log out and log in again"), std::string::npos);
     EXPECT_EQ(strText.find("usermod"), std::string::npos) << strText;
 
@@ -84,7 +91,8 @@ TEST(OpenErrorTextTest, PermissionAdviceFitsWhatTheUserAlreadyHas) {
     CFakeLookup unseen;
     unseen.bNodeSeen = false;
     strText = OpenErrorText("/dev/ttyUSB0", EACCES, unseen);
-    EXPECT_NE(strText.find("sudo usermod -aG dialout $USER"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("sudo usermod -aG dialout $USER"), std::string::npos)
+        << strText;
 }
 
 TEST(OpenErrorTextTest, BusyNamesTheHoldersWhenProcTells) {
@@ -98,8 +106,10 @@ TEST(OpenErrorTextTest, BusyNamesTheHoldersWhenProcTells) {
                   "\nIt is in use by minicom (process 4242).");
     lookup.holders = {{1, "a"}, {2, ""}, {3, "c"}};
     std::string strText = OpenErrorText("/dev/ttyUSB0", EBUSY, lookup);
-    EXPECT_NE(strText.find("in use by a (process 1), a program (process 2) and c (process 3)."),
-              std::string::npos) << strText;
+    EXPECT_NE(strText.find(
+                  "in use by a (process 1), a program (process 2) and c (process 3)."),
+              std::string::npos)
+        << strText;
 }
 
 TEST(OpenErrorTextTest, OtherFailuresAreThePathAndTheSystemText) {
@@ -155,7 +165,8 @@ TEST(SystemLookupTest, ABusyTerminalNamesTheProgramThatHoldsIt) {
     ASSERT_EQ(nError, EBUSY);
     const std::string strText = OpenErrorText(pty.SlavePath(), nError);
     EXPECT_NE(strText.find("It is in use by "), std::string::npos) << strText;
-    EXPECT_NE(strText.find("(process " + std::to_string(getpid()) + ")"), std::string::npos)
+    EXPECT_NE(strText.find("(process " + std::to_string(getpid()) + ")"),
+              std::string::npos)
         << strText;
 }
 

@@ -1,7 +1,7 @@
 #include "ui/CommandLine.h"
 
-#include "settings/Profile.h"
 #include "BuildInfo.h"
+#include "settings/Profile.h"
 
 #include <ostream>
 
@@ -84,25 +84,28 @@ const char* VolnexUsage() {
     return "Usage: volnex [--profile FILE]\n"
            "       volnex --help | --version\n"
            "\n"
-           "Answers a paging system (VELDRIN) that calls over a serial line with the\n"
-           "alphanumeric paging protocol, and shows the sessions, the line levels, the\n"
-           "pages received and the raw traffic.\n"
+           "Answers a paging system (VELDRIN) that calls over a serial line\n"
+           "with the alphanumeric paging protocol, and shows the sessions, the\n"
+           "line levels, the pages received and the raw traffic.\n"
            "\n"
            "Options:\n"
-           "  --profile FILE  keep the settings in FILE instead of the default profile,\n"
-           "                  $XDG_CONFIG_HOME/volnex.INI (~/.config/volnex.INI); FILE\n"
-           "                  and its folder are made on the first change of a setting\n"
+           "  --profile FILE  keep the settings in FILE instead of the default\n"
+           "                  profile, $XDG_CONFIG_HOME/volnex.INI\n"
+           "                  (~/.config/volnex.INI); FILE and its folder are\n"
+           "                  made on the first change of a setting\n"
            "  --help          print this text and exit\n"
            "  --version       print the version and exit\n"
            "\n"
-           "Other arguments are ignored. To serve two lines at once, run one Volnex\n"
-           "per line, each with its own profile, and choose each one's port and\n"
-           "device in its Connection sheet:\n"
+           "Other arguments are ignored. To serve two lines at once, run one\n"
+           "Volnex per line, each with its own profile, and choose each one's\n"
+           "port and device in its Connection sheet:\n"
            "  volnex --profile ~/.config/volnex-line1.INI &\n"
            "  volnex --profile ~/.config/volnex-line2.INI &\n";
 }
 
-std::string VolnexVersionLine() { return std::string("volnex ") + VOLNEX_VERSION; }
+std::string VolnexVersionLine() {
+    return std::string("volnex ") + VOLNEX_VERSION;
+}
 
 std::string AboutVersionText() {
     return std::string("Ver. ") + VOLNEX_VERSION + " " + VOLNEX_RELEASE_DATE;
