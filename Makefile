@@ -3,6 +3,8 @@
 #   make run    build and start the program with your profile
 #   make test   install what is missing, build, run every test
 #   make bench  print the performance figures
+#   make deb    build the Debian package build/volnex_<version>_amd64.deb
+#   make install  install under PREFIX (default /usr/local); DESTDIR stages
 JOBS ?= 2
 BUILD := build
 ASAN := build-asan
@@ -74,6 +76,16 @@ demo: build
 bench: build
 	@scripts/setup --bench
 	xvfb-run -a bench/run-bench.sh $(BUILD)
+
+.PHONY: install deb
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, checked with lintian (errors and warnings shown).
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	lintian $(BUILD)/volnex_*_amd64.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ)

@@ -2,6 +2,7 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/CommDefinition.h"
+#include "serial/OpenErrorText.h"
 #include "serial/TcpDevice.h"
 #include "serial/TermiosDevice.h"
 
@@ -130,10 +131,10 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
                     m_pDevice = std::make_unique<CTermiosDevice>();
             }
             if (int nError = m_pDevice->Open(m_strDevicePath)) {
-                std::string strReason = m_pDevice->GetOpenReason();
-                if (strReason.empty())
-                    strReason = nError == ENOTTY ? "not a serial device" : SystemText(nError);
-                m_strOpenError = m_strDevicePath + ": " + strReason;
+                const std::string strReason = m_pDevice->GetOpenReason();
+                m_strOpenError = strReason.empty()
+                                     ? OpenErrorText(m_strDevicePath, nError)
+                                     : m_strDevicePath + ": " + strReason;
                 return false;
             }
         }

@@ -46,19 +46,16 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
     m_cbStopBits = list(IDC_STOP_BITS, 64, 71, {"1", "2"});
 
     // On Linux COMn is a device path: the serial devices present, or any
-    // path the operator types.
+    // path the operator types. The list is made afresh at each fill.
     new wxStaticText(this, wxID_ANY, "Device :", at(12, 97), size(44, 8),
                      wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    wxArrayString devices;
-    for (const std::string& strDevice : ListSerialDevices())
-        devices.Add(FromBytes(strDevice));
     m_cbDevice = new wxComboBox(this, IDC_DEVICE, wxEmptyString, at(63, 95), size(130, 12),
-                                devices, wxCB_DROPDOWN);
+                                wxArrayString(), wxCB_DROPDOWN);
     SetMinSize(size(200, 112));
 
     for (int nId : {IDC_BAUD_RATE, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS})
         Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
-    Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DEVICE);
+    Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnDeviceChosen(); }, IDC_DEVICE);
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DEVICE);
 }
 
@@ -76,7 +73,25 @@ void CPortSettings::ShowValues() {
     SelectText(m_cbDataBits, m_config.GetDataBits());
     SelectText(m_cbParity, m_config.GetParity());
     SelectText(m_cbStopBits, m_config.GetStopBits());
-    m_cbDevice->ChangeValue(FromBytes(m_config.GetDevicePath(m_config.m_nPort)));
+    const std::string strCurrent = m_config.GetDevicePath(m_config.m_nPort);
+    m_deviceChoices = CDeviceScanner().List(strCurrent);
+    wxArrayString labels;
+    for (const CDeviceChoice& choice : m_deviceChoices)
+        labels.Add(FromBytes(choice.strLabel));
+    {
+        // Refilling the list clears its text, which is no edit by the operator.
+        wxEventBlocker quiet(m_cbDevice);
+        m_cbDevice->Set(labels);
+    }
+    m_cbDevice->ChangeValue(FromBytes(strCurrent));
+}
+
+void CPortSettings::OnDeviceChosen() {
+    // The field holds the path to store, not the list's label.
+    const int nIndex = m_cbDevice->GetSelection();
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_deviceChoices.size())
+        m_cbDevice->ChangeValue(FromBytes(m_deviceChoices[static_cast<size_t>(nIndex)].strPath));
+    OnControlChanged();
 }
 
 void CPortSettings::WriteValues(uint8_t nPort) {
@@ -97,7 +112,8 @@ void CPortSettings::WriteValues(uint8_t nPort) {
         m_config.SetParity(nPort, strText);
     if (selected(m_cbStopBits, &strText))
         m_config.SetStopBits(nPort, strText);
-    const std::string strDevice = ToBytes(m_cbDevice->GetValue().Strip(wxString::both));
+    const std::string strDevice =
+        DevicePathForText(m_deviceChoices, ToBytes(m_cbDevice->GetValue().Strip(wxString::both)));
     if (!strDevice.empty())
         m_config.SetDevicePath(nPort, strDevice);
 }

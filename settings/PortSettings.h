@@ -3,7 +3,10 @@
 // device that port stands for on this machine.
 #pragma once
 
+#include "serial/DeviceList.h"
 #include "settings/SheetPage.h"
+
+#include <vector>
 
 class wxChoice;
 class wxComboBox;
@@ -26,10 +29,12 @@ public:
 private:
     void ShowValues() override;
     void WriteValues(uint8_t nPort) override;
+    void OnDeviceChosen();
 
     wxChoice* m_cbStopBits = nullptr;
     wxChoice* m_cbParity = nullptr;
     wxChoice* m_cbDataBits = nullptr;
     wxChoice* m_cbBaudRate = nullptr;
     wxComboBox* m_cbDevice = nullptr;
+    std::vector<CDeviceChoice> m_deviceChoices; // the device list's items, in order
 };

@@ -3,6 +3,7 @@
 #include "tools/veldrin-sim/SimOptions.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -51,6 +52,44 @@ TEST(SimOptionsTest, BadArgumentsAreRefusedWithAReason) {
         EXPECT_FALSE(ParseSimOptions(c.args, &options, &error)) << c.szReason;
         EXPECT_NE(error.find(c.szReason), std::string::npos) << error;
     }
+}
+
+// The same conventions as volnex: help and version on stdout with status 0,
+// a wrong argument with its reason and the usage on stderr with status 2.
+TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
+    struct {
+        std::vector<std::string> args;
+        int nStatus;
+        const char* szOut;
+        const char* szErr;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: veldrin-sim", ""},
+        {{"-h", "--bogus"}, 0, "Usage: veldrin-sim", ""},
+        {{"--version"}, 0, "veldrin-sim 8.02\n", ""},
+        {{"--device", "/d", "--count", "1", "--bogus"}, 2, "",
+         "veldrin-sim: unknown option --bogus\n\nUsage: veldrin-sim"},
+        {{}, 2, "", "veldrin-sim: give either --device or --pty\n"},
+    };
+    for (const auto& c : cases) {
+        CSimOptions options;
+        std::string error;
+        const bool bParsed = ParseSimOptions(c.args, &options, &error);
+        std::ostringstream out, err;
+        int nStatus = -1;
+        EXPECT_TRUE(PrintSimOutcome(bParsed, options, error, out, err, &nStatus)) << c.szOut;
+        EXPECT_EQ(nStatus, c.nStatus);
+        EXPECT_EQ(out.str().rfind(c.szOut, 0), 0u) << out.str();
+        EXPECT_EQ(err.str().rfind(c.szErr, 0), 0u) << err.str();
+        EXPECT_EQ(out.str().empty(), *c.szOut == '\0');
+        EXPECT_EQ(err.str().empty(), *c.szErr == '\0');
+    }
+    CSimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions({"--device", "/d", "--count", "1"}, &options, &error));
+    std::ostringstream out, err;
+    int nStatus = -1;
+    EXPECT_FALSE(PrintSimOutcome(true, options, error, out, err, &nStatus));
+    EXPECT_EQ(out.str() + err.str(), "");
 }
 
 TEST(SimOptionsTest, BlocksCarryTheChecksumTheTerminalExpects) {

@@ -1,6 +1,7 @@
 #include "ui/AboutDlg.h"
 
 #include "ui/AppIcon.h"
+#include "ui/CommandLine.h"
 
 #include <wx/button.h>
 #include <wx/statbmp.h>
@@ -15,7 +16,7 @@ CAboutDlg::CAboutDlg(wxWindow* pParent)
     // The template leaves the text empty; the version is added at start.
     auto* pVersion = new wxStaticText(this, IDC_VERSION, wxEmptyString, at(40, 10),
                                       size(100, 8), wxST_NO_AUTORESIZE);
-    pVersion->SetLabel(pVersion->GetLabel() + "Ver. 8.02 09/25/07");
+    pVersion->SetLabel(pVersion->GetLabel() + AboutVersionText());
     auto* pOk = new wxButton(this, wxID_OK, "OK", at(56, 60), size(32, 14));
     pOk->SetDefault();
     pOk->SetFocus();

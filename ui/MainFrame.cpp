@@ -6,6 +6,7 @@
 #include "ui/AppIcon.h"
 #include "ui/Clock.h"
 #include "ui/CommandIds.h"
+#include "ui/HelpBook.h"
 #include "ui/ViewText.h"
 #include "ui/VolnexView.h"
 
@@ -179,7 +180,8 @@ void CMainFrame::OnToggleStatusBar(wxCommandEvent&) {
 
 wxString CMainFrame::HelpBookPath() {
     wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
-    return wxFileName(exe.GetPath(), "volnex-help/volnex.hhp").GetFullPath();
+    const std::string strBook = FindHelpBook(std::string(exe.GetPath().fn_str()));
+    return wxString(strBook.c_str(), *wxConvFileName);
 }
 
 void CMainFrame::OnHelpIndex(wxCommandEvent&) {

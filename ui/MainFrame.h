@@ -24,7 +24,7 @@ public:
     // Brings both panes up to date; a pane is repainted only when its text
     // changes.
     void RefreshPanes();
-    // The help book beside the executable.
+    // The help book: beside the executable in the build tree, else installed.
     static wxString HelpBookPath();
 
 private:

@@ -1,16 +1,25 @@
 // The application: builds the frame and its view in the order the program
 // has always started in, and takes them down again.
+#include "BuildInfo.h"
 #include "settings/Profile.h"
+#include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
 #include "ui/StopRequest.h"
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 
+#include <glib.h>
+#include <iostream>
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
 #include <wx/filename.h>
 #include <wx/stdpaths.h>
+
+namespace {
+// The parsed command line, for OnInit.
+CCommandLine g_commandLine;
+} // namespace
 
 // The document holds nothing: everything the operator sees lives in the view.
 class CVolnexDoc {};
@@ -22,11 +31,11 @@ public:
         // the window as the operator would, ending a session on the line.
         // Taken before the port is opened: its boxes may come up already.
         m_stop.Install();
-        // The command line is ignored. The profile is named after the
-        // executable: volnex.INI in the user's configuration folder.
+        // The profile is named after the executable (volnex.INI in the
+        // user's configuration folder) unless --profile names another.
         wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
-        m_pProfile = std::make_unique<CIniProfile>(
-            DefaultProfilePath(exe.GetName().ToStdString()));
+        m_pProfile = std::make_unique<CIniProfile>(ChooseProfilePath(
+            g_commandLine, wxGetCwd().ToStdString(), exe.GetName().ToStdString()));
         SetAppProfile(m_pProfile.get());
         ShowProfileFailures(*m_pProfile);
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
@@ -55,4 +64,16 @@ private:
     std::unique_ptr<CVolnexDoc> m_pDoc;
 };
 
-wxIMPLEMENT_APP(CVolnexApp);
+wxIMPLEMENT_APP_NO_MAIN(CVolnexApp);
+
+// The command line is read before wxWidgets starts: --help, --version and a
+// wrong option end the program without opening a display or the line.
+int main(int argc, char** argv) {
+    g_commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    int nExitStatus = 0;
+    if (PrintCommandLineOutcome(g_commandLine, std::cout, std::cerr, &nExitStatus))
+        return nExitStatus;
+    // The desktop matches the window to its menu entry and icon by this name.
+    g_set_prgname(VOLNEX_APP_ID);
+    return wxEntry(argc, argv);
+}

@@ -107,6 +107,29 @@ TEST_F(ConnectDlgGuiTest, PickingAPortWritesItAtOnceAndShowsItsValues) {
     EXPECT_FALSE(sheet.HasChanged());
 }
 
+TEST_F(ConnectDlgGuiTest, TheDeviceListHoldsTheStoredDeviceAndAChoiceStoresItsPath) {
+    Given("Device1=/dev/volnex-no-such-line\n");
+    CConnectDlg sheet(nullptr);
+    wxComboBox& device = sheet.GetPortSettingsPage().GetDevice();
+    EXPECT_EQ(device.GetValue(), "/dev/volnex-no-such-line");
+    ASSERT_GT(device.GetCount(), 0u);
+    const int nLast = static_cast<int>(device.GetCount()) - 1;
+    EXPECT_EQ(device.GetString(nLast), "/dev/volnex-no-such-line (not present)");
+    // Chosen from the list, the field shows the path, not the label.
+    device.SetValue("/dev/ttyUSB9");
+    device.SetSelection(nLast);
+    wxCommandEvent event(wxEVT_COMBOBOX, device.GetId());
+    event.SetInt(nLast);
+    event.SetEventObject(&device);
+    device.GetEventHandler()->ProcessEvent(event);
+    EXPECT_EQ(device.GetValue(), "/dev/volnex-no-such-line");
+    EXPECT_TRUE(sheet.GetPortSettingsPage().IsPending());
+    // A typed path is stored as typed.
+    device.ChangeValue("/dev/my-adapter");
+    sheet.PressApply();
+    EXPECT_EQ(Key("Device1"), "/dev/my-adapter");
+}
+
 TEST_F(ConnectDlgGuiTest, SwitchingPortsWithPendingEditsAsksFirst) {
     // Yes: keep the edits, the list goes back.
     {

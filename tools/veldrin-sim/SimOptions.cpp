@@ -1,9 +1,12 @@
 #include "tools/veldrin-sim/SimOptions.h"
 
+#include "BuildInfo.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 
 namespace {
 
@@ -79,7 +82,8 @@ const char* SimUsage() {
            "  --pause MS           wait between pages (default 0)\n"
            "  --fault KIND         inject a fault, see below\n"
            "  --quiet              print the summary only\n"
-           "  --help               this text\n"
+           "  --help               print this text and exit\n"
+           "  --version            print the version and exit\n"
            "\n"
            "Faults (each changes what is expected, so a correct terminal still\n"
            "passes):\n"
@@ -135,6 +139,11 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         const std::string& strArg = args[i];
         if (strArg == "--help" || strArg == "-h") {
             options.bHelp = true;
+            *pOptions = options;
+            return true;
+        }
+        if (strArg == "--version") {
+            options.bVersion = true;
             *pOptions = options;
             return true;
         }
@@ -215,4 +224,24 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
     }
     *pOptions = options;
     return true;
+}
+
+bool PrintSimOutcome(bool bParsed, const CSimOptions& options, const std::string& strError,
+                     std::ostream& out, std::ostream& err, int* pnExitStatus) {
+    if (!bParsed) {
+        err << "veldrin-sim: " << strError << "\n\n" << SimUsage();
+        *pnExitStatus = 2;
+        return true;
+    }
+    if (options.bHelp) {
+        out << SimUsage();
+        *pnExitStatus = 0;
+        return true;
+    }
+    if (options.bVersion) {
+        out << "veldrin-sim " << VOLNEX_VERSION << "\n";
+        *pnExitStatus = 0;
+        return true;
+    }
+    return false;
 }

@@ -1,6 +1,7 @@
 // Command line of veldrin-sim, the caller's side of the paging dialogue.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct CSimOptions {
     SimFault fault = SimFault::kNone;
     bool bQuiet = false;
     bool bHelp = false;
+    bool bVersion = false;
 };
 
 // Parses the arguments (without the program name). False with a message
@@ -46,3 +48,9 @@ bool ReadPageFile(const std::string& strPath, std::vector<CSimPage>* pPages,
                   std::string* pstrError);
 
 const char* SimUsage();
+
+// What --help, --version or bad arguments call for, printed as volnex does:
+// usage or version on stdout with status 0, or the reason and the usage on
+// stderr with status 2. False when the caller is to run.
+bool PrintSimOutcome(bool bParsed, const CSimOptions& options, const std::string& strError,
+                     std::ostream& out, std::ostream& err, int* pnExitStatus);

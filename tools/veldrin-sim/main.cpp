@@ -1,5 +1,6 @@
 // veldrin-sim: calls a paging terminal over a serial line, as a
 // page-originating system does. See --help.
+#include "serial/OpenErrorText.h"
 #include "serial/PtyMasterDevice.h"
 #include "serial/TermiosDevice.h"
 #include "tools/veldrin-sim/Caller.h"
@@ -13,15 +14,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CSimOptions options;
     std::string strError;
-    if (!ParseSimOptions(args, &options, &strError)) {
-        std::cerr << "veldrin-sim: " << strError << "\n"
-                  << "Try 'veldrin-sim --help'.\n";
-        return 2;
-    }
-    if (options.bHelp) {
-        std::cout << SimUsage();
-        return 0;
-    }
+    const bool bParsed = ParseSimOptions(args, &options, &strError);
+    int nExitStatus = 0;
+    if (PrintSimOutcome(bParsed, options, strError, std::cout, std::cerr, &nExitStatus))
+        return nExitStatus;
     signal(SIGPIPE, SIG_IGN);
     if (!options.strPtyLink.empty()) {
         CPtyMasterDevice line;
@@ -37,8 +33,8 @@ int main(int argc, char** argv) {
     }
     CTermiosDevice device;
     if (int nError = device.Open(options.strDevice)) {
-        std::cerr << "veldrin-sim: cannot open " << options.strDevice << ": "
-                  << std::strerror(nError) << "\n";
+        std::cerr << "veldrin-sim: cannot open " << OpenErrorText(options.strDevice, nError)
+                  << "\n";
         return 1;
     }
     CLineFormat format;

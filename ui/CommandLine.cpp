@@ -1,0 +1,112 @@
+#include "ui/CommandLine.h"
+
+#include "BuildInfo.h"
+#include "settings/Profile.h"
+
+#include <ostream>
+
+namespace {
+
+CCommandLine UsageError(const std::string& strError) {
+    CCommandLine cmd;
+    cmd.action = CommandAction::kUsageError;
+    cmd.strError = strError;
+    return cmd;
+}
+
+} // namespace
+
+CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CCommandLine cmd;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& strArg = args[i];
+        if (strArg == "--") // everything after it is an argument, and ignored
+            break;
+        if (strArg.size() < 2 || strArg[0] != '-')
+            continue; // arguments are ignored
+        if (strArg == "--help" || strArg == "-h") {
+            cmd.action = CommandAction::kHelp;
+            return cmd;
+        }
+        if (strArg == "--version") {
+            cmd.action = CommandAction::kVersion;
+            return cmd;
+        }
+        if (strArg == "--profile" || strArg.compare(0, 10, "--profile=") == 0) {
+            std::string strValue;
+            if (strArg == "--profile") {
+                if (i + 1 >= args.size())
+                    return UsageError("--profile needs a file name");
+                strValue = args[++i];
+            } else {
+                strValue = strArg.substr(10);
+            }
+            if (strValue.empty())
+                return UsageError("--profile needs a file name");
+            cmd.strProfile = strValue;
+            continue;
+        }
+        return UsageError("unknown option " + strArg);
+    }
+    return cmd;
+}
+
+bool PrintCommandLineOutcome(const CCommandLine& cmd, std::ostream& out,
+                             std::ostream& err, int* pnExitStatus) {
+    switch (cmd.action) {
+    case CommandAction::kRun: return false;
+    case CommandAction::kHelp:
+        out << VolnexUsage();
+        *pnExitStatus = 0;
+        return true;
+    case CommandAction::kVersion:
+        out << VolnexVersionLine() << "\n";
+        *pnExitStatus = 0;
+        return true;
+    case CommandAction::kUsageError:
+        err << "volnex: " << cmd.strError << "\n\n" << VolnexUsage();
+        *pnExitStatus = 2;
+        return true;
+    }
+    return false;
+}
+
+std::string ChooseProfilePath(const CCommandLine& cmd, const std::string& strCwd,
+                              const std::string& strExecutable) {
+    if (cmd.strProfile.empty())
+        return DefaultProfilePath(strExecutable);
+    if (cmd.strProfile[0] == '/' || strCwd.empty())
+        return cmd.strProfile;
+    return strCwd + (strCwd.back() == '/' ? "" : "/") + cmd.strProfile;
+}
+
+const char* VolnexUsage() {
+    return "Usage: volnex [--profile FILE]\n"
+           "       volnex --help | --version\n"
+           "\n"
+           "Answers a paging system (VELDRIN) that calls over a serial line\n"
+           "with the alphanumeric paging protocol, and shows the sessions, the\n"
+           "line levels, the pages received and the raw traffic.\n"
+           "\n"
+           "Options:\n"
+           "  --profile FILE  keep the settings in FILE instead of the default\n"
+           "                  profile, $XDG_CONFIG_HOME/volnex.INI\n"
+           "                  (~/.config/volnex.INI); FILE and its folder are\n"
+           "                  made on the first change of a setting\n"
+           "  --help          print this text and exit\n"
+           "  --version       print the version and exit\n"
+           "\n"
+           "Other arguments are ignored. To serve two lines at once, run one\n"
+           "Volnex per line, each with its own profile, and choose each one's\n"
+           "port and device in its Connection sheet:\n"
+           "  volnex --profile ~/.config/volnex-line1.INI &\n"
+           "  volnex --profile ~/.config/volnex-line2.INI &\n";
+}
+
+std::string VolnexVersionLine() {
+    return std::string("volnex ") + VOLNEX_VERSION;
+}
+
+std::string AboutVersionText() {
+    return std::string("Ver. ") + VOLNEX_VERSION + " " + VOLNEX_RELEASE_DATE;
+}

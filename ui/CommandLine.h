@@ -1,0 +1,44 @@
+// The command line of volnex.
+//
+// The program ignores its arguments except --help, --version and
+// --profile FILE. The parse happens before any window, display or device is
+// touched, so that --help and --version (and a wrong option) print and end
+// the program on a machine without a display and with the line untouched.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+enum class CommandAction {
+    kRun,        // start the program
+    kHelp,       // print the usage, exit 0
+    kVersion,    // print the version, exit 0
+    kUsageError, // print strError and the usage on stderr, exit 2
+};
+
+struct CCommandLine {
+    CommandAction action = CommandAction::kRun;
+    std::string strProfile; // --profile FILE as given; empty: the default profile
+    std::string strError;   // what is wrong, for kUsageError
+};
+
+// Parses the arguments (without the program name).
+CCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Prints what --help, --version or a usage error call for and gives the exit
+// status in *pnExitStatus. False when the program is to start.
+bool PrintCommandLineOutcome(const CCommandLine& cmd, std::ostream& out,
+                             std::ostream& err, int* pnExitStatus);
+
+// The profile file to use: FILE from --profile (a relative one taken from
+// strCwd, so that it stays the same file whatever the program does later),
+// otherwise the default profile named after the executable.
+std::string ChooseProfilePath(const CCommandLine& cmd, const std::string& strCwd,
+                              const std::string& strExecutable);
+
+const char* VolnexUsage();
+// "volnex 8.02"
+std::string VolnexVersionLine();
+// The About box's version text, "Ver. 8.02 09/25/07".
+std::string AboutVersionText();
