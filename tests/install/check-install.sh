@@ -17,8 +17,8 @@ failed=0
 volnex_pid=""
 socat_pid=""
 
-# A program held in a modal box may not close on SIGTERM: it gets five
-# seconds, then SIGKILL.
+# SIGTERM, and SIGKILL after five seconds so that a program that failed to
+# end cannot outlive the check.
 stop() { # pid
     kill "$1" 2>/dev/null || return 0
     local deadline=$((SECONDS + 5))
