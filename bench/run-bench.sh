@@ -72,6 +72,17 @@ printf 'end to end: %d pages/s; a 115200-baud line carries at most %.0f of the s
 echo "(answer latency goal: 99th percentile under 5 ms)"
 stop
 
+echo "== end to end over a network line: the same, with the caller on TCP loopback"
+tcp_port=$(shuf -i 20000-59999 -n 1)
+while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done
+printf '[Configuration]\nDevice1=tcp-listen:%s\nViewProtocol=1\n' "$tcp_port" > "$work/cfg/volnex.INI"
+XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+volnex_pid=$!
+sleep 2
+"$build/tools/veldrin-sim" --tcp "127.0.0.1:$tcp_port" --count 5000 --quiet > "$work/sim.out"
+echo "caller's $(grep summary "$work/sim.out")"
+stop
+
 start 1
 echo "== idle CPU with the 100 ms timer running"
 t0=$(cpu_ticks)

@@ -33,7 +33,9 @@ TEST(SimOptionsTest, BadArgumentsAreRefusedWithAReason) {
         std::vector<std::string> args;
         const char* szReason;
     } cases[] = {
-        {{"--pager", "1", "--message", "A"}, "either --device or --pty"},
+        {{"--pager", "1", "--message", "A"}, "one of --device, --pty and --tcp"},
+        {{"--tcp", "host", "--count", "1"}, "bad value 'host' for --tcp"},
+        {{"--tcp", "h:1", "--device", "/dev/x", "--count", "1"}, "one of --device"},
         {{"--device", "/d"}, "no pages"},
         {{"--device", "/d", "--pager", "1"}, "needs its --message"},
         {{"--device", "/d", "--count", "0"}, "bad value '0' for --count"},
@@ -68,7 +70,7 @@ TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
         {{"--version"}, 0, "veldrin-sim 8.02\n", ""},
         {{"--device", "/d", "--count", "1", "--bogus"}, 2, "",
          "veldrin-sim: unknown option --bogus\n\nUsage: veldrin-sim"},
-        {{}, 2, "", "veldrin-sim: give either --device or --pty\n"},
+        {{}, 2, "", "veldrin-sim: give one of --device, --pty and --tcp\n"},
     };
     for (const auto& c : cases) {
         CSimOptions options;

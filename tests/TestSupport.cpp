@@ -61,6 +61,9 @@ long CRecordingTarget::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
         if (text)
             note.strTrace = *text;
         note.lParam = 0;
+    } else if (nMsg == UM_LINE_NOTE) {
+        note.strTrace = *reinterpret_cast<const std::string*>(lParam);
+        note.lParam = 0;
     }
     notes.push_back(note);
     if (onNotify)

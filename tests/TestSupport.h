@@ -38,7 +38,7 @@ struct CNote {
     unsigned nMsg;
     WPARAM wParam;
     LPARAM lParam;
-    std::string strTrace; // the adopted text of UM_PROTOCOL_TRACE
+    std::string strTrace; // the text of UM_PROTOCOL_TRACE or UM_LINE_NOTE
     std::thread::id thread;
 };
 

@@ -53,4 +53,20 @@ TEST(ViewTextTest, PortSettingsTextShowsTheStoredTexts) {
               "DataBits: 8");
 }
 
+TEST(ViewTextTest, StatusTextShowsANetworkLineInsteadOfTheLineFormat) {
+    CTempDir dir;
+    CIniProfile profile(dir.Path("volnex.INI"));
+    profile.WriteString("Configuration", "Device1", "/dev/ttyUSB0");
+    EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", "/dev/ttyUSB0"),
+              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 "
+              "DataBits: 8 (device lost: /dev/ttyUSB0)");
+    profile.WriteString("Configuration", "Device1", "tcp-listen:2775");
+    const std::string strState = "tcp-listen:127.0.0.1:2775, peer 10.0.0.7:53122";
+    EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "tcp-listen:2775", strState, ""),
+              "Port Settings : Port: COM1 " + strState);
+    // Stored but not in use yet (no Logon since): the stored value.
+    EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", ""),
+              "Port Settings : Port: COM1 tcp-listen:2775");
+}
+
 } // namespace

@@ -127,8 +127,9 @@ void CMainFrame::RefreshPanes() {
     if (m_bMenuOpen)
         return; // the highlighted item's prompt stays until the menu closes
     // A fresh record: the pane shows what is stored now.
-    const wxString strSettings =
-        PortSettingsText(CPortConfig()) + LostDeviceNote(m_pView->GetLostDevice());
+    CPageTerminal& line = m_pView->GetTerminal();
+    const wxString strSettings = StatusSettingsText(
+        CPortConfig(), line.GetDevicePath(), line.DescribeLine(), m_pView->GetLostDevice());
     if (pStatus->GetStatusText(0) != strSettings)
         pStatus->SetStatusText(strSettings, 0);
 }

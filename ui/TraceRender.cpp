@@ -57,6 +57,8 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
     AddAndScroll(list, kReceivedMark + strPiece);
 }
 
+void RenderNote(ITraceList& list, const std::string& strNote) { AddAndScroll(list, strNote); }
+
 void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam) {
     std::unique_ptr<std::string> text = AdoptTraceText(lParam);
     if (pList != nullptr && text)

@@ -42,6 +42,11 @@ constexpr const char* kMismatchedSettings =
 
 void RenderTrace(ITraceList& list, bool bSent, const std::string& strText);
 
+// A note about the line (a network peer that came, went or was refused),
+// in the style of the warnings: a line of its own, after which a received
+// character starts a new line.
+void RenderNote(ITraceList& list, const std::string& strNote);
+
 // The view's handling of UM_PROTOCOL_TRACE: takes the text over, renders it
 // when there is a list (the protocol window is open) and frees it always.
 void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam);

@@ -2,6 +2,7 @@
 
 #include "engine/ControlNames.h"
 #include "engine/Protocol.h"
+#include "serial/TcpEndpoint.h"
 #include "settings/PortConfig.h"
 #include "ui/Clock.h"
 
@@ -42,4 +43,15 @@ std::string ClockText(std::time_t when) {
 
 std::string LostDeviceNote(const std::string& strDevicePath) {
     return strDevicePath.empty() ? std::string() : " (device lost: " + strDevicePath + ")";
+}
+
+std::string StatusSettingsText(const CPortConfig& config, const std::string& strLineInUse,
+                               const std::string& strLineState,
+                               const std::string& strLostDevice) {
+    const std::string strStored = config.GetDevicePath(config.m_nPort);
+    if (!IsTcpEndpoint(strStored))
+        return PortSettingsText(config) + LostDeviceNote(strLostDevice);
+    const bool bInUse = strLineInUse == strStored && !strLineState.empty();
+    return "Port Settings : Port: " + config.GetCommPort() + " " +
+           (bInUse ? strLineState : strStored);
 }

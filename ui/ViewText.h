@@ -20,5 +20,15 @@ std::string PortSettingsText(const CPortConfig& config);
 // waits for its device to come back; empty when nothing is lost.
 std::string LostDeviceNote(const std::string& strDevicePath);
 
+// The status bar's first pane: the port settings text, or for a port whose
+// stored device is a network line the endpoint instead of the line format,
+// with what the line does now when it is the line in use:
+// "Port Settings : Port: COM1 tcp-listen:127.0.0.1:2775, peer 10.0.0.7:53122".
+// strLineInUse is the device the port has open, strLineState how it
+// describes itself, strLostDevice a serial device waited for.
+std::string StatusSettingsText(const CPortConfig& config, const std::string& strLineInUse,
+                               const std::string& strLineState,
+                               const std::string& strLostDevice);
+
 // The time of day as "%i:%02i": 0:07, 9:05, 23:59.
 std::string ClockText(std::time_t when);

@@ -199,6 +199,7 @@ long CVolnexVw::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
     case UM_FRAME_MOVED: OnFrameMoved(); break;
     case UM_FRAME_MINIMIZED: OnFrameMinimized(); break;
+    case UM_LINE_NOTE: OnLineNote(lParam); break;
     default: break; // break, error, ring, event character: no handler
     }
     return 0;
@@ -262,6 +263,11 @@ void CVolnexVw::OnCommRxChar(WPARAM wParam) {
 
 void CVolnexVw::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
     HandleProtocolTrace(m_pProtocolDlg, wParam, lParam);
+}
+
+void CVolnexVw::OnLineNote(LPARAM lParam) {
+    if (m_pProtocolDlg != nullptr)
+        RenderNote(*m_pProtocolDlg, *reinterpret_cast<const std::string*>(lParam));
 }
 
 void CVolnexVw::CreateProtocolDlg() {

@@ -93,6 +93,7 @@ private:
     void OnPageResult(LPARAM lParam);
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
+    void OnLineNote(LPARAM lParam);
     void OnFrameMoved();
     void OnFrameMinimized();
     void DestroyProtocolDlg();

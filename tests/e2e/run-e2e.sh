@@ -285,5 +285,24 @@ answer_box "$box"
 normal_session
 check "  ... and a session on the cooked line works" test $? -eq 0
 
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+stop_pair
+
+# A network line: the same dialogue over TCP, no serial device at all.
+# A port nobody listens on.
+tcp_port=$(shuf -i 20000-59999 -n 1)
+while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done
+start_volnex "Device1=tcp-listen:$tcp_port\nViewProtocol=1\n"
+tcp_sim() { "$sim" --tcp "127.0.0.1:$tcp_port" "$@" > "$work/sim.out" 2>&1; }
+tcp_sim --pager 1234 --message "OVER TCP" --pager 555 --message "SECOND PAGE" --fault bad-checksum
+check "over TCP: logon, a bad page NAK, a good page ACK, EOT answered" test $? -eq 0
+check "  ... the bad page got NAK" sim_says "page 1 (1234): NAK"
+check "  ... the good page got ACK" sim_says "page 2 (555): ACK"
+tcp_sim --pager 99 --message "CUT OFF" --fault hangup
+check "over TCP: a caller that drops in the middle of a block" test $? -eq 0
+tcp_sim --pager 4242 --message "NEXT CALLER"
+check "  ... and the next caller completes a session without Logon" test $? -eq 0
+check "  ... with no error box" test "$(error_boxes)" -eq 0
+
 echo "$passed passed, $failed failed"
 ((failed == 0))

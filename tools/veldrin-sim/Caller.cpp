@@ -137,11 +137,15 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
+        unsigned nLevels = 0;
         if (r > 0) {
             std::string strBytes(reinterpret_cast<char*>(buffer), static_cast<size_t>(r));
             Log("received " + Named(strBytes));
             m_strInput += strBytes;
-        } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) {
+        } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR) ||
+                   (!m_options.strTcp.empty() && m_device.GetModemStatus(&nLevels) == 0 &&
+                    nLevels == 0)) {
+            // A network line that ended reads as nothing: its levels say it.
             Log("line closed by the terminal");
             m_bLineClosed = true;
         }

@@ -1,6 +1,7 @@
 #include "tools/veldrin-sim/SimOptions.h"
 
 #include "BuildInfo.h"
+#include "serial/TcpEndpoint.h"
 
 #include <cerrno>
 #include <climits>
@@ -52,10 +53,20 @@ bool IsFieldText(const std::string& strText) {
     return true;
 }
 
+// HOST:PORT as a network line value the terminal's device can take.
+bool ParseTcpTarget(const std::string& strValue, std::string* pstrTarget) {
+    CTcpEndpoint endpoint;
+    std::string strError;
+    if (!ParseTcpEndpoint("tcp:" + strValue, &endpoint, &strError))
+        return false;
+    *pstrTarget = "tcp:" + strValue;
+    return true;
+}
+
 } // namespace
 
 const char* SimUsage() {
-    return "Usage: veldrin-sim --device PATH | --pty LINK [PAGES] [OPTIONS]\n"
+    return "Usage: veldrin-sim --device PATH | --pty LINK | --tcp HOST:PORT [PAGES] [OPTIONS]\n"
            "\n"
            "Calls a paging terminal on a serial line as a page-originating system\n"
            "does: sends CR until it gets \"ID=\", logs on with ESC PG1 CR, sends each\n"
@@ -72,6 +83,8 @@ const char* SimUsage() {
            "\n"
            "Options:\n"
            "  --device PATH        the serial device (also a pseudo-terminal)\n"
+           "  --tcp HOST:PORT      connect to a terminal on a network line (an IPv6\n"
+           "                       address in brackets: [::1]:2775)\n"
            "  --pty LINK           make a virtual serial line instead and put a link\n"
            "                       to its terminal side at LINK: point the terminal\n"
            "                       there; the caller waits for it to open the line\n"
@@ -152,7 +165,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             continue;
         }
         static const char* const kValueOptions[] = {
-            "--device", "--pty", "--pager", "--message", "--file", "--count", "--baud",
+            "--device", "--pty", "--tcp", "--pager", "--message", "--file", "--count", "--baud",
             "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
@@ -172,6 +185,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             options.strDevice = strValue;
         else if (strArg == "--pty")
             options.strPtyLink = strValue;
+        else if (strArg == "--tcp")
+            bOk = ParseTcpTarget(strValue, &options.strTcp);
         else if (strArg == "--pager")
             pagers.push_back(strValue);
         else if (strArg == "--message")
@@ -197,8 +212,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             return false;
         }
     }
-    if (options.strDevice.empty() == options.strPtyLink.empty()) {
-        *pstrError = "give either --device or --pty";
+    if (options.strDevice.empty() + options.strPtyLink.empty() + options.strTcp.empty() != 2) {
+        *pstrError = "give one of --device, --pty and --tcp";
         return false;
     }
     if (pagers.size() != messages.size()) {

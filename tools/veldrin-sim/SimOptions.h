@@ -25,6 +25,7 @@ enum class SimFault {
 struct CSimOptions {
     std::string strDevice;
     std::string strPtyLink; // make a virtual line, its terminal side linked here
+    std::string strTcp;     // HOST:PORT of a terminal on a network line
     std::vector<CSimPage> pages;
     int nBaud = 9600;
     int nRetries = 0;

@@ -2,13 +2,45 @@
 // page-originating system does. See --help.
 #include "serial/OpenErrorText.h"
 #include "serial/PtyMasterDevice.h"
+#include "serial/TcpDevice.h"
 #include "serial/TermiosDevice.h"
 #include "tools/veldrin-sim/Caller.h"
 #include "tools/veldrin-sim/SimOptions.h"
 
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <poll.h>
 #include <signal.h>
+
+namespace {
+
+// Connects to a terminal on a network line and runs the session.
+int CallOverTcp(const CSimOptions& options) {
+    CTcpDevice line;
+    if (int nError = line.Open(options.strTcp)) {
+        const std::string strReason = line.GetOpenReason();
+        std::cerr << "veldrin-sim: cannot reach " << options.strTcp << ": "
+                  << (strReason.empty() ? std::strerror(nError) : strReason) << "\n";
+        return 1;
+    }
+    // A refused connection is tried again after 1 and 2 seconds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    unsigned nLevels = 0;
+    while (line.GetModemStatus(&nLevels) == 0 && nLevels == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd pfd{line.PollFd(), POLLIN, 0};
+        poll(&pfd, 1, 50);
+    }
+    if (nLevels == 0) {
+        std::cerr << "veldrin-sim: cannot connect: " << line.Describe() << "\n";
+        return 1;
+    }
+    CCaller caller(line, options, std::cout);
+    return caller.Run();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -19,6 +51,8 @@ int main(int argc, char** argv) {
     if (PrintSimOutcome(bParsed, options, strError, std::cout, std::cerr, &nExitStatus))
         return nExitStatus;
     signal(SIGPIPE, SIG_IGN);
+    if (!options.strTcp.empty())
+        return CallOverTcp(options);
     if (!options.strPtyLink.empty()) {
         CPtyMasterDevice line;
         if (int nError = line.Open(options.strPtyLink)) {
