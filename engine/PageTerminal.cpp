@@ -20,6 +20,8 @@ constexpr const char* kInvalidState =
 constexpr const char* kResultBadChecksum = "\tBAD PAGE - INVALID CHECKSUM";
 constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
 constexpr const char* kResultTimedOut = "\tTIMED OUT ";
+constexpr const char* kResultNakedOnPurpose = "\tNAKED ON PURPOSE (TEST MODE)";
+constexpr const char* kResultUnansweredOnPurpose = "\tNOT ANSWERED ON PURPOSE (TEST MODE)";
 
 } // namespace
 
@@ -51,6 +53,7 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
         return false;
     }
     StartMonitor();
+    m_held.clear();
     QueueWrite(kEndOfSession);
     NotifyTrace(kEndOfSession);
     return true;
@@ -99,6 +102,10 @@ void CPageTerminal::HandleChar(unsigned char ch) {
     case ST_SENDING_LOGON_PROMPT:
         AppendLine(ch);
         if (ch == kCr && LineHolds(kLogonRequest)) {
+            const CAnswerChange change = AskHook(AnswerKind::kLogon);
+            NotifyNotes(change.notes);
+            if (change.kind == CAnswerChange::Kind::kSilent)
+                break; // as if it had not been recognised
             EmptyLine();
             Answer(kLogonAccepted);
             m_nState = ST_WAITING_FOR_PAGE;
@@ -126,6 +133,8 @@ void CPageTerminal::HandleChar(unsigned char ch) {
 }
 
 void CPageTerminal::Tick() {
+    if (!m_held.empty())
+        ReleaseHeldAnswers();
     switch (m_nState) {
     case ST_WAITING_FOR_CR:
         if (++m_nTicks > kPromptTicks) {
@@ -245,16 +254,24 @@ void CPageTerminal::EvaluateBlock() {
             // checksum characters.
             if (nLen - 4 <= kPageTextLimit)
                 m_szText[nLen - 4] = '\0';
-            Purge(kAnswerPurge);
-            QueueWrite(kPageAccepted);
-            NotifyPageResult(true);
-            NotifyTrace(kPageAccepted);
+            const CAnswerChange change = AskHook(AnswerKind::kPageAccepted);
+            switch (change.kind) {
+            case CAnswerChange::Kind::kAsIs:
+                AnswerBlock(kPageAccepted, change, true);
+                break;
+            case CAnswerChange::Kind::kNak:
+                std::strcpy(m_szResult, kResultNakedOnPurpose);
+                AnswerBlock(kPageRejected, change, false);
+                break;
+            case CAnswerChange::Kind::kSilent:
+                std::strcpy(m_szResult, kResultUnansweredOnPurpose);
+                NotifyPageResult(false);
+                NotifyNotes(change.notes);
+                break;
+            }
         } else {
             std::strcpy(m_szResult, kResultBadChecksum);
-            Purge(kAnswerPurge);
-            QueueWrite(kPageRejected);
-            NotifyPageResult(false);
-            NotifyTrace(kPageRejected);
+            AnswerBlock(kPageRejected, AskHook(AnswerKind::kPageRejected), false);
         }
     }
     ResetBuffers();
@@ -318,6 +335,50 @@ void CPageTerminal::Answer(const char* szSequence) {
     Purge(kAnswerPurge);
     QueueWrite(szSequence);
     NotifyTrace(szSequence);
+}
+
+CAnswerChange CPageTerminal::AskHook(AnswerKind kind) {
+    return m_pHook != nullptr ? m_pHook->OnAnswer(kind) : CAnswerChange();
+}
+
+void CPageTerminal::AnswerBlock(const char* szSequence, const CAnswerChange& change,
+                                bool bAccepted) {
+    std::string strAnswer = szSequence;
+    if (change.bStrayByte)
+        strAnswer.insert(strAnswer.begin(), static_cast<char>(kStrayAnswerByte));
+    Purge(kAnswerPurge);
+    if (change.nDelayTicks > 0) {
+        m_held.push_back({strAnswer, change.nDelayTicks, change.bHangUpAfter});
+        NotifyPageResult(bAccepted);
+        NotifyNotes(change.notes);
+        return; // traced when it goes out
+    }
+    QueueWrite(strAnswer);
+    NotifyPageResult(bAccepted);
+    NotifyNotes(change.notes);
+    NotifyTrace(strAnswer.c_str());
+    if (change.bHangUpAfter)
+        RequestHangUp();
+}
+
+void CPageTerminal::ReleaseHeldAnswers() {
+    for (size_t i = 0; i < m_held.size();) {
+        if (--m_held[i].nTicks > 0) {
+            ++i;
+            continue;
+        }
+        const CHeldAnswer answer = m_held[i];
+        m_held.erase(m_held.begin() + static_cast<long>(i));
+        QueueWrite(answer.strBytes);
+        NotifyTrace(answer.strBytes.c_str());
+        if (answer.bHangUpAfter)
+            RequestHangUp();
+    }
+}
+
+void CPageTerminal::NotifyNotes(const std::vector<std::string>& notes) {
+    for (const std::string& strNote : notes)
+        SendToOwner(UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strNote));
 }
 
 void CPageTerminal::NotifyState() {

@@ -17,10 +17,12 @@
 // the line store lets through). The page text handed on is at most 79.
 #pragma once
 
+#include "engine/AnswerHook.h"
 #include "engine/SessionState.h"
 #include "serial/CommPort.h"
 
 #include <string>
+#include <vector>
 
 class CPageTerminal : public CCommPort {
 public:
@@ -51,6 +53,13 @@ public:
     void CheckLineSignals();
     std::string GetPageText() const { return m_szText; }
     std::string GetResultText() const { return m_szResult; }
+    // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
+    // (for saying why it was judged bad).
+    std::string GetStoredBlock() const { return std::string(m_szBlock, m_nBlockLen); }
+
+    // A test mode that changes answers on purpose; null (the default) for
+    // none. Not owned.
+    void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
 
 private:
     void SendLogonPrompt();
@@ -70,6 +79,13 @@ private:
     void SetPageText(int nLength);
     // Purge, queue and trace: the steps of every answer.
     void Answer(const char* szSequence);
+    CAnswerChange AskHook(AnswerKind kind);
+    // The answer to a block, as the hook changed it; the page result is
+    // notified between the queueing and the trace, as always.
+    void AnswerBlock(const char* szSequence, const CAnswerChange& change, bool bAccepted);
+    void NotifyNotes(const std::vector<std::string>& notes);
+    // Writes the answers held back by a test mode whose time has come.
+    void ReleaseHeldAnswers();
     void NotifyState();
     void NotifyPageResult(bool bAccepted);
     void NotifyTrace(const char* szSequence);
@@ -80,9 +96,16 @@ private:
     int m_nCrCount = 0;
     char m_szBlock[kBlockStoreSize + 1] = {};
     char m_szText[kPageTextLimit + 1] = {}; // the page text handed on
-    char m_szResult[32] = {};
+    char m_szResult[40] = {};
     int m_nBlockLen = 0;
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
     bool m_bSetUp = false; // Setup has run at least once
+    IAnswerHook* m_pHook = nullptr;
+    struct CHeldAnswer {
+        std::string strBytes;
+        int nTicks;
+        bool bHangUpAfter;
+    };
+    std::vector<CHeldAnswer> m_held; // answers a test mode holds back
 };

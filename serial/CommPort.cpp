@@ -97,6 +97,7 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
                       unsigned nOutBufferSize) {
     StopMonitor();
     m_bWriteRequested = false;
+    m_bHangUpRequested = false;
     m_bDeviceLost = false;
     m_bHangupSeen = false;
     m_bNoModemLines = false;
@@ -429,6 +430,10 @@ void CCommPort::MonitorProc() {
             break;
         if (m_bWriteRequested)
             FlushOutput();
+        if (m_bHangUpRequested.exchange(false)) {
+            HangUpLine();
+            nLastLevels = 0; // the next reading that finds them on is an event
+        }
     }
     // An answer queued before the stop (the logoff at shut-down) still
     // reaches the line.
@@ -473,6 +478,38 @@ void CCommPort::HandleLineEvent() {
     }
     if (!DrainInput(std::move(notes)) && !m_bDeviceLost)
         HandleLostDevice();
+}
+
+void CCommPort::RequestHangUp() {
+    m_bHangUpRequested = true;
+    Wake();
+}
+
+void CCommPort::HangUpLine() {
+    int nError;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nError = m_pDevice->IsOpen() && !m_bDeviceLost ? m_pDevice->HangUp() : 0;
+    }
+    std::vector<std::string> texts;
+    if (nError != 0)
+        texts.push_back("   TEST MODE: THE LINE CANNOT BE HUNG UP: " + SystemText(nError));
+    std::vector<CPortNote> notes;
+    for (const std::string& strText : texts)
+        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
+    // The session ends as for a caller that dropped the line.
+    const LPARAM lPort = m_nPortNumber;
+    if (m_nEventMask & EV_CTS)
+        notes.push_back({UM_COMM_CTS, 0, lPort});
+    if (m_nEventMask & EV_DSR) {
+        m_nDsrLevel = 0;
+        notes.push_back({UM_COMM_DSR, 0, lPort});
+    }
+    if (m_nEventMask & EV_RLSD) {
+        m_nDcdLevel = 0;
+        notes.push_back({UM_COMM_DCD, 0, lPort});
+    }
+    SendBatch(notes);
 }
 
 void CCommPort::DeliverDeviceNotes() {

@@ -79,6 +79,9 @@ public:
     // one was written replaces it.
     void QueueWrite(const std::string& strText);
     void Purge(unsigned nFlags);
+    // Hangs the line up once the text queued so far is out (a test mode);
+    // the owner then sees one line event with the levels off.
+    void RequestHangUp();
     bool IsOpen() const { return m_bDeviceRecorded; }
     int QueryDsr(bool bRefresh);
     int QueryDcd(bool bRefresh);
@@ -136,6 +139,7 @@ private:
     void WriteOutput(std::vector<CPortError>* pErrors);
     void HandleLineEvent();
     void HandleLostDevice();
+    void HangUpLine();
     // Hands the device's notes to the owner (UM_LINE_NOTE).
     void DeliverDeviceNotes();
     // Under m_lock. A device that went away is a hang-up, not an error; any
@@ -154,6 +158,7 @@ private:
     std::atomic<bool> m_bThreadExited{true};
     std::atomic<bool> m_bStopRequested{false};
     std::atomic<bool> m_bWriteRequested{false};
+    std::atomic<bool> m_bHangUpRequested{false};
     int m_wakeFd = -1; // eventfd: stop and write requests
     std::unique_ptr<ISerialDevice> m_pDevice;
     // The port picks the device by its path (a tty, or a network line);

@@ -6,6 +6,7 @@
 // Every call returns 0 or an errno value; no call throws.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -63,6 +64,11 @@ public:
     // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...). ENOTTY means
     // the device has no modem lines (a pseudo-terminal).
     virtual int GetModemStatus(unsigned* pnStatus) = 0;
+
+    // Hangs the line up on purpose (a test mode): on a UART DTR drops for a
+    // second, a pseudo-terminal is closed and opened again, a network line
+    // closes its connection. 0 or errno.
+    virtual int HangUp() { return EOPNOTSUPP; }
 
     // What happened on the line beyond its bytes and levels (a network peer
     // that came or was refused), as warning lines for the protocol window.

@@ -361,3 +361,9 @@ int CTcpDevice::GetModemStatus(unsigned* pnStatus) {
     *pnStatus = m_peerFd >= 0 ? kLevelsOn : 0;
     return 0;
 }
+
+int CTcpDevice::HangUp() {
+    if (m_peerFd >= 0)
+        DropPeer("hung up on " + m_strPeer);
+    return 0;
+}

@@ -58,6 +58,8 @@ public:
     ssize_t Write(const char* pData, size_t nSize) override;
     int WaitWritable(int nTimeoutMs) override;
     int GetModemStatus(unsigned* pnStatus) override;
+    // Closes the connection; a listener takes the next caller.
+    int HangUp() override;
     std::vector<std::string> TakeNotes() override;
     std::string Describe() const override;
     std::string GetOpenReason() const override { return m_strOpenReason; }

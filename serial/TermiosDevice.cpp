@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -113,6 +114,7 @@ int CTermiosDevice::Open(const std::string& strPath) {
     }
     ioctl(fd, TIOCEXCL);
     m_fd = fd;
+    m_strPath = strPath;
     *m_pSaved = CSaved();
     if (tcgetattr(fd, &m_pSaved->original) == 0)
         m_pSaved->bHaveOriginal = true;
@@ -258,4 +260,31 @@ int CTermiosDevice::GetModemStatus(unsigned* pnStatus) {
     if (bits & TIOCM_CD)
         *pnStatus |= MS_RLSD_ON;
     return 0;
+}
+
+int CTermiosDevice::HangUp() {
+    if (m_fd < 0)
+        return EBADF;
+    int bits = 0;
+    int err = RetryIoctl(m_fd, TIOCMGET, &bits);
+    if (err == ENOTTY) {
+        // A pseudo-terminal has no DTR: closing it is its hang-up; opened
+        // again it takes the next call, with the settings it had.
+        const CSaved saved = *m_pSaved;
+        const std::string strPath = m_strPath;
+        Close();
+        if ((err = Open(strPath)) != 0)
+            return err;
+        if (saved.bHaveCurrent && tcsetattr(m_fd, TCSANOW, &saved.current) == 0) {
+            m_pSaved->current = saved.current;
+            m_pSaved->bHaveCurrent = true;
+        }
+        return 0;
+    }
+    if (err != 0)
+        return err;
+    if ((err = SetLine(m_fd, TIOCM_DTR, false)) != 0)
+        return err;
+    poll(nullptr, 0, 1000); // long enough for any modem or sender to notice
+    return (bits & TIOCM_DTR) ? SetLine(m_fd, TIOCM_DTR, true) : 0;
 }

@@ -30,6 +30,7 @@ public:
     ssize_t Write(const char* pData, size_t nSize) override;
     int WaitWritable(int nTimeoutMs) override;
     int GetModemStatus(unsigned* pnStatus) override;
+    int HangUp() override;
 
     // True when the line speed can be set on a terminal.
     static bool IsSupportedBaud(int nBaud);
@@ -42,5 +43,6 @@ public:
 private:
     struct CSaved;
     int m_fd = -1;
+    std::string m_strPath;
     std::unique_ptr<CSaved> m_pSaved; // settings read at open / ReadSettings
 };

@@ -50,6 +50,9 @@ public:
             timeline.push_back("trace " + Named(*text));
             break;
         }
+        case UM_LINE_NOTE:
+            timeline.push_back("note" + *reinterpret_cast<const std::string*>(lParam));
+            break;
         default: break;
         }
         return 0;

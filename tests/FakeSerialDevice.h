@@ -22,6 +22,8 @@ public:
         std::atomic<int> nFlushError{0};
         std::atomic<int> nWriteError{0};  // Write fails with it
         std::atomic<int> nBinaryModes{0}; // WriteBinaryMode calls
+        std::atomic<int> nHangUps{0};     // HangUp calls
+        std::string strWrittenAtHangUp;   // what had been written by then
         std::mutex mutex;
         std::string strWritten;
         int nFlushes = 0;
@@ -55,6 +57,12 @@ public:
     int PollFd() const override { return m_bOpen ? m_p->pipeIn[0] : -1; }
     int ReadSettings() override { return m_p->nSettingsError; }
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
+        return 0;
+    }
+    int HangUp() override {
+        std::lock_guard<std::mutex> lock(m_p->mutex);
+        m_p->strWrittenAtHangUp = m_p->strWritten;
+        ++m_p->nHangUps;
         return 0;
     }
     int WriteBinaryMode() override {

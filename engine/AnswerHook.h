@@ -1,0 +1,39 @@
+// The one place where a test mode may change how the terminal answers.
+//
+// The engine asks the hook before it answers a recognised logon request and
+// before it answers a block that passed or failed the checksum; without a
+// hook (the normal case) it answers as always. The hook only says what to do
+// and what to tell the operator; the engine does it, on the user-interface
+// thread, in its usual order of purge, write, notifications.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The stray byte a test mode puts before an answer: DEL, no protocol byte.
+constexpr unsigned char kStrayAnswerByte = 0x7F;
+
+enum class AnswerKind {
+    kLogon,        // the logon request was recognised
+    kPageAccepted, // a block with a correct checksum
+    kPageRejected, // a block with a wrong checksum
+};
+
+struct CAnswerChange {
+    enum class Kind {
+        kAsIs,   // the usual answer
+        kNak,    // a good block answered NAK CR (and listed as bad)
+        kSilent, // no answer at all (a logon as if not recognised)
+    };
+    Kind kind = Kind::kAsIs;
+    int nDelayTicks = 0;       // > 0: the answer is held this many timer ticks
+    bool bStrayByte = false;   // a stray byte goes on the line before it
+    bool bHangUpAfter = false; // the line is hung up once the answer is out
+    std::vector<std::string> notes; // warning lines for the protocol window
+};
+
+class IAnswerHook {
+public:
+    virtual ~IAnswerHook() = default;
+    virtual CAnswerChange OnAnswer(AnswerKind kind) = 0;
+};

@@ -1,0 +1,160 @@
+#include "engine/TestMode.h"
+
+#include <cctype>
+#include <sstream>
+
+namespace {
+
+constexpr int kMaxCount = 100000;
+constexpr int kMaxDelayMs = 600000;
+
+bool ParseNumber(const std::string& strText, int nMax, int* pnValue) {
+    if (strText.empty() || strText.size() > 7)
+        return false;
+    int nValue = 0;
+    for (char ch : strText) {
+        if (!std::isdigit(static_cast<unsigned char>(ch)))
+            return false;
+        nValue = nValue * 10 + (ch - '0');
+    }
+    if (nValue < 1 || nValue > nMax)
+        return false;
+    *pnValue = nValue;
+    return true;
+}
+
+std::string Trim(const std::string& strText) {
+    size_t nBegin = strText.find_first_not_of(" \t");
+    size_t nEnd = strText.find_last_not_of(" \t");
+    return nBegin == std::string::npos ? "" : strText.substr(nBegin, nEnd - nBegin + 1);
+}
+
+std::string Mode(const char* szName, int nValue) {
+    return std::string(szName) + ":" + std::to_string(nValue);
+}
+
+} // namespace
+
+bool CTestModeSettings::IsOn() const {
+    return nNakEvery || nSilentEvery || nDelayMs || bNoLogon || nHangUpAfter || nGarbleEvery;
+}
+
+std::string CTestModeSettings::Text() const {
+    std::string strText;
+    auto add = [&](const std::string& strMode) {
+        strText += (strText.empty() ? "" : ",") + strMode;
+    };
+    if (nNakEvery)
+        add(Mode("nak-every", nNakEvery));
+    if (nSilentEvery)
+        add(Mode("silent-every", nSilentEvery));
+    if (nDelayMs)
+        add(Mode("delay", nDelayMs));
+    if (bNoLogon)
+        add("no-logon");
+    if (nHangUpAfter)
+        add(Mode("hangup-after", nHangUpAfter));
+    if (nGarbleEvery)
+        add(Mode("garble-every", nGarbleEvery));
+    return strText;
+}
+
+bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
+                   std::string* pstrError) {
+    CTestModeSettings settings;
+    std::stringstream in(strValue);
+    std::string strItem;
+    while (std::getline(in, strItem, ',')) {
+        strItem = Trim(strItem);
+        if (strItem.empty())
+            continue;
+        const size_t nColon = strItem.find(':');
+        const std::string strName = strItem.substr(0, nColon);
+        const std::string strNumber = nColon == std::string::npos ? "" : strItem.substr(nColon + 1);
+        struct {
+            const char* szName;
+            int* pnValue;
+            int nMax;
+            const char* szWhat;
+        } counted[] = {
+            {"nak-every", &settings.nNakEvery, kMaxCount, "a count"},
+            {"silent-every", &settings.nSilentEvery, kMaxCount, "a count"},
+            {"delay", &settings.nDelayMs, kMaxDelayMs, "milliseconds"},
+            {"hangup-after", &settings.nHangUpAfter, kMaxCount, "a count"},
+            {"garble-every", &settings.nGarbleEvery, kMaxCount, "a count"},
+        };
+        bool bKnown = false;
+        for (const auto& mode : counted) {
+            if (strName != mode.szName)
+                continue;
+            bKnown = true;
+            if (!ParseNumber(strNumber, mode.nMax, mode.pnValue)) {
+                *pstrError = strName + " needs " + mode.szWhat + " from 1 to " +
+                             std::to_string(mode.nMax) + ", as in " + strName + ":3";
+                return false;
+            }
+        }
+        if (strName == "no-logon" && nColon == std::string::npos) {
+            settings.bNoLogon = true;
+            bKnown = true;
+        }
+        if (!bKnown) {
+            *pstrError = "unknown mode '" + strItem + "'";
+            return false;
+        }
+    }
+    *pSettings = settings;
+    return true;
+}
+
+void CTestMode::Restart() {
+    m_nGoodBlocks = 0;
+    m_nAnswers = 0;
+    m_nAccepted = 0;
+}
+
+CAnswerChange CTestMode::OnAnswer(AnswerKind kind) {
+    using Kind = CAnswerChange::Kind;
+    CAnswerChange change;
+    const CTestModeSettings& s = m_settings;
+    if (kind == AnswerKind::kLogon) {
+        if (s.bNoLogon) {
+            change.kind = Kind::kSilent;
+            change.notes.push_back("   TEST MODE: LOGON NOT ANSWERED (no-logon)");
+        }
+        return change;
+    }
+    if (kind == AnswerKind::kPageAccepted) {
+        ++m_nGoodBlocks;
+        if (s.nNakEvery && m_nGoodBlocks % s.nNakEvery == 0) {
+            change.kind = Kind::kNak;
+            change.notes.push_back("   TEST MODE: NAK SENT FOR A GOOD BLOCK (" +
+                                   Mode("nak-every", s.nNakEvery) + ")");
+        } else if (s.nSilentEvery && m_nGoodBlocks % s.nSilentEvery == 0) {
+            change.kind = Kind::kSilent;
+            change.notes.push_back("   TEST MODE: NO ANSWER TO A GOOD BLOCK (" +
+                                   Mode("silent-every", s.nSilentEvery) + ")");
+            return change;
+        }
+    }
+    // An answer goes on the line: ACK, or NAK for a bad or a NAKed block.
+    ++m_nAnswers;
+    if (s.nDelayMs) {
+        change.nDelayTicks = (s.nDelayMs + kTickMs - 1) / kTickMs;
+        change.notes.push_back("   TEST MODE: ANSWER HELD FOR " + std::to_string(s.nDelayMs) +
+                               " MS (" + Mode("delay", s.nDelayMs) + ")");
+    }
+    if (s.nGarbleEvery && m_nAnswers % s.nGarbleEvery == 0) {
+        change.bStrayByte = true;
+        change.notes.push_back("   TEST MODE: STRAY BYTE BEFORE THE ANSWER (" +
+                               Mode("garble-every", s.nGarbleEvery) + ")");
+    }
+    if (kind == AnswerKind::kPageAccepted && change.kind == Kind::kAsIs && s.nHangUpAfter &&
+        ++m_nAccepted >= s.nHangUpAfter) {
+        change.bHangUpAfter = true;
+        change.notes.push_back("   TEST MODE: HANGING UP AFTER " + std::to_string(m_nAccepted) +
+                               " PAGES (" + Mode("hangup-after", s.nHangUpAfter) + ")");
+        Restart();
+    }
+    return change;
+}

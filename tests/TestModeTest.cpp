@@ -1,0 +1,182 @@
+// A terminal that misbehaves on purpose: the test modes, through the engine
+// as the view wires them, each changing only what it names.
+#include "engine/Checksum.h"
+#include "engine/PageTerminal.h"
+#include "engine/TestMode.h"
+#include "tests/EngineHarness.h"
+#include "tests/FakeSerialDevice.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kGood = "\x02" "1234\rHI\r\x03" "17:\r";
+const std::string kBad = "\x02" "1234\rHI\r\x03" "17;\r";
+
+TEST(TestModeSettingsTest, ReadsEveryModeAndCombinations) {
+    CTestModeSettings settings;
+    std::string strError;
+    ASSERT_TRUE(ParseTestMode(" nak-every:3, delay:9000 ,no-logon", &settings, &strError));
+    EXPECT_EQ(settings.nNakEvery, 3);
+    EXPECT_EQ(settings.nDelayMs, 9000);
+    EXPECT_TRUE(settings.bNoLogon);
+    EXPECT_EQ(settings.Text(), "nak-every:3,delay:9000,no-logon");
+    ASSERT_TRUE(ParseTestMode("silent-every:1,hangup-after:5,garble-every:2", &settings,
+                              &strError));
+    EXPECT_EQ(settings.Text(), "silent-every:1,hangup-after:5,garble-every:2");
+    ASSERT_TRUE(ParseTestMode("", &settings, &strError));
+    EXPECT_FALSE(settings.IsOn());
+}
+
+TEST(TestModeSettingsTest, RefusesWhatItDoesNotKnowSayingWhy) {
+    struct {
+        const char* szValue;
+        const char* szError;
+    } cases[] = {
+        {"nak-every", "nak-every needs a count from 1 to 100000, as in nak-every:3"},
+        {"nak-every:0", "nak-every needs a count from 1 to 100000, as in nak-every:3"},
+        {"delay:fast", "delay needs milliseconds from 1 to 600000, as in delay:3"},
+        {"no-logon:2", "unknown mode 'no-logon:2'"},
+        {"nak-every:2,explode", "unknown mode 'explode'"},
+    };
+    for (const auto& c : cases) {
+        CTestModeSettings settings;
+        std::string strError;
+        EXPECT_FALSE(ParseTestMode(c.szValue, &settings, &strError)) << c.szValue;
+        EXPECT_EQ(strError, c.szError);
+    }
+}
+
+class TestModeEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+        engine = std::make_unique<CPageTerminal>(std::make_unique<CFakeSerialDevice>(&shared));
+        harness = std::make_unique<CEngineHarness>(engine.get());
+        engine->SetUiPoster(loop.Poster());
+        engine->SetMessageBoxes(&boxes);
+        engine->SetTap(harness.get());
+    }
+    void TearDown() override {
+        engine.reset();
+        CFakeSerialDevice::Release(&shared);
+    }
+    // Logged on, with the modes in force.
+    void Start(const std::string& strModes, bool bLogOn = true) {
+        CTestModeSettings settings;
+        std::string strError;
+        ASSERT_TRUE(ParseTestMode(strModes, &settings, &strError)) << strError;
+        mode = std::make_unique<CTestMode>(settings);
+        engine->SetAnswerHook(mode.get());
+        ASSERT_TRUE(engine->Logon(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+        if (bLogOn)
+            harness->Feed("\r\x1bPG1\r");
+        harness->Clear();
+    }
+
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CPageTerminal> engine;
+    std::unique_ptr<CEngineHarness> harness;
+    std::unique_ptr<CTestMode> mode;
+};
+
+TEST_F(TestModeEngineTest, NakEveryNthGoodBlockIsListedAsTheCallerWasAnswered) {
+    Start("nak-every:2");
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->Only("write"), Lines{"write <ACK><CR>"});
+    harness->Clear();
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "purge 0C", "write <NAK><CR>",
+                     "page 0 |  1234 HI   | <HT>NAKED ON PURPOSE (TEST MODE)",
+                     "note   TEST MODE: NAK SENT FOR A GOOD BLOCK (nak-every:2)",
+                     "trace <NAK><CR>", "state 5"}));
+    // A block that fails the checksum is NAKed as always, not counted.
+    harness->Clear();
+    harness->Feed(kBad);
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <NAK><CR>", "write <ACK><CR>"}));
+}
+
+TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
+    Start("silent-every:1");
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "page 0 |  1234 HI   | <HT>NOT ANSWERED ON PURPOSE (TEST MODE)",
+                     "note   TEST MODE: NO ANSWER TO A GOOD BLOCK (silent-every:1)",
+                     "state 5"}));
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+}
+
+TEST_F(TestModeEngineTest, ADelayedAnswerGoesOutWhenItsTicksHavePassed) {
+    Start("delay:250"); // three ticks of 100 ms
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "purge 0C", "page 1 |  1234 HI   | ",
+                     "note   TEST MODE: ANSWER HELD FOR 250 MS (delay:250)", "state 5"}));
+    harness->Clear();
+    harness->Ticks(2);
+    EXPECT_TRUE(harness->timeline.empty());
+    harness->Ticks(1);
+    EXPECT_EQ(harness->timeline, (Lines{"write <ACK><CR>", "trace <ACK><CR>"}));
+    // NAKs are held as well.
+    harness->Clear();
+    harness->Feed(kBad);
+    harness->Ticks(3);
+    EXPECT_EQ(harness->Only("write"), Lines{"write <NAK><CR>"});
+}
+
+TEST_F(TestModeEngineTest, NoLogonLeavesTheCallerPromptedUntilTheSessionEnds) {
+    Start("no-logon", false);
+    harness->Feed("\r");
+    harness->Clear();
+    harness->Feed("\x1bPG1\r");
+    EXPECT_EQ(harness->timeline, Lines{"note   TEST MODE: LOGON NOT ANSWERED (no-logon)"});
+    EXPECT_EQ(engine->GetState(), ST_SENDING_LOGON_PROMPT);
+    harness->Ticks(4 * 81);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write ID=", "write ID=", "write ID=",
+                                             "write <ESC><EOT><CR>"}));
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+}
+
+TEST_F(TestModeEngineTest, AStrayByteGoesBeforeEveryNthAnswer) {
+    Start("garble-every:2");
+    harness->Feed(kGood);
+    harness->Feed(kBad);
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write \x7f<NAK><CR>"}));
+    EXPECT_EQ(harness->Only("page"),
+              (Lines{"page 1 |  1234 HI   | ",
+                     "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));
+}
+
+TEST_F(TestModeEngineTest, HangUpAfterNPagesEndsTheSessionOnceTheAnswerIsOut) {
+    Start("hangup-after:2");
+    harness->Feed(kGood);
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->Only("note"),
+              Lines{"note   TEST MODE: HANGING UP AFTER 2 PAGES (hangup-after:2)"});
+    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_DISCONNECTED; }));
+    EXPECT_EQ(shared.nHangUps, 1);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        // The last answer reached the line before it was hung up.
+        const std::string& strWritten = shared.strWrittenAtHangUp;
+        ASSERT_GE(strWritten.size(), 2u);
+        EXPECT_EQ(strWritten.substr(strWritten.size() - 2), "\x06\r");
+    }
+    // The next call is served, and counted afresh.
+    engine->QueryDsr(true); // the caller's lines are seen on again
+    engine->QueryDcd(true);
+    harness->Feed("\r\x1bPG1\r");
+    harness->Feed(kGood);
+    EXPECT_EQ(harness->Only("note").size(), 1u);
+}
+
+} // namespace
