@@ -17,11 +17,6 @@ constexpr const char* kOpenFailed =
 constexpr const char* kInvalidState =
     "Error : VOLNEX in Invalid State. Please Disconnect and reconnect";
 
-constexpr const char* kResultBadChecksum = "\tBAD PAGE - INVALID CHECKSUM";
-constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
-constexpr const char* kResultTimedOut = "\tTIMED OUT ";
-constexpr const char* kResultNakedOnPurpose = "\tNAKED ON PURPOSE (TEST MODE)";
-constexpr const char* kResultUnansweredOnPurpose = "\tNOT ANSWERED ON PURPOSE (TEST MODE)";
 
 } // namespace
 

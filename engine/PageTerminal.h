@@ -33,6 +33,15 @@ public:
     static constexpr int kTimeoutTicks = 80; // logon prompt and block waits
     static constexpr int kLogonRepeats = 3;
 
+    // Result texts of rejected blocks (GetResultText).
+    static constexpr const char* kResultBadChecksum = "\tBAD PAGE - INVALID CHECKSUM";
+    static constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
+    static constexpr const char* kResultTimedOut = "\tTIMED OUT ";
+    // A good block a test mode NAKed or left unanswered on purpose.
+    static constexpr const char* kResultNakedOnPurpose = "\tNAKED ON PURPOSE (TEST MODE)";
+    static constexpr const char* kResultUnansweredOnPurpose =
+        "\tNOT ANSWERED ON PURPOSE (TEST MODE)";
+
     CPageTerminal();
     explicit CPageTerminal(std::unique_ptr<ISerialDevice> pDevice);
     ~CPageTerminal() override;

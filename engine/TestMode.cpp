@@ -140,7 +140,8 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind) {
     // An answer goes on the line: ACK, or NAK for a bad or a NAKed block.
     ++m_nAnswers;
     if (s.nDelayMs) {
-        change.nDelayTicks = (s.nDelayMs + kTickMs - 1) / kTickMs;
+        // The first tick may come at once: one more, and it is never early.
+        change.nDelayTicks = (s.nDelayMs + kTickMs - 1) / kTickMs + 1;
         change.notes.push_back("   TEST MODE: ANSWER HELD FOR " + std::to_string(s.nDelayMs) +
                                " MS (" + Mode("delay", s.nDelayMs) + ")");
     }

@@ -510,6 +510,24 @@ void CCommPort::HangUpLine() {
         notes.push_back({UM_COMM_DCD, 0, lPort});
     }
     SendBatch(notes);
+    if (nError != 0)
+        return;
+    // Long enough for any sender or modem to notice; a stop ends it early.
+    // Wake-ups already counted (the write of the last answer) do not.
+    uint64_t nCount;
+    ssize_t n = read(m_wakeFd, &nCount, sizeof nCount);
+    (void)n;
+    pollfd wake{m_wakeFd, POLLIN, 0};
+    if (!m_bStopRequested)
+        poll(&wake, 1, ISerialDevice::kHangUpMs);
+    int nEndError;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nEndError = m_pDevice->EndHangUp();
+    }
+    // A device that cannot be opened again is lost: it is watched for.
+    if (nEndError != 0 && !m_bDeviceLost)
+        HandleLostDevice();
 }
 
 void CCommPort::DeliverDeviceNotes() {

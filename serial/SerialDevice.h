@@ -65,10 +65,13 @@ public:
     // the device has no modem lines (a pseudo-terminal).
     virtual int GetModemStatus(unsigned* pnStatus) = 0;
 
-    // Hangs the line up on purpose (a test mode): on a UART DTR drops for a
-    // second, a pseudo-terminal is closed and opened again, a network line
-    // closes its connection. 0 or errno.
+    // Hangs the line up on purpose (a test mode): a UART drops DTR, a
+    // pseudo-terminal closes, a network line closes its connection. After
+    // kHangUpMs EndHangUp takes calls again: DTR back on, the
+    // pseudo-terminal opened again. 0 or errno.
+    static constexpr int kHangUpMs = 1000;
     virtual int HangUp() { return EOPNOTSUPP; }
+    virtual int EndHangUp() { return 0; }
 
     // What happened on the line beyond its bytes and levels (a network peer
     // that came or was refused), as warning lines for the protocol window.

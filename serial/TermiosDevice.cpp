@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -268,23 +267,37 @@ int CTermiosDevice::HangUp() {
     int bits = 0;
     int err = RetryIoctl(m_fd, TIOCMGET, &bits);
     if (err == ENOTTY) {
-        // A pseudo-terminal has no DTR: closing it is its hang-up; opened
-        // again it takes the next call, with the settings it had.
-        const CSaved saved = *m_pSaved;
+        // A pseudo-terminal has no DTR: closing its side is its hang-up.
+        m_pHangUpSaved = std::make_unique<CSaved>(*m_pSaved);
         const std::string strPath = m_strPath;
         Close();
-        if ((err = Open(strPath)) != 0)
-            return err;
-        if (saved.bHaveCurrent && tcsetattr(m_fd, TCSANOW, &saved.current) == 0) {
-            m_pSaved->current = saved.current;
-            m_pSaved->bHaveCurrent = true;
-        }
+        m_strPath = strPath;
+        m_bClosedForHangUp = true;
         return 0;
     }
     if (err != 0)
         return err;
-    if ((err = SetLine(m_fd, TIOCM_DTR, false)) != 0)
-        return err;
-    poll(nullptr, 0, 1000); // long enough for any modem or sender to notice
-    return (bits & TIOCM_DTR) ? SetLine(m_fd, TIOCM_DTR, true) : 0;
+    m_bRaiseDtr = (bits & TIOCM_DTR) != 0;
+    return SetLine(m_fd, TIOCM_DTR, false);
+}
+
+int CTermiosDevice::EndHangUp() {
+    if (m_bClosedForHangUp) {
+        m_bClosedForHangUp = false;
+        // Opened again it takes the next call, with the settings it had.
+        if (int err = Open(m_strPath))
+            return err;
+        if (m_pHangUpSaved && m_pHangUpSaved->bHaveCurrent &&
+            tcsetattr(m_fd, TCSANOW, &m_pHangUpSaved->current) == 0) {
+            m_pSaved->current = m_pHangUpSaved->current;
+            m_pSaved->bHaveCurrent = true;
+        }
+        m_pHangUpSaved.reset();
+        return 0;
+    }
+    if (m_bRaiseDtr && m_fd >= 0) {
+        m_bRaiseDtr = false;
+        return SetLine(m_fd, TIOCM_DTR, true);
+    }
+    return 0;
 }

@@ -31,6 +31,7 @@ public:
     int WaitWritable(int nTimeoutMs) override;
     int GetModemStatus(unsigned* pnStatus) override;
     int HangUp() override;
+    int EndHangUp() override;
 
     // True when the line speed can be set on a terminal.
     static bool IsSupportedBaud(int nBaud);
@@ -44,5 +45,8 @@ private:
     struct CSaved;
     int m_fd = -1;
     std::string m_strPath;
+    bool m_bClosedForHangUp = false; // a pseudo-terminal between the two
+    bool m_bRaiseDtr = false;        // a UART whose DTR was on
     std::unique_ptr<CSaved> m_pSaved; // settings read at open / ReadSettings
+    std::unique_ptr<CSaved> m_pHangUpSaved; // while closed for a hang-up
 };

@@ -12,6 +12,8 @@ constexpr const char* kDtr = "DTR";
 constexpr const char* kCts = "CTS";
 constexpr const char* kDsr = "DSR";
 constexpr const char* kDevice = "Device";
+constexpr const char* kMisbehave = "Misbehave";
+constexpr const char* kDiagnose = "Diagnose";
 
 } // namespace
 
@@ -41,6 +43,8 @@ void CPortConfig::Load() {
     m_nDTR = m_profile.GetInt(kSection, PortKey(kDtr, n), 1);
     m_nCTS = m_profile.GetInt(kSection, PortKey(kCts, n), 0);
     m_nDSR = m_profile.GetInt(kSection, PortKey(kDsr, n), 0);
+    m_strMisbehave = m_profile.GetString(kSection, PortKey(kMisbehave, n), "");
+    m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
     m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];
@@ -106,4 +110,14 @@ std::string CPortConfig::GetDevicePath(int nPort) const {
 
 void CPortConfig::SetDevicePath(uint8_t nPort, const std::string& strPath) {
     m_profile.WriteString(kSection, PortKey(kDevice, nPort), strPath);
+}
+
+void CPortConfig::SetMisbehave(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kMisbehave, nPort), strValue);
+    m_strMisbehave = strValue;
+}
+
+void CPortConfig::SetDiagnose(uint8_t nPort, int nValue) {
+    m_profile.WriteInt(kSection, PortKey(kDiagnose, nPort), nValue);
+    m_nDiagnose = nValue;
 }

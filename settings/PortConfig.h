@@ -44,6 +44,14 @@ public:
     int GetCTS() const { return m_nCTS; }
     int GetDSR() const { return m_nDSR; }
 
+    // The test bench of the port in use, loaded with the rest: the test
+    // modes ("Misbehave"+n, empty: none) and whether rejected blocks are
+    // explained in the protocol window ("Diagnose"+n, 0 or 1).
+    std::string GetMisbehave() const { return m_strMisbehave; }
+    int GetDiagnose() const { return m_nDiagnose; }
+    void SetMisbehave(uint8_t nPort, const std::string& strValue);
+    void SetDiagnose(uint8_t nPort, int nValue);
+
     // The device path of port n ("Device"+n): the serial device that COMn
     // stands for on this machine. Read from the profile at each call.
     std::string GetDevicePath(int nPort) const;
@@ -71,6 +79,8 @@ public:
     int m_nDSR = 0;
 
 private:
+    std::string m_strMisbehave;
+    int m_nDiagnose = 0;
     static int PortNumberOf(const std::string& strPort);
     IProfile& m_profile;
 };

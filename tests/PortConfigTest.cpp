@@ -131,4 +131,17 @@ TEST_F(PortConfigTest, DevicePathIsKeptPerPort) {
     EXPECT_EQ(config.GetDevicePath(0), ""); // COM10 and such have no default
 }
 
+TEST_F(PortConfigTest, TheTestBenchIsOffUnlessThePortInUseHasIt) {
+    Given("CommPort=COM2\nMisbehave1=nak-every:2\nDiagnose1=1\n");
+    CPortConfig config(profile);
+    EXPECT_EQ(config.GetMisbehave(), "");
+    EXPECT_EQ(config.GetDiagnose(), 0);
+    config.SetMisbehave(2, "delay:9000");
+    config.SetDiagnose(2, 1);
+    EXPECT_EQ(profile.GetString("Configuration", "Misbehave2", ""), "delay:9000");
+    config.Load();
+    EXPECT_EQ(config.GetMisbehave(), "delay:9000");
+    EXPECT_EQ(config.GetDiagnose(), 1);
+}
+
 } // namespace

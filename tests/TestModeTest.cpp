@@ -116,20 +116,20 @@ TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
 }
 
 TEST_F(TestModeEngineTest, ADelayedAnswerGoesOutWhenItsTicksHavePassed) {
-    Start("delay:250"); // three ticks of 100 ms
+    Start("delay:250"); // three ticks of 100 ms, and one for the first tick's phase
     harness->Feed(kGood);
     EXPECT_EQ(harness->timeline,
               (Lines{"state 6", "purge 0C", "page 1 |  1234 HI   | ",
                      "note   TEST MODE: ANSWER HELD FOR 250 MS (delay:250)", "state 5"}));
     harness->Clear();
-    harness->Ticks(2);
+    harness->Ticks(3);
     EXPECT_TRUE(harness->timeline.empty());
     harness->Ticks(1);
     EXPECT_EQ(harness->timeline, (Lines{"write <ACK><CR>", "trace <ACK><CR>"}));
     // NAKs are held as well.
     harness->Clear();
     harness->Feed(kBad);
-    harness->Ticks(3);
+    harness->Ticks(4);
     EXPECT_EQ(harness->Only("write"), Lines{"write <NAK><CR>"});
 }
 

@@ -128,8 +128,10 @@ void CMainFrame::RefreshPanes() {
         return; // the highlighted item's prompt stays until the menu closes
     // A fresh record: the pane shows what is stored now.
     CPageTerminal& line = m_pView->GetTerminal();
-    const wxString strSettings = StatusSettingsText(
-        CPortConfig(), line.GetDevicePath(), line.DescribeLine(), m_pView->GetLostDevice());
+    const wxString strSettings =
+        StatusSettingsText(CPortConfig(), line.GetDevicePath(), line.DescribeLine(),
+                           m_pView->GetLostDevice()) +
+        TestModeNote(m_pView->GetTestModeText());
     if (pStatus->GetStatusText(0) != strSettings)
         pStatus->SetStatusText(strSettings, 0);
 }

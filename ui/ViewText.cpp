@@ -55,3 +55,7 @@ std::string StatusSettingsText(const CPortConfig& config, const std::string& str
     return "Port Settings : Port: " + config.GetCommPort() + " " +
            (bInUse ? strLineState : strStored);
 }
+
+std::string TestModeNote(const std::string& strModes) {
+    return strModes.empty() ? std::string() : " (test mode: " + strModes + ")";
+}

@@ -30,5 +30,9 @@ std::string StatusSettingsText(const CPortConfig& config, const std::string& str
                                const std::string& strLineState,
                                const std::string& strLostDevice);
 
+// " (test mode: nak-every:3)" after the port settings while the terminal
+// misbehaves on purpose; empty when it does not.
+std::string TestModeNote(const std::string& strModes);
+
 // The time of day as "%i:%02i": 0:07, 9:05, 23:59.
 std::string ClockText(std::time_t when);

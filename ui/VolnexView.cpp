@@ -120,7 +120,32 @@ wxString CVolnexVw::GetIndicatorText(int nId) const {
     }
 }
 
+void CVolnexVw::ApplyTestBench() {
+    m_bDiagnose = m_config.GetDiagnose() != 0;
+    m_lineHints.NewSession();
+    m_terminal.SetAnswerHook(nullptr);
+    m_pTestMode.reset();
+    CTestModeSettings settings;
+    std::string strError;
+    if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError)) {
+        AppMessageBox(CWxMessageBoxes::Instance(),
+                      "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) +
+                          "=" + m_config.GetMisbehave() + " is not used:\n" + strError,
+                      MB_OK);
+        return;
+    }
+    if (settings.IsOn()) {
+        m_pTestMode = std::make_unique<CTestMode>(settings);
+        m_terminal.SetAnswerHook(m_pTestMode.get());
+    }
+}
+
+std::string CVolnexVw::GetTestModeText() const {
+    return m_pTestMode ? m_pTestMode->GetSettings().Text() : std::string();
+}
+
 bool CVolnexVw::OpenPort() {
+    ApplyTestBench();
     return m_terminal.Connect(this, m_config.m_nPort, m_config.m_nBaudRate,
                               m_config.m_chParity, m_config.m_nDataBits,
                               m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
@@ -151,6 +176,7 @@ void CVolnexVw::OnDestroy() {
 }
 
 void CVolnexVw::OnLogon() {
+    ApplyTestBench();
     if (m_terminal.Logon(this, m_config.m_nPort, m_config.m_nBaudRate,
                          m_config.m_chParity, m_config.m_nDataBits, m_config.m_nStopBits,
                          m_config.GetRTS(), m_config.GetDTR(), m_config.GetCTS(),
@@ -223,11 +249,15 @@ void CVolnexVw::OnCommDcd(WPARAM wParam) {
 }
 
 void CVolnexVw::OnSessionState(LPARAM lParam) {
+    if (lParam == ST_WAITING_FOR_CR)
+        m_lineHints.NewSession();
     m_strState = ::GetStateText(static_cast<int>(lParam));
     UpdateData();
 }
 
 void CVolnexVw::OnPageResult(LPARAM lParam) {
+    if (lParam == 0 && m_bDiagnose)
+        DiagnoseRejectedBlock();
     unsigned n = m_pageList->GetCount();
     if (n >= kPageListLimit)
         m_pageList->Delete(n - 1);
@@ -258,6 +288,11 @@ void CVolnexVw::OnCommRxChar(WPARAM wParam) {
     // The character is traced before the engine can answer it.
     Notify(UM_PROTOCOL_TRACE, kTraceReceived,
            ReleaseTraceText(std::make_unique<std::string>(1, static_cast<char>(ch))));
+    if (m_bDiagnose) {
+        const std::string strHint = m_lineHints.OnByte(ch);
+        if (!strHint.empty())
+            AddProtocolNote(strHint);
+    }
     m_terminal.HandleChar(ch);
 }
 
@@ -266,8 +301,28 @@ void CVolnexVw::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
 }
 
 void CVolnexVw::OnLineNote(LPARAM lParam) {
+    AddProtocolNote(*reinterpret_cast<const std::string*>(lParam));
+}
+
+void CVolnexVw::AddProtocolNote(const std::string& strNote) {
     if (m_pProtocolDlg != nullptr)
-        RenderNote(*m_pProtocolDlg, *reinterpret_cast<const std::string*>(lParam));
+        RenderNote(*m_pProtocolDlg, strNote);
+}
+
+void CVolnexVw::DiagnoseRejectedBlock() {
+    const std::string strResult = m_terminal.GetResultText();
+    BlockVerdict verdict;
+    if (strResult == CPageTerminal::kResultBadChecksum)
+        verdict = BlockVerdict::kBadChecksum;
+    else if (strResult == CPageTerminal::kResultBadFormat)
+        verdict = BlockVerdict::kBadFormat;
+    else if (strResult == CPageTerminal::kResultTimedOut)
+        verdict = BlockVerdict::kTimedOut;
+    else
+        return; // rejected on purpose by a test mode: its note says so
+    for (const std::string& strLine : DiagnoseBlock(m_terminal.GetStoredBlock(), verdict,
+                                                    CPageTerminal::kTimeoutTicks + 1))
+        AddProtocolNote(strLine);
 }
 
 void CVolnexVw::CreateProtocolDlg() {

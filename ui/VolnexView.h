@@ -8,13 +8,17 @@
 // thread; the monitor thread reaches it only through synchronous deliveries.
 #pragma once
 
+#include "engine/BlockDiagnosis.h"
 #include "engine/Notify.h"
 #include "engine/PageTerminal.h"
+#include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
 #include "settings/PortConfig.h"
 
 #include <wx/panel.h>
 #include <wx/timer.h>
+
+#include <memory>
 
 class CIndicator;
 class CProtocolDlg;
@@ -66,6 +70,9 @@ public:
     unsigned GetBadPages() const { return m_nBadPages; }
     // The device the line waits for after a hang-up or loss; empty if none.
     std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
+    // The test modes in force ("nak-every:3"); empty when the terminal
+    // behaves as always.
+    std::string GetTestModeText() const;
 
     void OnLogon();
     void OnLogoff();
@@ -94,6 +101,13 @@ private:
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
     void OnLineNote(LPARAM lParam);
+    // A warning line for the protocol window, when it is open.
+    void AddProtocolNote(const std::string& strNote);
+    // Takes the port's test bench from the settings: its test modes and
+    // whether rejected blocks are explained. Before every set-up.
+    void ApplyTestBench();
+    // Explains a rejected block in the protocol window (Diagnose on).
+    void DiagnoseRejectedBlock();
     void OnFrameMoved();
     void OnFrameMinimized();
     void DestroyProtocolDlg();
@@ -118,5 +132,8 @@ private:
     CIndicator* m_pBad = nullptr;
     wxTimer m_timer;
     CLineRecovery m_recovery;
+    std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always
+    bool m_bDiagnose = false;
+    CLineHints m_lineHints;
     bool m_bDestroyed = false;
 };

@@ -304,5 +304,54 @@ tcp_sim --pager 4242 --message "NEXT CALLER"
 check "  ... and the next caller completes a session without Logon" test $? -eq 0
 check "  ... with no error box" test "$(error_boxes)" -eq 0
 
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+
+# A terminal that misbehaves on purpose (Misbehave1), against a caller on a
+# virtual line of its own: each test mode, and how the caller copes.
+misbehaving() { # modes, veldrin-sim arguments...
+    local modes=$1 sim_pid status
+    shift
+    rm -f "$work/line"
+    "$sim" --pty "$work/line" "$@" > "$work/sim.out" 2>&1 &
+    sim_pid=$!
+    wait_for 5 test -L "$work/line"
+    start_volnex "Device1=$work/line\nMisbehave1=$modes\nViewProtocol=1\n"
+    wait "$sim_pid"
+    status=$?
+    kill "$volnex_pid"
+    wait "$volnex_pid"
+    volnex_pid=""
+    return "$status"
+}
+misbehaving nak-every:2 --count 4 --retries 1
+check "nak-every:2: the caller sends every NAKed page again, and all get ACK" test $? -eq 0
+check "  ... it did send again" sim_says "sending again (1 of 1)"
+misbehaving nak-every:1 --count 1 --retries 2
+check "nak-every:1: the caller gives up after its retries" test $? -eq 1
+check "  ... and says so" sim_says "giving up after 2 retries"
+misbehaving silent-every:2 --count 3 --retries 1 --answer-timeout 1500
+check "silent-every:2: the caller sends again after the silence" test $? -eq 0
+check "  ... it did send again" sim_says "page 2 (1001): sending again"
+misbehaving delay:1500 --count 1 --answer-timeout 3000
+check "delay:1500: the answer comes late, within the caller's time-out" test $? -eq 0
+check "  ... after 1.5 s or more" sim_says "ACK after 1[5-9][0-9][0-9]"
+misbehaving delay:4000 --count 1 --answer-timeout 2000 --expect none
+check "delay:4000: the answer comes after the caller's time-out" test $? -eq 0
+misbehaving no-logon --count 1 --expect no-logon
+check "no-logon: the logon is never answered" test $? -eq 0
+check "  ... and the caller says so" sim_says "logon not accepted"
+misbehaving garble-every:1 --count 2
+check "garble-every:1: a caller that looks for ACK past a stray byte copes" test $? -eq 0
+misbehaving hangup-after:2 --count 3 --redial
+check "hangup-after:2: the line is hung up, the caller calls again and goes on" test $? -eq 0
+check "  ... it was hung up" sim_says "line hung up by the terminal"
+check "  ... and logged on again" sim_says "sending again after the hang-up"
+start_volnex "Device1=tcp-listen:$tcp_port\nMisbehave1=hangup-after:2\n"
+tcp_sim --count 3 --redial
+check "hangup-after:2 on a network line: the connection is closed, the caller reconnects" \
+    test $? -eq 0
+check "  ... it was closed" sim_says "line closed by the terminal"
+check "no error box came up in the test modes" test "$(error_boxes)" -eq 0
+
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -39,6 +39,7 @@ constexpr int kBlockTimeoutMs = 9000;
 constexpr int kPromptWaitMs = 2500; // the terminal prompts on its own after 2.1 s
 constexpr int kLogonAckWaitMs = 3000;
 constexpr int kEndAnswerWaitMs = 2000; // for ESC EOT CR after our EOT CR
+constexpr int kRedialWaitMs = 30000;    // for a line that was hung up
 
 const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
 
@@ -132,6 +133,13 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
         unsigned char buffer[256];
         ssize_t r = m_device.Read(buffer, sizeof buffer);
         if (r < 0 && errno == EIO && !m_options.strPtyLink.empty()) {
+            if (m_bLoggedOn) {
+                // The terminal closed its side in the middle of a session.
+                Log("line hung up by the terminal");
+                m_bHungUp = true;
+                m_bLineClosed = true;
+                continue;
+            }
             // A virtual line with nobody on the terminal side (yet, or
             // between two set-ups of the terminal's port): wait for it.
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -148,6 +156,7 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
             // A network line that ended reads as nothing: its levels say it.
             Log("line closed by the terminal");
             m_bLineClosed = true;
+            m_bHungUp = m_bLoggedOn;
         }
     }
 }
@@ -187,14 +196,20 @@ bool CCaller::Logon() {
 CCaller::Answer CCaller::ExpectedAnswer(size_t nIndex) const {
     if (m_options.fault == SimFault::kNoLogon)
         return Answer::kNone;
-    if (nIndex != 0)
-        return Answer::kAck;
-    switch (m_options.fault) {
-    case SimFault::kBadChecksum: return Answer::kNak;
-    case SimFault::kThirdField:
-    case SimFault::kMissingField:
-    case SimFault::kEotMidBlock:
-    case SimFault::kHangup: return Answer::kNone;
+    if (nIndex == 0) {
+        switch (m_options.fault) {
+        case SimFault::kBadChecksum: return Answer::kNak;
+        case SimFault::kThirdField:
+        case SimFault::kMissingField:
+        case SimFault::kEotMidBlock:
+        case SimFault::kHangup: return Answer::kNone;
+        default: break;
+        }
+    }
+    switch (m_options.expect) {
+    case SimExpect::kNak: return Answer::kNak;
+    case SimExpect::kNone:
+    case SimExpect::kNoLogon: return Answer::kNone;
     default: return Answer::kAck;
     }
 }
@@ -284,11 +299,22 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
         if (got != Answer::kNone)
             std::snprintf(szLatency, sizeof szLatency, " after %.2f ms", dMs);
         Log(strLabel + ": " + Describe(got) + szLatency + ", expected " + Describe(expected));
-        if (got == Answer::kNak && expected == Answer::kAck && nAttempts < m_options.nRetries) {
-            ++nAttempts;
-            Log(strLabel + ": sending again (" + std::to_string(nAttempts) + " of " +
-                std::to_string(m_options.nRetries) + ")");
+        // A terminal that hung up is called again, and the block sent again.
+        if (m_bLineClosed && m_options.bRedial && m_bHungUp && Redial()) {
+            Log(strLabel + ": sending again after the hang-up");
             continue;
+        }
+        if (got != Answer::kAck && expected == Answer::kAck && !m_bLineClosed) {
+            // A sender resends after a NAK or a silence, up to its limit.
+            if (nAttempts < m_options.nRetries) {
+                ++nAttempts;
+                Log(strLabel + ": sending again (" + std::to_string(nAttempts) + " of " +
+                    std::to_string(m_options.nRetries) + ")");
+                continue;
+            }
+            if (m_options.nRetries > 0)
+                Log(strLabel + ": giving up after " + std::to_string(m_options.nRetries) +
+                    (m_options.nRetries == 1 ? " retry" : " retries"));
         }
         if (got != expected)
             ++m_stats.nUnexpected;
@@ -296,10 +322,38 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
     }
 }
 
+bool CCaller::Redial() {
+    Log("waiting for the line to come back");
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kRedialWaitMs);
+    bool bBack = false;
+    while (!bBack && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!m_options.strTcp.empty()) {
+            unsigned nLevels = 0;
+            bBack = m_device.GetModemStatus(&nLevels) == 0 && nLevels != 0;
+        } else {
+            // The terminal's side is open again when the line no longer
+            // reads as hung up.
+            pollfd pfd{m_device.PollFd(), POLLIN, 0};
+            bBack = poll(&pfd, 1, 0) >= 0 && !(pfd.revents & POLLHUP);
+        }
+    }
+    if (!bBack) {
+        Log("the line did not come back");
+        return false;
+    }
+    m_bLineClosed = false;
+    m_bHungUp = false;
+    m_bLoggedOn = false;
+    m_strInput.clear();
+    return Logon();
+}
+
 int CCaller::Run() {
     if (m_options.fault != SimFault::kNoLogon) {
         bool bLoggedOn = Logon();
-        m_bLogonAsExpected = bLoggedOn == (m_options.fault != SimFault::kPassword);
+        m_bLogonAsExpected = bLoggedOn == (m_options.fault != SimFault::kPassword &&
+                                           m_options.expect != SimExpect::kNoLogon);
         if (!bLoggedOn) {
             Summary();
             return m_bLogonAsExpected ? 0 : 1;

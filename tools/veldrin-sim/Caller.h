@@ -49,6 +49,8 @@ private:
     // Waits for the first answer-like sequence in what arrives: the logon
     // answers while logging on, the page answers otherwise.
     Heard Await(int nTimeoutMs, bool bLogon);
+    // Waits for a line the terminal hung up, and logs on again.
+    bool Redial();
     // EOT CR, and the terminal's ESC EOT CR when a session is on.
     void EndSession();
     bool AllAsExpected() const;
@@ -64,6 +66,7 @@ private:
     bool m_bLoggedOn = false;
     bool m_bPrompted = false; // "ID=" seen since the last logon
     bool m_bLineClosed = false;
+    bool m_bHungUp = false; // the terminal ended the line during a session
     bool m_bLogonAsExpected = true;
     bool m_bEndAnswered = true; // ESC EOT CR came after our EOT CR
     CStats m_stats;

@@ -42,6 +42,25 @@ bool ParseFault(const std::string& strName, SimFault* pFault) {
     return false;
 }
 
+bool ParseExpect(const std::string& strName, SimExpect* pExpect) {
+    static const struct {
+        const char* szName;
+        SimExpect expect;
+    } kExpects[] = {
+        {"ack", SimExpect::kAck},
+        {"nak", SimExpect::kNak},
+        {"none", SimExpect::kNone},
+        {"no-logon", SimExpect::kNoLogon},
+    };
+    for (const auto& e : kExpects) {
+        if (strName == e.szName) {
+            *pExpect = e.expect;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Pager IDs and messages travel inside a block: control characters other
 // than SUB escapes would break it.
 bool IsFieldText(const std::string& strText) {
@@ -89,11 +108,17 @@ const char* SimUsage() {
            "                       to its terminal side at LINK: point the terminal\n"
            "                       there; the caller waits for it to open the line\n"
            "  --baud N             line speed, 8 data bits, no parity (default 9600)\n"
-           "  --retries N          resend a NAKed block up to N times (default 0)\n"
+           "  --retries N          resend a block that got NAK or no answer up to N\n"
+           "                       times (default 0)\n"
            "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
            "  --logon-tries N      CRs sent before giving up on ID= (default 5)\n"
            "  --pause MS           wait between pages (default 0)\n"
            "  --fault KIND         inject a fault, see below\n"
+           "  --expect ANSWER      what the terminal should answer to every page: ack\n"
+           "                       (default), nak, none, or no-logon; for a terminal\n"
+           "                       that misbehaves on purpose\n"
+           "  --redial             when the terminal hangs up, wait for the line (up to\n"
+           "                       30 s), log on again and go on (--pty and --tcp)\n"
            "  --quiet              print the summary only\n"
            "  --help               print this text and exit\n"
            "  --version            print the version and exit\n"
@@ -164,9 +189,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             options.bQuiet = true;
             continue;
         }
+        if (strArg == "--redial") {
+            options.bRedial = true;
+            continue;
+        }
         static const char* const kValueOptions[] = {
             "--device", "--pty", "--tcp", "--pager", "--message", "--file", "--count", "--baud",
-            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault"};
+            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault", "--expect"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
             bKnown = bKnown || strArg == szOption;
@@ -206,7 +235,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         else if (strArg == "--pause")
             bOk = ParseInt(strValue, 0, 600000, &options.nPauseMs);
         else
-            bOk = ParseFault(strValue, &options.fault);
+            bOk = strArg == "--fault" ? ParseFault(strValue, &options.fault)
+                                      : ParseExpect(strValue, &options.expect);
         if (!bOk) {
             *pstrError = "bad value '" + strValue + "' for " + strArg;
             return false;

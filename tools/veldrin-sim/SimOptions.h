@@ -22,6 +22,15 @@ enum class SimFault {
     kHangup,       // line closed in the middle of the first block
 };
 
+// What the terminal should answer to every page (a terminal in a test mode
+// misbehaves on purpose).
+enum class SimExpect {
+    kAck,     // the usual: ACK (a fault changes it for the first page)
+    kNak,     // NAK for every page
+    kNone,    // no answer to any page
+    kNoLogon, // the logon is not answered
+};
+
 struct CSimOptions {
     std::string strDevice;
     std::string strPtyLink; // make a virtual line, its terminal side linked here
@@ -33,6 +42,8 @@ struct CSimOptions {
     int nLogonTries = 5;
     int nPauseMs = 0; // between pages
     SimFault fault = SimFault::kNone;
+    SimExpect expect = SimExpect::kAck;
+    bool bRedial = false; // after the terminal hangs up: wait, log on again, go on
     bool bQuiet = false;
     bool bHelp = false;
     bool bVersion = false;
