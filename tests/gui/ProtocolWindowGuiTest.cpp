@@ -6,6 +6,7 @@
 #include "ui/VolnexView.h"
 
 #include <wx/menu.h>
+#include <wx/statusbr.h>
 
 namespace {
 
@@ -34,6 +35,44 @@ TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {
                                         "=>  <ESC>PG1<CR>", "<=  <ACK><CR><ESC>[p<CR>",
                                         "=>  <STX>1234<CR>", "=>  HELLO<CR>",
                                         "=>  <ETX>25=<CR>", "<=  <ACK><CR>"}));
+}
+
+// The test bench, set in the profile: rejected blocks are explained after
+// their received lines, and a test mode's answers are marked.
+TEST_F(ProtocolWindowGuiTest, TheTestBenchExplainsAndMarksInTheProtocolWindow) {
+    StartProgram("ViewProtocol=1\nDiagnose1=1\nMisbehave1=nak-every:2\n");
+    view->OnLogon();
+    Await(3);
+    pty.Write("\r");
+    Await(3);
+    pty.Write("\x1bPG1\r");
+    Await(6);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    const unsigned nStart = pDlg->Count();
+    pty.Write("\x02" "1234\rHI\r\x03" "17;\r"); // a wrong checksum
+    EXPECT_EQ(Await(2), "\x15\r");
+    pty.Write("\x02" "1234\rHI\r\x03" "17:\r"); // good: ACK
+    EXPECT_EQ(Await(2), "\x06\r");
+    pty.Write("\x02" "1234\rHI\r\x03" "17:\r"); // good, the second: NAK on purpose
+    EXPECT_EQ(Await(2), "\x15\r");
+    std::vector<std::string> lines = pDlg->GetList().GetLines();
+    lines.erase(lines.begin(), lines.begin() + nStart);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17;<CR>",
+                         "   CHECKSUM RECEIVED 17;; EXPECTED 17:", "<=  <NAK><CR>",
+                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>", "<=  <ACK><CR>",
+                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>",
+                         "   TEST MODE: NAK SENT FOR A GOOD BLOCK (nak-every:2)",
+                         "<=  <NAK><CR>"}));
+    // The page list shows each page as the caller was answered.
+    const std::vector<std::string> pages = view->GetPageList().GetLines();
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_EQ(pages.back(), "\tNAKED ON PURPOSE (TEST MODE)");
+    EXPECT_EQ(view->GetBadPages(), 2u);
+    EXPECT_EQ(view->GetGoodPages(), 1u);
+    frame->RefreshPanes();
+    EXPECT_NE(frame->GetStatusBar()->GetStatusText(0).Find(" (test mode: nak-every:2)"),
+              wxNOT_FOUND);
 }
 
 TEST_F(ProtocolWindowGuiTest, TheMenuSwitchesTheWindowAndTheProfileFollows) {
