@@ -3,10 +3,14 @@
 // sends: the state is always one the engine can enter, texts stay within
 // their bounds, and a block gets at most one page result.
 //
+// An input whose first byte has its top bit set runs with test modes taken
+// from its next bytes, so the answers they change are fuzzed too.
+//
 // Everything runs on the fuzzing thread: the port gets no UI poster, so it
 // starts no monitor thread, and line levels reach the engine only through
 // the fresh reads below. One input gives one result, every time.
 #include "engine/PageTerminal.h"
+#include "engine/TestMode.h"
 #include "tests/FakeSerialDevice.h"
 
 #include <cstdint>
@@ -34,6 +38,7 @@ class CFuzzOwner : public INotifyTarget {
 public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
+    bool bTestMode = false;
 
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
         switch (nMsg) {
@@ -51,7 +56,8 @@ public:
             Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
             Check(++nResultsThisBlock == 1, "one page result per block");
             Check(pEngine->GetPageText().size() <= 79, "page text within 79");
-            Check(pEngine->GetResultText().size() <= 28, "result text within 28");
+            Check(pEngine->GetResultText().size() <= (bTestMode ? 36u : 28u),
+                  "result text within its longest");
             Check(lParam == 0 || pEngine->GetResultText().empty(),
                   "accepted page has no result text");
             break;
@@ -60,6 +66,11 @@ public:
             Check(text && !text->empty() && wParam == kTraceSent, "trace text");
             break;
         }
+        case UM_LINE_NOTE:
+            Check(bTestMode, "notes only from a test mode");
+            Check(reinterpret_cast<const std::string*>(lParam)->rfind("   TEST MODE: ", 0) == 0,
+                  "a test mode's note names it");
+            break;
         default: break;
         }
         return 0;
@@ -75,11 +86,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         CFuzzOwner owner;
         CPageTerminal engine(std::make_unique<CFakeSerialDevice>(&shared));
         owner.pEngine = &engine;
+        std::unique_ptr<CTestMode> mode;
+        size_t nStart = 0;
+        if (nSize >= 4 && (pData[0] & 0x80)) {
+            CTestModeSettings settings;
+            settings.nNakEvery = pData[1] & 0x07;
+            settings.nSilentEvery = (pData[1] >> 3) & 0x07;
+            settings.nDelayMs = (pData[2] & 0x0F) * 100;
+            settings.bNoLogon = (pData[2] & 0x10) != 0;
+            settings.nHangUpAfter = pData[3] & 0x07;
+            settings.nGarbleEvery = (pData[3] >> 3) & 0x07;
+            mode = std::make_unique<CTestMode>(settings);
+            engine.SetAnswerHook(mode.get());
+            owner.bTestMode = true;
+            nStart = 4;
+        }
         auto logon = [&] {
             engine.Logon(&owner, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
         };
         logon();
-        for (size_t i = 0; i < nSize; ++i) {
+        for (size_t i = nStart; i < nSize; ++i) {
             uint8_t ch = pData[i];
             if (ch == 0xFF && i + 1 < nSize) {
                 uint8_t nCommand = pData[++i];
