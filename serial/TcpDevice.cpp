@@ -1,6 +1,7 @@
 #include "serial/TcpDevice.h"
 
 #include "engine/Notify.h"
+#include "serial/FdIo.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -8,7 +9,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -342,18 +342,11 @@ ssize_t CTcpDevice::Write(const char* pData, size_t nSize) {
 int CTcpDevice::WaitWritable(int nTimeoutMs) {
     if (m_peerFd < 0)
         return 0;
-    pollfd pfd{m_peerFd, POLLOUT, 0};
-    int r;
-    do {
-        r = poll(&pfd, 1, nTimeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0)
-        return errno;
-    if (r == 0)
-        return ETIMEDOUT;
-    if (pfd.revents & (POLLERR | POLLHUP))
-        DropPeer("connection to " + m_strPeer + " lost");
-    return 0;
+    const int nError = fdio::WaitWritable(m_peerFd, nTimeoutMs);
+    if (nError != EIO)
+        return nError;
+    DropPeer("connection to " + m_strPeer + " lost");
+    return 0; // what is left goes nowhere, as without a peer
 }
 
 int CTcpDevice::GetModemStatus(unsigned* pnStatus) {

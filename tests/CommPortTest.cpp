@@ -319,10 +319,8 @@ TEST(CommPortCookedLineTest, ARejectedLineFormatStillGivesABinaryLine) {
     }
 }
 
-// The UI thread waits for the monitor thread's start-up and may take the
-// device lock at any time: a failure met by the monitor thread in either
-// window is reported only once the UI thread is free to show it.
-class CommPortErrorTest : public ::testing::Test {
+// A port over a fake device, whose modem lines and failures the test sets.
+class CommPortFakeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
@@ -334,6 +332,19 @@ protected:
         port.reset();
         CFakeSerialDevice::Release(&shared);
     }
+
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingTarget target;
+    CRecordingBoxes boxes;
+    std::unique_ptr<CCommPort> port;
+};
+
+// The UI thread waits for the monitor thread's start-up and may take the
+// device lock at any time: a failure met by the monitor thread in either
+// window is reported only once the UI thread is free to show it.
+class CommPortErrorTest : public CommPortFakeTest {
+protected:
     // Runs a UI-thread call while nothing serves the UI thread's queue: true
     // when it returns on its own. Afterwards the queue is served until it did.
     bool ReturnsWithoutServing(const std::function<void()>& call) {
@@ -344,12 +355,6 @@ protected:
         });
         return bReturned;
     }
-
-    CFakeSerialDevice::CShared shared;
-    CTestUiLoop loop;
-    CRecordingTarget target;
-    CRecordingBoxes boxes;
-    std::unique_ptr<CCommPort> port;
 };
 
 TEST_F(CommPortErrorTest, AFailedPurgeAtTheThreadStartDoesNotHoldUpStartMonitor) {
@@ -390,26 +395,13 @@ TEST_F(CommPortPtyTest, FreshQueriesReportOnAndNotifyTheOwner) {
 
 // Modem lines cannot change on a pseudo-terminal: the line-change logic is
 // driven through a fake device.
-class CommPortFakeLinesTest : public ::testing::Test {
+class CommPortFakeLinesTest : public CommPortFakeTest {
 protected:
     void SetUp() override {
-        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-        port = std::make_unique<CCommPort>(std::make_unique<CFakeSerialDevice>(&shared));
-        port->SetUiPoster(loop.Poster());
-        port->SetMessageBoxes(&boxes);
+        CommPortFakeTest::SetUp();
         ASSERT_TRUE(port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
         ASSERT_TRUE(port->StartMonitor());
     }
-    void TearDown() override {
-        port.reset();
-        CFakeSerialDevice::Release(&shared);
-    }
-
-    CFakeSerialDevice::CShared shared;
-    CTestUiLoop loop;
-    CRecordingTarget target;
-    CRecordingBoxes boxes;
-    std::unique_ptr<CCommPort> port;
 };
 
 TEST(CommPortThreadTest, StartMonitorIsRefusedWithoutAUiPoster) {

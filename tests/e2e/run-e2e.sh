@@ -4,14 +4,15 @@
 # throw-away profile. Usage: run-e2e.sh BUILD_DIR
 set -u
 
+# shellcheck source=../checks.sh
+source "$(dirname "$0")/../checks.sh"
+
 build=$(cd "${1:?usage: run-e2e.sh BUILD_DIR}" && pwd)
 volnex="$build/volnex"
 sim="$build/tools/veldrin-sim"
 work=$(mktemp -d /tmp/volnex-e2e-XXXXXX)
 volnex_tty="$work/volnex-tty"
 caller_tty="$work/caller-tty"
-passed=0
-failed=0
 socat_pid=""
 volnex_pid=""
 
@@ -22,28 +23,9 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+on_failure() { [[ -s "$work/volnex.log" ]] && sed 's/^/      volnex: /' "$work/volnex.log" | tail -n 20; }
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "PASS  $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL  $name"
-        failed=$((failed + 1))
-        [[ -s "$work/volnex.log" ]] && sed 's/^/      volnex: /' "$work/volnex.log" | tail -n 20
-    fi
-}
 
-wait_for() { # seconds, command...
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS >= deadline)) && return 1
-        sleep 0.1
-    done
-}
 
 start_pair() { # [cooked: leave the program's side in the kernel's default mode]
     local volnex_side="pty,raw,echo=0"
@@ -353,5 +335,4 @@ check "hangup-after:2 on a network line: the connection is closed, the caller re
 check "  ... it was closed" sim_says "line closed by the terminal"
 check "no error box came up in the test modes" test "$(error_boxes)" -eq 0
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+report

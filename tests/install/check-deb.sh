@@ -7,28 +7,17 @@ set -u
 build=$(cd "${1:?usage: check-deb.sh BUILD_DIR VERSION}" && pwd)
 version=${2:?usage: check-deb.sh BUILD_DIR VERSION}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../checks.sh
+source "$here/../checks.sh"
 deb="$build/volnex_${version}_amd64.deb"
 work=$(mktemp -d /tmp/volnex-deb-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "PASS  $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL  $name"
-        failed=$((failed + 1))
-    fi
-}
 
 rm -f "$deb"
 (cd "$build" && cpack -G DEB) > "$work/cpack.log" 2>&1 || tail -20 "$work/cpack.log"
 check "cpack builds volnex_${version}_amd64.deb" test -s "$deb"
-[[ -s "$deb" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+[[ -s "$deb" ]] || { report; exit 1; }
 
 field() { dpkg-deb -f "$deb" "$1"; }
 field_is() { # field value
@@ -79,5 +68,4 @@ else
     failed=$((failed + 1))
 fi
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+report

@@ -9,11 +9,11 @@ set -u
 build=$(cd "${1:?usage: check-install.sh BUILD_DIR VERSION}" && pwd)
 version=${2:?usage: check-install.sh BUILD_DIR VERSION}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../checks.sh
+source "$here/../checks.sh"
 work=$(mktemp -d /tmp/volnex-install-XXXXXX)
 stage="$work/stage"
 prefix="$stage/usr"
-passed=0
-failed=0
 volnex_pid=""
 socat_pid=""
 
@@ -33,26 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "PASS  $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL  $name"
-        failed=$((failed + 1))
-    fi
-}
 
-wait_for() { # seconds, command...
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS >= deadline)) && return 1
-        sleep 0.1
-    done
-}
 
 # Passes when the command succeeds and prints nothing at all.
 silent() {
@@ -131,5 +112,4 @@ open_help() {
 check "Help > Index shows the installed help book" open_help
 check "no error came up" test -z "$(xdotool search --name 'Application Error|Error' 2>/dev/null)"
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+report
