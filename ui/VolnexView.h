@@ -6,6 +6,10 @@
 // shows the session state, the CTS/DSR/DCD indicators, the good and bad
 // page counts and the page list. All of it runs on the user-interface
 // thread; the monitor thread reaches it only through synchronous deliveries.
+//
+// The displays are ordinary static texts and read-only text controls of a
+// fixed size, so assistive technology reads them, and a new text costs no
+// layout of the form.
 #pragma once
 
 #include "engine/Notify.h"
@@ -15,9 +19,10 @@
 #include <wx/panel.h>
 #include <wx/timer.h>
 
-class CIndicator;
 class CProtocolDlg;
 class CReportListBox;
+class wxStaticText;
+class wxTextCtrl;
 
 class CVolnexVw : public wxPanel, public INotifyTarget {
 public:
@@ -59,8 +64,10 @@ public:
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_terminal; }
     CReportListBox& GetPageList() { return *m_pageList; }
-    wxString GetShownState() const;
-    wxString GetIndicatorText(int nId) const;
+    // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
+    wxString GetShownText(int nId) const;
+    wxString GetShownState() const { return GetShownText(IDC_STATE); }
+    wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
     unsigned GetGoodPages() const { return m_nGoodPages; }
     unsigned GetBadPages() const { return m_nBadPages; }
 
@@ -81,7 +88,8 @@ public:
 
 private:
     void CreateControls();
-    // Writes every displayed value into its control.
+    // Writes every displayed value into its control; a control whose text
+    // is unchanged is not touched.
     void UpdateData();
     void OnCommCts(WPARAM wParam);
     void OnCommDsr(WPARAM wParam);
@@ -106,12 +114,14 @@ private:
     CProtocolDlg* m_pProtocolDlg = nullptr;
     int m_bViewProtocol = 0;
 
-    CIndicator* m_pState = nullptr;
-    CIndicator* m_pCts = nullptr;
-    CIndicator* m_pDsr = nullptr;
-    CIndicator* m_pDcd = nullptr;
-    CIndicator* m_pGood = nullptr;
-    CIndicator* m_pBad = nullptr;
+    wxStaticText* m_pState = nullptr;
+    wxStaticText* m_pCts = nullptr;
+    wxStaticText* m_pDsr = nullptr;
+    wxStaticText* m_pDcd = nullptr;
+    wxTextCtrl* m_pGood = nullptr;
+    wxTextCtrl* m_pBad = nullptr;
+    unsigned m_nGoodShown = ~0u; // what the counters show
+    unsigned m_nBadShown = ~0u;
     wxTimer m_timer;
     bool m_bDestroyed = false;
 };
