@@ -4,6 +4,7 @@
 #include "settings/ConnectDlg.h"
 #include "ui/Clock.h"
 #include "ui/FormLabel.h"
+#include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
 #include "ui/TraceRender.h"
@@ -31,7 +32,9 @@ constexpr const char* kClearAll = "Clear All messages?";
 } // namespace
 
 CVolnexVw::CVolnexVw(wxWindow* pParent)
-    : wxPanel(pParent, wxID_ANY), m_timer(this, kTimerId) {
+    : wxScrolled<wxPanel>(pParent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                          wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL),
+      m_timer(this, kTimerId) {
     m_bViewProtocol = AppProfile().GetInt(CPortConfig::kSection, "ViewProtocol", 0);
     m_terminal.SetUiPoster([](CSyncCall::Job job) { wxTheApp->CallAfter(job); });
     m_terminal.SetMessageBoxes(&CWxMessageBoxes::Instance());
@@ -58,8 +61,6 @@ CVolnexVw::~CVolnexVw() {
     // whole; the port is closed with the engine.
     m_terminal.StopMonitor();
 }
-
-wxSize CVolnexVw::GetFormSize() const { return ConvertDialogToPixels(wxSize(297, 197)); }
 
 void CVolnexVw::CreateControls() {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
@@ -119,7 +120,15 @@ void CVolnexVw::CreateControls() {
     pGoodLabel->SetLabelFor(m_pGood);
     pBadLabel->SetLabelFor(m_pBad);
 
-    SetMinSize(GetFormSize());
+    // The form: the template's size, or more where a control (at a large
+    // font, say) reaches further. Smaller frames scroll over it.
+    wxRect extent(wxPoint(0, 0), size(297, 197));
+    for (wxWindow* pChild : GetChildren())
+        extent.Union(pChild->GetRect());
+    m_formSize = wxSize(extent.GetRight() + 1, extent.GetBottom() + 1);
+    SetVirtualSize(m_formSize);
+    const wxSize unit = size(4, 4);
+    SetScrollRate(unit.x, unit.y);
     UpdateData();
 }
 
@@ -166,13 +175,13 @@ bool CVolnexVw::OpenPort() {
 
 void CVolnexVw::OnInitialUpdate() {
     UpdateData();
-    // Fit the frame around the form, shrinking only.
-    if (wxFrame* pFrame = wxDynamicCast(GetParent(), wxFrame)) {
+    // The frame's first size is the form's at the current font and scale.
+    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
-        const wxSize form = GetFormSize();
-        const wxSize client = pFrame->GetClientSize();
-        pFrame->SetClientSize(std::min(client.x, form.x), std::min(client.y, form.y));
+        pFrame->FitToForm(GetFormSize());
     }
+    // The keyboard starts where the form's tab order does: the page list.
+    m_pageList->SetFocus();
     if (m_bViewProtocol != 0)
         CreateProtocolDlg();
 }

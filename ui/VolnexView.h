@@ -7,9 +7,10 @@
 // page counts and the page list. All of it runs on the user-interface
 // thread; the monitor thread reaches it only through synchronous deliveries.
 //
-// The displays are ordinary static texts and read-only text controls of a
-// fixed size, so assistive technology reads them, and a new text costs no
-// layout of the form.
+// The form keeps its dialog-unit layout at every font size; when the frame
+// is smaller than the form, the view scrolls. The displays are ordinary
+// static texts and read-only text controls of a fixed size, so assistive
+// technology reads them, and a new text costs no layout of the form.
 #pragma once
 
 #include "engine/Notify.h"
@@ -17,6 +18,7 @@
 #include "settings/PortConfig.h"
 
 #include <wx/panel.h>
+#include <wx/scrolwin.h>
 #include <wx/timer.h>
 
 class CProtocolDlg;
@@ -24,7 +26,7 @@ class CReportListBox;
 class wxStaticText;
 class wxTextCtrl;
 
-class CVolnexVw : public wxPanel, public INotifyTarget {
+class CVolnexVw : public wxScrolled<wxPanel>, public INotifyTarget {
 public:
     enum {
         IDC_CTS = 1006,
@@ -58,8 +60,9 @@ public:
     void OnDestroy();
     bool OpenPort();
 
-    // The form's size in pixels (template 102, 297 x 197 dialog units).
-    wxSize GetFormSize() const;
+    // The form's size in pixels at the current font: template 102, 297 x
+    // 197 dialog units, or more where a control reaches further.
+    wxSize GetFormSize() const { return m_formSize; }
 
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_terminal; }
@@ -122,6 +125,7 @@ private:
     wxTextCtrl* m_pBad = nullptr;
     unsigned m_nGoodShown = ~0u; // what the counters show
     unsigned m_nBadShown = ~0u;
+    wxSize m_formSize;
     wxTimer m_timer;
     bool m_bDestroyed = false;
 };
