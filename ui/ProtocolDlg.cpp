@@ -48,8 +48,8 @@ void CProtocolDlg::PositionBelowFrame() {
 void CProtocolDlg::OnDblclkProtocolList() {
     if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES) {
         m_lines.clear();
+        m_nDroppedRows = 0;
         m_nValidRows = 0;
-        m_nTop = -1;
         m_protocolList->Clear();
     }
 }
@@ -65,16 +65,15 @@ unsigned CProtocolDlg::Count() const { return static_cast<unsigned>(m_lines.size
 
 std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex); }
 
-void CProtocolDlg::Delete(unsigned nIndex) {
-    m_lines.erase(m_lines.begin() + nIndex);
-    // A row the list box already shows goes at once: the rows after it stay
-    // in step. A row not yet shown is simply never added.
-    if (nIndex < m_nValidRows) {
-        m_protocolList->Delete(nIndex);
+void CProtocolDlg::DropOldest() {
+    m_lines.pop_front();
+    // A row the list box shows for it goes at the next update; a row not
+    // yet matching is replaced then anyway.
+    if (m_nValidRows > 0) {
         --m_nValidRows;
+        ++m_nDroppedRows;
     }
-    if (m_nTop > static_cast<int>(nIndex))
-        --m_nTop;
+    MarkChanged(m_nValidRows);
 }
 
 void CProtocolDlg::Add(const std::string& strLine) {
@@ -86,8 +85,6 @@ void CProtocolDlg::ReplaceLast(const std::string& strLine) {
     m_lines.back() = strLine;
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
-
-void CProtocolDlg::ScrollToTop(unsigned nIndex) { m_nTop = static_cast<int>(nIndex); }
 
 void CProtocolDlg::MarkChanged(unsigned nFrom) {
     if (nFrom < m_nValidRows)
@@ -101,9 +98,11 @@ void CProtocolDlg::MarkChanged(unsigned nFrom) {
 void CProtocolDlg::Sync() {
     m_bSyncPosted = false;
     const unsigned nRows = m_protocolList->GetCount();
-    if (m_nValidRows == nRows && nRows == m_lines.size())
+    if (m_nDroppedRows == 0 && m_nValidRows == nRows && nRows == m_lines.size())
         return;
     m_protocolList->Freeze();
+    m_protocolList->DropOldest(m_nDroppedRows);
+    m_nDroppedRows = 0;
     for (unsigned n = m_protocolList->GetCount(); n > m_nValidRows; --n)
         m_protocolList->Delete(n - 1);
     wxArrayString rows;
@@ -112,7 +111,7 @@ void CProtocolDlg::Sync() {
     if (!rows.empty())
         m_protocolList->Append(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());
-    if (m_nTop >= 0 && m_nTop < static_cast<int>(m_lines.size()))
-        m_protocolList->SetFirstItem(m_nTop);
+    // The newest line comes into view where the reader follows the end.
+    m_protocolList->ShowChanges();
     m_protocolList->Thaw();
 }

@@ -14,8 +14,8 @@
 
 #include <wx/dialog.h>
 
+#include <deque>
 #include <string>
-#include <vector>
 
 class CReportListBox;
 
@@ -36,10 +36,9 @@ public:
 
     unsigned Count() const override;
     std::string Line(unsigned nIndex) const override;
-    void Delete(unsigned nIndex) override;
+    void DropOldest() override;
     void Add(const std::string& strLine) override;
     void ReplaceLast(const std::string& strLine) override;
-    void ScrollToTop(unsigned nIndex) override;
 
 private:
     void OnDblclkProtocolList();
@@ -47,9 +46,11 @@ private:
     void MarkChanged(unsigned nFrom);
 
     CReportListBox* m_protocolList = nullptr;
-    std::vector<std::string> m_lines; // what the list shows, up to date
-    unsigned m_nValidRows = 0; // list rows that still match m_lines
-    int m_nTop = -1;           // the line to show at the top, -1 for none
+    std::deque<std::string> m_lines; // what the list shows, up to date
+    // The list box's rows: first m_nDroppedRows rows whose lines are gone,
+    // then m_nValidRows rows that match the first lines, then stale ones.
+    unsigned m_nDroppedRows = 0;
+    unsigned m_nValidRows = 0;
     bool m_bSyncPosted = false;
     wxWindow* m_pView;
 };

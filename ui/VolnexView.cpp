@@ -266,15 +266,6 @@ void CVolnexVw::OnSessionState(LPARAM lParam) {
 }
 
 void CVolnexVw::OnPageResult(LPARAM lParam) {
-    unsigned n = m_pageList->GetCount();
-    if (n >= kPageListLimit)
-        m_pageList->Delete(n - 1);
-    // Rejected pages add two lines and remove one: past the hard limit the
-    // oldest line goes, so the list cannot grow without end.
-    if (m_pageList->GetCount() + 2 > kPageListHardLimit) {
-        m_pageList->Delete(0);
-        --n;
-    }
     m_pageList->AddLine(FormatPageLine(GetClock().Now(), m_terminal.GetPageText()));
     if (lParam != 0) {
         ++m_nGoodPages;
@@ -284,11 +275,13 @@ void CVolnexVw::OnPageResult(LPARAM lParam) {
         if (!strResult.empty())
             m_pageList->AddLine(strResult);
     }
+    m_pageList->DropOldest(static_cast<unsigned>(OldestPageLinesToDrop(
+        m_pageList->GetCount(), kPageListLimit,
+        [this](size_t i) { return m_pageList->GetLine(static_cast<unsigned>(i)); })));
     UpdateData();
-    // The line at the old count becomes the topmost visible one, when there
-    // is such a line.
-    if (n < m_pageList->GetCount())
-        m_pageList->SetFirstItem(static_cast<int>(n));
+    // A reader at the end of the list sees the new entry; one who scrolled
+    // up keeps reading.
+    m_pageList->ShowChanges();
 }
 
 void CVolnexVw::OnCommRxChar(WPARAM wParam) {

@@ -45,7 +45,6 @@ public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
     static constexpr unsigned kPageListLimit = 500;
-    static constexpr unsigned kPageListHardLimit = 5000;
 
     // Constructs the view and creates its window: loads the settings, opens
     // the port and starts the timer.
