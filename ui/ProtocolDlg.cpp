@@ -9,11 +9,11 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 
-CProtocolDlg::CProtocolDlg(wxWindow* pView)
+CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     // A popup without caption or system menu, owned by the main frame.
     : wxDialog(wxGetTopLevelParent(pView), wxID_ANY, "Protocol Messages",
                wxDefaultPosition, wxDefaultSize, wxBORDER_RAISED),
-      m_pView(pView) {
+      m_pView(pView), m_onClose(std::move(onClose)) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
@@ -30,6 +30,14 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView)
     Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
          IDC_PROTOCOL_LIST);
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+    // Closed by the window manager: switched off, as by the View menu, so
+    // that the menu's check mark and the profile say what the screen shows.
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        if (m_onClose)
+            m_onClose();
+        else
+            event.Skip();
+    });
 
     PositionBelowFrame();
 }
@@ -40,9 +48,13 @@ void CProtocolDlg::PositionBelowFrame() {
         return;
     const wxRect frame = pFrame->GetScreenRect();
     // The frame may be narrower than the window's own layout: it still
-    // takes the frame's width, and its controls are cut at the right.
+    // takes the frame's width, and its controls are cut at the right. The
+    // width goes through the client size: GTK sizes a window that the user
+    // cannot resize by what its client area asks for.
     SetMinClientSize(wxSize(1, 1));
-    SetSize(frame.GetLeft(), frame.GetBottom() + 1, frame.GetWidth(), GetSize().GetHeight());
+    const wxSize border = GetSize() - GetClientSize();
+    SetClientSize(std::max(1, frame.GetWidth() - border.x), GetClientSize().y);
+    Move(frame.GetLeft(), frame.GetBottom() + 1);
 }
 
 void CProtocolDlg::OnDblclkProtocolList() {

@@ -1,7 +1,9 @@
 // CProtocolDlg: the protocol message window, hung directly below the main
-// frame and exactly as wide. It shows the trace lines (a CReportListBox, so
-// they can be saved) and a Save button. The view creates, owns and destroys
-// it; its lines live only as long as the window.
+// frame and exactly as wide, also when the frame is narrower than the
+// window's own layout. It shows the trace lines (a CReportListBox, so they
+// can be saved) and a Save button. The view creates, owns and destroys it;
+// its lines live only as long as the window. Closing it (the window
+// manager's close, Alt+F4) is the same as switching it off in the View menu.
 //
 // The lines are kept here first and brought into the list box once the
 // current burst of traffic has been handled: a received character changes
@@ -15,6 +17,7 @@
 #include <wx/dialog.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 
 class CReportListBox;
@@ -24,7 +27,8 @@ public:
     enum { IDC_PROTOCOL_LIST = 1023, IDC_SAVE = 1027 };
 
     // pView: the view that creates the window; it is owned by the frame.
-    explicit CProtocolDlg(wxWindow* pView);
+    // onClose runs when the operator closes the window.
+    CProtocolDlg(wxWindow* pView, std::function<void()> onClose = {});
 
     // Left edge and width of the main frame, top at its bottom edge; the
     // window keeps its own height.
@@ -53,4 +57,5 @@ private:
     unsigned m_nValidRows = 0;
     bool m_bSyncPosted = false;
     wxWindow* m_pView;
+    std::function<void()> m_onClose;
 };

@@ -5,6 +5,7 @@
 #include "ui/VolnexView.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
@@ -16,6 +17,14 @@ class CVolnexDoc {};
 
 class CVolnexApp : public wxApp {
 public:
+    // Runs before GTK starts. The protocol window hangs below the main
+    // window, and under Wayland a program cannot place its windows: use the
+    // X11 backend (XWayland there) unless the user chose one.
+    bool Initialize(int& argc, wxChar** argv) override {
+        setenv("GDK_BACKEND", "x11", 0);
+        return wxApp::Initialize(argc, argv);
+    }
+
     bool OnInit() override {
         // The command line is ignored. The profile is named after the
         // executable: volnex.INI in the user's configuration folder.

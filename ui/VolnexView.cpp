@@ -299,7 +299,9 @@ void CVolnexVw::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
 void CVolnexVw::CreateProtocolDlg() {
     if (m_pProtocolDlg != nullptr)
         return;
-    m_pProtocolDlg = new CProtocolDlg(this);
+    // Closed by the window manager: the same as the menu command.
+    m_pProtocolDlg = new CProtocolDlg(this, [this] { OnViewProtocolMessages(); });
+    m_bProtocolHidden = false;
     m_pProtocolDlg->Show();
     // GTK gives a window its first size when it is shown: place it again.
     m_pProtocolDlg->PositionBelowFrame();
@@ -337,11 +339,21 @@ void CVolnexVw::OnConnection() {
 }
 
 void CVolnexVw::OnFrameMoved() {
-    if (m_pProtocolDlg != nullptr)
+    if (m_pProtocolDlg == nullptr)
+        return;
+    m_pProtocolDlg->PositionBelowFrame();
+    // Hidden with the minimised frame: back with the restored one.
+    const wxTopLevelWindow* pFrame = wxDynamicCast(wxGetTopLevelParent(this), wxTopLevelWindow);
+    if (m_bProtocolHidden && pFrame != nullptr && !pFrame->IsIconized()) {
+        m_bProtocolHidden = false;
+        m_pProtocolDlg->Show();
         m_pProtocolDlg->PositionBelowFrame();
+    }
 }
 
 void CVolnexVw::OnFrameMinimized() {
-    if (m_pProtocolDlg != nullptr)
+    if (m_pProtocolDlg != nullptr && m_pProtocolDlg->IsShown()) {
         m_pProtocolDlg->Hide();
+        m_bProtocolHidden = true;
+    }
 }

@@ -115,6 +115,7 @@ private:
     CPageTerminal m_terminal;
     CProtocolDlg* m_pProtocolDlg = nullptr;
     int m_bViewProtocol = 0;
+    bool m_bProtocolHidden = false; // by a minimise of the frame
 
     wxStaticText* m_pState = nullptr;
     wxStaticText* m_pCts = nullptr;
