@@ -58,7 +58,8 @@ void CProtocolDlg::PositionBelowFrame() {
 }
 
 void CProtocolDlg::OnDblclkProtocolList() {
-    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES) {
+    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?",
+                      MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         m_lines.clear();
         m_nDroppedRows = 0;
         m_nValidRows = 0;

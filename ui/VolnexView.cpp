@@ -216,7 +216,10 @@ void CVolnexVw::OnLogoff() {
 void CVolnexVw::OnLogFile() { m_pageList->SaveReport(); }
 
 void CVolnexVw::OnDblclkPageList() {
-    if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll, MB_YESNO) == IDYES)
+    // No is the default: Enter on a line (which GTK reports as a
+    // double-click) followed by Enter never empties the list.
+    if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll, MB_YESNO | MB_DEFBUTTON2) ==
+        IDYES)
         m_pageList->Clear();
 }
 

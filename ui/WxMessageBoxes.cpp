@@ -44,7 +44,11 @@ int CWxMessageBoxes::Show(const std::string& strText, const std::string& strCapt
     switch (nStyle & MB_TYPEMASK) {
     case MB_OKCANCEL: nWxStyle |= wxOK | wxCANCEL; break;
     case MB_YESNOCANCEL: nWxStyle |= wxYES_NO | wxCANCEL; break;
-    case MB_YESNO: nWxStyle |= wxYES_NO; break;
+    case MB_YESNO:
+        nWxStyle |= wxYES_NO;
+        if (nStyle & MB_DEFBUTTON2)
+            nWxStyle |= wxNO_DEFAULT;
+        break;
     default: nWxStyle |= wxOK; break;
     }
     switch (nStyle & MB_ICONMASK) {

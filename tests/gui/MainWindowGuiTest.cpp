@@ -200,7 +200,8 @@ TEST_F(MainWindowGuiTest, LogoffZeroesTheCountersAndClearingAsksFirst) {
     LogOn();
     Feed(kGoodBlock);
     Feed(kBadBlock);
-    wxTEST_DIALOG(view->OnDblclkPageList(), CExpectMessage("Clear All messages?", wxID_NO));
+    wxTEST_DIALOG(view->OnDblclkPageList(),
+                  CExpectMessage("Clear All messages?", wxID_NO, wxNO_DEFAULT));
     EXPECT_EQ(Lines().size(), 3u);
     EXPECT_EQ(view->GetGoodPages(), 1u);
     view->OnLogoff();

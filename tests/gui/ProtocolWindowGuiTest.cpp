@@ -142,7 +142,7 @@ TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
     wxCommandEvent dclick(wxEVT_LISTBOX_DCLICK, CProtocolDlg::IDC_PROTOCOL_LIST);
     dclick.SetEventObject(&pDlg->GetList());
     wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
-                  CExpectMessage("Clear All messages?", wxID_NO));
+                  CExpectMessage("Clear All messages?", wxID_NO, wxNO_DEFAULT));
     EXPECT_EQ(pDlg->Count(), 1u);
     wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
                   CExpectMessage("Clear All messages?", wxID_YES));
