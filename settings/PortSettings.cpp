@@ -76,7 +76,8 @@ void CPortSettings::ShowValues() {
     SelectText(m_cbDataBits, m_config.GetDataBits());
     SelectText(m_cbParity, m_config.GetParity());
     SelectText(m_cbStopBits, m_config.GetStopBits());
-    m_cbDevice->ChangeValue(FromBytes(m_config.GetDevicePath(m_config.m_nPort)));
+    // A path, in the file system's encoding.
+    m_cbDevice->ChangeValue(FromPathBytes(m_config.GetDevicePath(m_config.m_nPort)));
 }
 
 void CPortSettings::WriteValues(uint8_t nPort) {
@@ -97,7 +98,7 @@ void CPortSettings::WriteValues(uint8_t nPort) {
         m_config.SetParity(nPort, strText);
     if (selected(m_cbStopBits, &strText))
         m_config.SetStopBits(nPort, strText);
-    const std::string strDevice = ToBytes(m_cbDevice->GetValue().Strip(wxString::both));
+    const std::string strDevice = ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both));
     if (!strDevice.empty())
         m_config.SetDevicePath(nPort, strDevice);
 }

@@ -155,7 +155,9 @@ void CReportListBox::SaveReport() {
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK)
         return;
-    std::string strPath = ToBytes(ChosenPath(dialog));
+    // The path in the file system's encoding: a folder named in any
+    // language is that folder.
+    std::string strPath = ToPathBytes(ChosenPath(dialog));
     if (strPath.empty()) {
         AppMessageBox(*m_pBoxes, kNoFileName, MB_OK);
         return;

@@ -62,7 +62,8 @@ int CWxMessageBoxes::Show(const std::string& strText, const std::string& strCapt
     NameMessageBoxesByTitle();
 #endif
     wxWindow* pParent = bOwned && wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
-    wxMessageDialog dialog(pParent, FromBytes(strText), FromBytes(strCaption), nWxStyle);
+    wxMessageDialog dialog(pParent, FromMessageBytes(strText), FromMessageBytes(strCaption),
+                           nWxStyle);
     switch (dialog.ShowModal()) {
     case wxID_YES: return IDYES;
     case wxID_NO: return IDNO;
