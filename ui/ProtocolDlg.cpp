@@ -30,6 +30,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
          IDC_PROTOCOL_LIST);
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+    m_protocolList->SetSaveTitle("Save Protocol Messages");
     // Closed by the window manager: switched off, as by the View menu, so
     // that the menu's check mark and the profile say what the screen shows.
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {

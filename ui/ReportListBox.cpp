@@ -150,7 +150,10 @@ void CReportListBox::DropOldest(unsigned nLines) {
 }
 
 void CReportListBox::SaveReport() {
-    wxFileDialog dialog(wxGetTopLevelParent(this), wxFileSelectorPromptStr, wxEmptyString,
+    wxFileDialog dialog(wxGetTopLevelParent(this),
+                        m_strSaveTitle.empty() ? wxString(wxFileSelectorPromptStr)
+                                               : m_strSaveTitle,
+                        wxEmptyString,
                         "TEMP.TXT", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK)

@@ -22,6 +22,8 @@ public:
                    const wxSize& size, long nStyle);
     ~CReportListBox() override;
 
+    // The save dialog's title names the action ("Save Page List").
+    void SetSaveTitle(const wxString& strTitle) { m_strSaveTitle = strTitle; }
     void SaveReport();
 
     void AddLine(const std::string& strBytes);
@@ -48,4 +50,5 @@ private:
     bool m_bFollowEnd = true;
     bool m_bScrolling = false;   // the list scrolls itself
     bool m_bShowPending = false; // a ShowChanges waits for the burst to end
+    wxString m_strSaveTitle;
 };

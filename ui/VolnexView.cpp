@@ -102,6 +102,7 @@ void CVolnexVw::CreateControls() {
     // No horizontal scrolling: long lines are cut at the right edge.
     m_pageList = new CReportListBox(this, IDC_PAGE_LIST, at(8, 89), size(244, 100),
                                     wxLB_SINGLE | wxLB_ALWAYS_SB);
+    m_pageList->SetSaveTitle("Save Page List");
     m_pState = display(IDC_STATE, 43, 28, 150, 12, kCyan);
     CFormLabel* pGoodLabel =
         label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);

@@ -135,6 +135,19 @@ TEST_F(ProtocolWindowGuiTest, ItNarrowsAndWidensWithTheFrame) {
     }
 }
 
+TEST_F(ProtocolWindowGuiTest, TheSaveDialogsAreTitledByTheirAction) {
+    Start(true);
+    wxTEST_DIALOG(view->OnLogFile(),
+                  CExpectSaveDialog("Save Page List", dir.Path("pages.txt")),
+                  CExpectMessage("Saved 0 lines"));
+    wxCommandEvent save(wxEVT_BUTTON, CProtocolDlg::IDC_SAVE);
+    wxTEST_DIALOG(view->GetProtocolDlg()->GetEventHandler()->ProcessEvent(save),
+                  CExpectSaveDialog("Save Protocol Messages", dir.Path("protocol.txt")),
+                  CExpectMessage("Saved 0 lines"));
+    EXPECT_TRUE(wxFileExists(dir.Path("pages.txt")));
+    EXPECT_TRUE(wxFileExists(dir.Path("protocol.txt")));
+}
+
 TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
     Start(true);
     CProtocolDlg* pDlg = view->GetProtocolDlg();
