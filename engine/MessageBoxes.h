@@ -20,6 +20,9 @@ constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 constexpr unsigned MB_ICONINFORMATION = 0x40;
 constexpr unsigned MB_ICONMASK = 0xF0;
 constexpr unsigned MB_TYPEMASK = 0x0F;
+// The second button (No of Yes/No) is the default: the key that led to the
+// question cannot answer it Yes.
+constexpr unsigned MB_DEFBUTTON2 = 0x100;
 
 // Answers.
 constexpr int IDOK = 1;

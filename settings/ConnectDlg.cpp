@@ -34,6 +34,9 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
             pRow = pItem->GetSizer();
     }
     pRow->Insert(0, m_cbCommPort, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
+    // In the tab order where the eye meets it: after the page, first in the
+    // row it sits in.
+    m_cbCommPort->MoveAfterInTabOrder(GetBookCtrl());
     FindWindow(wxID_APPLY)->Enable(false);
     LayoutDialog();
 

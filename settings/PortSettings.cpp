@@ -77,20 +77,22 @@ void CPortSettings::ShowValues() {
     m_deviceChoices = CDeviceScanner().List(strCurrent);
     wxArrayString labels;
     for (const CDeviceChoice& choice : m_deviceChoices)
-        labels.Add(FromBytes(choice.strLabel));
+        labels.Add(FromPathBytes(choice.strLabel));
     {
         // Refilling the list clears its text, which is no edit by the operator.
         wxEventBlocker quiet(m_cbDevice);
         m_cbDevice->Set(labels);
     }
-    m_cbDevice->ChangeValue(FromBytes(strCurrent));
+    // A path, in the file system's encoding.
+    m_cbDevice->ChangeValue(FromPathBytes(strCurrent));
 }
 
 void CPortSettings::OnDeviceChosen() {
     // The field holds the path to store, not the list's label.
     const int nIndex = m_cbDevice->GetSelection();
     if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_deviceChoices.size())
-        m_cbDevice->ChangeValue(FromBytes(m_deviceChoices[static_cast<size_t>(nIndex)].strPath));
+        m_cbDevice->ChangeValue(
+            FromPathBytes(m_deviceChoices[static_cast<size_t>(nIndex)].strPath));
     OnControlChanged();
 }
 
@@ -112,8 +114,8 @@ void CPortSettings::WriteValues(uint8_t nPort) {
         m_config.SetParity(nPort, strText);
     if (selected(m_cbStopBits, &strText))
         m_config.SetStopBits(nPort, strText);
-    const std::string strDevice =
-        DevicePathForText(m_deviceChoices, ToBytes(m_cbDevice->GetValue().Strip(wxString::both)));
+    const std::string strDevice = DevicePathForText(
+        m_deviceChoices, ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both)));
     if (!strDevice.empty())
         m_config.SetDevicePath(nPort, strDevice);
 }

@@ -10,12 +10,10 @@ class CVectorList : public ITraceList {
 public:
     unsigned Count() const override { return static_cast<unsigned>(lines.size()); }
     std::string Line(unsigned n) const override { return lines.at(n); }
-    void Delete(unsigned n) override { lines.erase(lines.begin() + n); }
+    void DropOldest() override { lines.erase(lines.begin()); }
     void Add(const std::string& s) override { lines.push_back(s); }
     void ReplaceLast(const std::string& s) override { lines.back() = s; }
-    void ScrollToTop(unsigned n) override { nTop = n; }
     std::vector<std::string> lines;
-    unsigned nTop = 0;
 };
 
 class TraceRenderTest : public ::testing::Test {
@@ -41,7 +39,6 @@ TEST_F(TraceRenderTest, ALogonAndOnePageGiveTheNineLines) {
                               "=>  <ESC>PG1<CR>", "<=  <ACK><CR><ESC>[p<CR>",
                               "=>  <STX>1234<CR>", "=>  HELLO<CR>", "=>  <ETX>ccc<CR>",
                               "<=  <ACK><CR>"}));
-    EXPECT_EQ(list.nTop, 8u);
 }
 
 TEST_F(TraceRenderTest, ControlCharactersByNameOthersUnchanged) {
@@ -58,7 +55,6 @@ TEST_F(TraceRenderTest, AReceivedLineStopsAt249WithTwoWarnings) {
     EXPECT_EQ(list.lines, (std::vector<std::string>{
                               "=>  " + std::string(245, 'x'), "   BUFFER SIZE EXCEEDED!",
                               "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!"}));
-    EXPECT_EQ(list.nTop, 2u);
     Received("z");
     EXPECT_EQ(list.lines.back(), "=>  z");
     // A name that would not fit is refused the same way.
@@ -67,27 +63,38 @@ TEST_F(TraceRenderTest, AReceivedLineStopsAt249WithTwoWarnings) {
     EXPECT_EQ(list.lines.size(), 3u);
 }
 
-TEST_F(TraceRenderTest, OnlySentTextsKeepTheListAt500Lines) {
+TEST_F(TraceRenderTest, AFullListDropsItsOldestLinesWhateverComes) {
     for (int i = 0; i < 500; ++i)
         list.lines.push_back("<=  line " + std::to_string(i));
-    Received("A"); // received characters never remove lines
-    Received("\r");
-    ASSERT_EQ(list.lines.size(), 501u);
+    Received("A"); // a new received line: line 0 goes
+    ASSERT_EQ(list.lines.size(), 500u);
+    EXPECT_EQ(list.lines.front(), "<=  line 1");
+    Received("B\r"); // the open line grows in place: nothing goes
+    ASSERT_EQ(list.lines.size(), 500u);
+    EXPECT_EQ(list.lines.front(), "<=  line 1");
+    EXPECT_EQ(list.lines.back(), "=>  AB<CR>");
     Sent("ID=");
-    ASSERT_EQ(list.lines.size(), 501u);
-    EXPECT_EQ(list.lines[499], "<=  line 499");
-    EXPECT_EQ(list.lines[500], "<=  ID="); // the received line went first
+    EXPECT_EQ(list.lines.front(), "<=  line 2");
+    EXPECT_EQ(list.lines[498], "=>  AB<CR>"); // the received line stays
+    EXPECT_EQ(list.lines[499], "<=  ID=");
+    // Both warning lines come in, two old lines go.
+    Received(std::string(246, 'x'));
+    ASSERT_EQ(list.lines.size(), 500u);
+    EXPECT_EQ(list.lines.front(), "<=  line 5");
+    EXPECT_EQ(list.lines[497], "=>  " + std::string(245, 'x'));
+    EXPECT_EQ(list.lines[499], "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!");
 }
 
-TEST_F(TraceRenderTest, ALongSessionStopsGrowingAtTheHardLimit) {
-    // Three received lines and one answer a page: +3 lines a page past 500.
+TEST_F(TraceRenderTest, ALongSessionKeepsTheNewest500Lines) {
+    // Three received lines and one answer a page.
     for (int i = 0; i < 2000; ++i) {
-        Received("\x02" "1234\rHI\r\x03" "ccc\r");
+        Received("\x02" + std::to_string(i) + "\rHI\r\x03" "ccc\r");
         Sent("\x06\r");
     }
-    EXPECT_EQ(list.lines.size(), kTraceHardLimit);
-    EXPECT_EQ(list.lines.back(), "<=  <ACK><CR>"); // the newest lines stay
-    EXPECT_EQ(list.nTop, kTraceHardLimit - 1);
+    ASSERT_EQ(list.lines.size(), kTraceListLimit);
+    EXPECT_EQ(list.lines[0], "=>  <STX>1875<CR>"); // 125 whole pages of four lines
+    EXPECT_EQ(list.lines[496], "=>  <STX>1999<CR>");
+    EXPECT_EQ(list.lines.back(), "<=  <ACK><CR>");
 }
 
 TEST_F(TraceRenderTest, TraceWithoutAWindowIsFreedAndNothingShown) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 std::time_t At(int nHour, int nMin, int nSec = 0) {
@@ -67,6 +69,45 @@ TEST(ViewTextTest, StatusTextShowsANetworkLineInsteadOfTheLineFormat) {
     // Stored but not in use yet (no Logon since): the stored value.
     EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", ""),
               "Port Settings : Port: COM1 tcp-listen:2775");
+}
+
+} // namespace
+
+namespace {
+
+// The page list's 500-line rule: the oldest entries go whole.
+class OldestPageLinesTest : public ::testing::Test {
+protected:
+    size_t Drop(size_t nLimit) {
+        return OldestPageLinesToDrop(lines.size(), nLimit,
+                                     [this](size_t i) { return lines.at(i); });
+    }
+    std::vector<std::string> lines;
+};
+
+TEST_F(OldestPageLinesTest, NothingGoesWithinTheLimit) {
+    lines = {"p1", "\tBAD PAGE - INVALID CHECKSUM", "p2"};
+    EXPECT_EQ(Drop(3), 0u);
+    lines.clear();
+    EXPECT_EQ(Drop(500), 0u);
+}
+
+TEST_F(OldestPageLinesTest, APageGoesWithItsResultLine) {
+    lines = {"p1", "\tBAD PAGE - INVALID CHECKSUM", "p2", "p3"};
+    EXPECT_EQ(Drop(3), 2u); // one over: the rejected page goes whole
+    EXPECT_EQ(Drop(2), 2u);
+    EXPECT_EQ(Drop(1), 3u);
+    lines = {"p1", "p2", "\tTIMED OUT ", "p3", "\tBAD PAGE - INVALID FORMAT"};
+    EXPECT_EQ(Drop(4), 1u);
+    EXPECT_EQ(Drop(3), 3u);
+}
+
+TEST_F(OldestPageLinesTest, AResultLineLeftAtTheTopGoesFirst) {
+    lines = {"\tTIMED OUT ", "p1", "p2"};
+    EXPECT_EQ(Drop(2), 1u);
+    // A page text that merely contains a tab is a page line.
+    lines = {"p1", "12/08/2026 14:05:00 A\tB", "p3"};
+    EXPECT_EQ(Drop(2), 1u);
 }
 
 } // namespace

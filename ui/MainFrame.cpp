@@ -11,6 +11,7 @@
 #include "ui/VolnexView.h"
 
 #include <wx/accel.h>
+#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/html/helpctrl.h>
 #include <wx/menu.h>
@@ -22,8 +23,11 @@ namespace {
 
 constexpr const char* kCaption = "Volnex - Marivane Didoza Zuri Zovivazir";
 constexpr int kRefreshMs = 100;
-// Start larger than the form; the view shrinks the frame to fit it.
+// Start larger than the form; the view fits the frame to it.
 const wxSize kInitialSize(900, 700);
+// The status bar draws a pane's text this far inside the pane's border (and
+// on GTK one pixel further right).
+constexpr int kPaneTextMargin = 2;
 
 } // namespace
 
@@ -36,10 +40,12 @@ CMainFrame::CMainFrame()
     // The view first: its creation opens the port and starts the timer.
     m_pView = new CVolnexVw(this);
 
-    wxStatusBar* pStatus = CreateStatusBar(2, wxSTB_DEFAULT_STYLE);
-    // Wide enough for "00:00" with the pane's own padding.
-    const int nClockWidth = pStatus->GetTextExtent("00:00").x + 40;
-    const int widths[2] = {-1, nClockWidth};
+    // No size grip: it would take its room from the clock pane, and GTK 3
+    // windows are resized by their edges. A pane whose text is cut shows it
+    // whole as its tooltip (wxSTB_SHOW_TIPS).
+    wxStatusBar* pStatus = CreateStatusBar(2, wxSTB_DEFAULT_STYLE & ~wxSTB_SIZEGRIP);
+    // The clock pane is as wide as "00:00" in the bar's font.
+    const int widths[2] = {-1, PaneWidthFor("00:00")};
     pStatus->SetStatusWidths(2, widths);
     const int styles[2] = {wxSB_FLAT, wxSB_NORMAL};
     pStatus->SetStatusStyles(2, styles);
@@ -115,6 +121,27 @@ void CMainFrame::CreateMenus() {
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
     for (int nId : {ID_HELP_USING})
         Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
+}
+
+int CMainFrame::PaneWidthFor(const wxString& strText) const {
+    const wxStatusBar* pStatus = GetStatusBar();
+    return pStatus->GetTextExtent(strText).x + 2 * (kPaneTextMargin + pStatus->GetBorderX()) +
+           1;
+}
+
+void CMainFrame::FitToForm(const wxSize& form) {
+    RefreshPanes(); // the settings text, to measure it
+    wxSize client = form;
+    if (wxStatusBar* pStatus = GetStatusBar()) {
+        client.x = std::max(client.x, PaneWidthFor(pStatus->GetStatusText(0)) +
+                                          pStatus->GetStatusWidth(1));
+    }
+    // No larger than the screen: the view scrolls over what does not fit.
+    const int nDisplay = wxDisplay::GetFromWindow(this);
+    const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+    const wxSize frame = GetSize() - GetClientSize() + client;
+    client.DecBy(std::max(0, frame.x - area.width), std::max(0, frame.y - area.height));
+    SetClientSize(client);
 }
 
 void CMainFrame::RefreshPanes() {

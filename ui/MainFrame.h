@@ -21,6 +21,9 @@ public:
     ~CMainFrame() override;
 
     CVolnexVw* GetView() const { return m_pView; }
+    // The first size: the form and the whole status text fully shown (as far
+    // as the screen allows; the view scrolls over the rest).
+    void FitToForm(const wxSize& form);
     // Brings both panes up to date; a pane is repainted only when its text
     // changes.
     void RefreshPanes();
@@ -29,6 +32,8 @@ public:
 
 private:
     void CreateMenus();
+    // The width a status pane needs to show the text whole.
+    int PaneWidthFor(const wxString& strText) const;
     void OnIdle(wxIdleEvent& event);
     void OnMove(wxMoveEvent& event);
     void OnSize(wxSizeEvent& event);

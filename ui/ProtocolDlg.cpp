@@ -9,11 +9,11 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 
-CProtocolDlg::CProtocolDlg(wxWindow* pView)
+CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     // A popup without caption or system menu, owned by the main frame.
     : wxDialog(wxGetTopLevelParent(pView), wxID_ANY, "Protocol Messages",
                wxDefaultPosition, wxDefaultSize, wxBORDER_RAISED),
-      m_pView(pView) {
+      m_pView(pView), m_onClose(std::move(onClose)) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
@@ -30,6 +30,15 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView)
     Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
          IDC_PROTOCOL_LIST);
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+    m_protocolList->SetSaveTitle("Save Protocol Messages");
+    // Closed by the window manager: switched off, as by the View menu, so
+    // that the menu's check mark and the profile say what the screen shows.
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        if (m_onClose)
+            m_onClose();
+        else
+            event.Skip();
+    });
 
     PositionBelowFrame();
 }
@@ -40,16 +49,21 @@ void CProtocolDlg::PositionBelowFrame() {
         return;
     const wxRect frame = pFrame->GetScreenRect();
     // The frame may be narrower than the window's own layout: it still
-    // takes the frame's width, and its controls are cut at the right.
+    // takes the frame's width, and its controls are cut at the right. The
+    // width goes through the client size: GTK sizes a window that the user
+    // cannot resize by what its client area asks for.
     SetMinClientSize(wxSize(1, 1));
-    SetSize(frame.GetLeft(), frame.GetBottom() + 1, frame.GetWidth(), GetSize().GetHeight());
+    const wxSize border = GetSize() - GetClientSize();
+    SetClientSize(std::max(1, frame.GetWidth() - border.x), GetClientSize().y);
+    Move(frame.GetLeft(), frame.GetBottom() + 1);
 }
 
 void CProtocolDlg::OnDblclkProtocolList() {
-    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?", MB_YESNO) == IDYES) {
+    if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?",
+                      MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         m_lines.clear();
+        m_nDroppedRows = 0;
         m_nValidRows = 0;
-        m_nTop = -1;
         m_protocolList->Clear();
     }
 }
@@ -65,16 +79,15 @@ unsigned CProtocolDlg::Count() const { return static_cast<unsigned>(m_lines.size
 
 std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex); }
 
-void CProtocolDlg::Delete(unsigned nIndex) {
-    m_lines.erase(m_lines.begin() + nIndex);
-    // A row the list box already shows goes at once: the rows after it stay
-    // in step. A row not yet shown is simply never added.
-    if (nIndex < m_nValidRows) {
-        m_protocolList->Delete(nIndex);
+void CProtocolDlg::DropOldest() {
+    m_lines.pop_front();
+    // A row the list box shows for it goes at the next update; a row not
+    // yet matching is replaced then anyway.
+    if (m_nValidRows > 0) {
         --m_nValidRows;
+        ++m_nDroppedRows;
     }
-    if (m_nTop > static_cast<int>(nIndex))
-        --m_nTop;
+    MarkChanged(m_nValidRows);
 }
 
 void CProtocolDlg::Add(const std::string& strLine) {
@@ -86,8 +99,6 @@ void CProtocolDlg::ReplaceLast(const std::string& strLine) {
     m_lines.back() = strLine;
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
-
-void CProtocolDlg::ScrollToTop(unsigned nIndex) { m_nTop = static_cast<int>(nIndex); }
 
 void CProtocolDlg::MarkChanged(unsigned nFrom) {
     if (nFrom < m_nValidRows)
@@ -101,9 +112,11 @@ void CProtocolDlg::MarkChanged(unsigned nFrom) {
 void CProtocolDlg::Sync() {
     m_bSyncPosted = false;
     const unsigned nRows = m_protocolList->GetCount();
-    if (m_nValidRows == nRows && nRows == m_lines.size())
+    if (m_nDroppedRows == 0 && m_nValidRows == nRows && nRows == m_lines.size())
         return;
     m_protocolList->Freeze();
+    m_protocolList->DropOldest(m_nDroppedRows);
+    m_nDroppedRows = 0;
     for (unsigned n = m_protocolList->GetCount(); n > m_nValidRows; --n)
         m_protocolList->Delete(n - 1);
     wxArrayString rows;
@@ -112,7 +125,7 @@ void CProtocolDlg::Sync() {
     if (!rows.empty())
         m_protocolList->Append(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());
-    if (m_nTop >= 0 && m_nTop < static_cast<int>(m_lines.size()))
-        m_protocolList->SetFirstItem(m_nTop);
+    // The newest line comes into view where the reader follows the end.
+    m_protocolList->ShowChanges();
     m_protocolList->Thaw();
 }

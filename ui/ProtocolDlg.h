@@ -1,7 +1,9 @@
 // CProtocolDlg: the protocol message window, hung directly below the main
-// frame and exactly as wide. It shows the trace lines (a CReportListBox, so
-// they can be saved) and a Save button. The view creates, owns and destroys
-// it; its lines live only as long as the window.
+// frame and exactly as wide, also when the frame is narrower than the
+// window's own layout. It shows the trace lines (a CReportListBox, so they
+// can be saved) and a Save button. The view creates, owns and destroys it;
+// its lines live only as long as the window. Closing it (the window
+// manager's close, Alt+F4) is the same as switching it off in the View menu.
 //
 // The lines are kept here first and brought into the list box once the
 // current burst of traffic has been handled: a received character changes
@@ -14,8 +16,9 @@
 
 #include <wx/dialog.h>
 
+#include <deque>
+#include <functional>
 #include <string>
-#include <vector>
 
 class CReportListBox;
 
@@ -24,7 +27,8 @@ public:
     enum { IDC_PROTOCOL_LIST = 1023, IDC_SAVE = 1027 };
 
     // pView: the view that creates the window; it is owned by the frame.
-    explicit CProtocolDlg(wxWindow* pView);
+    // onClose runs when the operator closes the window.
+    CProtocolDlg(wxWindow* pView, std::function<void()> onClose = {});
 
     // Left edge and width of the main frame, top at its bottom edge; the
     // window keeps its own height.
@@ -36,10 +40,9 @@ public:
 
     unsigned Count() const override;
     std::string Line(unsigned nIndex) const override;
-    void Delete(unsigned nIndex) override;
+    void DropOldest() override;
     void Add(const std::string& strLine) override;
     void ReplaceLast(const std::string& strLine) override;
-    void ScrollToTop(unsigned nIndex) override;
 
 private:
     void OnDblclkProtocolList();
@@ -47,9 +50,12 @@ private:
     void MarkChanged(unsigned nFrom);
 
     CReportListBox* m_protocolList = nullptr;
-    std::vector<std::string> m_lines; // what the list shows, up to date
-    unsigned m_nValidRows = 0; // list rows that still match m_lines
-    int m_nTop = -1;           // the line to show at the top, -1 for none
+    std::deque<std::string> m_lines; // what the list shows, up to date
+    // The list box's rows: first m_nDroppedRows rows whose lines are gone,
+    // then m_nValidRows rows that match the first lines, then stale ones.
+    unsigned m_nDroppedRows = 0;
+    unsigned m_nValidRows = 0;
     bool m_bSyncPosted = false;
     wxWindow* m_pView;
+    std::function<void()> m_onClose;
 };

@@ -34,6 +34,17 @@ bool Exists(const std::string& strPath) {
     return stat(strPath.c_str(), &st) == 0;
 }
 
+#ifdef __WXGTK__
+GtkAdjustment* VerticalRange(GtkTreeView* pView) {
+    return gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(pView));
+}
+
+bool IsAtEnd(GtkAdjustment* pAdj) {
+    return gtk_adjustment_get_value(pAdj) + gtk_adjustment_get_page_size(pAdj) >=
+           gtk_adjustment_get_upper(pAdj) - 1;
+}
+#endif
+
 } // namespace
 
 CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint& pos,
@@ -51,6 +62,24 @@ CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint&
         gtk_tree_view_column_set_fixed_width(pColumn, size.x > 0 ? size.x : 100);
         gtk_tree_view_set_fixed_height_mode(pView, TRUE);
     }
+    // Where the reader scrolls decides whether the list follows its end; a
+    // new extent (lines added and laid out) brings the end into view again.
+    GtkAdjustment* pAdj = VerticalRange(pView);
+    g_signal_connect_swapped(pAdj, "value-changed", G_CALLBACK(+[](CReportListBox* pList) {
+                                 pList->OnScrolled();
+                             }),
+                             this);
+    g_signal_connect_swapped(pAdj, "changed", G_CALLBACK(+[](CReportListBox* pList) {
+                                 if (pList->m_bFollowEnd)
+                                     pList->ScrollToEnd();
+                             }),
+                             this);
+#endif
+}
+
+CReportListBox::~CReportListBox() {
+#ifdef __WXGTK__
+    g_signal_handlers_disconnect_by_data(VerticalRange(m_treeview), this);
 #endif
 }
 
@@ -68,13 +97,70 @@ std::vector<std::string> CReportListBox::GetLines() const {
     return lines;
 }
 
+void CReportListBox::ScrollToEnd() {
+#ifdef __WXGTK__
+    GtkAdjustment* pAdj = VerticalRange(m_treeview);
+    const double dEnd = gtk_adjustment_get_upper(pAdj) - gtk_adjustment_get_page_size(pAdj);
+    m_bScrolling = true;
+    // The tree view keeps the row at its top in place as rows above it go
+    // (it re-reads that row whenever the position changes). Moving away and
+    // back makes the row now at the top the one it keeps, so the end stays
+    // in view when the oldest lines are dropped.
+    gtk_adjustment_set_value(pAdj, dEnd - 1);
+    gtk_adjustment_set_value(pAdj, dEnd);
+    m_bScrolling = false;
+#else
+    if (GetCount() > 0)
+        EnsureVisible(static_cast<int>(GetCount() - 1));
+#endif
+}
+
+void CReportListBox::OnScrolled() {
+#ifdef __WXGTK__
+    // The reader moved the list (or the tree view kept its top row in place
+    // while the list follows the end, which the next ShowChanges mends):
+    // following the end is what the reader now sees.
+    if (!m_bScrolling && !m_bShowPending)
+        m_bFollowEnd = IsAtEnd(VerticalRange(m_treeview));
+#endif
+}
+
+void CReportListBox::ShowChanges() {
+    // Once a burst of changes has been handled, not for each: the tree view
+    // lays itself out only then anyway.
+    if (!m_bFollowEnd || m_bShowPending)
+        return;
+    m_bShowPending = true;
+    CallAfter([this] {
+        m_bShowPending = false;
+        if (m_bFollowEnd)
+            ScrollToEnd();
+    });
+}
+
+void CReportListBox::DropOldest(unsigned nLines) {
+    // A reader who scrolled up keeps the same lines in view: the tree view
+    // holds on to the row at its top while rows above it go.
+    if (nLines >= GetCount()) {
+        Clear();
+        return;
+    }
+    for (unsigned i = 0; i < nLines; ++i)
+        Delete(0);
+}
+
 void CReportListBox::SaveReport() {
-    wxFileDialog dialog(wxGetTopLevelParent(this), wxFileSelectorPromptStr, wxEmptyString,
+    wxFileDialog dialog(wxGetTopLevelParent(this),
+                        m_strSaveTitle.empty() ? wxString(wxFileSelectorPromptStr)
+                                               : m_strSaveTitle,
+                        wxEmptyString,
                         "TEMP.TXT", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK)
         return;
-    std::string strPath = ToBytes(ChosenPath(dialog));
+    // The path in the file system's encoding: a folder named in any
+    // language is that folder.
+    std::string strPath = ToPathBytes(ChosenPath(dialog));
     if (strPath.empty()) {
         AppMessageBox(*m_pBoxes, kNoFileName, MB_OK);
         return;

@@ -4,25 +4,17 @@
 
 namespace {
 
-// Adds a line at the end, first dropping the oldest at the hard limit.
+// Adds a line at the end; the oldest line goes when the list is full.
 void AddLine(ITraceList& list, const std::string& strLine) {
-    if (list.Count() >= kTraceHardLimit)
-        list.Delete(0);
     list.Add(strLine);
-}
-
-void AddAndScroll(ITraceList& list, const std::string& strLine) {
-    AddLine(list, strLine);
-    list.ScrollToTop(list.Count() - 1);
+    while (list.Count() > kTraceListLimit)
+        list.DropOldest();
 }
 
 } // namespace
 
 void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
-    const unsigned n = list.Count();
     if (bSent) {
-        if (n >= kTraceListLimit)
-            list.Delete(n - 1);
         std::string strLine = kSentMark;
         for (char ch : strText) {
             if (ch == '\0')
@@ -30,14 +22,14 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
             const char* szName = ControlName(static_cast<unsigned char>(ch));
             strLine += szName ? szName : std::string(1, ch);
         }
-        AddAndScroll(list, strLine);
+        AddLine(list, strLine);
         return;
     }
 
     const unsigned char b = strText.empty() ? 0 : static_cast<unsigned char>(strText[0]);
     const char* szName = ControlName(b);
     const std::string strPiece = szName ? szName : strText.substr(0, strText.find('\0'));
-    if (n > 0) {
+    if (const unsigned n = list.Count(); n > 0) {
         const std::string strLast = list.Line(n - 1);
         const bool bOpen = strLast.find(kReceivedMark) != std::string::npos &&
                            strLast.find("<CR>") == std::string::npos;
@@ -46,18 +38,16 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
                 // The character is not shown; the next one starts a new line.
                 AddLine(list, kBufferExceeded);
                 AddLine(list, kMismatchedSettings);
-                list.ScrollToTop(list.Count() - 1);
                 return;
             }
             list.ReplaceLast(strLast + strPiece);
-            list.ScrollToTop(list.Count() - 1);
             return;
         }
     }
-    AddAndScroll(list, kReceivedMark + strPiece);
+    AddLine(list, kReceivedMark + strPiece);
 }
 
-void RenderNote(ITraceList& list, const std::string& strNote) { AddAndScroll(list, strNote); }
+void RenderNote(ITraceList& list, const std::string& strNote) { AddLine(list, strNote); }
 
 void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam) {
     std::unique_ptr<std::string> text = AdoptTraceText(lParam);

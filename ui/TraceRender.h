@@ -4,8 +4,9 @@
 // received characters gather on one open line, "=>  " and the characters,
 // up to and including a CR. Control characters show by name ("<CR>"). A
 // received line that would reach 250 characters gets two warning lines
-// instead (the sign of mismatched port settings); sent texts keep the list
-// at 500 lines by first dropping its last line.
+// instead (the sign of mismatched port settings). The list keeps the newest
+// 500 lines: each line added beyond them drops the oldest. Whether the list
+// follows its newest line is the list's own matter (the reader's scrolling).
 //
 // The rendering works on a small list model so that it runs without a
 // display; the protocol window's list implements the model.
@@ -20,19 +21,14 @@ public:
     virtual ~ITraceList() = default;
     virtual unsigned Count() const = 0;
     virtual std::string Line(unsigned nIndex) const = 0;
-    virtual void Delete(unsigned nIndex) = 0;
+    // Removes the first line.
+    virtual void DropOldest() = 0;
     virtual void Add(const std::string& strLine) = 0;
     // Replaces the last line (the same as deleting it and adding the new).
     virtual void ReplaceLast(const std::string& strLine) = 0;
-    // Makes the line the topmost visible one.
-    virtual void ScrollToTop(unsigned nIndex) = 0;
 };
 
 constexpr unsigned kTraceListLimit = 500;
-// Received lines never remove lines and a sent text removes only one, so
-// traffic with several received lines per answer would grow the list
-// without end: past this many lines the oldest line goes first.
-constexpr unsigned kTraceHardLimit = 5000;
 constexpr size_t kTraceLineLimit = 250; // a received line stays below this
 constexpr const char* kSentMark = "<=  ";
 constexpr const char* kReceivedMark = "=>  ";

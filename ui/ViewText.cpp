@@ -27,6 +27,21 @@ std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
     return strLine;
 }
 
+size_t OldestPageLinesToDrop(size_t nCount, size_t nLimit,
+                             const std::function<std::string(size_t)>& lineAt) {
+    auto isResult = [&](size_t i) {
+        const std::string strLine = lineAt(i);
+        return !strLine.empty() && strLine[0] == '\t';
+    };
+    size_t nDrop = 0;
+    while (nCount - nDrop > nLimit) {
+        ++nDrop; // a page's line (or a result line left without one)
+        while (nDrop < nCount && isResult(nDrop))
+            ++nDrop;
+    }
+    return nDrop;
+}
+
 std::string PortSettingsText(const CPortConfig& config) {
     return "Port Settings : Port: " + config.GetCommPort() +
            " BaudRate: " + config.GetBaudRate() + " Parity: " + config.GetParity() +

@@ -2,7 +2,9 @@
 // line, the status bar's port settings and clock.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
+#include <functional>
 #include <string>
 
 class CPortConfig;
@@ -12,6 +14,13 @@ class CPortConfig;
 // has no byte from 40 to 5F hex after it shows as "<SUB>" and the next byte
 // is taken as it comes. Every other byte is kept unchanged.
 std::string FormatPageLine(std::time_t when, const std::string& strPageText);
+
+// How many lines to remove from the top of the page list so that at most
+// nLimit of its nCount lines remain: the oldest entries go whole, a page's
+// line together with the result line after it (a result line starts with a
+// tab: "\tBAD PAGE - INVALID CHECKSUM"). lineAt(i) gives line i.
+size_t OldestPageLinesToDrop(size_t nCount, size_t nLimit,
+                             const std::function<std::string(size_t)>& lineAt);
 
 // "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8"
 std::string PortSettingsText(const CPortConfig& config);

@@ -8,6 +8,7 @@
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 
+#include <cstdlib>
 #include <glib.h>
 #include <iostream>
 #include <memory>
@@ -26,6 +27,14 @@ class CVolnexDoc {};
 
 class CVolnexApp : public wxApp {
 public:
+    // Runs before GTK starts. The protocol window hangs below the main
+    // window, and under Wayland a program cannot place its windows: use the
+    // X11 backend (XWayland there) unless the user chose one.
+    bool Initialize(int& argc, wxChar** argv) override {
+        setenv("GDK_BACKEND", "x11", 0);
+        return wxApp::Initialize(argc, argv);
+    }
+
     bool OnInit() override {
         // Asked to stop (kill, logout, Ctrl+C where it was started): close
         // the window as the operator would, ending a session on the line.

@@ -4,7 +4,8 @@
 #include "serial/TermiosDevice.h"
 #include "settings/ConnectDlg.h"
 #include "ui/Clock.h"
-#include "ui/Indicator.h"
+#include "ui/FormLabel.h"
+#include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
 #include "ui/TraceRender.h"
@@ -18,6 +19,7 @@
 #include <wx/log.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 namespace {
 
@@ -31,8 +33,9 @@ constexpr const char* kClearAll = "Clear All messages?";
 } // namespace
 
 CVolnexVw::CVolnexVw(wxWindow* pParent)
-    : wxPanel(pParent, wxID_ANY), m_timer(this, kTimerId),
-      m_recovery(&CTermiosDevice::CanOpen) {
+    : wxScrolled<wxPanel>(pParent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                          wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL),
+      m_timer(this, kTimerId), m_recovery(&CTermiosDevice::CanOpen) {
     m_bViewProtocol = AppProfile().GetInt(CPortConfig::kSection, "ViewProtocol", 0);
     m_terminal.SetUiPoster([](CSyncCall::Job job) { wxTheApp->CallAfter(job); });
     m_terminal.SetMessageBoxes(&CWxMessageBoxes::Instance());
@@ -60,14 +63,29 @@ CVolnexVw::~CVolnexVw() {
     m_terminal.StopMonitor();
 }
 
-wxSize CVolnexVw::GetFormSize() const { return ConvertDialogToPixels(wxSize(297, 197)); }
-
 void CVolnexVw::CreateControls() {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     auto label = [&](const char* szText, int x, int y, int w, int h, long nAlign) {
-        new wxStaticText(this, wxID_ANY, szText, at(x, y), size(w, h),
-                         nAlign | wxST_NO_AUTORESIZE);
+        return new CFormLabel(this, szText, at(x, y), size(w, h), nAlign | wxST_NO_AUTORESIZE);
+    };
+    // The state display and the line indicators: sunken static texts in
+    // their own colours on black. Fixed size: a new text lays nothing out.
+    auto display = [&](int nId, int x, int y, int w, int h, const wxColour& colour) {
+        auto* pText = new wxStaticText(this, nId, wxEmptyString, at(x, y), size(w, h),
+                                       wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE |
+                                           wxBORDER_SUNKEN);
+        pText->SetForegroundColour(colour);
+        pText->SetBackgroundColour(kBlack);
+        return pText;
+    };
+    // The counters: read-only, centred text controls, green or red on black.
+    auto counter = [&](int nId, int x, int y, int w, int h, const wxColour& colour) {
+        auto* pText = new wxTextCtrl(this, nId, wxEmptyString, at(x, y), size(w, h),
+                                     wxTE_READONLY | wxTE_CENTRE | wxBORDER_SIMPLE);
+        pText->SetForegroundColour(colour);
+        pText->SetBackgroundColour(kBlack);
+        return pText;
     };
 
     // The frames first, so that the controls inside them stay on top.
@@ -75,47 +93,76 @@ void CVolnexVw::CreateControls() {
     new wxStaticBox(this, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
     new wxStaticBox(this, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
 
-    label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
-    label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
-    label("DCD", 140, 55, 22, 11, wxALIGN_RIGHT);
-    m_pCts = new CIndicator(this, IDC_CTS, at(44, 53), size(25, 12), kGreen, kBlack);
-    m_pDsr = new CIndicator(this, IDC_DSR, at(103, 53), size(25, 12), kGreen, kBlack);
-    m_pDcd = new CIndicator(this, IDC_DCD, at(163, 52), size(25, 12), kGreen, kBlack);
-    label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
+    CFormLabel* pCtsLabel = label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
+    CFormLabel* pDsrLabel = label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
+    CFormLabel* pDcdLabel = label("DCD", 140, 55, 22, 11, wxALIGN_RIGHT);
+    m_pCts = display(IDC_CTS, 44, 53, 25, 12, kGreen);
+    m_pDsr = display(IDC_DSR, 103, 53, 25, 12, kGreen);
+    m_pDcd = display(IDC_DCD, 163, 52, 25, 12, kGreen);
+    CFormLabel* pStateLabel = label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
     // No horizontal scrolling: long lines are cut at the right edge.
     m_pageList = new CReportListBox(this, IDC_PAGE_LIST, at(8, 89), size(244, 100),
                                     wxLB_SINGLE | wxLB_ALWAYS_SB);
-    m_pState = new CIndicator(this, IDC_STATE, at(43, 28), size(150, 12), kCyan, kBlack);
-    label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
-    label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
-    // The counters are read-only displays, painted like the indicators: a
-    // text control would be laid out anew for every page.
-    m_pGood = new CIndicator(this, IDC_GOOD_PAGES, at(255, 28), size(29, 12), kGreen, kBlack);
-    m_pBad = new CIndicator(this, IDC_BAD_PAGES, at(255, 54), size(29, 12), kRed, kBlack);
+    m_pageList->SetSaveTitle("Save Page List");
+    m_pState = display(IDC_STATE, 43, 28, 150, 12, kCyan);
+    CFormLabel* pGoodLabel =
+        label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
+    CFormLabel* pBadLabel = label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
+    m_pGood = counter(IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
+    m_pBad = counter(IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
     new wxButton(this, IDC_LOGON, "Logon", at(255, 101), size(35, 23));
     new wxButton(this, IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
     new wxButton(this, IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
 
-    SetMinSize(GetFormSize());
+    // Each label names its display for assistive technology.
+    pCtsLabel->SetLabelFor(m_pCts);
+    pDsrLabel->SetLabelFor(m_pDsr);
+    pDcdLabel->SetLabelFor(m_pDcd);
+    pStateLabel->SetLabelFor(m_pState);
+    pGoodLabel->SetLabelFor(m_pGood);
+    pBadLabel->SetLabelFor(m_pBad);
+
+    // The form: the template's size, or more where a control (at a large
+    // font, say) reaches further. Smaller frames scroll over it.
+    wxRect extent(wxPoint(0, 0), size(297, 197));
+    for (wxWindow* pChild : GetChildren())
+        extent.Union(pChild->GetRect());
+    m_formSize = wxSize(extent.GetRight() + 1, extent.GetBottom() + 1);
+    SetVirtualSize(m_formSize);
+    const wxSize unit = size(4, 4);
+    SetScrollRate(unit.x, unit.y);
     UpdateData();
 }
 
 void CVolnexVw::UpdateData() {
-    m_pState->SetLabel(m_strState);
-    m_pCts->SetLabel(m_strCTS);
-    m_pDcd->SetLabel(m_strDCD);
-    m_pDsr->SetLabel(m_strDSR);
-    m_pGood->SetLabel(wxString::Format("%u", m_nGoodPages));
-    m_pBad->SetLabel(wxString::Format("%u", m_nBadPages));
+    // Runs for every line event and state change, several times a page: a
+    // control is touched only when its text changes.
+    auto show = [](wxStaticText* pText, const wxString& strText) {
+        if (pText->GetLabel() != strText)
+            pText->SetLabel(strText);
+    };
+    auto count = [](wxTextCtrl* pText, unsigned nValue, unsigned& nShown) {
+        if (nValue != nShown) {
+            nShown = nValue;
+            pText->ChangeValue(wxString::Format("%u", nValue));
+        }
+    };
+    show(m_pState, m_strState);
+    show(m_pCts, m_strCTS);
+    show(m_pDcd, m_strDCD);
+    show(m_pDsr, m_strDSR);
+    count(m_pGood, m_nGoodPages, m_nGoodShown);
+    count(m_pBad, m_nBadPages, m_nBadShown);
 }
 
-wxString CVolnexVw::GetShownState() const { return m_pState->GetLabel(); }
-
-wxString CVolnexVw::GetIndicatorText(int nId) const {
+wxString CVolnexVw::GetShownText(int nId) const {
     switch (nId) {
+    case IDC_STATE: return m_pState->GetLabel();
     case IDC_CTS: return m_pCts->GetLabel();
     case IDC_DSR: return m_pDsr->GetLabel();
     case IDC_DCD: return m_pDcd->GetLabel();
+    case IDC_GOOD_PAGES: return m_pGood->GetValue();
+    case IDC_BAD_PAGES: return m_pBad->GetValue();
     default: return wxEmptyString;
     }
 }
@@ -155,13 +202,13 @@ bool CVolnexVw::OpenPort() {
 
 void CVolnexVw::OnInitialUpdate() {
     UpdateData();
-    // Fit the frame around the form, shrinking only.
-    if (wxFrame* pFrame = wxDynamicCast(GetParent(), wxFrame)) {
+    // The frame's first size is the form's at the current font and scale.
+    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
-        const wxSize form = GetFormSize();
-        const wxSize client = pFrame->GetClientSize();
-        pFrame->SetClientSize(std::min(client.x, form.x), std::min(client.y, form.y));
+        pFrame->FitToForm(GetFormSize());
     }
+    // The keyboard starts where the form's tab order does: the page list.
+    m_pageList->SetFocus();
     if (m_bViewProtocol != 0)
         CreateProtocolDlg();
 }
@@ -199,7 +246,10 @@ void CVolnexVw::OnLogoff() {
 void CVolnexVw::OnLogFile() { m_pageList->SaveReport(); }
 
 void CVolnexVw::OnDblclkPageList() {
-    if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll, MB_YESNO) == IDYES)
+    // No is the default: Enter on a line (which GTK reports as a
+    // double-click) followed by Enter never empties the list.
+    if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll, MB_YESNO | MB_DEFBUTTON2) ==
+        IDYES)
         m_pageList->Clear();
 }
 
@@ -258,15 +308,6 @@ void CVolnexVw::OnSessionState(LPARAM lParam) {
 void CVolnexVw::OnPageResult(LPARAM lParam) {
     if (lParam == 0 && m_bDiagnose)
         DiagnoseRejectedBlock();
-    unsigned n = m_pageList->GetCount();
-    if (n >= kPageListLimit)
-        m_pageList->Delete(n - 1);
-    // Rejected pages add two lines and remove one: past the hard limit the
-    // oldest line goes, so the list cannot grow without end.
-    if (m_pageList->GetCount() + 2 > kPageListHardLimit) {
-        m_pageList->Delete(0);
-        --n;
-    }
     m_pageList->AddLine(FormatPageLine(GetClock().Now(), m_terminal.GetPageText()));
     if (lParam != 0) {
         ++m_nGoodPages;
@@ -276,11 +317,13 @@ void CVolnexVw::OnPageResult(LPARAM lParam) {
         if (!strResult.empty())
             m_pageList->AddLine(strResult);
     }
+    m_pageList->DropOldest(static_cast<unsigned>(OldestPageLinesToDrop(
+        m_pageList->GetCount(), kPageListLimit,
+        [this](size_t i) { return m_pageList->GetLine(static_cast<unsigned>(i)); })));
     UpdateData();
-    // The line at the old count becomes the topmost visible one, when there
-    // is such a line.
-    if (n < m_pageList->GetCount())
-        m_pageList->SetFirstItem(static_cast<int>(n));
+    // A reader at the end of the list sees the new entry; one who scrolled
+    // up keeps reading.
+    m_pageList->ShowChanges();
 }
 
 void CVolnexVw::OnCommRxChar(WPARAM wParam) {
@@ -328,7 +371,9 @@ void CVolnexVw::DiagnoseRejectedBlock() {
 void CVolnexVw::CreateProtocolDlg() {
     if (m_pProtocolDlg != nullptr)
         return;
-    m_pProtocolDlg = new CProtocolDlg(this);
+    // Closed by the window manager: the same as the menu command.
+    m_pProtocolDlg = new CProtocolDlg(this, [this] { OnViewProtocolMessages(); });
+    m_bProtocolHidden = false;
     m_pProtocolDlg->Show();
     // GTK gives a window its first size when it is shown: place it again.
     m_pProtocolDlg->PositionBelowFrame();
@@ -367,11 +412,21 @@ void CVolnexVw::OnConnection() {
 }
 
 void CVolnexVw::OnFrameMoved() {
-    if (m_pProtocolDlg != nullptr)
+    if (m_pProtocolDlg == nullptr)
+        return;
+    m_pProtocolDlg->PositionBelowFrame();
+    // Hidden with the minimised frame: back with the restored one.
+    const wxTopLevelWindow* pFrame = wxDynamicCast(wxGetTopLevelParent(this), wxTopLevelWindow);
+    if (m_bProtocolHidden && pFrame != nullptr && !pFrame->IsIconized()) {
+        m_bProtocolHidden = false;
+        m_pProtocolDlg->Show();
         m_pProtocolDlg->PositionBelowFrame();
+    }
 }
 
 void CVolnexVw::OnFrameMinimized() {
-    if (m_pProtocolDlg != nullptr)
+    if (m_pProtocolDlg != nullptr && m_pProtocolDlg->IsShown()) {
         m_pProtocolDlg->Hide();
+        m_bProtocolHidden = true;
+    }
 }

@@ -6,6 +6,11 @@
 // shows the session state, the CTS/DSR/DCD indicators, the good and bad
 // page counts and the page list. All of it runs on the user-interface
 // thread; the monitor thread reaches it only through synchronous deliveries.
+//
+// The form keeps its dialog-unit layout at every font size; when the frame
+// is smaller than the form, the view scrolls. The displays are ordinary
+// static texts and read-only text controls of a fixed size, so assistive
+// technology reads them, and a new text costs no layout of the form.
 #pragma once
 
 #include "engine/BlockDiagnosis.h"
@@ -16,15 +21,17 @@
 #include "settings/PortConfig.h"
 
 #include <wx/panel.h>
+#include <wx/scrolwin.h>
 #include <wx/timer.h>
 
 #include <memory>
 
-class CIndicator;
 class CProtocolDlg;
 class CReportListBox;
+class wxStaticText;
+class wxTextCtrl;
 
-class CVolnexVw : public wxPanel, public INotifyTarget {
+class CVolnexVw : public wxScrolled<wxPanel>, public INotifyTarget {
 public:
     enum {
         IDC_CTS = 1006,
@@ -43,7 +50,6 @@ public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
     static constexpr unsigned kPageListLimit = 500;
-    static constexpr unsigned kPageListHardLimit = 5000;
 
     // Constructs the view and creates its window: loads the settings, opens
     // the port and starts the timer.
@@ -58,14 +64,17 @@ public:
     void OnDestroy();
     bool OpenPort();
 
-    // The form's size in pixels (template 102, 297 x 197 dialog units).
-    wxSize GetFormSize() const;
+    // The form's size in pixels at the current font: template 102, 297 x
+    // 197 dialog units, or more where a control reaches further.
+    wxSize GetFormSize() const { return m_formSize; }
 
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_terminal; }
     CReportListBox& GetPageList() { return *m_pageList; }
-    wxString GetShownState() const;
-    wxString GetIndicatorText(int nId) const;
+    // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
+    wxString GetShownText(int nId) const;
+    wxString GetShownState() const { return GetShownText(IDC_STATE); }
+    wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
     unsigned GetGoodPages() const { return m_nGoodPages; }
     unsigned GetBadPages() const { return m_nBadPages; }
     // The device the line waits for after a hang-up or loss; empty if none.
@@ -91,7 +100,8 @@ public:
 
 private:
     void CreateControls();
-    // Writes every displayed value into its control.
+    // Writes every displayed value into its control; a control whose text
+    // is unchanged is not touched.
     void UpdateData();
     void OnCommCts(WPARAM wParam);
     void OnCommDsr(WPARAM wParam);
@@ -123,13 +133,17 @@ private:
     CPageTerminal m_terminal;
     CProtocolDlg* m_pProtocolDlg = nullptr;
     int m_bViewProtocol = 0;
+    bool m_bProtocolHidden = false; // by a minimise of the frame
 
-    CIndicator* m_pState = nullptr;
-    CIndicator* m_pCts = nullptr;
-    CIndicator* m_pDsr = nullptr;
-    CIndicator* m_pDcd = nullptr;
-    CIndicator* m_pGood = nullptr;
-    CIndicator* m_pBad = nullptr;
+    wxStaticText* m_pState = nullptr;
+    wxStaticText* m_pCts = nullptr;
+    wxStaticText* m_pDsr = nullptr;
+    wxStaticText* m_pDcd = nullptr;
+    wxTextCtrl* m_pGood = nullptr;
+    wxTextCtrl* m_pBad = nullptr;
+    unsigned m_nGoodShown = ~0u; // what the counters show
+    unsigned m_nBadShown = ~0u;
+    wxSize m_formSize;
     wxTimer m_timer;
     CLineRecovery m_recovery;
     std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always

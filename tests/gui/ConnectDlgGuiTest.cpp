@@ -251,4 +251,17 @@ TEST_F(ConnectDlgGuiTest, TheConnectionCommandLogsOffOnlyAfterAChange) {
     PumpEvents(30);
 }
 
+TEST_F(ConnectDlgGuiTest, ADevicePathInAnyLanguageIsShownAndStoredAsItIs) {
+    const std::string stored = "/dev/serial/by-id/usb-Café_Модем-if00";
+    Given("Device1=" + stored + "\n");
+    CConnectDlg sheet(nullptr);
+    wxComboBox& device = sheet.GetPortSettingsPage().GetDevice();
+    EXPECT_EQ(device.GetValue().utf8_string(), stored);
+    // Typed by the operator and applied: the same bytes in the profile.
+    const std::string typed = "/home/rené/Документы/ttyV0";
+    device.SetValue(wxString::FromUTF8(typed)); // sends the text event, as typing does
+    sheet.PressApply();
+    EXPECT_EQ(Key("Device1"), typed);
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/gui/GuiTest.h"
 
+#include <wx/evtloop.h>
 #include <wx/modalhook.h>
 
 #include <chrono>
@@ -49,6 +50,13 @@ void PumpEvents(int nMs) {
     } while (std::chrono::steady_clock::now() < deadline);
 }
 
+bool PumpUntil(const std::function<bool()>& done, int nMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        PumpEvents(5);
+    return done();
+}
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (!wxEntryStart(argc, argv)) {
@@ -62,7 +70,13 @@ int main(int argc, char** argv) {
     wxSetAssertHandler(FailOnAssert);
     CRefuseUnexpectedDialogs refuse;
     refuse.Register();
+    // An active event loop, so that pumping events dispatches what the
+    // display sends (expose, configure, layout and paint) as the program's
+    // main loop does.
+    wxGUIEventLoop loop;
+    wxEventLoopBase::SetActive(&loop);
     int nResult = RUN_ALL_TESTS();
+    wxEventLoopBase::SetActive(nullptr);
     refuse.Unregister();
     wxTheApp->OnExit();
     wxEntryCleanup();

@@ -1,3 +1,4 @@
+#include "engine/Checksum.h"
 #include "engine/SessionState.h"
 #include "tests/gui/ProgramFixture.h"
 #include "tests/TempDir.h"
@@ -12,6 +13,8 @@
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 
+#include <wx/filedlg.h>
+#include <gtk/gtk.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
@@ -28,6 +31,17 @@ std::time_t At(int nHour, int nMin, int nSec = 0) {
 
 const std::string kGoodBlock = "\x02" "1234\rHI\r\x03" "17:\r";
 const std::string kBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
+
+std::string Checksum(const std::string& strPager, const std::string& strMessage) {
+    const std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
+    return ChecksumCharacters(BlockChecksum(body.data(), body.size()));
+}
+
+// A page block; a bad one carries the checksum "???".
+std::string Block(const std::string& strPager, const std::string& strMessage, bool bBad) {
+    return "\x02" + strPager + "\r" + strMessage + "\r\x03" +
+           (bBad ? std::string("???") : Checksum(strPager, strMessage)) + "\r";
+}
 
 // The program's window with a throw-away profile whose COM1 is a
 // pseudo-terminal the test holds the other end of.
@@ -97,38 +111,99 @@ TEST_F(MainWindowGuiTest, PagesAreListedWithTheirTimeAndCounted) {
     EXPECT_EQ(view->GetBadPages(), 2u);
 }
 
-TEST_F(MainWindowGuiTest, AFullListDropsItsLastLineBeforeTheNewEntry) {
+TEST_F(MainWindowGuiTest, AFullListDropsItsOldestEntriesWhole) {
     LogOn();
     CReportListBox& list = view->GetPageList();
-    for (int i = 0; i < 500; ++i)
+    list.AddLine("12/08/2026 14:00:00  77 OLDEST  ");
+    list.AddLine("\tBAD PAGE - INVALID CHECKSUM");
+    for (int i = 2; i < 500; ++i)
         list.AddLine("line " + std::to_string(i));
-    Feed(kGoodBlock);
-    ASSERT_EQ(list.GetCount(), 500u);
-    EXPECT_EQ(list.GetLine(498), "line 498");
-    EXPECT_EQ(list.GetLine(499), "12/08/2026 14:05:00  1234 HI  ");
+    Feed(kGoodBlock); // the oldest page goes with its result line
+    ASSERT_EQ(list.GetCount(), 499u);
+    EXPECT_EQ(list.GetLine(0), "line 2");
+    EXPECT_EQ(list.GetLine(498), "12/08/2026 14:05:00  1234 HI  ");
     Feed(kBadBlock);
-    ASSERT_EQ(list.GetCount(), 501u);
-    EXPECT_EQ(list.GetLine(498), "line 498");
-    EXPECT_EQ(list.GetLine(500), "\tBAD PAGE - INVALID CHECKSUM");
+    ASSERT_EQ(list.GetCount(), 500u);
+    EXPECT_EQ(list.GetLine(0), "line 3");
+    EXPECT_EQ(list.GetLine(497), "12/08/2026 14:05:00  1234 HI  ");
+    EXPECT_EQ(list.GetLine(498), "12/08/2026 14:05:00  1234 HI  17; ");
+    EXPECT_EQ(list.GetLine(499), "\tBAD PAGE - INVALID CHECKSUM");
 }
 
-TEST_F(MainWindowGuiTest, RejectedPagesCannotGrowTheListWithoutEnd) {
+TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
+    LogOn();
+    for (int i = 0; i < 400; ++i)
+        Feed(Block(std::to_string(1000 + i), "PAGE " + std::to_string(i), i % 2 == 1));
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 500u); // 200 good pages of one line, 200 bad of two
+    // Pages 0 to 65 went (99 lines), then page 66 (its one line).
+    EXPECT_EQ(lines.front().substr(20), " 1067 PAGE 67  ??? ");
+    EXPECT_EQ(lines[1], "\tBAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(lines[2].substr(20), " 1068 PAGE 68  ");
+    EXPECT_EQ(lines[lines.size() - 2].substr(20), " 1399 PAGE 399  ??? ");
+    EXPECT_EQ(lines.back(), "\tBAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(view->GetGoodPages(), 200u);
+    EXPECT_EQ(view->GetBadPages(), 200u);
+    // The report holds the same newest lines.
+    const std::string path = dir.Path("pages.txt");
+    wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 500 lines"));
+    std::string expected = "Dudova Deza List Report saved:  12/08/26 02:05:00 PM\r\n";
+    for (const std::string& line : lines)
+        expected += line + "\r\n";
+    EXPECT_EQ(CTempDir::Read(path), expected);
+}
+
+// The last line in view, as the list shows it once laid out.
+bool ShowsLastLine(CReportListBox& list) {
+    GtkTreePath* pEnd = nullptr;
+    if (!gtk_tree_view_get_visible_range(list.m_treeview, nullptr, &pEnd))
+        return false;
+    const bool bLast = gtk_tree_path_get_indices(pEnd)[0] + 1 == int(list.GetCount());
+    gtk_tree_path_free(pEnd);
+    return bLast;
+}
+
+TEST_F(MainWindowGuiTest, TheListFollowsNewPagesOnlyForAReaderAtItsEnd) {
     LogOn();
     CReportListBox& list = view->GetPageList();
-    for (int i = 0; i < 4999; ++i)
+    for (int i = 0; i < 480; ++i)
         list.AddLine("line " + std::to_string(i));
-    Feed(kBadBlock);
-    Feed(kBadBlock);
-    EXPECT_EQ(list.GetCount(), 5000u);
-    EXPECT_EQ(list.GetLine(0), "line 1"); // the oldest line went
-    EXPECT_EQ(list.GetLine(4999), "\tBAD PAGE - INVALID CHECKSUM");
+    // The reader scrolls to the end: the list follows each new page, also
+    // while the oldest lines go and several pages come between layouts.
+    list.SetFirstItem(479);
+    ASSERT_TRUE(PumpUntil([&] { return ShowsLastLine(list); }));
+    for (int i = 0; i < 30; ++i)
+        Feed(Block("2000", "FOLLOW " + std::to_string(i), false));
+    ASSERT_EQ(list.GetLine(list.GetCount() - 1).substr(20), " 2000 FOLLOW 29  ");
+    EXPECT_TRUE(PumpUntil([&] { return ShowsLastLine(list); }));
+    for (int i = 0; i < 5; ++i) {
+        Feed(Block("2001", "ONE BY ONE " + std::to_string(i), true));
+        PumpEvents(20);
+        EXPECT_TRUE(list.IsFollowingEnd());
+    }
+    EXPECT_TRUE(PumpUntil([&] { return ShowsLastLine(list); }));
+
+    // The reader scrolls up to line 100: it stays at the top while older
+    // lines go.
+    list.SetFirstItem(100);
+    ASSERT_TRUE(PumpUntil([&] { return list.GetTopItem() == 100; }));
+    const std::string read = list.GetLine(100);
+    for (int i = 0; i < 10; ++i)
+        Feed(Block("2002", "UNSEEN " + std::to_string(i), false));
+    ASSERT_EQ(list.GetLine(90), read); // ten lines went above it
+    EXPECT_TRUE(PumpUntil([&] { return list.GetTopItem() == 90; }));
+    PumpEvents(50);
+    EXPECT_EQ(list.GetTopItem(), 90);
+    EXPECT_FALSE(ShowsLastLine(list));
 }
 
 TEST_F(MainWindowGuiTest, LogoffZeroesTheCountersAndClearingAsksFirst) {
     LogOn();
     Feed(kGoodBlock);
     Feed(kBadBlock);
-    wxTEST_DIALOG(view->OnDblclkPageList(), CExpectMessage("Clear All messages?", wxID_NO));
+    wxTEST_DIALOG(view->OnDblclkPageList(),
+                  CExpectMessage("Clear All messages?", wxID_NO, wxNO_DEFAULT));
     EXPECT_EQ(Lines().size(), 3u);
     EXPECT_EQ(view->GetGoodPages(), 1u);
     view->OnLogoff();

@@ -5,6 +5,7 @@
 #include "ui/ReportListBox.h"
 #include "ui/VolnexView.h"
 
+#include <gtk/gtk.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
@@ -101,10 +102,89 @@ TEST_F(ProtocolWindowGuiTest, TheMenuSwitchesTheWindowAndTheProfileFollows) {
     EXPECT_EQ(dlgRect.GetLeft(), frameRect.GetLeft());
     EXPECT_EQ(dlgRect.GetTop(), frameRect.GetBottom() + 1);
     EXPECT_EQ(dlgRect.GetWidth(), frameRect.GetWidth());
-    // A minimised frame hides it; the window and its lines remain.
-    view->Notify(UM_FRAME_MINIMIZED, 0, 0);
+}
+
+TEST_F(ProtocolWindowGuiTest, ARestoredFrameBringsBackTheWindowItsMinimiseHid) {
+    Start(true);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    pDlg->Add("<=  ID=");
+    // Minimised: hidden, the window and its lines remain.
+    wxIconizeEvent minimised(frame->GetId(), true);
+    frame->GetEventHandler()->ProcessEvent(minimised);
     EXPECT_FALSE(pDlg->IsShown());
     EXPECT_EQ(view->GetProtocolDlg(), pDlg);
+    wxIconizeEvent restored(frame->GetId(), false);
+    frame->GetEventHandler()->ProcessEvent(restored);
+    EXPECT_TRUE(pDlg->IsShown());
+    EXPECT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(pDlg->GetHandle()); }));
+    EXPECT_EQ(pDlg->Count(), 1u);
+    EXPECT_TRUE(PumpUntil([&] {
+        return pDlg->GetScreenRect().GetTop() == frame->GetScreenRect().GetBottom() + 1;
+    }));
+    // Switched off meanwhile: nothing comes back.
+    frame->GetEventHandler()->ProcessEvent(minimised);
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    frame->GetEventHandler()->ProcessEvent(restored);
+    EXPECT_EQ(view->GetProtocolDlg(), nullptr);
+}
+
+TEST_F(ProtocolWindowGuiTest, ClosingItByTheWindowManagerSwitchesItOff) {
+    Start(true);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    ASSERT_NE(pDlg, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(pDlg->GetHandle()); }));
+    // What Alt+F4 or the close button makes the window manager send.
+    GdkEvent* pDelete = gdk_event_new(GDK_DELETE);
+    pDelete->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(pDlg->GetHandle())));
+    gtk_main_do_event(pDelete);
+    gdk_event_free(pDelete);
+    EXPECT_EQ(view->GetProtocolDlg(), nullptr);
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocol", -1), 0);
+    frame->GetMenuBar()->GetMenu(1)->UpdateUI();
+    EXPECT_FALSE(frame->GetMenuBar()->IsChecked(ID_VIEW_PROTOCOL_MESSAGES));
+    // The menu switches it on again at once.
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    EXPECT_NE(view->GetProtocolDlg(), nullptr);
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocol", -1), 1);
+}
+
+TEST_F(ProtocolWindowGuiTest, ItNarrowsAndWidensWithTheFrame) {
+    Start(true);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    // As the display has the windows, not as wxWidgets asked for them.
+    auto shown = [](wxWindow* pWindow) {
+        GdkWindow* pGdk = gtk_widget_get_window(pWindow->GetHandle());
+        int x = 0, y = 0;
+        gdk_window_get_origin(pGdk, &x, &y);
+        return wxRect(x, y, gdk_window_get_width(pGdk), gdk_window_get_height(pGdk));
+    };
+    auto docked = [&] {
+        const wxRect frameRect = shown(frame);
+        const wxRect dlgRect = shown(pDlg);
+        return dlgRect.GetLeft() == frameRect.GetLeft() &&
+               dlgRect.GetTop() == frameRect.GetBottom() + 1 &&
+               dlgRect.GetWidth() == frameRect.GetWidth();
+    };
+    ASSERT_TRUE(PumpUntil(docked));
+    const int nFirst = shown(frame).width;
+    for (int nWidth : {nFirst * 2 / 3, nFirst + 100}) {
+        frame->SetSize(frame->GetSize().x + nWidth - shown(frame).width, frame->GetSize().y);
+        ASSERT_TRUE(PumpUntil([&] { return shown(frame).width == nWidth; }));
+        EXPECT_TRUE(PumpUntil(docked)) << shown(pDlg).width << " for " << nWidth;
+    }
+}
+
+TEST_F(ProtocolWindowGuiTest, TheSaveDialogsAreTitledByTheirAction) {
+    Start(true);
+    wxTEST_DIALOG(view->OnLogFile(),
+                  CExpectSaveDialog("Save Page List", dir.Path("pages.txt")),
+                  CExpectMessage("Saved 0 lines"));
+    wxCommandEvent save(wxEVT_BUTTON, CProtocolDlg::IDC_SAVE);
+    wxTEST_DIALOG(view->GetProtocolDlg()->GetEventHandler()->ProcessEvent(save),
+                  CExpectSaveDialog("Save Protocol Messages", dir.Path("protocol.txt")),
+                  CExpectMessage("Saved 0 lines"));
+    EXPECT_TRUE(wxFileExists(dir.Path("pages.txt")));
+    EXPECT_TRUE(wxFileExists(dir.Path("protocol.txt")));
 }
 
 TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
@@ -114,7 +194,7 @@ TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
     wxCommandEvent dclick(wxEVT_LISTBOX_DCLICK, CProtocolDlg::IDC_PROTOCOL_LIST);
     dclick.SetEventObject(&pDlg->GetList());
     wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
-                  CExpectMessage("Clear All messages?", wxID_NO));
+                  CExpectMessage("Clear All messages?", wxID_NO, wxNO_DEFAULT));
     EXPECT_EQ(pDlg->Count(), 1u);
     wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
                   CExpectMessage("Clear All messages?", wxID_YES));

@@ -4,6 +4,7 @@
 #include "ui/Clock.h"
 #include "ui/ReportListBox.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +83,29 @@ TEST_F(ReportListBoxGuiTest, FailuresAreReportedInBoxes) {
     wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(full),
                   CExpectMessage("Disk full while accessing " + full + ".", wxID_OK,
                                  wxICON_ERROR));
+}
+
+TEST_F(ReportListBoxGuiTest, FoldersAndNamesInAnyLanguageAreThoseFolders) {
+    list->AddLine("=>  \xE9<CR>");
+    ASSERT_EQ(mkdir(dir.Path("Документы").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.Path("rené").c_str(), 0700), 0);
+    for (const char* szName : {"Документы/r.txt", "rené/r.txt", "résumé.txt"}) {
+        const std::string path = dir.Path(szName);
+        wxTEST_DIALOG(list->SaveReport(),
+                      wxExpectModal<wxFileDialog>(wxString::FromUTF8(path)),
+                      CExpectMessage("Saved 1 lines"));
+        EXPECT_EQ(CTempDir::Read(path), header + "\r\n=>  \xE9<CR>\r\n") << szName;
+    }
+    // A typed name gets its extension there too, and the question about
+    // replacing it names the file as it is named.
+    const std::string typed = dir.Path("Документы/отчёт");
+    CTempDir::Write(typed + ".TXT", "old");
+    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(wxString::FromUTF8(typed)),
+                  CExpectMessage(wxString::FromUTF8(typed + ".TXT already exists.\n"
+                                                            "Do you want to replace it?"),
+                                 wxID_YES),
+                  CExpectMessage("Saved 1 lines"));
+    EXPECT_EQ(CTempDir::Read(typed + ".TXT"), header + "\r\n=>  \xE9<CR>\r\n");
 }
 
 } // namespace

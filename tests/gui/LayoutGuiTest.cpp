@@ -1,0 +1,136 @@
+// The main window at the font and scale it runs with: the first size shows
+// the whole form and the whole status text, and a smaller window scrolls to
+// every control. The GUI tests run these once more at a large scale
+// (GDK_DPI_SCALE=1.8).
+#include "tests/gui/ProgramFixture.h"
+
+#include <wx/display.h>
+#include <wx/statusbr.h>
+
+namespace {
+
+class LayoutGuiTest : public CProgramFixture {
+  protected:
+    void SetUp() override {
+        StartProgram();
+        RecordProperty("form", wxString::Format("%dx%d", view->GetFormSize().x,
+                                                view->GetFormSize().y)
+                                   .ToStdString());
+    }
+
+    // The form's controls (the frames around them included).
+    std::vector<wxWindow*> Controls() {
+        std::vector<wxWindow*> controls;
+        for (wxWindow* pChild : view->GetChildren())
+            controls.push_back(pChild);
+        return controls;
+    }
+    bool InView(const wxPoint& point) {
+        return wxRect(view->GetClientSize()).Contains(point);
+    }
+    // Scrolls so that the form's point (unscrolled) is in view, as far as
+    // the scroll range allows.
+    void ScrollTo(const wxPoint& formPoint) {
+        int nUnitX = 1, nUnitY = 1;
+        view->GetScrollPixelsPerUnit(&nUnitX, &nUnitY);
+        const wxSize client = view->GetClientSize();
+        view->Scroll(std::max(0, formPoint.x - client.x / 2) / nUnitX,
+                     std::max(0, formPoint.y - client.y / 2) / nUnitY);
+    }
+    // Waits until the status bar has painted (its panes know then whether
+    // their texts were cut).
+    void AwaitStatusPaint() {
+        wxStatusBar* pStatus = frame->GetStatusBar();
+        int nPaints = 0;
+        auto count = [&](wxPaintEvent& event) {
+            ++nPaints;
+            event.Skip();
+        };
+        pStatus->Bind(wxEVT_PAINT, count);
+        pStatus->Refresh();
+        EXPECT_TRUE(PumpUntil([&] { return nPaints > 0; }));
+        pStatus->Unbind(wxEVT_PAINT, count);
+    }
+};
+
+TEST_F(LayoutGuiTest, TheFirstSizeShowsTheWholeForm) {
+    ASSERT_TRUE(
+        PumpUntil([&] { return view->GetClientSize() == frame->GetClientSize(); }));
+    EXPECT_GE(view->GetClientSize().x, view->GetFormSize().x);
+    EXPECT_GE(view->GetClientSize().y, view->GetFormSize().y);
+    for (wxWindow* pControl : Controls()) {
+        const wxRect rect = pControl->GetRect();
+        EXPECT_TRUE(InView(rect.GetTopLeft()) && InView(rect.GetBottomRight()))
+            << pControl->GetLabel() << " " << pControl->GetId() << " at " << rect.x
+            << "," << rect.y << " " << rect.width << "x" << rect.height;
+    }
+    EXPECT_FALSE(view->HasScrollbar(wxVERTICAL) &&
+                 view->GetScrollRange(wxVERTICAL) > view->GetScrollThumb(wxVERTICAL));
+}
+
+TEST_F(LayoutGuiTest, ASmallWindowScrollsToEveryControl) {
+    frame->SetClientSize(view->GetFormSize() / 3);
+    ASSERT_TRUE(
+        PumpUntil([&] { return view->GetClientSize() == frame->GetClientSize(); }));
+    const wxSize client = view->GetClientSize();
+    ASSERT_LT(client.x, view->GetFormSize().x);
+    EXPECT_GE(view->GetVirtualSize().x, view->GetFormSize().x);
+    EXPECT_GE(view->GetVirtualSize().y, view->GetFormSize().y);
+    for (wxWindow* pControl : Controls()) {
+        // Each corner of each control can be scrolled into view.
+        for (bool bEnd : {false, true}) {
+            const wxRect rect = pControl->GetRect();
+            wxPoint corner = bEnd ? rect.GetBottomRight() : rect.GetTopLeft();
+            ScrollTo(view->CalcUnscrolledPosition(corner));
+            const wxRect moved = pControl->GetRect();
+            corner = bEnd ? moved.GetBottomRight() : moved.GetTopLeft();
+            EXPECT_TRUE(InView(corner)) << pControl->GetLabel() << " "
+                                        << pControl->GetId() << (bEnd ? " end" : "");
+        }
+    }
+}
+
+TEST_F(LayoutGuiTest, TheKeyboardBringsAControlOutOfViewIntoIt) {
+    frame->SetClientSize(view->GetFormSize() / 3);
+    ASSERT_TRUE(
+        PumpUntil([&] { return view->GetClientSize() == frame->GetClientSize(); }));
+    view->Scroll(0, 0);
+    wxWindow* pLogoff = view->FindWindow(CVolnexVw::IDC_LOGOFF);
+    ASSERT_FALSE(InView(pLogoff->GetRect().GetBottomRight()));
+    pLogoff->SetFocus();
+    EXPECT_TRUE(PumpUntil([&] {
+        const wxRect rect = pLogoff->GetRect();
+        return InView(rect.GetTopLeft()) && InView(rect.GetBottomRight());
+    }));
+}
+
+TEST_F(LayoutGuiTest, TheStatusTextShowsWholeAtTheFirstSize) {
+    wxStatusBar* pStatus = frame->GetStatusBar();
+    ASSERT_EQ(pStatus->GetStatusText(0), "Port Settings : Port: COM1 BaudRate: 9600 "
+                                         "Parity: None StopBits: 1 DataBits: 8");
+    AwaitStatusPaint();
+    EXPECT_FALSE(pStatus->GetField(0).IsEllipsized());
+    EXPECT_FALSE(pStatus->GetField(1).IsEllipsized());
+    // The clock pane is about as wide as its text, not more.
+    const int nClock = pStatus->GetTextExtent("00:00").x;
+    EXPECT_LE(pStatus->GetStatusWidth(1), nClock + 4 * pStatus->GetBorderX() + 8);
+
+    // A narrower window cuts the text and shows it whole as the pane's tip.
+    frame->SetClientSize(frame->GetClientSize().x / 2, frame->GetClientSize().y);
+    ASSERT_TRUE(
+        PumpUntil([&] { return pStatus->GetSize().x == frame->GetClientSize().x; }));
+    AwaitStatusPaint();
+    EXPECT_TRUE(pStatus->GetField(0).IsEllipsized());
+    EXPECT_FALSE(pStatus->GetField(1).IsEllipsized());
+    EXPECT_TRUE(pStatus->HasFlag(wxSTB_SHOW_TIPS));
+}
+
+TEST_F(LayoutGuiTest, AFormLargerThanTheScreenGetsAWindowThatFitsOnIt) {
+    const wxRect area = wxDisplay(0u).GetClientArea();
+    frame->FitToForm(area.GetSize() * 2);
+    EXPECT_LE(frame->GetSize().x, area.width);
+    EXPECT_LE(frame->GetSize().y, area.height);
+    EXPECT_GT(frame->GetSize().x, area.width / 2); // as large as it can be
+}
+
+} // namespace
