@@ -3,6 +3,7 @@
 #include "engine/MessageBoxes.h"
 #include "settings/FlowControl.h"
 #include "settings/PortSettings.h"
+#include "settings/TestPage.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
 
@@ -20,8 +21,10 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
     Create(pParent, wxID_ANY, "Connection");
     m_pagePortSettings = new CPortSettings(GetBookCtrl(), this);
     m_pageFlowControl = new CFlowControl(GetBookCtrl(), this);
+    m_pageTest = new CTestPage(GetBookCtrl(), this);
     GetBookCtrl()->AddPage(m_pagePortSettings, "Port Settings", true);
     GetBookCtrl()->AddPage(m_pageFlowControl, "Flow Control");
+    GetBookCtrl()->AddPage(m_pageTest, "Test");
     CreateButtons(wxOK | wxCANCEL | wxAPPLY);
 
     // The sheet's own port list, at the left of the button row.
@@ -40,9 +43,8 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
     FindWindow(wxID_APPLY)->Enable(false);
     LayoutDialog();
 
-    // Both pages show their stored values before the operator sees the sheet.
-    m_pagePortSettings->FillControls();
-    m_pageFlowControl->FillControls();
+    // The pages show their stored values before the operator sees the sheet.
+    FillPages();
     SelectConfiguredPort();
 
     Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnPortChanged(); }, IDC_COMM_PORT);
@@ -52,10 +54,8 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { PressCancel(); });
     // A page shown again shows what is stored, unless it holds edits.
     GetBookCtrl()->Bind(wxEVT_BOOKCTRL_PAGE_CHANGED, [this](wxBookCtrlEvent& event) {
-        if (event.GetSelection() == 0)
-            m_pagePortSettings->FillControls();
-        else
-            m_pageFlowControl->FillControls();
+        if (CSheetPage* pPage = VisiblePage())
+            pPage->FillControls();
         event.Skip();
     });
 }
@@ -71,8 +71,25 @@ int CConnectDlg::GetSelectedPort() const {
     return nIndex == wxNOT_FOUND ? 0 : nIndex + 1;
 }
 
+std::array<CSheetPage*, 3> CConnectDlg::Pages() const {
+    return {m_pagePortSettings, m_pageFlowControl, m_pageTest};
+}
+
+CSheetPage* CConnectDlg::VisiblePage() const {
+    const int nPage = GetBookCtrl()->GetSelection();
+    return nPage >= 0 && nPage < 3 ? Pages()[static_cast<size_t>(nPage)] : nullptr;
+}
+
+void CConnectDlg::FillPages() {
+    for (CSheetPage* pPage : Pages())
+        pPage->FillControls();
+}
+
 bool CConnectDlg::AskSaveChanges() {
-    if (!m_pagePortSettings->IsPending() && !m_pageFlowControl->IsPending())
+    bool bPending = false;
+    for (CSheetPage* pPage : Pages())
+        bPending = bPending || pPage->IsPending();
+    if (!bPending)
         return false;
     if (AppMessageBox(*m_pBoxes, kSettingsChanged, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
@@ -81,7 +98,10 @@ bool CConnectDlg::AskSaveChanges() {
 }
 
 bool CConnectDlg::HasChanged() const {
-    return m_pagePortSettings->IsChanged() || m_pageFlowControl->IsChanged();
+    bool bChanged = false;
+    for (CSheetPage* pPage : Pages())
+        bChanged = bChanged || pPage->IsChanged();
+    return bChanged;
 }
 
 void CConnectDlg::OnPageModified() { FindWindow(wxID_APPLY)->Enable(true); }
@@ -99,14 +119,16 @@ void CConnectDlg::OnPortChanged() {
         return;
     }
     m_config.SetCommPort(ToBytes(m_cbCommPort->GetStringSelection()));
-    m_pagePortSettings->FillControls();
-    m_pageFlowControl->FillControls();
+    FillPages();
 }
 
-void CConnectDlg::ApplyPages() {
-    m_pagePortSettings->Apply();
-    m_pageFlowControl->Apply();
-    FindWindow(wxID_APPLY)->Enable(false);
+bool CConnectDlg::ApplyPages() {
+    bool bApplied = true;
+    for (CSheetPage* pPage : Pages())
+        bApplied = pPage->Apply() && bApplied;
+    // A page that refused a value keeps it pending, and Apply with it.
+    FindWindow(wxID_APPLY)->Enable(!bApplied);
+    return bApplied;
 }
 
 void CConnectDlg::Finish(int nCode) {
@@ -117,16 +139,16 @@ void CConnectDlg::Finish(int nCode) {
 }
 
 void CConnectDlg::PressOk() {
-    ApplyPages();
-    Finish(wxID_OK);
+    if (ApplyPages())
+        Finish(wxID_OK);
 }
 
 void CConnectDlg::PressApply() { ApplyPages(); }
 
 void CConnectDlg::PressCancel() {
     // The visible page is asked whether the sheet may close.
-    bool bMayClose = GetBookCtrl()->GetSelection() == 1 ? m_pageFlowControl->QueryCancel()
-                                                         : m_pagePortSettings->QueryCancel();
+    CSheetPage* pPage = VisiblePage();
+    bool bMayClose = pPage != nullptr ? pPage->QueryCancel() : true;
     if (bMayClose)
         Finish(wxID_CANCEL);
 }

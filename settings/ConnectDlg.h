@@ -1,5 +1,5 @@
-// CConnectDlg: the modal Connection sheet with its Port Settings and Flow
-// Control pages and its own port list (COM1 to COM4, lower left).
+// CConnectDlg: the modal Connection sheet with its Port Settings, Flow
+// Control and Test pages and its own port list (COM1 to COM4, lower left).
 //
 // Choosing a port writes "CommPort" at once (unless the operator keeps
 // pending edits, which puts the list back); the pages write their values
@@ -11,8 +11,12 @@
 
 #include <wx/propdlg.h>
 
+#include <array>
+
 class CFlowControl;
 class CPortSettings;
+class CSheetPage;
+class CTestPage;
 class IMessageBoxes;
 class wxChoice;
 
@@ -38,11 +42,16 @@ public:
 
     CPortSettings& GetPortSettingsPage() { return *m_pagePortSettings; }
     CFlowControl& GetFlowControlPage() { return *m_pageFlowControl; }
+    CTestPage& GetTestPage() { return *m_pageTest; }
     wxChoice& GetPortList() { return *m_cbCommPort; }
 
 private:
     void OnPortChanged();
-    void ApplyPages();
+    // Applies every page; false when one refused a value.
+    bool ApplyPages();
+    void FillPages();
+    std::array<CSheetPage*, 3> Pages() const;
+    CSheetPage* VisiblePage() const;
     void SelectConfiguredPort();
     void Finish(int nCode);
 
@@ -50,5 +59,6 @@ private:
     wxChoice* m_cbCommPort = nullptr;
     CPortSettings* m_pagePortSettings = nullptr;
     CFlowControl* m_pageFlowControl = nullptr;
+    CTestPage* m_pageTest = nullptr;
     IMessageBoxes* m_pBoxes;
 };

@@ -1,6 +1,7 @@
 #include "settings/FlowControl.h"
 
 #include "settings/ConnectDlg.h"
+#include "ui/FormLabel.h"
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
@@ -22,14 +23,14 @@ CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     auto label = [&](const char* szText, int y) {
-        new wxStaticText(this, wxID_ANY, szText, at(16, y), size(22, 8),
-                         wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+        return new CFormLabel(this, szText, at(16, y), size(22, 8),
+                              wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     };
     new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(122, 77));
-    label("RTS :", 15);
-    label("CTS :", 31);
-    label("DTR :", 49);
-    label("DSR :", 65);
+    CFormLabel* pRtsLabel = label("RTS :", 15);
+    CFormLabel* pCtsLabel = label("CTS :", 31);
+    CFormLabel* pDtrLabel = label("DTR :", 49);
+    CFormLabel* pDsrLabel = label("DSR :", 65);
     m_cbRTS = new wxChoice(this, IDC_RTS, at(47, 13), size(70, 12));
     for (const char* szItem : {"Disable", "Enable", "Handshake", "Toggle"})
         m_cbRTS->Append(szItem);
@@ -38,6 +39,10 @@ CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
     for (const char* szItem : {"Disable", "Enable", "Handshake"})
         m_cbDTR->Append(szItem);
     m_chkDSR = new wxCheckBox(this, IDC_DSR, wxEmptyString, at(48, 63), size(10, 9));
+    pRtsLabel->SetLabelFor(m_cbRTS);
+    pCtsLabel->SetLabelFor(m_chkCTS);
+    pDtrLabel->SetLabelFor(m_cbDTR);
+    pDsrLabel->SetLabelFor(m_chkDSR);
 
     for (int nId : {IDC_RTS, IDC_DTR})
         Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
@@ -52,7 +57,7 @@ void CFlowControl::ShowValues() {
     m_chkDSR->SetValue(m_config.GetDSR() != 0);
 }
 
-void CFlowControl::WriteValues(uint8_t nPort) {
+bool CFlowControl::WriteValues(uint8_t nPort) {
     // A list without a selection keeps its stored value.
     if (m_cbRTS->GetSelection() != wxNOT_FOUND)
         m_config.SetRTS(nPort, m_cbRTS->GetSelection());
@@ -60,4 +65,5 @@ void CFlowControl::WriteValues(uint8_t nPort) {
         m_config.SetDTR(nPort, m_cbDTR->GetSelection());
     m_config.SetCTS(nPort, m_chkCTS->GetValue() ? 1 : 0);
     m_config.SetDSR(nPort, m_chkDSR->GetValue() ? 1 : 0);
+    return true;
 }

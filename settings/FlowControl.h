@@ -21,7 +21,7 @@ public:
 
 private:
     void ShowValues() override;
-    void WriteValues(uint8_t nPort) override;
+    bool WriteValues(uint8_t nPort) override;
 
     wxCheckBox* m_chkDSR = nullptr;
     wxCheckBox* m_chkCTS = nullptr;

@@ -1,7 +1,9 @@
 #include "settings/PortSettings.h"
 
 #include "serial/DeviceList.h"
+#include "serial/TcpEndpoint.h"
 #include "settings/ConnectDlg.h"
+#include "ui/FormLabel.h"
 #include "ui/WxText.h"
 
 #include <wx/choice.h>
@@ -26,8 +28,8 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     auto label = [&](const char* szText, int x, int y) {
-        new wxStaticText(this, wxID_ANY, szText, at(x, y), size(44, 8),
-                         wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+        return new CFormLabel(this, szText, at(x, y), size(44, 8),
+                              wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     };
     auto list = [&](int nId, int x, int y, std::initializer_list<const char*> items) {
         auto* pList = new wxChoice(this, nId, at(x, y), size(52, 12));
@@ -36,27 +38,42 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
         return pList;
     };
     new wxStaticBox(this, wxID_ANY, wxEmptyString, at(9, 4), size(121, 86));
-    label("Baud Rate :", 12, 17);
-    label("Data Bits :", 12, 37);
-    label("Parity :", 12, 57);
-    label("Stop Bits", 11, 74);
+    CFormLabel* pBaudLabel = label("Baud Rate :", 12, 17);
+    CFormLabel* pDataLabel = label("Data Bits :", 12, 37);
+    CFormLabel* pParityLabel = label("Parity :", 12, 57);
+    CFormLabel* pStopLabel = label("Stop Bits", 11, 74);
     m_cbBaudRate = list(IDC_BAUD_RATE, 63, 15, {"300", "1200", "2400", "4800", "9600"});
     m_cbDataBits = list(IDC_DATA_BITS, 64, 33, {"5", "6", "7", "8"});
     m_cbParity = list(IDC_PARITY, 64, 52, {"Even", "Odd", "None"});
     m_cbStopBits = list(IDC_STOP_BITS, 64, 71, {"1", "2"});
+    pBaudLabel->SetLabelFor(m_cbBaudRate);
+    pDataLabel->SetLabelFor(m_cbDataBits);
+    pParityLabel->SetLabelFor(m_cbParity);
+    pStopLabel->SetLabelFor(m_cbStopBits);
 
     // On Linux COMn is a device path: the serial devices present, or any
-    // path the operator types. The list is made afresh at each fill.
-    new wxStaticText(this, wxID_ANY, "Device :", at(12, 97), size(44, 8),
-                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    // path the operator types, or a network line. The list is made afresh
+    // at each fill.
+    CFormLabel* pDeviceLabel = label("Device :", 12, 97);
     m_cbDevice = new wxComboBox(this, IDC_DEVICE, wxEmptyString, at(63, 95), size(130, 12),
                                 wxArrayString(), wxCB_DROPDOWN);
+    pDeviceLabel->SetLabelFor(m_cbDevice);
     SetMinSize(size(200, 112));
 
     for (int nId : {IDC_BAUD_RATE, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS})
         Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
     Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnDeviceChosen(); }, IDC_DEVICE);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DEVICE);
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) {
+        ShowLineFormatUse();
+        OnControlChanged();
+    }, IDC_DEVICE);
+}
+
+void CPortSettings::ShowLineFormatUse() {
+    // Baud rate, bits and parity mean nothing to a network line.
+    const bool bSerial = !IsTcpEndpoint(ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both)));
+    for (wxChoice* pList : {m_cbBaudRate, m_cbDataBits, m_cbParity, m_cbStopBits})
+        pList->Enable(bSerial);
 }
 
 wxChoice& CPortSettings::GetList(int nId) {
@@ -85,6 +102,7 @@ void CPortSettings::ShowValues() {
     }
     // A path, in the file system's encoding.
     m_cbDevice->ChangeValue(FromPathBytes(strCurrent));
+    ShowLineFormatUse();
 }
 
 void CPortSettings::OnDeviceChosen() {
@@ -93,10 +111,11 @@ void CPortSettings::OnDeviceChosen() {
     if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_deviceChoices.size())
         m_cbDevice->ChangeValue(
             FromPathBytes(m_deviceChoices[static_cast<size_t>(nIndex)].strPath));
+    ShowLineFormatUse();
     OnControlChanged();
 }
 
-void CPortSettings::WriteValues(uint8_t nPort) {
+bool CPortSettings::WriteValues(uint8_t nPort) {
     // A list without a selection (its stored value is not one of its items)
     // keeps the stored value.
     auto selected = [](wxChoice* pList, std::string* pstrText) {
@@ -118,4 +137,5 @@ void CPortSettings::WriteValues(uint8_t nPort) {
         m_deviceChoices, ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both)));
     if (!strDevice.empty())
         m_config.SetDevicePath(nPort, strDevice);
+    return true;
 }

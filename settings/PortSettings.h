@@ -28,8 +28,10 @@ public:
 
 private:
     void ShowValues() override;
-    void WriteValues(uint8_t nPort) override;
+    bool WriteValues(uint8_t nPort) override;
     void OnDeviceChosen();
+    // The line-format lists are enabled only for a serial device.
+    void ShowLineFormatUse();
 
     wxChoice* m_cbStopBits = nullptr;
     wxChoice* m_cbParity = nullptr;

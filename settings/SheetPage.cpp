@@ -18,11 +18,13 @@ void CSheetPage::FillControls() {
     ShowValues();
 }
 
-void CSheetPage::Apply() {
+bool CSheetPage::Apply() {
     if (!m_bPending)
-        return;
-    WriteValues(static_cast<uint8_t>(m_pSheet->GetSelectedPort()));
+        return true;
+    if (!WriteValues(static_cast<uint8_t>(m_pSheet->GetSelectedPort())))
+        return false;
     m_bPending = false;
+    return true;
 }
 
 bool CSheetPage::QueryCancel() { return !m_pSheet->AskSaveChanges(); }

@@ -22,15 +22,17 @@ public:
     // Shows the stored values of the port in use, unless edits are pending.
     void FillControls();
     // Writes the page's values for the sheet's selected port when edits are
-    // pending.
-    void Apply();
+    // pending. False when the page refused a value (it said why): its edits
+    // stay pending.
+    bool Apply();
     // Whether the sheet may close: asks about pending edits.
     bool QueryCancel();
     void OnControlChanged();
 
 protected:
     virtual void ShowValues() = 0;              // m_config into the controls
-    virtual void WriteValues(uint8_t nPort) = 0; // the controls into the profile
+    // The controls into the profile; false for a value the page refuses.
+    virtual bool WriteValues(uint8_t nPort) = 0;
 
     CPortConfig m_config;
 

@@ -7,6 +7,7 @@
 #include "ui/StopRequest.h"
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
+#include "ui/WxText.h"
 
 #include <cstdlib>
 #include <glib.h>
@@ -44,7 +45,7 @@ public:
         // user's configuration folder) unless --profile names another.
         wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
         m_pProfile = std::make_unique<CIniProfile>(ChooseProfilePath(
-            g_commandLine, wxGetCwd().ToStdString(), exe.GetName().ToStdString()));
+            g_commandLine, ToPathBytes(wxGetCwd()), ToPathBytes(exe.GetName())));
         SetAppProfile(m_pProfile.get());
         ShowProfileFailures(*m_pProfile);
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");

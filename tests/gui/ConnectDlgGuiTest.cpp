@@ -2,6 +2,7 @@
 #include "settings/ConnectDlg.h"
 #include "settings/FlowControl.h"
 #include "settings/PortSettings.h"
+#include "settings/TestPage.h"
 #include "tests/TempDir.h"
 #include "tests/TestSupport.h"
 #include "tests/gui/GuiTest.h"
@@ -12,6 +13,7 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/textctrl.h>
 
 namespace {
 
@@ -262,6 +264,61 @@ TEST_F(ConnectDlgGuiTest, ADevicePathInAnyLanguageIsShownAndStoredAsItIs) {
     device.SetValue(wxString::FromUTF8(typed)); // sends the text event, as typing does
     sheet.PressApply();
     EXPECT_EQ(Key("Device1"), typed);
+}
+
+// As the operator types it: the text and its notification.
+void Type(wxTextEntry& field, wxWindow& window, const std::string& strText) {
+    field.ChangeValue(strText);
+    wxCommandEvent event(wxEVT_TEXT, window.GetId());
+    event.SetEventObject(&window);
+    window.GetEventHandler()->ProcessEvent(event);
+}
+
+TEST_F(ConnectDlgGuiTest, ANetworkLineNeedsNoLineFormat) {
+    Given("Device1=tcp-listen:2775\n");
+    CConnectDlg sheet(nullptr);
+    CPortSettings& ports = sheet.GetPortSettingsPage();
+    for (int nId : {CPortSettings::IDC_BAUD_RATE, CPortSettings::IDC_DATA_BITS,
+                    CPortSettings::IDC_PARITY, CPortSettings::IDC_STOP_BITS})
+        EXPECT_FALSE(ports.GetList(nId).IsEnabled()) << nId;
+    Type(ports.GetDevice(), ports.GetDevice(), "/dev/ttyUSB0");
+    EXPECT_TRUE(ports.GetList(CPortSettings::IDC_BAUD_RATE).IsEnabled());
+    Type(ports.GetDevice(), ports.GetDevice(), "tcp:10.0.0.5:4001");
+    EXPECT_FALSE(ports.GetList(CPortSettings::IDC_PARITY).IsEnabled());
+    sheet.PressOk();
+    EXPECT_EQ(Key("Device1"), "tcp:10.0.0.5:4001");
+}
+
+TEST_F(ConnectDlgGuiTest, TheTestPageSetsThePortsTestBench) {
+    Given("CommPort=COM2\nMisbehave2=delay:9000\n");
+    CConnectDlg sheet(nullptr);
+    CTestPage& test = sheet.GetTestPage();
+    EXPECT_EQ(test.GetModes().GetValue(), "delay:9000");
+    EXPECT_FALSE(test.GetDiagnose().GetValue());
+    Type(test.GetModes(), test.GetModes(), "silent-every:2, nak-every:3");
+    Tick(test.GetDiagnose(), true);
+    sheet.PressApply();
+    EXPECT_EQ(Key("Misbehave2"), "nak-every:3,silent-every:2"); // as the modes read it
+    EXPECT_EQ(Key("Diagnose2"), "1");
+    EXPECT_EQ(Key("Misbehave1"), "(missing)");
+    EXPECT_TRUE(sheet.HasChanged());
+}
+
+TEST_F(ConnectDlgGuiTest, AValueThatNamesNoTestModeIsRefusedAndKept) {
+    CConnectDlg sheet(nullptr);
+    CTestPage& test = sheet.GetTestPage();
+    Type(test.GetModes(), test.GetModes(), "nak-every:3,explode");
+    sheet.SetReturnCode(0);
+    wxTEST_DIALOG(sheet.PressOk(), CExpectMessage("Test modes: unknown mode 'explode'"));
+    EXPECT_NE(sheet.GetReturnCode(), wxID_OK); // the sheet stays open
+    EXPECT_EQ(Key("Misbehave1"), "(missing)");
+    EXPECT_TRUE(test.IsPending());
+    EXPECT_EQ(test.GetModes().GetValue(), "nak-every:3,explode");
+    // Mended, it goes through.
+    Type(test.GetModes(), test.GetModes(), "");
+    sheet.PressOk();
+    EXPECT_EQ(sheet.GetReturnCode(), wxID_OK);
+    EXPECT_EQ(Key("Misbehave1"), "");
 }
 
 } // namespace

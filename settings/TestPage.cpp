@@ -1,0 +1,55 @@
+#include "settings/TestPage.h"
+
+#include "engine/MessageBoxes.h"
+#include "engine/TestMode.h"
+#include "settings/ConnectDlg.h"
+#include "ui/FormLabel.h"
+#include "ui/WxMessageBoxes.h"
+#include "ui/WxText.h"
+
+#include <wx/checkbox.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
+    auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
+    auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 112));
+    auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
+                                  wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
+    pLabel->SetLabelFor(m_editModes);
+    new wxStaticText(this, wxID_ANY,
+                     "Empty: the terminal behaves as always. Modes, joined by commas: "
+                     "nak-every:N, silent-every:N, delay:MS, no-logon, hangup-after:N, "
+                     "garble-every:N.",
+                     at(60, 28), size(126, 46));
+    m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
+                                   "Explain rejected blocks in the protocol window",
+                                   at(12, 80), size(176, 10));
+    new wxStaticText(this, wxID_ANY, "Both take effect at the next Logon.", at(12, 97),
+                     size(176, 8));
+    SetMinSize(size(200, 120));
+
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
+    Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
+}
+
+void CTestPage::ShowValues() {
+    m_editModes->ChangeValue(FromBytes(m_config.GetMisbehave()));
+    m_chkDiagnose->SetValue(m_config.GetDiagnose() != 0);
+}
+
+bool CTestPage::WriteValues(uint8_t nPort) {
+    const std::string strModes = ToBytes(m_editModes->GetValue().Strip(wxString::both));
+    CTestModeSettings settings;
+    std::string strError;
+    if (!ParseTestMode(strModes, &settings, &strError)) {
+        AppMessageBox(CWxMessageBoxes::Instance(), "Test modes: " + strError, MB_OK);
+        return false;
+    }
+    m_config.SetMisbehave(nPort, settings.Text());
+    m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
+    return true;
+}

@@ -1,0 +1,29 @@
+// CTestPage: the Test page of the Connection sheet: the test bench of the
+// selected port. Its test modes (Misbehave+n: a terminal that misbehaves on
+// purpose, empty for none) and whether rejected blocks are explained in the
+// protocol window (Diagnose+n). Both are off unless set; a value that names
+// no test mode is refused when the page is applied, and the page keeps it
+// for mending.
+#pragma once
+
+#include "settings/SheetPage.h"
+
+class wxCheckBox;
+class wxTextCtrl;
+
+class CTestPage : public CSheetPage {
+public:
+    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051 };
+
+    CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
+
+    wxTextCtrl& GetModes() { return *m_editModes; }
+    wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }
+
+private:
+    void ShowValues() override;
+    bool WriteValues(uint8_t nPort) override;
+
+    wxTextCtrl* m_editModes = nullptr;
+    wxCheckBox* m_chkDiagnose = nullptr;
+};
