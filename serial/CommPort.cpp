@@ -494,22 +494,8 @@ void CCommPort::HangUpLine() {
     std::vector<std::string> texts;
     if (nError != 0)
         texts.push_back("   TEST MODE: THE LINE CANNOT BE HUNG UP: " + SystemText(nError));
-    std::vector<CPortNote> notes;
-    for (const std::string& strText : texts)
-        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
     // The session ends as for a caller that dropped the line.
-    const LPARAM lPort = m_nPortNumber;
-    if (m_nEventMask & EV_CTS)
-        notes.push_back({UM_COMM_CTS, 0, lPort});
-    if (m_nEventMask & EV_DSR) {
-        m_nDsrLevel = 0;
-        notes.push_back({UM_COMM_DSR, 0, lPort});
-    }
-    if (m_nEventMask & EV_RLSD) {
-        m_nDcdLevel = 0;
-        notes.push_back({UM_COMM_DCD, 0, lPort});
-    }
-    SendBatch(notes);
+    SendLineNews(texts, true);
     if (nError != 0)
         return;
     // Long enough for any sender or modem to notice; a stop ends it early.
@@ -536,10 +522,7 @@ void CCommPort::DeliverDeviceNotes() {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         texts = m_pDevice->TakeNotes();
     }
-    std::vector<CPortNote> notes;
-    for (const std::string& strText : texts)
-        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
-    SendBatch(notes); // the texts live until the batch has been handled
+    SendLineNews(texts, false);
 }
 
 std::string CCommPort::DescribeLine() const {
@@ -572,20 +555,30 @@ void CCommPort::HandleLostDevice() {
     // One line event with every level off ends the session; the device is
     // not touched again until the next Setup.
     m_bDeviceLost = true;
-    const LPARAM lPort = m_nPortNumber;
-    if (m_nEventMask & EV_CTS)
-        SendToOwner(UM_COMM_CTS, 0, lPort);
-    if (m_nEventMask & EV_DSR) {
-        m_nDsrLevel = 0;
-        SendToOwner(UM_COMM_DSR, 0, lPort);
-    }
-    if (m_nEventMask & EV_RLSD) {
-        m_nDcdLevel = 0;
-        SendToOwner(UM_COMM_DCD, 0, lPort);
-    }
+    SendLineNews({}, true);
     std::lock_guard<std::mutex> lock(m_outLock);
     m_strOutBuffer.clear();
     m_bWriteRequested = false;
+}
+
+void CCommPort::SendLineNews(const std::vector<std::string>& texts, bool bLevelsOff) {
+    std::vector<CPortNote> notes;
+    for (const std::string& strText : texts)
+        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
+    if (bLevelsOff) {
+        const LPARAM lPort = m_nPortNumber;
+        if (m_nEventMask & EV_CTS)
+            notes.push_back({UM_COMM_CTS, 0, lPort});
+        if (m_nEventMask & EV_DSR) {
+            m_nDsrLevel = 0;
+            notes.push_back({UM_COMM_DSR, 0, lPort});
+        }
+        if (m_nEventMask & EV_RLSD) {
+            m_nDcdLevel = 0;
+            notes.push_back({UM_COMM_DCD, 0, lPort});
+        }
+    }
+    SendBatch(notes); // the texts live until the batch has been handled
 }
 
 bool CCommPort::DrainInput(std::vector<CPortNote> notes) {

@@ -140,6 +140,9 @@ private:
     void HandleLineEvent();
     void HandleLostDevice();
     void HangUpLine();
+    // One hop to the owner: the notes (UM_LINE_NOTE), then with bLevelsOff
+    // one line event with every level off.
+    void SendLineNews(const std::vector<std::string>& texts, bool bLevelsOff);
     // Hands the device's notes to the owner (UM_LINE_NOTE).
     void DeliverDeviceNotes();
     // Under m_lock. A device that went away is a hang-up, not an error; any
