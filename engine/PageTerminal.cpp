@@ -17,7 +17,6 @@ constexpr const char* kOpenFailed =
 constexpr const char* kInvalidState =
     "Error : VOLNEX in Invalid State. Please Disconnect and reconnect";
 
-
 } // namespace
 
 CPageTerminal::CPageTerminal() = default;
