@@ -142,7 +142,7 @@ int CTermiosDevice::ReadSettings() {
     return 0;
 }
 
-int CTermiosDevice::WriteBinaryMode() {
+int CTermiosDevice::BinarySettings(termios* pTio) {
     if (m_fd < 0)
         return EBADF;
     if (!m_pSaved->bHaveCurrent) {
@@ -150,8 +150,15 @@ int CTermiosDevice::WriteBinaryMode() {
         if (err != 0)
             return err;
     }
-    termios tio = m_pSaved->current;
-    MakeBinary(&tio);
+    *pTio = m_pSaved->current;
+    MakeBinary(pTio);
+    return 0;
+}
+
+int CTermiosDevice::WriteBinaryMode() {
+    termios tio;
+    if (int err = BinarySettings(&tio))
+        return err;
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0)
         return errno;
     m_pSaved->current = tio;
@@ -168,13 +175,9 @@ int CTermiosDevice::WriteSettings(const CLineFormat& format,
         int err = WriteBinaryMode();
         return err != 0 ? err : EINVAL;
     }
-    if (!m_pSaved->bHaveCurrent) {
-        int err = ReadSettings();
-        if (err != 0)
-            return err;
-    }
-    termios tio = m_pSaved->current;
-    MakeBinary(&tio);
+    termios tio;
+    if (int err = BinarySettings(&tio))
+        return err;
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (format.nDataBits) {
     case 5: tio.c_cflag |= CS5; break;

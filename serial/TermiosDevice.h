@@ -43,6 +43,8 @@ public:
 
 private:
     struct CSaved;
+    // The settings as they are now, made a binary line.
+    int BinarySettings(struct termios* pTio);
     int m_fd = -1;
     std::string m_strPath;
     bool m_bClosedForHangUp = false; // a pseudo-terminal between the two

@@ -1,6 +1,6 @@
 #include "engine/Checksum.h"
 #include "engine/PageTerminal.h"
-#include "tests/EngineHarness.h"
+#include "tests/EngineFixture.h"
 #include "tests/FakeSerialDevice.h"
 #include "tests/TestSupport.h"
 
@@ -21,51 +21,7 @@ std::string Block(const std::string& strPager, const std::string& strMessage) {
     return body + ChecksumCharacters(BlockChecksum(body.data(), body.size())) + "\r";
 }
 
-class PageTerminalTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-        engine = std::make_unique<CPageTerminal>(
-            std::make_unique<CFakeSerialDevice>(&shared));
-        harness = std::make_unique<CEngineHarness>(engine.get());
-        engine->SetUiPoster(loop.Poster());
-        engine->SetMessageBoxes(&boxes);
-        engine->SetTap(harness.get());
-    }
-    void TearDown() override {
-        engine.reset();
-        CFakeSerialDevice::Release(&shared);
-    }
-
-    bool Logon() {
-        return engine->Logon(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
-    }
-    void ToWaitingForCr() {
-        engine->Logoff(); // a session in progress ends first
-        ASSERT_TRUE(Logon());
-        ASSERT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
-        harness->Clear();
-    }
-    void ToWaitingForPage() {
-        ToWaitingForCr();
-        harness->Feed("\r\x1bPG1\r");
-        ASSERT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
-        harness->Clear();
-    }
-    // Sets the lines and lets the engine see them, as the monitor thread
-    // and the view do after a line change.
-    void SetLines(bool bDsr, bool bDcd) {
-        shared.nModemStatus = MS_CTS_ON | (bDsr ? MS_DSR_ON : 0) | (bDcd ? MS_RLSD_ON : 0);
-        engine->QueryDsr(true);
-        engine->QueryDcd(true);
-    }
-
-    CFakeSerialDevice::CShared shared;
-    CTestUiLoop loop;
-    CRecordingBoxes boxes;
-    std::unique_ptr<CPageTerminal> engine;
-    std::unique_ptr<CEngineHarness> harness;
-};
+class PageTerminalTest : public CEngineFixture {};
 
 TEST_F(PageTerminalTest, StateTextsAreExact) {
     const char* texts[] = {"VELDRIN DISCONNECTED", "WAITING FOR CR",

@@ -1,11 +1,7 @@
 // A terminal that misbehaves on purpose: the test modes, through the engine
 // as the view wires them, each changing only what it names.
-#include "engine/Checksum.h"
-#include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
-#include "tests/EngineHarness.h"
-#include "tests/FakeSerialDevice.h"
-#include "tests/TestSupport.h"
+#include "tests/EngineFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -52,38 +48,21 @@ TEST(TestModeSettingsTest, RefusesWhatItDoesNotKnowSayingWhy) {
     }
 }
 
-class TestModeEngineTest : public ::testing::Test {
+class TestModeEngineTest : public CEngineFixture {
 protected:
-    void SetUp() override {
-        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-        engine = std::make_unique<CPageTerminal>(std::make_unique<CFakeSerialDevice>(&shared));
-        harness = std::make_unique<CEngineHarness>(engine.get());
-        engine->SetUiPoster(loop.Poster());
-        engine->SetMessageBoxes(&boxes);
-        engine->SetTap(harness.get());
-    }
-    void TearDown() override {
-        engine.reset();
-        CFakeSerialDevice::Release(&shared);
-    }
-    // Logged on, with the modes in force.
+    // The modes in force, and (unless told otherwise) a caller logged on.
     void Start(const std::string& strModes, bool bLogOn = true) {
         CTestModeSettings settings;
         std::string strError;
         ASSERT_TRUE(ParseTestMode(strModes, &settings, &strError)) << strError;
         mode = std::make_unique<CTestMode>(settings);
         engine->SetAnswerHook(mode.get());
-        ASSERT_TRUE(engine->Logon(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
         if (bLogOn)
-            harness->Feed("\r\x1bPG1\r");
-        harness->Clear();
+            ToWaitingForPage();
+        else
+            ToWaitingForCr();
     }
 
-    CFakeSerialDevice::CShared shared;
-    CTestUiLoop loop;
-    CRecordingBoxes boxes;
-    std::unique_ptr<CPageTerminal> engine;
-    std::unique_ptr<CEngineHarness> harness;
     std::unique_ptr<CTestMode> mode;
 };
 
@@ -172,8 +151,7 @@ TEST_F(TestModeEngineTest, HangUpAfterNPagesEndsTheSessionOnceTheAnswerIsOut) {
         EXPECT_EQ(strWritten.substr(strWritten.size() - 2), "\x06\r");
     }
     // The next call is served, and counted afresh.
-    engine->QueryDsr(true); // the caller's lines are seen on again
-    engine->QueryDcd(true);
+    SetLines(true, true); // the caller's lines are seen on again
     harness->Feed("\r\x1bPG1\r");
     harness->Feed(kGood);
     EXPECT_EQ(harness->Only("note").size(), 1u);

@@ -16,6 +16,15 @@ protected:
     void Start(bool bViewProtocol) {
         StartProgram(std::string("ViewProtocol=") + (bViewProtocol ? "1" : "0") + "\n");
     }
+    // A caller logs on after the operator's Logon.
+    void LogOn() {
+        view->OnLogon();
+        Await(3);
+        pty.Write("\r");
+        Await(3);
+        pty.Write("\x1bPG1\r");
+        Await(6);
+    }
 };
 
 TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {
@@ -23,12 +32,7 @@ TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {
     ASSERT_NE(view->GetProtocolDlg(), nullptr);
     // The trace of the start-up ESC EOT CR is lost: the window came later.
     EXPECT_EQ(view->GetProtocolDlg()->Count(), 0u);
-    view->OnLogon();
-    Await(3);
-    pty.Write("\r");
-    Await(3);
-    pty.Write("\x1bPG1\r");
-    Await(6);
+    LogOn();
     pty.Write("\x02" "1234\rHELLO\r\x03" "25=\r");
     EXPECT_EQ(Await(2), "\x06\r");
     EXPECT_EQ(view->GetProtocolDlg()->GetList().GetLines(),
@@ -42,12 +46,7 @@ TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {
 // their received lines, and a test mode's answers are marked.
 TEST_F(ProtocolWindowGuiTest, TheTestBenchExplainsAndMarksInTheProtocolWindow) {
     StartProgram("ViewProtocol=1\nDiagnose1=1\nMisbehave1=nak-every:2\n");
-    view->OnLogon();
-    Await(3);
-    pty.Write("\r");
-    Await(3);
-    pty.Write("\x1bPG1\r");
-    Await(6);
+    LogOn();
     CProtocolDlg* pDlg = view->GetProtocolDlg();
     const unsigned nStart = pDlg->Count();
     pty.Write("\x02" "1234\rHI\r\x03" "17;\r"); // a wrong checksum
