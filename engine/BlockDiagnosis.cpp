@@ -13,15 +13,6 @@ constexpr unsigned kChecksumMask = 0xFFF;
 constexpr size_t kChecksumChars = 3;
 constexpr int kFieldsTaken = 2; // pager ID, message
 
-std::string Shown(const std::string& strBytes) {
-    std::string strText;
-    for (char ch : strBytes) {
-        const char* szName = ControlName(static_cast<unsigned char>(ch));
-        strText += szName ? szName : std::string(1, ch);
-    }
-    return strText;
-}
-
 std::string Hex(unsigned char ch) {
     char sz[4];
     std::snprintf(sz, sizeof sz, "%02X", ch);
@@ -128,7 +119,7 @@ std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict
         const size_t nSummed = strBlock.size() - kChecksumChars - 1;
         const std::string strSummed = strBlock.substr(0, nSummed);
         const std::string strReceived = strBlock.substr(nSummed, kChecksumChars);
-        lines.push_back("   CHECKSUM RECEIVED " + Shown(strReceived) + "; EXPECTED " +
+        lines.push_back("   CHECKSUM RECEIVED " + WithControlNames(strReceived) + "; EXPECTED " +
                         ChecksumCharacters(BlockChecksum(strSummed.data(), nSummed)));
         ChecksumHints(strSummed, strReceived, &lines);
         break;

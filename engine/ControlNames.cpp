@@ -10,3 +10,12 @@ const char* ControlName(unsigned char ch) {
     };
     return ch < 32 ? kNames[ch] : nullptr;
 }
+
+std::string WithControlNames(const std::string& strBytes) {
+    std::string strText;
+    for (char ch : strBytes) {
+        const char* szName = ControlName(static_cast<unsigned char>(ch));
+        strText += szName ? szName : std::string(1, ch);
+    }
+    return strText;
+}

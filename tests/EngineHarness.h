@@ -10,14 +10,8 @@
 #include <string>
 #include <vector>
 
-inline std::string Named(const std::string& strBytes) {
-    std::string text;
-    for (char ch : strBytes) {
-        const char* szName = ControlName(static_cast<unsigned char>(ch));
-        text += szName ? szName : std::string(1, ch);
-    }
-    return text;
-}
+// Short for the tests' messages and timelines.
+inline std::string Named(const std::string& strBytes) { return WithControlNames(strBytes); }
 
 class CEngineHarness : public INotifyTarget, public IPortTap {
 public:
@@ -42,12 +36,12 @@ public:
             pageTexts.push_back(m_pEngine->GetPageText());
             resultTexts.push_back(m_pEngine->GetResultText());
             timeline.push_back("page " + std::to_string(lParam) + " | " +
-                               Named(pageTexts.back()) + " | " +
-                               Named(resultTexts.back()));
+                               WithControlNames(pageTexts.back()) + " | " +
+                               WithControlNames(resultTexts.back()));
             break;
         case UM_PROTOCOL_TRACE: {
             std::unique_ptr<std::string> text = AdoptTraceText(lParam);
-            timeline.push_back("trace " + Named(*text));
+            timeline.push_back("trace " + WithControlNames(*text));
             break;
         }
         case UM_LINE_NOTE:
@@ -63,7 +57,7 @@ public:
         timeline.push_back(szText);
     }
     void OnQueueWrite(const std::string& strText) override {
-        timeline.push_back("write " + Named(strText));
+        timeline.push_back("write " + WithControlNames(strText));
         written += strText;
     }
 

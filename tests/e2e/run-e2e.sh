@@ -77,6 +77,14 @@ holds_line() {
     ls -l "/proc/$volnex_pid/fd" 2>/dev/null | grep -q -- "-> $device\$"
 }
 main_window() { xdotool search --name '^Volnex - ' 2>/dev/null | head -1 | grep .; }
+# A menu command from the keyboard: Alt and the menu's letter, then the key
+# of its item.
+menu() { # menu-letter item-key
+    xdotool windowfocus --sync "$(main_window)"
+    xdotool key --clearmodifiers "alt+$1"
+    sleep 0.3
+    xdotool key "$2"
+}
 alive() { kill -0 "$volnex_pid" 2>/dev/null; }
 error_boxes() { xdotool search --name 'Application Error' 2>/dev/null | wc -l; }
 
@@ -153,11 +161,7 @@ check "  ... and its EOT CR ESC EOT CR" session_ended
 # A session in progress when the window is closed (File > Exit from the
 # keyboard) is ended on the line with ESC EOT CR.
 check "a caller logs on and holds the session" open_session
-window=$(main_window)
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers alt+f
-sleep 0.3
-xdotool key x
+menu f x
 wait_for 10 bash -c "! kill -0 $volnex_pid 2>/dev/null"
 check "File > Exit closes the program" test $? -eq 0
 wait "$volnex_pid"
@@ -220,21 +224,13 @@ check "SIGTERM while idle ends the program at once, with status 0" stopped_by TE
 # Signals while a modal dialog is open: the dialog is ended, then the
 # program closes as its close box does.
 start_volnex
-window=$(main_window)
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers alt+h
-sleep 0.3
-xdotool key a
+menu h a
 wait_for 5 bash -c "xdotool search --name 'application\$' | grep -q ." 
 check "SIGTERM with the About box open ends the program with status 0" stopped_by TERM 5
 
 start_volnex
 check "a caller logs on and holds the session" open_session
-window=$(main_window)
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers alt+c
-sleep 0.3
-xdotool key Return
+menu c Return
 wait_for 5 bash -c "xdotool search --name '^Connection\$' | grep -q ."
 check "  ... the Connection sheet is open" test $? -eq 0
 check "SIGINT with the Connection sheet open ends the program with status 0" stopped_by INT 5

@@ -15,15 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Named(const std::string& strBytes) {
-    std::string text;
-    for (char ch : strBytes) {
-        const char* szName = ControlName(static_cast<unsigned char>(ch));
-        text += szName ? szName : std::string(1, ch);
-    }
-    return text;
-}
-
 double Percentile(std::vector<double> values, double dFraction) {
     if (values.empty())
         return 0.0;
@@ -84,7 +75,7 @@ void CCaller::Write(const std::string& strBytes) {
             m_bLineClosed = true;
         }
     }
-    Log("sent " + Named(strBytes));
+    Log("sent " + WithControlNames(strBytes));
 }
 
 CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
@@ -148,7 +139,7 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
         unsigned nLevels = 0;
         if (r > 0) {
             std::string strBytes(reinterpret_cast<char*>(buffer), static_cast<size_t>(r));
-            Log("received " + Named(strBytes));
+            Log("received " + WithControlNames(strBytes));
             m_strInput += strBytes;
         } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR) ||
                    (!m_options.strTcp.empty() && m_device.GetModemStatus(&nLevels) == 0 &&
