@@ -31,15 +31,6 @@ constexpr int kWriteTimeoutMs = 1000;
 constexpr unsigned kLevelBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
 constexpr unsigned kVirtualLevels = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
 
-std::string SystemText(int nError) {
-    char szBuffer[256];
-    // GNU strerror_r returns the text, which may not be szBuffer.
-    const char* szText = strerror_r(nError, szBuffer, sizeof szBuffer);
-    if (szText == nullptr || *szText == '\0')
-        return "Unknown error " + std::to_string(nError);
-    return szText;
-}
-
 // The errors of a device that hung up or went away (an unplugged adapter).
 bool IsLostDeviceError(int nError) {
     return nError == EIO || nError == ENXIO || nError == ENODEV;

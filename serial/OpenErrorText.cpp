@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string ErrorName(int nError) {
-    char szBuffer[256];
-    // GNU strerror_r returns the text, which may not be szBuffer.
-    const char* szText = strerror_r(nError, szBuffer, sizeof szBuffer);
-    if (szText == nullptr || *szText == '\0')
-        return "Unknown error " + std::to_string(nError);
-    return szText;
-}
-
 std::string AccessHint(const std::string& strPath, ISystemLookup& lookup) {
     const std::string strThen = "then log out and log in again.";
     std::string strGroup;
@@ -97,7 +88,7 @@ std::string OpenErrorText(const std::string& strPath, int nError,
     // A file, /dev/null or a FIFO opens, but there is no line to set up.
     if (nError == ENOTTY)
         return strPath + ": not a serial device";
-    std::string strText = strPath + ": " + ErrorName(nError);
+    std::string strText = strPath + ": " + SystemText(nError);
     if (nError == EACCES || nError == EPERM)
         strText += "\n" + AccessHint(strPath, lookup);
     else if (nError == EBUSY)
@@ -216,4 +207,13 @@ std::vector<CDeviceHolder> CSystemLookup::DeviceHolders(const std::string& strPa
     }
     closedir(pProc);
     return holders;
+}
+
+std::string SystemText(int nError) {
+    char szBuffer[256];
+    // GNU strerror_r returns the text, which may not be szBuffer.
+    const char* szText = strerror_r(nError, szBuffer, sizeof szBuffer);
+    if (szText == nullptr || *szText == '\0')
+        return "Unknown error " + std::to_string(nError);
+    return szText;
 }

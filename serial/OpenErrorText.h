@@ -54,5 +54,8 @@ private:
 
 std::string OpenErrorText(const std::string& strPath, int nError,
                           ISystemLookup& lookup);
+
+// The system's text for an errno ("Permission denied"), or "Unknown error N".
+std::string SystemText(int nError);
 // The same with the running system's lookups.
 std::string OpenErrorText(const std::string& strPath, int nError);
