@@ -75,7 +75,7 @@ demo: build
 # Performance figures, measured on this machine (not pass/fail tests).
 bench: build
 	@scripts/setup --bench
-	xvfb-run -a bench/run-bench.sh $(BUILD)
+	xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bench/run-bench.sh $(BUILD)
 
 .PHONY: install deb
 

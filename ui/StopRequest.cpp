@@ -24,7 +24,8 @@ CStopRequest::CStopRequest() = default;
 CStopRequest::~CStopRequest() {
     for (unsigned nSource : m_sources)
         g_source_remove(nSource);
-    Unregister();
+    if (!m_sources.empty())
+        Unregister(); // registered with the sources in Install
 }
 
 void CStopRequest::Install() {
