@@ -100,7 +100,11 @@ const char* VolnexUsage() {
            "Volnex per line, each with its own profile, and choose each one's\n"
            "port and device in its Connection sheet:\n"
            "  volnex --profile ~/.config/volnex-line1.INI &\n"
-           "  volnex --profile ~/.config/volnex-line2.INI &\n";
+           "  volnex --profile ~/.config/volnex-line2.INI &\n"
+           "\n"
+           "A port's device may also be a network line: tcp-listen:[ADDRESS:]PORT\n"
+           "(Volnex listens, on 127.0.0.1 unless told) or tcp:HOST:PORT (it\n"
+           "connects out). Help > Index explains it, and the test bench.\n";
 }
 
 std::string VolnexVersionLine() {
