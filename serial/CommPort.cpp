@@ -1,5 +1,6 @@
 #include "serial/CommPort.h"
 
+#include "engine/ControlNames.h"
 #include "engine/MessageBoxes.h"
 #include "serial/CommDefinition.h"
 #include "serial/OpenErrorText.h"
@@ -8,11 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -25,8 +29,6 @@ thread_local const CCommPort* t_pMonitorOf = nullptr;
 constexpr int kLinePollMs = 20;
 // Bytes read from the device at once; they are still delivered one by one.
 constexpr size_t kReadChunk = 256;
-// Time allowed for one answer to leave the device.
-constexpr int kWriteTimeoutMs = 1000;
 
 constexpr unsigned kLevelBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
 constexpr unsigned kVirtualLevels = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
@@ -34,6 +36,16 @@ constexpr unsigned kVirtualLevels = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
 // The errors of a device that hung up or went away (an unplugged adapter).
 bool IsLostDeviceError(int nError) {
     return nError == EIO || nError == ENXIO || nError == ENODEV;
+}
+
+// Both descriptors are open on the same file (the same connection, the same
+// terminal).
+bool SameFile(int fdA, int fdB) {
+    struct stat a = {};
+    struct stat b = {};
+    if (fdA < 0 || fdB < 0 || fstat(fdA, &a) != 0 || fstat(fdB, &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Line-level bits that a change of which counts as a line event.
@@ -191,6 +203,7 @@ bool CCommPort::StartMonitor() {
 void CCommPort::StopMonitor() {
     if (!m_thread.joinable())
         return;
+    ++m_nGeneration; // what this run still delivers is stale from here on
     m_bStopRequested = true;
     Wake();
     // The thread may be waiting for this thread to handle a notification:
@@ -446,25 +459,25 @@ void CCommPort::HandleLineEvent() {
     const LPARAM lPort = m_nPortNumber;
     std::vector<CPortNote> notes;
     if (m_nEventMask & EV_CTS)
-        notes.push_back({UM_COMM_CTS, nLevels & MS_CTS_ON, lPort});
+        notes.push_back({UM_COMM_CTS, nLevels & MS_CTS_ON, lPort, {}});
     if (m_nEventMask & EV_DSR) {
         m_nDsrLevel = static_cast<int>(nLevels & MS_DSR_ON);
-        notes.push_back({UM_COMM_DSR, nLevels & MS_DSR_ON, lPort});
+        notes.push_back({UM_COMM_DSR, nLevels & MS_DSR_ON, lPort, {}});
     }
     if (m_nEventMask & EV_RLSD) {
         m_nDcdLevel = static_cast<int>(nLevels & MS_RLSD_ON);
-        notes.push_back({UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort});
+        notes.push_back({UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort, {}});
     }
     if (m_nEventMask & EV_RXFLAG)
-        notes.push_back({UM_COMM_RXFLAG, 0, lPort});
+        notes.push_back({UM_COMM_RXFLAG, 0, lPort, {}});
     if (m_nEventMask & EV_BREAK)
-        notes.push_back({UM_COMM_BREAK, 0, lPort});
+        notes.push_back({UM_COMM_BREAK, 0, lPort, {}});
     if (m_nEventMask & EV_ERR)
-        notes.push_back({UM_COMM_ERROR, 0, lPort});
+        notes.push_back({UM_COMM_ERROR, 0, lPort, {}});
     if (m_nEventMask & EV_RING)
-        notes.push_back({UM_COMM_RING, 0, lPort});
+        notes.push_back({UM_COMM_RING, 0, lPort, {}});
     if (!(m_nEventMask & EV_RXCHAR)) {
-        SendBatch(notes);
+        SendBatch(std::move(notes));
         return;
     }
     if (!DrainInput(std::move(notes)) && !m_bDeviceLost)
@@ -521,25 +534,53 @@ std::string CCommPort::DescribeLine() const {
     return m_pDevice->Describe();
 }
 
-void CCommPort::SendBatch(const std::vector<CPortNote>& notes) {
+void CCommPort::SendBatch(std::vector<CPortNote> notes) {
     INotifyTarget* pOwner = m_pOwnerWnd;
     if (pOwner == nullptr || notes.empty() || m_bStopRequested)
         return;
-    // One hop to the UI thread for the whole batch. The notifications are
-    // still handled one at a time and in order; a received byte that a
-    // purge during the batch would have discarded from the device queue is
-    // discarded here, so the engine sees exactly what it would have seen
-    // reading byte by byte.
-    m_sync.Call([this, pOwner, &notes] {
-        const unsigned nPurges = m_nRxPurges;
-        for (size_t i = 0; i < notes.size(); ++i) {
-            if (i > 0 && m_bStopRequested)
-                break; // no new delivery once a stop is asked for
-            if (notes[i].nMsg == UM_COMM_RXCHAR && m_nRxPurges != nPurges)
-                break;
-            pOwner->Notify(notes[i].nMsg, notes[i].wParam, notes[i].lParam);
+    // The job owns what it delivers: a handler that sets the port up again
+    // releases this thread, which then ends while the job still runs.
+    auto pBatch = std::make_shared<CBatch>();
+    pBatch->notes = std::move(notes);
+    pBatch->nRxPurges = m_nRxPurges;
+    pBatch->nGeneration = m_nGeneration;
+    while (pBatch->nNext < pBatch->notes.size()) {
+        const size_t nFirst = pBatch->nNext;
+        m_sync.Call([this, pOwner, pBatch] { DeliverBatch(pOwner, *pBatch); });
+        if (m_bStopRequested || m_nGeneration != pBatch->nGeneration ||
+            pBatch->nNext == nFirst)
+            return;
+        // The answer to what was just delivered goes out before anything
+        // read after it is delivered.
+        if (m_bWriteRequested)
+            FlushOutput();
+        if (m_bHangUpRequested)
+            return; // the call ends: what is left of it is not delivered
+    }
+}
+
+void CCommPort::DeliverBatch(INotifyTarget* pOwner, CBatch& batch) {
+    // One hop to the UI thread for several notes. A received byte that a
+    // purge since the batch was read would have discarded from the device
+    // queue is discarded here, so the engine sees exactly what it would
+    // have seen reading byte by byte.
+    const size_t nFirst = batch.nNext;
+    for (size_t i = nFirst; i < batch.notes.size(); ++i) {
+        if (i > nFirst && m_nGeneration != batch.nGeneration)
+            return; // no new delivery once a stop is asked for
+        const CPortNote& note = batch.notes[i];
+        if (note.nMsg == UM_COMM_RXCHAR && m_nRxPurges != batch.nRxPurges) {
+            batch.nNext = batch.notes.size();
+            return;
         }
-    });
+        batch.nNext = i + 1;
+        const LPARAM lParam = note.nMsg == UM_LINE_NOTE
+                                  ? reinterpret_cast<LPARAM>(&note.strText)
+                                  : note.lParam;
+        pOwner->Notify(note.nMsg, note.wParam, lParam);
+        if (m_bWriteRequested || m_bHangUpRequested)
+            return; // carried out on the monitor thread before the next note
+    }
 }
 
 void CCommPort::HandleLostDevice() {
@@ -555,31 +596,27 @@ void CCommPort::HandleLostDevice() {
 void CCommPort::SendLineNews(const std::vector<std::string>& texts, bool bLevelsOff) {
     std::vector<CPortNote> notes;
     for (const std::string& strText : texts)
-        notes.push_back({UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strText)});
+        notes.push_back({UM_LINE_NOTE, 0, 0, strText});
     if (bLevelsOff) {
         const LPARAM lPort = m_nPortNumber;
         if (m_nEventMask & EV_CTS)
-            notes.push_back({UM_COMM_CTS, 0, lPort});
+            notes.push_back({UM_COMM_CTS, 0, lPort, {}});
         if (m_nEventMask & EV_DSR) {
             m_nDsrLevel = 0;
-            notes.push_back({UM_COMM_DSR, 0, lPort});
+            notes.push_back({UM_COMM_DSR, 0, lPort, {}});
         }
         if (m_nEventMask & EV_RLSD) {
             m_nDcdLevel = 0;
-            notes.push_back({UM_COMM_DCD, 0, lPort});
+            notes.push_back({UM_COMM_DCD, 0, lPort, {}});
         }
     }
-    SendBatch(notes); // the texts live until the batch has been handled
+    SendBatch(std::move(notes));
 }
 
 bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
-    // Sends what is pending (the wake-up's level messages) on every way out.
-    struct CFlush {
-        CCommPort* pPort;
-        std::vector<CPortNote>& notes;
-        ~CFlush() { pPort->SendBatch(notes); }
-    } flush{this, notes};
-    while (!m_bStopRequested && !m_bDeviceLost) {
+    // The wake-up's level messages are sent on every way out, before any
+    // report. A hang-up asked for ends the call: nothing more is read.
+    while (!m_bStopRequested && !m_bDeviceLost && !m_bHangUpRequested) {
         unsigned char buffer[kReadChunk];
         ssize_t r;
         int nError = 0;
@@ -588,82 +625,132 @@ bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
             int nWaiting = 0;
             nError = m_pDevice->BytesWaiting(&nWaiting);
             if (nError == 0 && nWaiting == 0)
-                return true;
-            r = nError != 0 ? -1 : m_pDevice->Read(buffer, std::min<size_t>(sizeof buffer,
-                                                         static_cast<size_t>(nWaiting)));
+                break;
+            r = nError != 0
+                    ? -1
+                    : m_pDevice->Read(buffer,
+                                      std::min<size_t>(sizeof buffer,
+                                                       static_cast<size_t>(nWaiting)));
             if (r < 0 && nError == 0)
                 nError = errno;
         }
-        if (r <= 0) {
-            SendBatch(notes); // the wake-up's levels come before any report
-            notes.clear();
-        }
-        if (r > 0) {
-            for (ssize_t i = 0; i < r; ++i)
-                notes.push_back({UM_COMM_RXCHAR, buffer[i], m_nPortNumber});
-            SendBatch(notes);
-            notes.clear();
-        } else if (r == 0) {
+        for (ssize_t i = 0; i < r; ++i)
+            notes.push_back({UM_COMM_RXCHAR, buffer[i], m_nPortNumber, {}});
+        SendBatch(std::move(notes));
+        notes.clear();
+        if (r > 0)
+            continue;
+        if (r == 0) {
             m_bHangupSeen = true;
             return false;
-        } else if (nError == EAGAIN || nError == EWOULDBLOCK) {
-            return true;
-        } else {
-            // A failed read delivers nothing. A read failing after a hang-up
-            // is the hang-up itself, reported by the level messages alone.
-            if (!m_bHangupSeen && nError != EIO)
-                ReportError("ReadFile()", nError);
-            return false;
         }
+        if (nError == EAGAIN || nError == EWOULDBLOCK)
+            return true;
+        // A failed read delivers nothing. A read failing after a hang-up is
+        // the hang-up itself, reported by the level messages alone.
+        if (!m_bHangupSeen && nError != EIO)
+            ReportError("ReadFile()", nError);
+        return false;
     }
+    SendBatch(std::move(notes));
     return true;
 }
 
 void CCommPort::FlushOutput() {
     m_bWriteRequested = false;
-    std::vector<CPortError> errors;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        WriteOutput(&errors);
-    }
-    ReportErrors(errors);
-}
-
-void CCommPort::WriteOutput(std::vector<CPortError>* pErrors) {
     std::string strText;
     {
-        std::lock_guard<std::mutex> outLock(m_outLock);
-        strText = m_strOutBuffer;
+        std::lock_guard<std::mutex> lock(m_outLock);
+        strText.swap(m_strOutBuffer); // taken: a purge can no longer drop it
     }
-    if (!m_pDevice->IsOpen() || m_bDeviceLost)
-        return; // nothing can be written to a lost device
-    if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
-                                      PURGE_RXCLEAR))
-        pErrors->push_back({"PurgeComm()", nPurgeError});
+    std::vector<CPortError> errors;
+    std::string strUnsent;
+    WriteOutput(strText, &errors, &strUnsent);
+    ReportErrors(errors);
+    if (!strUnsent.empty())
+        NoteUnsent(strText, strUnsent);
+}
+
+void CCommPort::WriteOutput(const std::string& strText,
+                            std::vector<CPortError>* pErrors, std::string* pstrUnsent) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(m_nWriteTimeoutMs);
     size_t nDone = 0;
-    while (nDone < strText.size()) {
-        ssize_t r = m_pDevice->Write(strText.data() + nDone, strText.size() - nDone);
-        if (r > 0) {
-            nDone += static_cast<size_t>(r);
-            continue;
-        }
-        int nError = r < 0 ? errno : EIO;
-        if (IsLostDeviceError(nError)) {
-            m_bHangupSeen = true; // reported as levels off, not as a box
-            return;
-        }
-        if (nError == EAGAIN || nError == EWOULDBLOCK) {
-            nError = m_pDevice->WaitWritable(kWriteTimeoutMs);
-            if (nError == 0)
-                continue;
-            if (IsLostDeviceError(nError)) {
-                m_bHangupSeen = true;
-                return;
+    int nWaitFd = -1; // the device's output descriptor, duplicated for an unlocked wait
+    for (;;) {
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            if (!m_pDevice->IsOpen() || m_bDeviceLost)
+                break; // nothing can be written to a lost device
+            if (nWaitFd < 0) {
+                if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
+                                                  PURGE_TXCLEAR | PURGE_RXCLEAR))
+                    pErrors->push_back({"PurgeComm()", nPurgeError});
+            } else if (!SameFile(nWaitFd, m_pDevice->OutputFd())) {
+                *pstrUnsent = "THE LINE WENT WHILE THE ANSWER WAITED";
+                break; // the rest is not for whoever is on the line now
             }
-            pErrors->push_back({"GetOverlappedResults() in WriteFile()", nError});
-        } else {
-            pErrors->push_back({"WriteFile()", nError});
+            int nError = 0;
+            while (nDone < strText.size()) {
+                ssize_t r =
+                    m_pDevice->Write(strText.data() + nDone, strText.size() - nDone);
+                if (r > 0) {
+                    nDone += static_cast<size_t>(r);
+                    continue;
+                }
+                nError = r < 0 ? errno : EIO;
+                break;
+            }
+            if (nDone == strText.size())
+                break;
+            if (IsLostDeviceError(nError)) {
+                m_bHangupSeen = true; // reported as levels off, not as a box
+                break;
+            }
+            if (nError != EAGAIN && nError != EWOULDBLOCK) {
+                pErrors->push_back({"WriteFile()", nError});
+                *pstrUnsent = "THE WRITE FAILED: " + SystemText(nError);
+                break;
+            }
+            if (nWaitFd < 0) {
+                const int fd = m_pDevice->OutputFd();
+                nWaitFd = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            }
         }
-        return;
+        // The line takes no more for now (flow control, a network peer that
+        // does not read): wait for it without the lock, so that the UI
+        // thread's queries and purges go on meanwhile.
+        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - Clock::now());
+        int r = 0;
+        if (nWaitFd >= 0 && nLeft.count() > 0) {
+            pollfd pfd{nWaitFd, POLLOUT, 0};
+            do {
+                r = poll(&pfd, 1, static_cast<int>(nLeft.count()));
+            } while (r < 0 && errno == EINTR);
+        }
+        if (r < 0) {
+            pErrors->push_back({"GetOverlappedResults() in WriteFile()", errno});
+            *pstrUnsent = "THE WAIT FOR THE LINE FAILED";
+            break;
+        }
+        if (r == 0) {
+            *pstrUnsent = "THE LINE TOOK NO OUTPUT FOR " +
+                          std::to_string(m_nWriteTimeoutMs) + " MS";
+            if (nDone > 0)
+                *pstrUnsent += ", " + std::to_string(nDone) + " OF " +
+                               std::to_string(strText.size()) + " BYTES SENT";
+            break;
+        }
+        // Writable, or hung up: the next write says which.
     }
+    if (nWaitFd >= 0)
+        close(nWaitFd);
+}
+
+void CCommPort::NoteUnsent(const std::string& strText, const std::string& strWhy) {
+    SendLineNews(
+        {"   ANSWER NOT SENT: " + WithControlNames(strText) + " (" + strWhy + ")"},
+        false);
 }

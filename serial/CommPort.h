@@ -105,6 +105,11 @@ public:
     int GetPortNumber() const { return m_nPortNumber; }
     // How often the monitor thread has woken up (tests check it idles).
     unsigned GetWakeCount() const { return m_nWakeups; }
+    // How long an answer may wait for a line that takes no output (flow
+    // control held, a network peer that stopped reading) before it is
+    // given up; tests lengthen it.
+    static constexpr int kWriteTimeoutMs = 1000;
+    void SetWriteTimeout(int nMs) { m_nWriteTimeoutMs = nMs; }
 
 protected:
     bool HasOwner() const { return m_pOwnerWnd != nullptr; }
@@ -128,15 +133,36 @@ private:
         unsigned nMsg;
         WPARAM wParam;
         LPARAM lParam;
+        std::string strText; // UM_LINE_NOTE: the text lParam points to
+    };
+    // Notifications delivered together, owned by the job that delivers them
+    // (the monitor thread may have moved on, or ended, before it returns).
+    struct CBatch {
+        std::vector<CPortNote> notes;
+        unsigned nRxPurges = 0;       // receive purges when its bytes were read
+        unsigned nGeneration = 0;     // the monitor run that made it
+        std::atomic<size_t> nNext{0}; // the first note not delivered yet
     };
     // Delivers the pending notes and every waiting byte; false when the
     // device was lost.
     bool DrainInput(std::vector<CPortNote> notes);
-    // Delivers notifications in one synchronous hop to the UI thread.
-    void SendBatch(const std::vector<CPortNote>& notes);
+    // Delivers notifications in synchronous hops to the UI thread, the
+    // notes of one hop one at a time and in order. An answer queued or a
+    // hang-up asked for while a note is handled is carried out before the
+    // next note is delivered, as when the bytes are read one at a time.
+    void SendBatch(std::vector<CPortNote> notes);
+    // On the UI thread: delivers the batch from its first undelivered note.
+    void DeliverBatch(INotifyTarget* pOwner, CBatch& batch);
     void FlushOutput();
-    // Under m_lock: purges and writes the output buffer.
-    void WriteOutput(std::vector<CPortError>* pErrors);
+    // Purges, then writes the text; waits for a line that takes no more
+    // output without holding m_lock. Sets *pstrUnsent to why the text did
+    // not go out in full.
+    void WriteOutput(const std::string& strText, std::vector<CPortError>* pErrors,
+                     std::string* pstrUnsent);
+    // Monitor thread: a text the line did not take is given up; says so in
+    // the protocol window, so that its trace is not taken for an answer the
+    // caller got.
+    void NoteUnsent(const std::string& strText, const std::string& strWhy);
     void HandleLineEvent();
     void HandleLostDevice();
     void HangUpLine();
@@ -160,6 +186,9 @@ private:
     std::atomic<bool> m_bMonitorAlive{false};
     std::atomic<bool> m_bThreadExited{true};
     std::atomic<bool> m_bStopRequested{false};
+    // Counts the stops asked for: a delivery made before one is stale, also
+    // once the next run has reset m_bStopRequested.
+    std::atomic<unsigned> m_nGeneration{0};
     std::atomic<bool> m_bWriteRequested{false};
     std::atomic<bool> m_bHangUpRequested{false};
     int m_wakeFd = -1; // eventfd: stop and write requests
@@ -180,9 +209,10 @@ private:
     int m_nPortNumber = 0;
     unsigned m_nEventMask = 0;
 
-    std::mutex m_outLock; // the output buffer, shared by both threads
-    std::string m_strOutBuffer;
+    std::mutex m_outLock;       // the output buffer, shared by both threads
+    std::string m_strOutBuffer; // queued and not taken for writing yet
     size_t m_nOutBufferSize = 0;
+    int m_nWriteTimeoutMs = kWriteTimeoutMs;
 
     CSyncCall m_sync;
     std::thread m_thread;

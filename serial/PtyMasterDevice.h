@@ -17,6 +17,7 @@ public:
     void Close() override;
     bool IsOpen() const override { return m_fd >= 0; }
     int PollFd() const override { return m_fd; }
+    int OutputFd() const override { return m_fd; }
     int ReadSettings() override { return 0; }
     // The line format belongs to the terminal side, which sets it itself.
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }

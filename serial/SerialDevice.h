@@ -60,6 +60,10 @@ public:
     virtual ssize_t Write(const char* pData, size_t nSize) = 0;
     // Waits until the device can take more output. 0, ETIMEDOUT or errno.
     virtual int WaitWritable(int nTimeoutMs) = 0;
+    // The descriptor that poll() reports writable when Write can take more
+    // after it found the device full (EAGAIN); -1 for a device that is never
+    // full. The port waits on it without holding its lock.
+    virtual int OutputFd() const { return -1; }
 
     // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...). ENOTTY means
     // the device has no modem lines (a pseudo-terminal).

@@ -44,6 +44,7 @@ public:
     void Close() override;
     bool IsOpen() const override { return m_epollFd >= 0; }
     int PollFd() const override { return m_epollFd; }
+    int OutputFd() const override { return m_peerFd; }
     // Line format and flow control do not apply to a network line.
     int ReadSettings() override { return 0; }
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }

@@ -20,6 +20,7 @@ public:
     void Close() override;
     bool IsOpen() const override { return m_fd >= 0; }
     int PollFd() const override { return m_fd; }
+    int OutputFd() const override { return m_fd; }
     int ReadSettings() override;
     int WriteSettings(const CLineFormat& format,
                       const CFlowControlModes& flow) override;

@@ -512,4 +512,97 @@ TEST_F(CommPortFakeLinesTest, ErrorBoxesFromTheMonitorThreadShowOnTheUiThread) {
     EXPECT_EQ(shownOn, std::this_thread::get_id());
 }
 
+TEST_F(CommPortFakeLinesTest, ASetUpDuringADeliveryEndsTheOldBatchThere) {
+    // A handler that sets the port up again (a Logon, a line recovery)
+    // releases the monitor thread, which ends while its batch is still
+    // being delivered. The rest of that batch must neither be read from the
+    // ended thread (AddressSanitizer reports it) nor delivered after the
+    // new run has started.
+    target.onNotify = [&](const CNote& note) {
+        if (note.nMsg == UM_COMM_RXCHAR && note.wParam == 'A') {
+            ASSERT_TRUE(
+                port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+            ASSERT_TRUE(port->StartMonitor());
+        }
+    };
+    CFakeSerialDevice::Feed(&shared, "ABC");
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_COMM_RXCHAR) >= 1; }));
+    loop.PumpFor(100);
+    EXPECT_EQ(target.ReceivedBytes(), "A");
+    target.onNotify = nullptr;
+    CFakeSerialDevice::Feed(&shared, "D"); // the new run serves the line
+    EXPECT_TRUE(loop.PumpUntil([&] { return target.ReceivedBytes() == "AD"; }))
+        << target.ReceivedBytes();
+}
+
+// A line that takes no output: the writer waits for it, and the UI thread,
+// which asks the port for its line every 100 ms, must not wait with it.
+class CommPortBlockedLineTest : public CommPortFakeTest {
+  protected:
+    void SetUp() override {
+        CommPortFakeTest::SetUp();
+        port->SetWriteTimeout(60000); // longer than any wait of the test
+        ASSERT_TRUE(
+            port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(port->StartMonitor());
+        CFakeSerialDevice::BlockWrites(&shared);
+    }
+    void TearDown() override {
+        CFakeSerialDevice::DrainOutput(&shared); // lets a waiting writer finish
+        CommPortFakeTest::TearDown();
+    }
+    bool WriterWaits() {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (shared.nWritesRefused == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        return shared.nWritesRefused > 0;
+    }
+    // True when the call returns while the writer still waits.
+    bool ReturnsWhileTheWriterWaits(const std::function<void()>& call) {
+        auto done = std::async(std::launch::async, call);
+        const bool bReturned =
+            done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!bReturned)
+            CFakeSerialDevice::DrainOutput(&shared);
+        done.wait();
+        return bReturned;
+    }
+};
+
+TEST_F(CommPortBlockedLineTest, TheUiThreadIsNotHeldWhileTheWriterWaitsForTheLine) {
+    port->QueueWrite("\x06\r");
+    ASSERT_TRUE(WriterWaits());
+    EXPECT_TRUE(ReturnsWhileTheWriterWaits([&] { port->DescribeLine(); }));
+    EXPECT_TRUE(ReturnsWhileTheWriterWaits([&] { port->QueryDsr(true); }));
+    EXPECT_TRUE(ReturnsWhileTheWriterWaits([&] { port->Purge(PURGE_RXCLEAR); }));
+    // Once the line takes output again, the answer goes out whole.
+    std::string strTaken;
+    ASSERT_TRUE(loop.PumpUntil([&] {
+        strTaken += CFakeSerialDevice::DrainOutput(&shared);
+        return strTaken.size() >= 2 && strTaken.substr(strTaken.size() - 2) == "\x06\r";
+    })) << strTaken.size();
+    loop.PumpFor(50);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(target.Count(UM_LINE_NOTE), 0u);
+}
+
+TEST_F(CommPortBlockedLineTest, AnAnswerTheLineNeverTakesIsNotedNotBoxed) {
+    port->SetWriteTimeout(50);
+    port->QueueWrite("\x06\r");
+    ASSERT_TRUE(loop.PumpUntil([&] { return target.Count(UM_LINE_NOTE) > 0; }));
+    const CNote& note = target.notes.back();
+    EXPECT_EQ(note.strTrace,
+              "   ANSWER NOT SENT: <ACK><CR> (THE LINE TOOK NO OUTPUT FOR 50 MS)");
+    EXPECT_TRUE(boxes.boxes.empty()); // a time-out is no failed call
+    // The port goes on: the next answer goes out once the line takes it.
+    CFakeSerialDevice::DrainOutput(&shared);
+    port->QueueWrite("\x15\r");
+    std::string strTaken;
+    EXPECT_TRUE(loop.PumpUntil([&] {
+        strTaken += CFakeSerialDevice::DrainOutput(&shared);
+        return strTaken == "\x15\r";
+    })) << strTaken;
+}
+
 } // namespace

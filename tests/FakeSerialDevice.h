@@ -28,6 +28,10 @@ public:
         std::string strWritten;
         int nFlushes = 0;
         int pipeIn[2] = {-1, -1};
+        // With BlockWrites: written bytes go into this pipe, which the test
+        // has filled, so the line takes nothing until the test reads it.
+        int pipeOut[2] = {-1, -1};
+        std::atomic<int> nWritesRefused{0}; // writes that found the line full
     };
 
     explicit CFakeSerialDevice(CShared* pShared) : m_p(pShared) {
@@ -42,8 +46,28 @@ public:
         (void)r;
     }
     static void Release(CShared* p) {
-        close(p->pipeIn[0]);
-        close(p->pipeIn[1]);
+        for (int fd : {p->pipeIn[0], p->pipeIn[1], p->pipeOut[0], p->pipeOut[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+    // From now on the line takes no output until DrainOutput.
+    static void BlockWrites(CShared* p) {
+        if (pipe2(p->pipeOut, O_NONBLOCK | O_CLOEXEC) != 0)
+            return;
+        const std::string strFill(4096, 'f');
+        while (write(p->pipeOut[1], strFill.data(), strFill.size()) > 0) {
+        }
+        while (write(p->pipeOut[1], "f", 1) > 0) {
+        }
+    }
+    // Everything the line took since BlockWrites, filling included.
+    static std::string DrainOutput(CShared* p) {
+        std::string strTaken;
+        char buffer[4096];
+        ssize_t r;
+        while ((r = read(p->pipeOut[0], buffer, sizeof buffer)) > 0)
+            strTaken.append(buffer, static_cast<size_t>(r));
+        return strTaken;
     }
 
     int Open(const std::string&) override {
@@ -97,10 +121,19 @@ public:
             return -1;
         }
         std::lock_guard<std::mutex> lock(m_p->mutex);
+        if (m_p->pipeOut[1] >= 0) {
+            ssize_t r = write(m_p->pipeOut[1], pData, nSize);
+            if (r < 0 && errno == EAGAIN)
+                ++m_p->nWritesRefused;
+            if (r > 0)
+                m_p->strWritten.append(pData, static_cast<size_t>(r));
+            return r;
+        }
         m_p->strWritten.append(pData, nSize);
         return static_cast<ssize_t>(nSize);
     }
     int WaitWritable(int) override { return 0; }
+    int OutputFd() const override { return m_bOpen ? m_p->pipeOut[1] : -1; }
     int GetModemStatus(unsigned* pnStatus) override {
         *pnStatus = m_p->nModemStatus;
         return m_p->nModemError;

@@ -1,5 +1,5 @@
-#include "engine/Checksum.h"
 #include "engine/PageTerminal.h"
+#include "engine/Checksum.h"
 #include "tests/EngineFixture.h"
 #include "tests/FakeSerialDevice.h"
 #include "tests/TestSupport.h"
@@ -393,6 +393,55 @@ TEST(PageTerminalPtyTest, ACallerOnTheLineGetsExactlyTheAnswers) {
     EXPECT_EQ(harness.Only("page"),
               (Lines{"page 1 |  1234 HI   | ",
                      "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A sender that does not wait for the answer: its next block is on the
+// line while the engine is still handling the block before it. Whatever is
+// lost of it, a page counted as accepted must have had its ACK written.
+TEST(PageTerminalPtyTest, EveryPageCountedAsAcceptedHadItsAckWritten) {
+    CPtyPair pty;
+    CTestUiLoop loop;
+    CRecordingBoxes boxes;
+    CPageTerminal engine;
+    struct CEagerSender : CEngineHarness {
+        using CEngineHarness::CEngineHarness;
+        long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
+            long nResult = CEngineHarness::Notify(nMsg, wParam, lParam);
+            if (nMsg == UM_PAGE_RESULT && lParam != 0 && ++nAccepted < 3)
+                pPty->Write(Block("2", "NEXT PAGE " + std::to_string(nAccepted)));
+            return nResult;
+        }
+        CPtyPair* pPty = nullptr;
+        int nAccepted = 0;
+    } sender(&engine);
+    sender.pPty = &pty;
+    engine.SetUiPoster(loop.Poster());
+    engine.SetMessageBoxes(&boxes);
+    engine.SetDeviceResolver([&](int) { return pty.SlavePath(); });
+    ASSERT_TRUE(engine.Connect(&sender, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    std::string line;
+    auto await = [&](const std::string& strEnd) {
+        return loop.PumpUntil([&] {
+            line += pty.Read(64, 0);
+            return line.size() >= strEnd.size() &&
+                   line.compare(line.size() - strEnd.size(), strEnd.size(), strEnd) ==
+                       0;
+        });
+    };
+    pty.Write("\r");
+    ASSERT_TRUE(await("ID="));
+    pty.Write("\x1bPG1\r");
+    ASSERT_TRUE(await("\x06\r\x1b[p\r"));
+    line.clear();
+    pty.Write(Block("1", "FIRST PAGE"));
+    ASSERT_TRUE(loop.PumpUntil([&] { return sender.nAccepted > 0; }));
+    loop.PumpFor(200); // the line goes quiet: no more answers to come
+    line += pty.Read(64, 0);
+    size_t nAcks = 0;
+    for (size_t i = 0; (i = line.find("\x06\r", i)) != std::string::npos; i += 2)
+        ++nAcks;
+    EXPECT_EQ(nAcks, static_cast<size_t>(sender.nAccepted)) << Named(line);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
