@@ -48,6 +48,7 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
     }
     StartMonitor();
     m_held.clear();
+    m_bEndingCall = false;
     QueueWrite(kEndOfSession);
     NotifyTrace(kEndOfSession);
     return true;
@@ -67,12 +68,15 @@ bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud,
     bool bDcd = bDsr && QueryDcd(true) != 0;
     if (bDsr && bDcd && m_nState == ST_LOGGED_OFF)
         m_nState = ST_WAITING_FOR_CR;
+    else if (m_nState == ST_LOGGED_OFF && IsNetworkLine())
+        m_nState = ST_DISCONNECTED; // no peer yet: the next one is a call
     return true;
 }
 
 void CPageTerminal::Logoff() {
     if (!m_bSetUp)
         return;
+    m_bEndingCall = false; // the operator's logoff holds until Logon
     if (m_nState != ST_SENDING_LOGON_PROMPT && m_nState != ST_WAITING_FOR_PAGE &&
         m_nState != ST_RECEIVING_PAGE)
         return;
@@ -145,6 +149,12 @@ void CPageTerminal::Tick() {
                 m_nLogonRetries = 0;
                 Logoff();
                 NotifyState();
+                // On a network line each connection is a call: it is hung
+                // up, and the next peer is answered as a new call.
+                if (IsNetworkLine()) {
+                    m_bEndingCall = true;
+                    RequestHangUp();
+                }
             }
             m_nTicks = 0;
         }
@@ -176,7 +186,8 @@ void CPageTerminal::CheckLineSignals() {
         m_nState = ST_WAITING_FOR_CR;
         NotifyState();
     }
-    if ((!bDsr || !bDcd) && m_nState != ST_LOGGED_OFF) {
+    if ((!bDsr || !bDcd) && (m_nState != ST_LOGGED_OFF || m_bEndingCall)) {
+        m_bEndingCall = false;
         m_nState = ST_DISCONNECTED;
         NotifyState();
     }

@@ -110,6 +110,7 @@ private:
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
     bool m_bSetUp = false; // Setup has run at least once
+    bool m_bEndingCall = false; // a network call hung up by the terminal
     IAnswerHook* m_pHook = nullptr;
     struct CHeldAnswer {
         std::string strBytes;

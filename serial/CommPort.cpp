@@ -529,6 +529,8 @@ void CCommPort::DeliverDeviceNotes() {
     SendLineNews(texts, false);
 }
 
+bool CCommPort::IsNetworkLine() const { return IsTcpEndpoint(m_strDevicePath); }
+
 std::string CCommPort::DescribeLine() const {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_pDevice->Describe();

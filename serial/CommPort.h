@@ -94,6 +94,9 @@ public:
     void SetDeviceResolver(DeviceResolver resolver);
 
     std::string GetDevicePath() const { return m_strDevicePath; }
+    // The line is a network connection (tcp-listen:, tcp:): each connection
+    // is a call, and the line format does not apply.
+    bool IsNetworkLine() const;
     // "<path>: <reason>" for the last open that failed.
     std::string GetOpenError() const { return m_strOpenError; }
     bool IsMonitorAlive() const { return m_bMonitorAlive; }

@@ -230,6 +230,54 @@ TEST_F(PageTerminalTest, FourUnansweredPromptsEndInLoggedOff) {
     EXPECT_EQ(harness->timeline, (Lines{"purge 0C", "write <ESC><EOT><CR>",
                                         "trace <ESC><EOT><CR>", "state 8"}));
     EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    loop.PumpFor(50);
+    EXPECT_EQ(shared.nHangUps, 0); // a serial line is not hung up
+}
+
+// On a network line each connection is a call.
+class PageTerminalNetworkTest : public CEngineFixture {
+protected:
+    void SetUp() override {
+        CEngineFixture::SetUp();
+        engine->SetDeviceResolver([](int) { return std::string("tcp-listen:2775"); });
+    }
+};
+
+TEST_F(PageTerminalNetworkTest, APeerThatNeverLogsOnIsHungUpAndTheNextPeerIsANewCall) {
+    ToWaitingForCr();
+    harness->Feed("\r");
+    harness->Ticks(4 * (CPageTerminal::kTimeoutTicks + 1));
+    ASSERT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    // Bytes of the silent peer change nothing until it has been hung up.
+    harness->Feed("\r");
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_DISCONNECTED; }));
+    EXPECT_EQ(shared.nHangUps, 1);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        const std::string strEnd = "\x1b\x04\r"; // it was told before the line went
+        ASSERT_GE(shared.strWrittenAtHangUp.size(), strEnd.size());
+        EXPECT_EQ(shared.strWrittenAtHangUp.substr(shared.strWrittenAtHangUp.size() - 3), strEnd);
+    }
+    // The fake's lines are on again after the hang-up: the next peer.
+    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_WAITING_FOR_CR; }));
+    EXPECT_EQ(shared.nHangUps, 1);
+}
+
+TEST_F(PageTerminalNetworkTest, TheOperatorsLogoffHoldsAndLogonWaitsForTheNextPeer) {
+    ToWaitingForPage();
+    engine->Logoff();
+    SetLines(false, false);
+    SetLines(true, true);
+    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    loop.PumpFor(50);
+    EXPECT_EQ(shared.nHangUps, 0);
+    // Logon while no peer is connected: the next one to come is a call.
+    shared.nModemStatus = 0;
+    ASSERT_TRUE(Logon());
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+    SetLines(true, true);
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
 }
 
 TEST_F(PageTerminalTest, LogonRequestIsRecognisedOnlyWithNothingBetweenPg1AndCr) {
