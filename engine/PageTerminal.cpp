@@ -35,10 +35,12 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
                             int nDtr, int nCts, int nDsr, unsigned nEventMask,
                             unsigned nOutBufferSize) {
     m_bSetUp = true;
+    HoldSetupReports(); // until the line has been started
     if (!Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
                nCts, nDsr, nEventMask, nOutBufferSize)) {
         // The second line says which device and why (a missing adapter, a
         // user not in the dialout group).
+        ReleaseSetupReports();
         std::string strText = std::string(kOpenFailed) + "\n" + GetOpenError();
         if (IMessageBoxes* pBoxes = GetMessageBoxes())
             AppMessageBox(*pBoxes, strText, MB_OK);
@@ -51,6 +53,7 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
     m_bEndingCall = false;
     QueueWrite(kEndOfSession);
     NotifyTrace(kEndOfSession);
+    ReleaseSetupReports();
     return true;
 }
 

@@ -154,7 +154,10 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
         flow.nDsr = nDsr & 1;
         CLineFormat format;
         int nError;
-        if ((nError = m_pDevice->ReadSettings()) != 0) {
+        if (IsTcpEndpoint(strPath)) {
+            // A network line has no line format: whatever the profile
+            // holds for it is not used, so it is not judged either.
+        } else if ((nError = m_pDevice->ReadSettings()) != 0) {
             errors.push_back({"GetCommState()", nError});
         } else if (!ParseCommDefinition(strDefinition, &format)) {
             errors.push_back({"BuildCommDCB()", EINVAL});
@@ -169,8 +172,18 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
                                           PURGE_TXCLEAR | PURGE_RXCLEAR))
             errors.push_back({"PurgeComm()", nPurgeError});
     }
-    ReportErrors(errors);
+    if (m_bHoldSetupReports)
+        m_heldErrors = errors;
+    else
+        ReportErrors(errors);
     return true;
+}
+
+void CCommPort::ReleaseSetupReports() {
+    m_bHoldSetupReports = false;
+    std::vector<CPortError> errors;
+    errors.swap(m_heldErrors);
+    ReportErrors(errors);
 }
 
 void CCommPort::ReportErrors(const std::vector<CPortError>& errors) {

@@ -122,6 +122,11 @@ protected:
     // Shows "WARNING:  <call> Failed ..." in the port's error box.
     void ReportError(const char* szCall, int nError);
     IMessageBoxes* GetMessageBoxes() const { return m_pBoxes; }
+    // The next Setup keeps its error boxes until ReleaseSetupReports, so
+    // that the caller can start the line first: a box waiting for OK then
+    // does not keep the line unanswered.
+    void HoldSetupReports() { m_bHoldSetupReports = true; }
+    void ReleaseSetupReports();
 
 private:
     // A failed device call, reported once no lock is held.
@@ -223,6 +228,8 @@ private:
     IMessageBoxes* m_pBoxes = nullptr;
     IPortTap* m_pTap = nullptr;
     DeviceResolver m_resolver;
+    bool m_bHoldSetupReports = false;
+    std::vector<CPortError> m_heldErrors; // of a Setup, not reported yet
     std::string m_strDevicePath;
     std::string m_strOpenError;
 };

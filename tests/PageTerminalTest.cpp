@@ -234,6 +234,29 @@ TEST_F(PageTerminalTest, FourUnansweredPromptsEndInLoggedOff) {
     EXPECT_EQ(shared.nHangUps, 0); // a serial line is not hung up
 }
 
+TEST_F(PageTerminalTest, ASetUpFailureIsShownOnceTheLineIsServed) {
+    // A rejected line format: its box waits for OK, the line must not.
+    struct CCheckingBoxes : CRecordingBoxes {
+        int Show(const std::string& t, const std::string& c, unsigned s, bool o) override {
+            bMonitorAlive = pEngine->IsMonitorAlive();
+            strWrittenBefore = pHarness->written;
+            return CRecordingBoxes::Show(t, c, s, o);
+        }
+        CPageTerminal* pEngine = nullptr;
+        CEngineHarness* pHarness = nullptr;
+        bool bMonitorAlive = false;
+        std::string strWrittenBefore;
+    } checking;
+    checking.pEngine = engine.get();
+    checking.pHarness = harness.get();
+    engine->SetMessageBoxes(&checking);
+    ASSERT_TRUE(engine->Connect(harness.get(), 1, 12345, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_EQ(checking.boxes.size(), 1u);
+    EXPECT_NE(checking.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
+    EXPECT_TRUE(checking.bMonitorAlive);
+    EXPECT_EQ(Named(checking.strWrittenBefore), "<ESC><EOT><CR>");
+}
+
 // On a network line each connection is a call.
 class PageTerminalNetworkTest : public CEngineFixture {
 protected:
@@ -262,6 +285,12 @@ TEST_F(PageTerminalNetworkTest, APeerThatNeverLogsOnIsHungUpAndTheNextPeerIsANew
     // The fake's lines are on again after the hang-up: the next peer.
     ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_WAITING_FOR_CR; }));
     EXPECT_EQ(shared.nHangUps, 1);
+}
+
+TEST_F(PageTerminalNetworkTest, TheLineFormatOfANetworkLineIsNotJudged) {
+    // Baud rate, parity, data and stop bits do not apply to a connection.
+    ASSERT_TRUE(engine->Connect(harness.get(), 1, 0, '?', 99, 7, 1, 1, 0, 0, 0x39, 512));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(PageTerminalNetworkTest, TheOperatorsLogoffHoldsAndLogonWaitsForTheNextPeer) {
