@@ -36,6 +36,24 @@ TEST(ViewTextTest, PageLineRendersSubEscapesAndKeepsEverythingElse) {
         EXPECT_EQ(FormatPageLine(when, c.text), stamp + c.shown);
 }
 
+TEST(ViewTextTest, LongValuesInBoxesAreCutWithTheirLengthSaid) {
+    EXPECT_EQ(ShownValue("nak-every:3"), "nak-every:3");
+    const std::string strHuge(102400, 'x');
+    EXPECT_EQ(ShownValue(strHuge), std::string(kShownValueLimit, 'x') + "... (102400 characters)");
+    // A line of the box, whatever it quotes; short lines and line ends stay.
+    const std::string strBox = "The setting is not used:\nunknown mode '" + strHuge + "'\nOK";
+    EXPECT_EQ(ReadableBoxText(strBox), "The setting is not used:\nunknown mode '" +
+                                           std::string(kBoxLineLimit - 14, 'x') +
+                                           "... (102415 characters)\nOK");
+    EXPECT_EQ(ReadableBoxText("a\n\nb\n"), "a\n\nb\n");
+    // Never cut inside a character: the text stays valid UTF-8.
+    std::string strWide;
+    for (int i = 0; i < 40; ++i)
+        strWide += "\xc3\xa9"; // e acute, two bytes
+    EXPECT_EQ(ShownValue(strWide).substr(0, kShownValueLimit), strWide.substr(0, kShownValueLimit));
+    EXPECT_EQ(ShownValue(" " + strWide).find("\xc3..."), std::string::npos);
+}
+
 TEST(ViewTextTest, ClockHasNoLeadingZeroOnTheHour) {
     EXPECT_EQ(ClockText(At(0, 7)), "0:07");
     EXPECT_EQ(ClockText(At(9, 5)), "9:05");

@@ -51,9 +51,10 @@ CVolnexVw::CVolnexVw(wxWindow* pParent)
          IDC_PAGE_LIST);
 
     // Window creation: the port is opened whether or not that works; the
-    // view and its timer exist either way.
-    OpenPort();
+    // view and its timer exist either way. The timer runs first: a box that
+    // the set-up brings up waits for OK while the line is served.
     m_timer.Start(kTimerPeriodMs);
+    OpenPort();
 }
 
 CVolnexVw::~CVolnexVw() {
@@ -167,24 +168,26 @@ wxString CVolnexVw::GetShownText(int nId) const {
     }
 }
 
-void CVolnexVw::ApplyTestBench() {
+std::string CVolnexVw::ApplyTestBench() {
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_lineHints.NewSession();
     m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
     CTestModeSettings settings;
     std::string strError;
-    if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError)) {
-        AppMessageBox(CWxMessageBoxes::Instance(),
-                      "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) +
-                          "=" + m_config.GetMisbehave() + " is not used:\n" + strError,
-                      MB_OK);
-        return;
-    }
+    if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError))
+        return "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) + "=" +
+               ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
     if (settings.IsOn()) {
         m_pTestMode = std::make_unique<CTestMode>(settings);
         m_terminal.SetAnswerHook(m_pTestMode.get());
     }
+    return {};
+}
+
+void CVolnexVw::ShowTestBenchBox(const std::string& strText) {
+    if (!strText.empty())
+        AppMessageBox(CWxMessageBoxes::Instance(), strText, MB_OK);
 }
 
 std::string CVolnexVw::GetTestModeText() const {
@@ -192,12 +195,13 @@ std::string CVolnexVw::GetTestModeText() const {
 }
 
 bool CVolnexVw::OpenPort() {
-    ApplyTestBench();
-    return m_terminal.Connect(this, m_config.m_nPort, m_config.m_nBaudRate,
-                              m_config.m_chParity, m_config.m_nDataBits,
-                              m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
-                              m_config.GetCTS(), m_config.GetDSR(), kEventMask,
-                              kOutBufferSize);
+    const std::string strBox = ApplyTestBench();
+    const bool bOpen = m_terminal.Connect(
+        this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
+        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
+        m_config.GetCTS(), m_config.GetDSR(), kEventMask, kOutBufferSize);
+    ShowTestBenchBox(strBox);
+    return bOpen;
 }
 
 void CVolnexVw::OnInitialUpdate() {
@@ -223,7 +227,7 @@ void CVolnexVw::OnDestroy() {
 }
 
 void CVolnexVw::OnLogon() {
-    ApplyTestBench();
+    const std::string strBox = ApplyTestBench();
     if (m_terminal.Logon(this, m_config.m_nPort, m_config.m_nBaudRate,
                          m_config.m_chParity, m_config.m_nDataBits, m_config.m_nStopBits,
                          m_config.GetRTS(), m_config.GetDTR(), m_config.GetCTS(),
@@ -232,6 +236,7 @@ void CVolnexVw::OnLogon() {
         m_strState = ::GetStateText(m_terminal.GetState());
         UpdateData();
     }
+    ShowTestBenchBox(strBox);
 }
 
 void CVolnexVw::OnLogoff() {

@@ -114,8 +114,11 @@ private:
     // A warning line for the protocol window, when it is open.
     void AddProtocolNote(const std::string& strNote);
     // Takes the port's test bench from the settings: its test modes and
-    // whether rejected blocks are explained. Before every set-up.
-    void ApplyTestBench();
+    // whether rejected blocks are explained. Before every set-up. Returns
+    // the text of a box about a test setting it cannot use, shown once the
+    // line has been set up (empty when there is nothing to say).
+    std::string ApplyTestBench();
+    void ShowTestBenchBox(const std::string& strText);
     // Explains a rejected block in the protocol window (Diagnose on).
     void DiagnoseRejectedBlock();
     void OnFrameMoved();

@@ -1,6 +1,7 @@
 #include "ui/WxMessageBoxes.h"
 
 #include "settings/Profile.h"
+#include "ui/ViewText.h"
 #include "ui/WxText.h"
 
 #include <wx/app.h>
@@ -63,7 +64,8 @@ int CWxMessageBoxes::Show(const std::string& strText, const std::string& strCapt
     NameMessageBoxesByTitle();
 #endif
     wxWindow* pParent = bOwned && wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
-    wxMessageDialog dialog(pParent, FromMessageBytes(strText), FromMessageBytes(strCaption),
+    wxMessageDialog dialog(pParent, FromMessageBytes(ReadableBoxText(strText)),
+                           FromMessageBytes(strCaption),
                            nWxStyle);
     switch (dialog.ShowModal()) {
     case wxID_YES: return IDYES;
