@@ -54,4 +54,33 @@ sim_pid=""
 # After the session the caller hangs up: the line levels go off.
 $check form "Good Pages=4" "Bad Pages=1" " State=VELDRIN DISCONNECTED" \
     "CTS=OFF" "DSR=OFF" "DCD=OFF" || failed=1
+stop "$volnex_pid"
+volnex_pid=""
+
+# A sender that does not wait for its answers, 3,000 blocks 1 ms apart over
+# a network line and over a virtual line: every page the program counts as
+# accepted had its ACK written. Blocks that came while an answer was due are
+# purged, as they are meant to be.
+flood="/usr/bin/python3 $here/../e2e/flood.py"
+tcp_port=$(shuf -i 20000-59999 -n 1)
+while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done
+for line in "tcp 127.0.0.1:$tcp_port" "pty $work/flood-line"; do
+    set -- $line
+    device=$2
+    [[ $1 == tcp ]] && device="tcp-listen:$tcp_port"
+    rm -f "$work/flood-line"
+    $flood "$1" "$2" 3000 1 > "$work/flood.out" 2>&1 &
+    flood_pid=$!
+    [[ $1 == pty ]] && for _ in $(seq 100); do [[ -e "$2" ]] && break; sleep 0.1; done
+    printf '[Configuration]\nDevice1=%s\n' "$device" > "$work/cfg/volnex.INI"
+    env -u GDK_BACKEND XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > "$work/volnex.log" 2>&1 &
+    volnex_pid=$!
+    wait "$flood_pid"
+    acks=$(tail -n 1 "$work/flood.out")
+    echo "flood over $1: $acks ACK CR received"
+    expect "flood over $1: the sender got answers" test "$acks" -gt 100 2> /dev/null
+    $check form "Good Pages=$acks" || failed=1
+    stop "$volnex_pid"
+    volnex_pid=""
+done
 exit "$failed"
