@@ -224,15 +224,21 @@ CIniProfile::~CIniProfile() = default;
 
 bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
                        std::string* pstrValue) const {
-    int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // The status bar reads the profile several times a refresh: a file that
+    // has not changed since it was parsed is not opened again.
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0)
-            close(fd);
+    if (stat(m_strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         m_pParsed.reset();
         return false;
     }
     if (!m_pParsed || !m_pParsed->Matches(st)) {
+        int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            if (fd >= 0)
+                close(fd);
+            m_pParsed.reset();
+            return false;
+        }
         auto pParsed = std::make_unique<CParsed>();
         pParsed->device = st.st_dev;
         pParsed->inode = st.st_ino;
@@ -264,8 +270,8 @@ bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
             }
         }
         m_pParsed = std::move(pParsed);
+        close(fd);
     }
-    close(fd);
     auto found = m_pParsed->values.find(LowerCase(strSection) + "\n" + LowerCase(strKey));
     if (found == m_pParsed->values.end())
         return false;

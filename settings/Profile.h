@@ -4,9 +4,10 @@
 // stored raw (no quotes, no escapes); a missing key gives the default, a
 // present empty one the empty text; an integer is the leading decimal number
 // of the text. Every call sees the file as it is at that moment, so records
-// never see stale values: the file is parsed again whenever it changed (its
-// inode, size, or change and modification times), and only then, so reading
-// costs the same however large the file is. A write updates the key in place
+// never see stale values: the file is opened and parsed again whenever it
+// changed (its inode, size, or change and modification times, which a stat
+// tells), and only then, so reading costs the same however large the file
+// is. A write updates the key in place
 // (or appends it), keeps every other line as it was (a leading UTF-8 byte
 // order mark included, which reading skips), and replaces the file
 // atomically: a write that fails leaves the file untouched. A missing,

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -160,6 +162,43 @@ TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
     EXPECT_EQ(profile.GetString("configuration", "parity1", ""), "Odd");
     std::remove(path.c_str());
     EXPECT_EQ(profile.GetString("Configuration", "CommPort", "gone"), "gone");
+}
+
+TEST_F(ProfileTest, AFileThatDidNotChangeIsNotOpenedAgain) {
+    // The status bar reads the profile ten times a second and more.
+    CTempDir::Write(path, "[Configuration]\nCommPort=COM1\n");
+    const int nWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(nWatch, 0);
+    ASSERT_GE(inotify_add_watch(nWatch, dir.Path("").c_str(), IN_OPEN), 0);
+    auto opens = [&] {
+        int nOpens = 0;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while ((n = read(nWatch, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + n;) {
+                auto* pEvent = reinterpret_cast<inotify_event*>(p);
+                if (pEvent->len > 0 && std::string(pEvent->name) == "volnex.INI")
+                    ++nOpens;
+                p += sizeof(inotify_event) + pEvent->len;
+            }
+        }
+        return nOpens;
+    };
+    // Repeated events are merged until read: each read is counted apart.
+    auto opensOfReads = [&](const std::string& strExpected) {
+        int nOpens = 0;
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ(profile.GetString("Configuration", "CommPort", ""), strExpected);
+            nOpens += opens();
+        }
+        return nOpens;
+    };
+    EXPECT_EQ(opensOfReads("COM1"), 1);
+    CIniProfile other(path);
+    ASSERT_TRUE(other.WriteString("Configuration", "CommPort", "COM2"));
+    opens(); // the write's own
+    EXPECT_EQ(opensOfReads("COM2"), 1);
+    close(nWatch);
 }
 
 TEST_F(ProfileTest, GarbageAndUnreadableFilesReadAsEmpty) {
