@@ -16,7 +16,10 @@
 namespace {
 
 constexpr unsigned kLevelsOn = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-constexpr int kListenBacklog = 4;
+// Connections the kernel completes before the line takes them: callers that
+// come in a burst are each taken (and all but one refused) at the next
+// wake-up instead of waiting a second for their connection to be retried.
+constexpr int kListenBacklog = 64;
 // A peer that vanished without a word is noticed within about two minutes.
 constexpr int kKeepIdleS = 60;
 constexpr int kKeepIntervalS = 15;

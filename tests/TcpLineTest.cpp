@@ -347,6 +347,45 @@ TEST(TcpDeviceTest, ACallerThatSendsNothingIsDroppedAfterTheIdleLimit) {
     EXPECT_EQ(notes[1].rfind("   NO DATA FROM 127.0.0.1:", 0), 0u) << notes[1];
 }
 
+TEST(TcpDeviceTest, ABurstOfCallersIsTakenAtOnceOneServedTheRestRefused) {
+    // Callers that come faster than the line serves them must not wait for
+    // a retry of their connection: each is taken, and all but one refused.
+    const int nPort = FreePort();
+    CTcpDevice device;
+    ASSERT_EQ(device.Open("tcp-listen:" + std::to_string(nPort)), 0);
+    constexpr int kCallers = 16;
+    std::vector<int> fds;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(nPort));
+    for (int i = 0; i < kCallers; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fds.push_back(fd);
+    }
+    // Before the line serves any: every connection completes.
+    int nConnected = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (nConnected < kCallers && std::chrono::steady_clock::now() < deadline) {
+        nConnected = 0;
+        for (int fd : fds) {
+            pollfd pfd{fd, POLLOUT, 0};
+            nConnected += poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLOUT) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(nConnected, kCallers);
+    unsigned nStatus = 0;
+    device.GetModemStatus(&nStatus);
+    EXPECT_NE(nStatus, 0u);
+    int nRefused = 0;
+    for (const std::string& strNote : device.TakeNotes())
+        nRefused += strNote.find("CONNECTION REFUSED: LINE BUSY") != std::string::npos;
+    EXPECT_EQ(nRefused, kCallers - 1);
+    for (int fd : fds)
+        close(fd);
+}
+
 TEST(TcpDeviceTest, APurgeDropsWhatTheCallerSentAndWasNotRead) {
     const int nPort = FreePort();
     CTcpDevice device;
