@@ -25,11 +25,11 @@ size_t OldestPageLinesToDrop(size_t nCount, size_t nLimit,
 // A value as a message box quotes it: a long one is cut, with its length
 // said ("nak-every:3,nak-every:3,... (102400 characters)"), so that the box
 // stays readable and its buttons within reach.
-constexpr size_t kShownValueLimit = 60;
+constexpr size_t kShownValueLimit = 40;
 std::string ShownValue(const std::string& strValue);
 // The text of a message box with every line longer than kBoxLineLimit cut
 // the same way, whatever it quotes.
-constexpr size_t kBoxLineLimit = 200;
+constexpr size_t kBoxLineLimit = 100;
 std::string ReadableBoxText(const std::string& strText);
 
 // "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8"
