@@ -293,6 +293,66 @@ check "  ... with no error box" test "$(error_boxes)" -eq 0
 
 kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
 
+# A peer that connects and never logs on (one CR, then silence): once its
+# prompts have run out the connection is closed, and the next caller is a
+# new call. The line format does not apply to a network line: a bad one is
+# not reported.
+silent_peer() {
+    python3 - "$tcp_port" > "$work/peer.out" 2>&1 << 'EOF'
+import socket, sys
+peer = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+peer.sendall(b"\r")
+peer.settimeout(60)
+got = b""
+try:
+    while True:
+        data = peer.recv(256)
+        if not data:
+            break
+        got += data
+except socket.timeout:
+    print("still connected after 60 s")
+    sys.exit(1)
+print(got.count(b"ID="), "prompts, then", repr(got[-3:]))
+sys.exit(0 if got.endswith(b"\x1b\x04\r") else 1)
+EOF
+}
+start_volnex "Device1=tcp-listen:$tcp_port\nBaudRate1=fast\nViewProtocol=1\n"
+silent_peer
+check "a silent peer on a network line is hung up after its prompts" test $? -eq 0
+check "  ... it got ID= four times" grep -q "^4 prompts" "$work/peer.out"
+tcp_sim --pager 4242 --message "AFTER THE SILENT ONE"
+check "  ... and the next caller is served" test $? -eq 0
+check "  ... with no error box for the line format" test "$(error_boxes)" -eq 0
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+
+# A bad Misbehave1 (a 100 KB value) is reported once the line is open: a
+# caller is served while the box waits for OK, and the box stays narrower
+# than the screen and closes with Enter.
+start_pair
+mkdir -p "$work/cfg"
+{
+    printf '[Configuration]\nDevice1=%s\nViewProtocol=0\nMisbehave1=' "$volnex_tty"
+    head -c 102400 /dev/zero | tr '\0' x
+    printf '\n'
+} > "$work/cfg/volnex.INI"
+XDG_CONFIG_HOME="$work/cfg" "$volnex" > "$work/volnex.log" 2>&1 &
+volnex_pid=$!
+wait_for 10 app_box > /dev/null
+box=$(app_box)
+check "a bad Misbehave1: its box comes" test -n "$box"
+normal_session
+check "  ... and a caller is served while it waits for OK" test $? -eq 0
+check "  ... the box is still open" test "$(app_box)" == "$box"
+box_width=$(xdotool getwindowgeometry --shell "$box" 2>/dev/null | sed -n 's/^WIDTH=//p')
+check "  ... and narrower than the screen (${box_width:-?} pixels)" \
+    test "${box_width:-99999}" -lt 1920
+answer_box "$box"
+wait_for 5 bash -c "! xdotool search --name '^Marivane Didoza Zuri Zovivazir\$' | grep -q ."
+check "  ... Enter closes it" test $? -eq 0
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+stop_pair
+
 # A terminal that misbehaves on purpose (Misbehave1), against a caller on a
 # virtual line of its own: each test mode, and how the caller copes.
 misbehaving() { # modes, veldrin-sim arguments...
