@@ -4,6 +4,7 @@
 #include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
 #include "tests/EngineFixture.h"
+#include "tools/veldrin-sim/Caller.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,29 @@ TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOn
     harness->Clear();
     harness->Feed(Page("1234", "HI"));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 HI   | "});
+}
+
+TEST_F(MessageBlocksTest, APageTheSimulatorSplitsIsListedWholeWhereverItIsCut) {
+    const std::string strMessage =
+        "ROOM 412 BED 2 PATIENT CALL - NURSE ASSIST REQUESTED - CARDIAC MONITOR ALARM ON "
+        "TELEMETRY UNIT 7";
+    for (int nBlockSize : {250, 5, 10, 17}) {
+        ToWaitingForPage();
+        const std::vector<std::string> blocks = CCaller::MakeBlocks("1234", strMessage, nBlockSize);
+        for (const std::string& strBlock : blocks) {
+            EXPECT_LE(strBlock.size(), static_cast<size_t>(nBlockSize) + 6);
+            harness->Feed(strBlock);
+        }
+        EXPECT_EQ(harness->written.size(), 2 * blocks.size()) << nBlockSize; // ACK CR each
+        EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 " + strMessage + "   | "})
+            << nBlockSize;
+    }
+    // Cut after the pager ID: that block ends in ETB, the message's in ETX.
+    const std::vector<std::string> blocks = CCaller::MakeBlocks("1234", "HELLO", 5);
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[0][6], kEtb);
+    EXPECT_EQ(blocks[1][6], kUs);
+    EXPECT_EQ(blocks[2][2], kEtx);
 }
 
 TEST_F(MessageBlocksTest, ANakedMiddleBlockIsSentAgainAndTheMessageGoesOn) {
