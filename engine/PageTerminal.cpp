@@ -442,7 +442,8 @@ const char* CPageTerminal::ResultText(Verdict verdict) {
 }
 
 void CPageTerminal::ResetBlock() {
-    std::memset(m_szBlock, 0, sizeof m_szBlock);
+    // Only the used characters: the rest of the store is NUL already.
+    std::memset(m_szBlock, 0, static_cast<size_t>(m_nBlockLen));
     m_strText.clear();
     m_nBlockLen = 0;
     m_nBlockDropped = 0;
