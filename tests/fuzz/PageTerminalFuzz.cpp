@@ -40,6 +40,7 @@ class CFuzzOwner : public INotifyTarget {
 public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
+    int nUnfinishedThisBlock = 0;
     bool bTestMode = false;
     bool bExplain = false;
 
@@ -55,12 +56,17 @@ public:
             // Every block ends with a state notification, and so does
             // every way a message can be left unfinished but Logoff.
             nResultsThisBlock = 0;
+            nUnfinishedThisBlock = 0;
             break;
         case UM_PAGE_RESULT:
             Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
-            // A block ends at most one page; a message left unfinished by
-            // a block's time-out is that block's result.
-            Check(++nResultsThisBlock == 1, "one page result per block");
+            // A block ends at most one page, and may end an unfinished
+            // message once: by its time-out, or by a Logon in the middle of
+            // it, after which it goes on as a block of its own.
+            if (pEngine->GetVerdict() == CPageTerminal::Verdict::kIncomplete)
+                Check(++nUnfinishedThisBlock == 1, "one unfinished message per block");
+            else
+                Check(++nResultsThisBlock == 1, "one page result per block");
             Check(pEngine->GetPageText().size() <=
                       CPageTerminal::kMessageTextLimit + kBlockLimit,
                   "page text within a message's bound");
