@@ -29,7 +29,7 @@ constexpr size_t kShownValueLimit = 40;
 std::string ShownValue(const std::string& strValue);
 // The text of a message box with every line longer than kBoxLineLimit cut
 // the same way, whatever it quotes.
-constexpr size_t kBoxLineLimit = 100;
+constexpr size_t kBoxLineLimit = 120;
 std::string ReadableBoxText(const std::string& strText);
 
 // "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8"
