@@ -42,9 +42,12 @@ private:
     void OnHelpIndex(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);
+    // View > Protocol Bytes in Hex: kept in the profile, shown at once.
+    void OnToggleProtocolHex();
 
     CVolnexVw* m_pView = nullptr;
     bool m_bMenuOpen = false;
+    bool m_bProtocolHex = false;
     wxLongLong m_lastRefresh = 0;
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
 };

@@ -16,13 +16,13 @@ void AddLine(ITraceList& list, const std::string& strLine) {
 void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
     if (bSent) {
         std::string strLine = kSentMark;
-        for (char ch : strText) {
-            if (ch == '\0')
-                break; // the text ends at its NUL
+        const std::string strBytes = strText.substr(0, strText.find('\0')); // ends at its NUL
+        for (char ch : strBytes) {
             const char* szName = ControlName(static_cast<unsigned char>(ch));
             strLine += szName ? szName : std::string(1, ch);
         }
         AddLine(list, strLine);
+        list.NoteBytes(strBytes);
         return;
     }
 
@@ -41,10 +41,12 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
                 return;
             }
             list.ReplaceLast(strLast + strPiece);
+            list.NoteBytes(strText.substr(0, 1));
             return;
         }
     }
     AddLine(list, kReceivedMark + strPiece);
+    list.NoteBytes(strText.substr(0, 1));
 }
 
 void RenderNote(ITraceList& list, const std::string& strNote) { AddLine(list, strNote); }
