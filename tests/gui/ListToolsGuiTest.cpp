@@ -357,7 +357,7 @@ TEST_F(ListToolsProgramGuiTest, APageWithAnLfInItsTextShowsTheWholeLine) {
     EXPECT_NE(line.find("104 \nFIRE EXIT 2"), std::string::npos);
     const std::string path = dir.Path("pages.txt");
     wxTEST_DIALOG(pages.SaveReport(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 1 lines"));
+                  CExpectMessage("Saved 1 lines to " + path));
     EXPECT_NE(CTempDir::Read(path).find(line + "\r\n"), std::string::npos);
 }
 

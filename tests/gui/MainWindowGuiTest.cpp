@@ -147,7 +147,7 @@ TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     // The report holds the same newest lines.
     const std::string path = dir.Path("pages.txt");
     wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 500 lines"));
+                  CExpectMessage("Saved 500 lines to " + path));
     std::string expected = "Dudova Deza List Report saved:  12/08/26 02:05:00 PM\r\n";
     for (const std::string& line : lines)
         expected += line + "\r\n";

@@ -178,11 +178,11 @@ TEST_F(ProtocolWindowGuiTest, TheSaveDialogsAreTitledByTheirAction) {
     Start(true);
     wxTEST_DIALOG(view->OnLogFile(),
                   CExpectSaveDialog("Save Page List", dir.Path("pages.txt")),
-                  CExpectMessage("Saved 0 lines"));
+                  CExpectMessage("Saved 0 lines to " + dir.Path("pages.txt")));
     wxCommandEvent save(wxEVT_BUTTON, CProtocolDlg::IDC_SAVE);
     wxTEST_DIALOG(view->GetProtocolDlg()->GetEventHandler()->ProcessEvent(save),
                   CExpectSaveDialog("Save Protocol Messages", dir.Path("protocol.txt")),
-                  CExpectMessage("Saved 0 lines"));
+                  CExpectMessage("Saved 0 lines to " + dir.Path("protocol.txt")));
     EXPECT_TRUE(wxFileExists(dir.Path("pages.txt")));
     EXPECT_TRUE(wxFileExists(dir.Path("protocol.txt")));
 }
