@@ -10,6 +10,7 @@
 #include "ui/HelpBook.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ViewText.h"
+#include "ui/WxText.h"
 #include "ui/VolnexView.h"
 
 #include <wx/accel.h>
@@ -135,6 +136,11 @@ int CMainFrame::PaneWidthFor(const wxString& strText) const {
     const wxStatusBar* pStatus = GetStatusBar();
     return pStatus->GetTextExtent(strText).x + 2 * (kPaneTextMargin + pStatus->GetBorderX()) +
            1;
+}
+
+void CMainFrame::SetProfileName(const std::string& strName) {
+    SetTitle(strName.empty() ? wxString(kCaption)
+                             : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
 void CMainFrame::FitToForm(const wxSize& form) {

@@ -11,6 +11,7 @@
 #include <wx/longlong.h>
 
 #include <memory>
+#include <string>
 
 class CVolnexVw;
 class wxHtmlHelpController;
@@ -21,6 +22,9 @@ public:
     ~CMainFrame() override;
 
     CVolnexVw* GetView() const { return m_pView; }
+    // Names the profile in the title ("Volnex - ... (lab-line-2)"), so that
+    // windows serving different lines are told apart; empty: no name.
+    void SetProfileName(const std::string& strName);
     // The first size: the form and the whole status text fully shown (as far
     // as the screen allows; the view scrolls over the rest).
     void FitToForm(const wxSize& form);

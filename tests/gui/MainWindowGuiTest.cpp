@@ -85,6 +85,15 @@ TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
     EXPECT_FALSE(frame->HasFlag(wxMAXIMIZE_BOX));
 }
 
+// Several windows, one per line: a profile other than the default one is
+// named in the title.
+TEST_F(MainWindowGuiTest, TheTitleNamesTheProfileOfTheLine) {
+    frame->SetProfileName("lab-line-2");
+    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir (lab-line-2)");
+    frame->SetProfileName("");
+    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
+}
+
 TEST_F(MainWindowGuiTest, LineIndicatorsFollowTheLevelMessages) {
     view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);
     view->Notify(UM_COMM_DSR, 1, 1); // as QueryDsr sends it
