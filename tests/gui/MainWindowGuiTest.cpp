@@ -229,7 +229,8 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     wxStatusBar* pStatus = frame->GetStatusBar();
     frame->RefreshPanes();
     EXPECT_EQ(pStatus->GetStatusText(0),
-              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
+              "Port Settings : Port: COM1 " + pty.SlavePath() +
+                  " BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
     EXPECT_EQ(pStatus->GetStatusText(1), "14:05");
     profile.WriteString("Configuration", "BaudRate1", "2400");
     for (auto [nHour, nMin, szText] : {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
@@ -239,7 +240,8 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
         EXPECT_EQ(pStatus->GetStatusText(1), szText);
     }
     EXPECT_EQ(pStatus->GetStatusText(0),
-              "Port Settings : Port: COM1 BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
+              "Port Settings : Port: COM1 " + pty.SlavePath() +
+                  " BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
 }
 
 TEST_F(MainWindowGuiTest, ASettingThatCannotBeSavedIsToldOnce) {
