@@ -148,7 +148,7 @@ void CProtocolDlg::Sync() {
     for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
         rows.Add(FromBytes(m_bHex ? WithHexBytes(m_lines[i], m_hex[i]) : m_lines[i]));
     if (!rows.empty())
-        m_protocolList->Append(rows);
+        m_protocolList->AppendLines(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());
     // The newest line comes into view where the reader follows the end.
     m_protocolList->ShowChanges();

@@ -53,6 +53,9 @@ class CReportListBox : public wxListBox {
     void SaveReport();
 
     void AddLine(const std::string& strBytes);
+    // Lines already in list form, appended in one go (the protocol window's
+    // burst of lines).
+    void AppendLines(const wxArrayString& lines) { Append(lines); }
     std::string GetLine(unsigned nIndex) const;
     std::vector<std::string> GetLines() const;
 

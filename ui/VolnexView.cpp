@@ -100,9 +100,9 @@ void CVolnexVw::CreateControls() {
     m_pDsr = display(IDC_DSR, 103, 53, 25, 12, kGreen);
     m_pDcd = display(IDC_DCD, 163, 52, 25, 12, kGreen);
     CFormLabel* pStateLabel = label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
-    // No horizontal scrolling: long lines are cut at the right edge.
+    // A page may run to hundreds of characters: the list scrolls sideways.
     m_pageList = new CReportListBox(this, IDC_PAGE_LIST, at(8, 89), size(244, 100),
-                                    wxLB_SINGLE | wxLB_ALWAYS_SB);
+                                    wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     m_pageList->SetSaveTitle("Save Page List");
     m_pState = display(IDC_STATE, 43, 28, 150, 12, kCyan);
     CFormLabel* pGoodLabel =
@@ -169,6 +169,8 @@ wxString CVolnexVw::GetShownText(int nId) const {
 
 void CVolnexVw::ApplyTestBench() {
     m_bDiagnose = m_config.GetDiagnose() != 0;
+    m_terminal.SetExplain(m_bDiagnose);
+    m_terminal.SetLogonPassword(m_config.GetPassword());
     m_lineHints.NewSession();
     m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
@@ -353,18 +355,26 @@ void CVolnexVw::AddProtocolNote(const std::string& strNote) {
 }
 
 void CVolnexVw::DiagnoseRejectedBlock() {
-    const std::string strResult = m_terminal.GetResultText();
+    using Verdict = CPageTerminal::Verdict;
     BlockVerdict verdict;
-    if (strResult == CPageTerminal::kResultBadChecksum)
-        verdict = BlockVerdict::kBadChecksum;
-    else if (strResult == CPageTerminal::kResultBadFormat)
-        verdict = BlockVerdict::kBadFormat;
-    else if (strResult == CPageTerminal::kResultTimedOut)
+    switch (m_terminal.GetVerdict()) {
+    case Verdict::kBadChecksum: verdict = BlockVerdict::kBadChecksum; break;
+    case Verdict::kBadFormat: verdict = BlockVerdict::kBadFormat; break;
+    case Verdict::kTimedOut: verdict = BlockVerdict::kTimedOut; break;
+    case Verdict::kIncomplete:
+        AddProtocolNote("   MESSAGE UNFINISHED AFTER " +
+                        std::to_string(m_terminal.GetBlockCount()) +
+                        (m_terminal.GetBlockCount() == 1 ? " BLOCK" : " BLOCKS"));
+        // Its last block timed out: say why.
+        if (!m_terminal.HasTimedOutBlock())
+            return;
         verdict = BlockVerdict::kTimedOut;
-    else
-        return; // rejected on purpose by a test mode: its note says so
-    for (const std::string& strLine : DiagnoseBlock(m_terminal.GetStoredBlock(), verdict,
-                                                    CPageTerminal::kTimeoutTicks + 1))
+        break;
+    default: return; // refused on purpose by a test mode or for its length: a note says so
+    }
+    for (const std::string& strLine :
+         DiagnoseBlock(m_terminal.GetStoredBlock(), verdict, CPageTerminal::kTimeoutTicks + 1,
+                       m_terminal.GetDroppedCount()))
         AddProtocolNote(strLine);
 }
 
