@@ -42,10 +42,10 @@ CListFindBar::CListFindBar(wxWindow* pParent, CReportListBox* pList)
     pClose->SetToolTip("Close the find bar (Esc)");
 
     auto* pSizer = new wxBoxSizer(wxHORIZONTAL);
-    pSizer->Add(m_pText, 1, wxALIGN_CENTRE_VERTICAL);
+    pSizer->Add(m_pText, 1, wxEXPAND);
     for (wxWindow* pItem : std::initializer_list<wxWindow*>{
              pPrevious, pNext, m_pMatchCase, m_pFilter, pClose})
-        pSizer->Add(pItem, 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, 2);
+        pSizer->Add(pItem, 0, wxEXPAND | wxLEFT, 2);
     SetSizer(pSizer);
 
     m_pText->Bind(wxEVT_TEXT_ENTER,
@@ -75,7 +75,15 @@ CListFindBar::CListFindBar(wxWindow* pParent, CReportListBox* pList)
 void CListFindBar::Open() {
     if (!IsShown()) {
         m_listRect = m_pList->GetRect();
-        const int nHeight = std::min(GetBestSize().y, m_listRect.height / 2);
+        // As tall as its tallest control at the current font (the text
+        // field at a large scale), but never more than half the list.
+        InvalidateBestSize();
+        int nHeight = GetSizer()->CalcMin().y;
+        for (wxWindow* pChild : GetChildren())
+            nHeight = std::max(nHeight, pChild->GetBestSize().y);
+        // A form's edit field is 14 dialog units tall; they follow the font.
+        nHeight = std::max(nHeight, ConvertDialogToPixels(wxSize(0, 14)).y);
+        nHeight = std::min(nHeight, m_listRect.height / 2);
         SetSize(m_listRect.x, m_listRect.y, m_listRect.width, nHeight);
         wxRect rest = m_listRect;
         rest.y += nHeight;
