@@ -15,6 +15,7 @@ constexpr const char* kDevice = "Device";
 constexpr const char* kMisbehave = "Misbehave";
 constexpr const char* kDiagnose = "Diagnose";
 constexpr const char* kPassword = "Password";
+constexpr const char* kResponses = "Responses";
 
 } // namespace
 
@@ -47,6 +48,7 @@ void CPortConfig::Load() {
     m_strMisbehave = m_profile.GetString(kSection, PortKey(kMisbehave, n), "");
     m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
     m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
+    m_strResponses = m_profile.GetString(kSection, PortKey(kResponses, n), "");
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
     m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];
@@ -122,6 +124,11 @@ void CPortConfig::SetMisbehave(uint8_t nPort, const std::string& strValue) {
 void CPortConfig::SetPassword(uint8_t nPort, const std::string& strValue) {
     m_profile.WriteString(kSection, PortKey(kPassword, nPort), strValue);
     m_strPassword = strValue;
+}
+
+void CPortConfig::SetResponses(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kResponses, nPort), strValue);
+    m_strResponses = strValue;
 }
 
 void CPortConfig::SetDiagnose(uint8_t nPort, int nValue) {

@@ -15,7 +15,7 @@
 CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
-    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 142));
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 157));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
@@ -23,8 +23,9 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     new wxStaticText(this, wxID_ANY,
                      "Empty: the terminal behaves as always. Modes, joined by commas: "
                      "nak-every:N, silent-every:N, delay:MS, no-logon, hangup-after:N, "
-                     "garble-every:N.",
-                     at(60, 28), size(126, 46));
+                     "garble-every:N, accept-pagers:ID|ID, max-length:N, truncate:N, "
+                     "max-pages:N, defer-every:N, busy-every:N.",
+                     at(60, 28), size(126, 50));
     m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
                                    "Explain rejected blocks in the protocol window",
                                    at(12, 80), size(176, 10));
@@ -37,19 +38,24 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
                      "Empty: only ESC PG1 CR logs on. *: any password or none. "
                      "Otherwise that password only.",
                      at(76, 110), size(110, 20));
-    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 132),
+    m_chkResponses = new wxCheckBox(this, IDC_RESPONSES,
+                                    "Answer with revision 1.8 message sequences",
+                                    at(12, 132), size(176, 10));
+    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 147),
                      size(176, 8));
-    SetMinSize(size(200, 150));
+    SetMinSize(size(200, 165));
 
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
+    Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_RESPONSES);
 }
 
 void CTestPage::ShowValues() {
     m_editModes->ChangeValue(FromBytes(m_config.GetMisbehave()));
     m_chkDiagnose->SetValue(m_config.GetDiagnose() != 0);
     m_editPassword->ChangeValue(FromBytes(m_config.GetPassword()));
+    m_chkResponses->SetValue(m_config.HasMessageSequences());
 }
 
 bool CTestPage::WriteValues(uint8_t nPort) {
@@ -63,5 +69,9 @@ bool CTestPage::WriteValues(uint8_t nPort) {
     m_config.SetMisbehave(nPort, settings.Text());
     m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
     m_config.SetPassword(nPort, ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
+    // A value the check box does not know is kept as it was.
+    if (m_chkResponses->GetValue() != m_config.HasMessageSequences())
+        m_config.SetResponses(nPort, m_chkResponses->GetValue() ? CPortConfig::kResponsesTap18
+                                                                : "");
     return true;
 }

@@ -14,13 +14,14 @@ class wxTextCtrl;
 
 class CTestPage : public CSheetPage {
 public:
-    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052 };
+    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052, IDC_RESPONSES = 1053 };
 
     CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
 
     wxTextCtrl& GetModes() { return *m_editModes; }
     wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }
     wxTextCtrl& GetPassword() { return *m_editPassword; }
+    wxCheckBox& GetResponses() { return *m_chkResponses; }
 
 private:
     void ShowValues() override;
@@ -29,4 +30,5 @@ private:
     wxTextCtrl* m_editModes = nullptr;
     wxCheckBox* m_chkDiagnose = nullptr;
     wxTextCtrl* m_editPassword = nullptr;
+    wxCheckBox* m_chkResponses = nullptr;
 };

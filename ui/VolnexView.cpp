@@ -171,6 +171,7 @@ void CVolnexVw::ApplyTestBench() {
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_terminal.SetExplain(m_bDiagnose);
     m_terminal.SetLogonPassword(m_config.GetPassword());
+    m_terminal.SetMessageSequences(m_config.HasMessageSequences());
     m_lineHints.NewSession();
     m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
@@ -311,14 +312,11 @@ void CVolnexVw::OnPageResult(LPARAM lParam) {
     if (lParam == 0 && m_bDiagnose)
         DiagnoseRejectedBlock();
     m_pageList->AddLine(FormatPageLine(GetClock().Now(), m_terminal.GetPageText()));
-    if (lParam != 0) {
-        ++m_nGoodPages;
-    } else {
-        ++m_nBadPages;
-        const std::string strResult = m_terminal.GetResultText();
-        if (!strResult.empty())
-            m_pageList->AddLine(strResult);
-    }
+    (lParam != 0 ? m_nGoodPages : m_nBadPages) += 1;
+    // A bad page says why; a page accepted cut short by a test mode says so.
+    const std::string strResult = m_terminal.GetResultText();
+    if (!strResult.empty())
+        m_pageList->AddLine(strResult);
     m_pageList->DropOldest(static_cast<unsigned>(OldestPageLinesToDrop(
         m_pageList->GetCount(), kPageListLimit,
         [this](size_t i) { return m_pageList->GetLine(static_cast<unsigned>(i)); })));
