@@ -1,0 +1,260 @@
+#include "session/PageSession.h"
+
+#include "engine/MessageBoxes.h"
+#include "ui/Clock.h"
+#include "ui/ViewText.h"
+
+#include <utility>
+
+namespace {
+
+const char* LevelText(WPARAM wParam) {
+    return wParam ? "ON" : "OFF";
+}
+
+std::unique_ptr<CPageTerminal> MakeTerminal(std::unique_ptr<ISerialDevice> pDevice) {
+    return pDevice ? std::make_unique<CPageTerminal>(std::move(pDevice))
+                   : std::make_unique<CPageTerminal>();
+}
+
+// What went back on the line for a page with this verdict.
+const char* AnswerOf(PageVerdict verdict) {
+    switch (verdict) {
+    case PageVerdict::kAccepted: return "ACK";
+    case PageVerdict::kBadChecksum:
+    case PageVerdict::kNakedOnPurpose: return "NAK";
+    default: return "";
+    }
+}
+
+} // namespace
+
+CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
+                           CSyncCall::Poster poster, CLineRecovery::Probe probe,
+                           std::unique_ptr<ISerialDevice> pDevice)
+    : m_display(display), m_boxes(boxes), m_pTerminal(MakeTerminal(std::move(pDevice))),
+      m_terminal(*m_pTerminal), m_recovery(std::move(probe)) {
+    m_terminal.SetUiPoster(std::move(poster));
+    m_terminal.SetMessageBoxes(&boxes);
+    // COMn is the device the profile names for it, read when the port opens.
+    m_terminal.SetDeviceResolver(
+        [](int nPort) { return CPortConfig().GetDevicePath(nPort); });
+}
+
+CPageSession::~CPageSession() {
+    // Deliveries still pending run while the session is whole.
+    m_terminal.StopMonitor();
+}
+
+template <typename F> void CPageSession::Tell(F show) {
+    show(m_display);
+    if (m_pRecorder != nullptr)
+        show(*m_pRecorder);
+}
+
+long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+    case UM_COMM_CTS: OnCommCts(wParam); break;
+    case UM_COMM_DSR: OnCommDsr(wParam); break;
+    case UM_COMM_DCD: OnCommDcd(wParam); break;
+    case UM_COMM_RXCHAR: OnCommRxChar(wParam); break;
+    case UM_SESSION_STATE: OnSessionState(lParam); break;
+    case UM_PAGE_RESULT: OnPageResult(lParam); break;
+    case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
+    case UM_LINE_NOTE: AddNote(*reinterpret_cast<const std::string*>(lParam)); break;
+    default: break; // break, error, ring, event character: no handler
+    }
+    return 0;
+}
+
+void CPageSession::ApplyTestBench() {
+    m_bDiagnose = m_config.GetDiagnose() != 0;
+    m_lineHints.NewSession();
+    m_terminal.SetAnswerHook(nullptr);
+    m_pTestMode.reset();
+    CTestModeSettings settings;
+    std::string strError;
+    if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError)) {
+        AppMessageBox(m_boxes,
+                      "The test setting " +
+                          CPortConfig::PortKey("Misbehave", m_config.m_nPort) + "=" +
+                          m_config.GetMisbehave() + " is not used:\n" + strError,
+                      MB_OK);
+        return;
+    }
+    if (settings.IsOn()) {
+        m_pTestMode = std::make_unique<CTestMode>(settings);
+        m_terminal.SetAnswerHook(m_pTestMode.get());
+    }
+}
+
+std::string CPageSession::GetTestModeText() const {
+    return m_pTestMode ? m_pTestMode->GetSettings().Text() : std::string();
+}
+
+bool CPageSession::OpenPort() {
+    ApplyTestBench();
+    return m_terminal.Connect(this, m_config.m_nPort, m_config.m_nBaudRate,
+                              m_config.m_chParity, m_config.m_nDataBits,
+                              m_config.m_nStopBits, m_config.GetRTS(),
+                              m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(),
+                              kEventMask, kOutBufferSize);
+}
+
+bool CPageSession::Logon() {
+    ApplyTestBench();
+    if (!m_terminal.Logon(this, m_config.m_nPort, m_config.m_nBaudRate,
+                          m_config.m_chParity, m_config.m_nDataBits,
+                          m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
+                          m_config.GetCTS(), m_config.GetDSR(), kEventMask,
+                          kOutBufferSize))
+        return false;
+    if (m_recovery.IsWaiting())
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent("DEVICE BACK: " + m_terminal.GetDevicePath());
+        });
+    m_recovery.Recovered();
+    m_strState = ::GetStateText(m_terminal.GetState());
+    m_display.ShowSession();
+    return true;
+}
+
+void CPageSession::Logoff() {
+    m_recovery.Cancel(); // a lost line stays off until Logon
+    m_nGoodPages = 0;
+    m_nBadPages = 0;
+    m_terminal.Logoff();
+    m_strState = ::GetStateText(m_terminal.GetState());
+    m_display.ShowSession();
+}
+
+void CPageSession::Tick() {
+    m_terminal.Tick();
+    // A line that hung up or lost its device comes back by itself once the
+    // device opens again: the same as pressing Logon.
+    const bool bWasWaiting = m_recovery.IsWaiting();
+    const bool bBack =
+        m_recovery.Tick(m_terminal.IsDeviceLost(), m_terminal.GetDevicePath());
+    if (!bWasWaiting && m_recovery.IsWaiting())
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent("DEVICE LOST: " + m_recovery.GetLostPath());
+        });
+    if (bBack)
+        Logon();
+}
+
+void CPageSession::SettingsChanged() {
+    m_config.Load();
+    m_recovery.Cancel();
+    m_terminal.Logoff();
+}
+
+void CPageSession::Close() {
+    if (m_bClosed)
+        return;
+    m_bClosed = true;
+    m_terminal.Logoff();
+}
+
+void CPageSession::OnCommCts(WPARAM wParam) {
+    if (m_strCTS != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("CTS ") + LevelText(wParam));
+        });
+    m_strCTS = LevelText(wParam);
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommDsr(WPARAM wParam) {
+    if (m_strDSR != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("DSR ") + LevelText(wParam));
+        });
+    m_strDSR = LevelText(wParam);
+    m_terminal.CheckLineSignals();
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommDcd(WPARAM wParam) {
+    if (m_strDCD != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("DCD ") + LevelText(wParam));
+        });
+    m_strDCD = LevelText(wParam);
+    m_terminal.CheckLineSignals();
+    m_display.ShowSession();
+}
+
+void CPageSession::OnSessionState(LPARAM lParam) {
+    if (lParam == ST_WAITING_FOR_CR)
+        m_lineHints.NewSession();
+    const std::string strState = ::GetStateText(static_cast<int>(lParam));
+    if (strState != m_strState)
+        Tell([&](ISessionDisplay& d) { d.ShowEvent(strState); });
+    m_strState = strState;
+    m_display.ShowSession();
+}
+
+CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
+    CPageRecord record;
+    record.nTimeMs = GetClock().NowMs();
+    record.nPort = m_terminal.GetPortNumber();
+    record.strDevice = m_terminal.GetDevicePath();
+    SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager, &record.strMessage);
+    record.strResult = bAccepted ? std::string() : m_terminal.GetResultText();
+    record.verdict = VerdictOfResult(bAccepted, record.strResult);
+    record.strAnswer = AnswerOf(record.verdict);
+    record.lines.push_back(FormatPageLine(
+        static_cast<std::time_t>(record.nTimeMs / 1000), m_terminal.GetPageText()));
+    if (!record.strResult.empty())
+        record.lines.push_back(record.strResult);
+    return record;
+}
+
+void CPageSession::OnPageResult(LPARAM lParam) {
+    const CPageRecord record = MakeRecord(lParam != 0);
+    if (lParam == 0 && m_bDiagnose)
+        DiagnoseRejectedBlock(record.verdict);
+    if (lParam != 0)
+        ++m_nGoodPages;
+    else
+        ++m_nBadPages;
+    Tell([&](ISessionDisplay& d) { d.ShowPage(record); });
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommRxChar(WPARAM wParam) {
+    const unsigned char ch = static_cast<unsigned char>(wParam & 0xFF);
+    // The character is traced before the engine can answer it.
+    Notify(UM_PROTOCOL_TRACE, kTraceReceived,
+           ReleaseTraceText(std::make_unique<std::string>(1, static_cast<char>(ch))));
+    if (m_bDiagnose) {
+        const std::string strHint = m_lineHints.OnByte(ch);
+        if (!strHint.empty())
+            AddNote(strHint);
+    }
+    m_terminal.HandleChar(ch);
+}
+
+void CPageSession::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
+    const std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+    if (text)
+        Tell([&](ISessionDisplay& d) { d.ShowTrace(wParam != kTraceReceived, *text); });
+}
+
+void CPageSession::AddNote(const std::string& strNote) {
+    Tell([&](ISessionDisplay& d) { d.ShowNote(strNote); });
+}
+
+void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
+    BlockVerdict block;
+    switch (verdict) {
+    case PageVerdict::kBadChecksum: block = BlockVerdict::kBadChecksum; break;
+    case PageVerdict::kBadFormat: block = BlockVerdict::kBadFormat; break;
+    case PageVerdict::kTimedOut: block = BlockVerdict::kTimedOut; break;
+    default: return; // rejected on purpose by a test mode: its note says so
+    }
+    for (const std::string& strLine : DiagnoseBlock(m_terminal.GetStoredBlock(), block,
+                                                    CPageTerminal::kTimeoutTicks + 1))
+        AddNote(strLine);
+}
