@@ -72,6 +72,28 @@ printf 'end to end: %d pages/s; a 115200-baud line carries at most %.0f of the s
 echo "(answer latency goal: 99th percentile under 5 ms)"
 stop
 
+echo "== end to end with pages of 250 characters (two blocks each), protocol window open"
+# A load page's message padded to 250 characters: "1234" CR, 250, CR is 256
+# characters of fields, so veldrin-sim sends each in two blocks (US).
+printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$work/line" > "$work/cfg/volnex.INI"
+rm -f "$work/line"
+"$build/tools/veldrin-sim" --pty "$work/line" --count 2000 --length 250 --quiet > "$work/sim.out" &
+sim_pid=$!
+sleep 0.3
+XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+volnex_pid=$!
+wait "$sim_pid"
+summary=$(grep summary "$work/sim.out")
+block_rate=$(sed -E 's/.*\(([0-9]+) blocks\/s\).*/\1/' <<< "$summary")
+# Two blocks a page: STX, 250 characters of fields, US, ccc, CR; then STX,
+# the 6 left, ETX, ccc, CR; an ACK CR each.
+long_bytes=$(( (1 + 250 + 1 + 3 + 1) + (1 + 6 + 1 + 3 + 1) + 4 ))
+long_line_rate=$(echo "11520 / $long_bytes" | bc -l)
+echo "caller's $summary"
+printf 'end to end, 250-character pages: %.0f pages/s; a 115200-baud line carries at most %.1f a second: ratio %.1f\n' \
+    "$(echo "$block_rate / 2" | bc -l)" "$long_line_rate" "$(echo "$block_rate / 2 / $long_line_rate" | bc -l)"
+stop
+
 echo "== end to end over a network line: the same, with the caller on TCP loopback"
 tcp_port=$(shuf -i 20000-59999 -n 1)
 while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done

@@ -110,7 +110,7 @@ void ControlHints(const std::string& strBlock, std::vector<std::string>* pLines)
 } // namespace
 
 std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict verdict,
-                                       int nTicks) {
+                                       int nTicks, int nDropped) {
     std::vector<std::string> lines;
     switch (verdict) {
     case BlockVerdict::kBadChecksum: {
@@ -142,6 +142,10 @@ std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict
         break;
     }
     }
+    if (nDropped > 0)
+        lines.push_back("   LONGER THAN A BLOCK MAY BE (" + std::to_string(kBlockLimit) +
+                        " CHARACTERS): " + std::to_string(nDropped) +
+                        " MORE NOT STORED; SPLIT LONG MESSAGES WITH ETB OR US");
     LineEndHints(strBlock, &lines);
     ControlHints(strBlock, &lines);
     return lines;

@@ -22,9 +22,10 @@ enum class BlockVerdict {
     kTimedOut,    // no answer: the block never completed
 };
 
-// nTicks: the 100 ms ticks the block took (for a time-out).
+// nTicks: the 100 ms ticks the block took (for a time-out); nDropped: the
+// bytes that came after the block store was full.
 std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict verdict,
-                                       int nTicks);
+                                       int nTicks, int nDropped = 0);
 
 class CLineHints {
 public:

@@ -47,6 +47,7 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
         return false;
     }
     StartMonitor();
+    AbandonMessage(); // the line is set up anew: the session it was in is over
     m_held.clear();
     QueueWrite(kEndOfSession);
     NotifyTrace(kEndOfSession);
@@ -76,6 +77,7 @@ void CPageTerminal::Logoff() {
     if (m_nState != ST_SENDING_LOGON_PROMPT && m_nState != ST_WAITING_FOR_PAGE &&
         m_nState != ST_RECEIVING_PAGE)
         return;
+    AbandonMessage();
     Purge(kAnswerPurge);
     QueueWrite(kEndOfSession);
     m_nState = ST_LOGGED_OFF;
@@ -95,7 +97,7 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         break;
     case ST_SENDING_LOGON_PROMPT:
         AppendLine(ch);
-        if (ch == kCr && LineHolds(kLogonRequest)) {
+        if (ch == kCr && MatchLogon() == LogonMatch::kAccepted) {
             const CAnswerChange change = AskHook(AnswerKind::kLogon);
             NotifyNotes(change.notes);
             if (change.kind == CAnswerChange::Kind::kSilent)
@@ -115,6 +117,7 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         } else if (LineHolds(kCallerEnd)) {
             EndSessionForCaller();
         } else if (ch == kCr && !LineHolds(kBye)) {
+            AbandonMessage();
             SendLogonPrompt(); // the caller must log on again
         }
         break;
@@ -177,9 +180,49 @@ void CPageTerminal::CheckLineSignals() {
         NotifyState();
     }
     if ((!bDsr || !bDcd) && m_nState != ST_LOGGED_OFF) {
+        AbandonMessage(); // the caller hung up or the line went
         m_nState = ST_DISCONNECTED;
         NotifyState();
     }
+}
+
+CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
+    // The CR just stored ends the line; a password stands between "PG1" and
+    // it. A line store that is full stored no CR: nothing is recognised.
+    const std::string strLine(m_szLine); // a stored NUL hides the rest
+    if (strLine.empty() || strLine.back() != kCr)
+        return LogonMatch::kNone;
+    const bool bPlain = strLine.find(kLogonRequest) != std::string::npos;
+    const size_t nStart = strLine.rfind(kLogonStart);
+    std::string strPassword;
+    if (!bPlain) {
+        if (nStart == std::string::npos)
+            return LogonMatch::kNone;
+        strPassword = strLine.substr(nStart + std::strlen(kLogonStart));
+        strPassword.pop_back(); // the CR
+        if (strPassword.find(kCr) != std::string::npos)
+            return LogonMatch::kNone; // a line with ESC PG1 and no logon in it
+    }
+    const std::string strKey = "Password" + std::to_string(GetPortNumber());
+    std::string strWhy;
+    if (m_strPassword.empty()) {
+        if (bPlain)
+            return LogonMatch::kAccepted;
+        strWhy = "THIS PORT TAKES NONE (" + strKey + " IS EMPTY)";
+    } else if (m_strPassword == "*") {
+        return LogonMatch::kAccepted;
+    } else if (bPlain) {
+        strWhy = "NO PASSWORD; THIS PORT TAKES ONE (" + strKey + ")";
+    } else if (strPassword == m_strPassword) {
+        return LogonMatch::kAccepted;
+    } else {
+        strWhy = "NOT THE PASSWORD " + strKey + " NAMES";
+    }
+    if (m_bExplain)
+        Note(std::string(bPlain ? "   LOGON NOT ACCEPTED: " : "   LOGON WITH A PASSWORD "
+                                                               "NOT ACCEPTED: ") +
+             strWhy);
+    return LogonMatch::kRefused;
 }
 
 void CPageTerminal::SendLogonPrompt() {
@@ -201,25 +244,41 @@ void CPageTerminal::StartBlock() {
 void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
     if (ch == kCr)
         ++m_nCrCount; // counted also when it cannot be stored
-    // The line store bounds the block: at most the STX and 99 characters,
-    // which the block store always has room for.
-    if (m_nLineLen < kLineStoreLimit && ch != kNul) {
-        AppendLine(ch);
-        m_szBlock[m_nBlockLen++] = static_cast<char>(ch);
+    // A block holds at most kBlockLimit characters; what a longer one sends
+    // past that is not stored, so it cannot be judged and times out.
+    bool bStored = false;
+    if (ch != kNul) {
+        if (m_nBlockLen < kBlockLimit) {
+            m_szBlock[m_nBlockLen++] = static_cast<char>(ch);
+            bStored = true;
+        } else {
+            ++m_nBlockDropped;
+        }
     }
-    if (BlockHoldsEtx() && m_nCrCount >= 3) {
+    if ((BlockHoldsEtx() && m_nCrCount >= 3) || (bStored && ch == kCr && EndsBlockOfMessage())) {
         EvaluateBlock();
         m_nTicks = 0;
         return;
     }
-    if (LineHolds(kCallerEnd))
+    // The block store has no NUL in it: a text search sees all of it.
+    if (std::strstr(m_szBlock, kCallerEnd) != nullptr)
         EndSessionForCaller(); // the block is dropped without a page result
+}
+
+bool CPageTerminal::EndsBlockOfMessage() const {
+    if (m_nBlockLen < 5)
+        return false;
+    const char chEnd = m_szBlock[m_nBlockLen - 5];
+    // The last block of a message may hold a single field (the rest of one
+    // continued after US); a page in one block needs two.
+    return chEnd == kEtb || chEnd == kUs || (chEnd == kEtx && m_bMessageOpen);
 }
 
 void CPageTerminal::EndSessionForCaller() {
     // Callers wait for the terminal's ESC EOT CR after their EOT CR; one
     // that never gets it counts its delivered pages as failed and sends
     // them all again.
+    AbandonMessage();
     Answer(kEndOfSession);
     m_nState = ST_DISCONNECTED;
     NotifyState();
@@ -228,43 +287,33 @@ void CPageTerminal::EndSessionForCaller() {
 
 void CPageTerminal::EvaluateBlock() {
     const int nLen = m_nBlockLen;
-    SetPageText(nLen);
-    m_szResult[0] = '\0';
+    m_verdict = Verdict::kAccepted;
+    const char chEnd = nLen >= 5 ? m_szBlock[nLen - 5] : kNul;
+    // A block that ends in ETB or US carries on its message; one with an
+    // ETX in it is the end of one, and must have it before the checksum.
+    const bool bContinued = (chEnd == kEtb || chEnd == kUs) && !BlockHoldsEtx();
 
-    // The format and checksum tests look at every character stored, also
-    // beyond the 79 that the page text keeps.
-    if (nLen < 5 || m_szBlock[nLen - 5] != kEtx) {
-        std::strcpy(m_szResult, kResultBadFormat);
+    if (chEnd != kEtx && !bContinued) {
+        // The block as it came, control characters and all.
+        m_strText.assign(m_szBlock, static_cast<size_t>(nLen));
+        m_nPageBlocks = 1;
+        m_verdict = Verdict::kBadFormat;
         NotifyPageResult(false); // no answer: the caller's time-out recovers
     } else {
         unsigned nSum = BlockChecksum(m_szBlock, static_cast<size_t>(nLen - 4));
         unsigned nExpected = DecodeChecksum(m_szBlock + nLen - 4);
-        for (char* p = m_szText; *p; ++p) {
-            if (*p == kStx || *p == kEtx || *p == kCr)
-                *p = ' ';
-        }
         if (nSum == nExpected) {
-            // The accepted text runs through the ETX's blank, without the
-            // checksum characters.
-            if (nLen - 4 <= kPageTextLimit)
-                m_szText[nLen - 4] = '\0';
-            const CAnswerChange change = AskHook(AnswerKind::kPageAccepted);
-            switch (change.kind) {
-            case CAnswerChange::Kind::kAsIs:
-                AnswerBlock(kPageAccepted, change, true);
-                break;
-            case CAnswerChange::Kind::kNak:
-                std::strcpy(m_szResult, kResultNakedOnPurpose);
-                AnswerBlock(kPageRejected, change, false);
-                break;
-            case CAnswerChange::Kind::kSilent:
-                std::strcpy(m_szResult, kResultUnansweredOnPurpose);
-                NotifyPageResult(false);
-                NotifyNotes(change.notes);
-                break;
-            }
+            AcceptBlock(bContinued, chEnd);
         } else {
-            std::strcpy(m_szResult, kResultBadChecksum);
+            // The rejected block keeps its checksum characters and the blank
+            // of its closing CR.
+            m_strText.assign(m_szBlock, static_cast<size_t>(nLen));
+            for (char& c : m_strText) {
+                if (c == kStx || c == kEtx || c == kCr)
+                    c = ' ';
+            }
+            m_nPageBlocks = 1;
+            m_verdict = Verdict::kBadChecksum;
             AnswerBlock(kPageRejected, AskHook(AnswerKind::kPageRejected), false);
         }
     }
@@ -273,31 +322,131 @@ void CPageTerminal::EvaluateBlock() {
     NotifyState();
 }
 
-void CPageTerminal::TimeOutBlock() {
-    SetPageText(m_nBlockLen);
-    for (char* p = m_szText; *p; ++p) {
-        if (*p == kCr)
-            *p = ' ';
+std::string CPageTerminal::BlockText(bool bContinued) const {
+    // Through the end character, without the checksum: STX, CR and ETX show
+    // as blanks. A block that carries on a message adds no blank for its
+    // STX, and its ETB or US none either, so a field continued after US
+    // joins without a break.
+    size_t nFrom = m_bMessageOpen ? 1 : 0;
+    size_t nTo = static_cast<size_t>(m_nBlockLen - 4) - (bContinued ? 1 : 0);
+    std::string strText(m_szBlock + nFrom, m_szBlock + nTo);
+    for (char& c : strText) {
+        if (c == kStx || c == kEtx || c == kCr)
+            c = ' ';
     }
-    std::strcpy(m_szResult, kResultTimedOut);
+    return strText;
+}
+
+void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
+    const std::string strBlockText = BlockText(bContinued);
+    const int nBlocks = m_nMessageBlocks + 1;
+    if (nBlocks > kMessageBlockLimit ||
+        m_strMessage.size() + strBlockText.size() > kMessageTextLimit) {
+        // Refused, and with it the message so far: the blocks that follow
+        // start a new one.
+        m_strText = m_strMessage;
+        m_nPageBlocks = m_nMessageBlocks;
+        m_verdict = Verdict::kTooLong;
+        CloseMessage();
+        AnswerBlock(kPageRejected, CAnswerChange(), false);
+        if (m_bExplain)
+            Note("   MESSAGE REFUSED: LONGER THAN " + std::to_string(kMessageBlockLimit) +
+                 " BLOCKS OR " + std::to_string(kMessageTextLimit) + " CHARACTERS");
+        return;
+    }
+    if (m_bExplain && (bContinued || m_bMessageOpen))
+        Note("   BLOCK " + std::to_string(nBlocks) + " OF A MESSAGE: " +
+             (chEnd == kUs    ? "THE FIELD GOES ON (US)"
+              : chEnd == kEtb ? "THE MESSAGE GOES ON WITH THE NEXT FIELD (ETB)"
+                              : "ITS LAST (ETX)"));
+    const CAnswerChange change = AskHook(AnswerKind::kPageAccepted);
+    if (change.kind != CAnswerChange::Kind::kAsIs) {
+        // Refused on purpose: listed on its own, the message goes on when
+        // the caller sends the block again.
+        m_strText = strBlockText;
+        m_nPageBlocks = 1;
+        if (change.kind == CAnswerChange::Kind::kNak) {
+            m_verdict = Verdict::kNakedOnPurpose;
+            AnswerBlock(kPageRejected, change, false);
+        } else {
+            m_verdict = Verdict::kUnansweredOnPurpose;
+            NotifyPageResult(false);
+            NotifyNotes(change.notes);
+        }
+        return;
+    }
+    if (bContinued) {
+        m_bMessageOpen = true;
+        m_strMessage += strBlockText;
+        m_nMessageBlocks = nBlocks;
+        AnswerBlock(kPageAccepted, change, true, false);
+        return;
+    }
+    m_strText = m_strMessage + strBlockText;
+    m_nPageBlocks = nBlocks;
+    CloseMessage();
+    AnswerBlock(kPageAccepted, change, true);
+}
+
+void CPageTerminal::AbandonMessage() {
+    if (!m_bMessageOpen)
+        return;
+    m_strText = m_strMessage;
+    m_nPageBlocks = m_nMessageBlocks;
+    m_verdict = Verdict::kIncomplete;
+    CloseMessage();
     NotifyPageResult(false);
+    m_strText.clear();
+}
+
+void CPageTerminal::CloseMessage() {
+    m_bMessageOpen = false;
+    m_strMessage.clear();
+    m_nMessageBlocks = 0;
+}
+
+void CPageTerminal::TimeOutBlock() {
+    if (m_bMessageOpen) {
+        // The message never got its last block: one bad page for all of it.
+        // The block stays stored while the result is handled, for saying
+        // why it timed out.
+        AbandonMessage();
+    } else {
+        m_strText.assign(m_szBlock, static_cast<size_t>(m_nBlockLen));
+        for (char& c : m_strText) {
+            if (c == kCr)
+                c = ' ';
+        }
+        m_nPageBlocks = 1;
+        m_verdict = Verdict::kTimedOut;
+        NotifyPageResult(false);
+    }
     ResetBuffers();
     m_nState = ST_WAITING_FOR_PAGE;
     NotifyState();
     m_nTicks = 0;
 }
 
-void CPageTerminal::SetPageText(int nLength) {
-    if (nLength > kPageTextLimit)
-        nLength = kPageTextLimit;
-    std::memcpy(m_szText, m_szBlock, static_cast<size_t>(nLength));
-    m_szText[nLength] = '\0';
+const char* CPageTerminal::ResultText(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::kAccepted: return "";
+    case Verdict::kBadChecksum: return kResultBadChecksum;
+    case Verdict::kBadFormat: return kResultBadFormat;
+    case Verdict::kTimedOut: return kResultTimedOut;
+    case Verdict::kNakedOnPurpose: return kResultNakedOnPurpose;
+    case Verdict::kUnansweredOnPurpose: return kResultUnansweredOnPurpose;
+    case Verdict::kIncomplete: return kResultIncomplete;
+    case Verdict::kTooLong: return kResultTooLong;
+    }
+    return "";
 }
 
 void CPageTerminal::ResetBlock() {
-    std::memset(m_szBlock, 0, sizeof m_szBlock);
-    std::memset(m_szText, 0, sizeof m_szText);
+    // Only the used characters: the rest of the store is NUL already.
+    std::memset(m_szBlock, 0, static_cast<size_t>(m_nBlockLen));
+    m_strText.clear();
     m_nBlockLen = 0;
+    m_nBlockDropped = 0;
     m_nCrCount = 0;
 }
 
@@ -336,19 +485,21 @@ CAnswerChange CPageTerminal::AskHook(AnswerKind kind) {
 }
 
 void CPageTerminal::AnswerBlock(const char* szSequence, const CAnswerChange& change,
-                                bool bAccepted) {
+                                bool bAccepted, bool bList) {
     std::string strAnswer = szSequence;
     if (change.bStrayByte)
         strAnswer.insert(strAnswer.begin(), static_cast<char>(kStrayAnswerByte));
     Purge(kAnswerPurge);
     if (change.nDelayTicks > 0) {
         m_held.push_back({strAnswer, change.nDelayTicks, change.bHangUpAfter});
-        NotifyPageResult(bAccepted);
+        if (bList)
+            NotifyPageResult(bAccepted);
         NotifyNotes(change.notes);
         return; // traced when it goes out
     }
     QueueWrite(strAnswer);
-    NotifyPageResult(bAccepted);
+    if (bList)
+        NotifyPageResult(bAccepted);
     NotifyNotes(change.notes);
     NotifyTrace(strAnswer.c_str());
     if (change.bHangUpAfter)
@@ -372,7 +523,11 @@ void CPageTerminal::ReleaseHeldAnswers() {
 
 void CPageTerminal::NotifyNotes(const std::vector<std::string>& notes) {
     for (const std::string& strNote : notes)
-        SendToOwner(UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strNote));
+        Note(strNote);
+}
+
+void CPageTerminal::Note(const std::string& strNote) {
+    SendToOwner(UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strNote));
 }
 
 void CPageTerminal::NotifyState() {
@@ -381,6 +536,7 @@ void CPageTerminal::NotifyState() {
 
 void CPageTerminal::NotifyPageResult(bool bAccepted) {
     SendToOwner(UM_PAGE_RESULT, 0, bAccepted ? 1 : 0);
+    m_nPageBlocks = 0;
 }
 
 void CPageTerminal::NotifyTrace(const char* szSequence) {

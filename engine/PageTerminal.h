@@ -1,23 +1,33 @@
 // CPageTerminal: the paging terminal's side of a serial paging session.
 //
 // It answers the caller's CR with the prompt "ID=", accepts the logon
-// request ESC "PG1" CR, receives page blocks, judges each by its format and
-// 12-bit checksum and answers ACK CR or NAK CR, and ends the session on the
-// caller's EOT CR (answered with ESC EOT CR), on Logoff, after four
-// unanswered prompts, or when DSR or DCD drops.
+// request ESC "PG1" CR (with a password when the port is set to take one),
+// receives page blocks, judges each by its format and 12-bit checksum and
+// answers ACK CR or NAK CR, and ends the session on the caller's EOT CR
+// (answered with ESC EOT CR), on Logoff, after four unanswered prompts, or
+// when DSR or DCD drops.
+//
+// A message may come in several blocks: a block that ends in ETB (the
+// message goes on with the next field) or US (its last field goes on) is
+// judged and answered on its own, and the message is handed on once, when
+// its last block (ending in ETX) is accepted. A message left unfinished is
+// handed on as one bad page.
 //
 // Everything here runs on the user-interface thread: the owner feeds the
 // engine received bytes (HandleChar), 100 ms ticks (Tick) and line-level
 // changes (CheckLineSignals). The engine reads no clock and never sleeps. Its
-// only outputs are the port's Purge and QueueWrite and three notifications
-// to the owner: UM_SESSION_STATE, UM_PAGE_RESULT and UM_PROTOCOL_TRACE.
+// only outputs are the port's Purge and QueueWrite and the notifications
+// to the owner: UM_SESSION_STATE, UM_PAGE_RESULT, UM_PROTOCOL_TRACE and the
+// warning lines of UM_LINE_NOTE.
 //
-// Stores: the line store holds up to 99 received characters; the block store
-// holds a block from its STX on, at most 100 characters (the STX and the 99
-// the line store lets through). The page text handed on is at most 79.
+// Stores: the line store holds up to 99 received characters outside a
+// block; the block store holds a block from its STX on, at most kBlockLimit
+// characters (what follows is not stored); a message holds at most
+// kMessageBlockLimit blocks and kMessageTextLimit characters.
 #pragma once
 
 #include "engine/AnswerHook.h"
+#include "engine/Protocol.h"
 #include "engine/SessionState.h"
 #include "serial/CommPort.h"
 
@@ -27,8 +37,8 @@
 class CPageTerminal : public CCommPort {
 public:
     static constexpr int kLineStoreLimit = 99;
-    static constexpr int kBlockStoreSize = kLineStoreLimit + 1;
-    static constexpr int kPageTextLimit = 79;
+    static constexpr int kMessageBlockLimit = 64;
+    static constexpr size_t kMessageTextLimit = 16000;
     static constexpr int kPromptTicks = 20;  // first prompt without a CR
     static constexpr int kTimeoutTicks = 80; // logon prompt and block waits
     static constexpr int kLogonRepeats = 3;
@@ -41,6 +51,23 @@ public:
     static constexpr const char* kResultNakedOnPurpose = "\tNAKED ON PURPOSE (TEST MODE)";
     static constexpr const char* kResultUnansweredOnPurpose =
         "\tNOT ANSWERED ON PURPOSE (TEST MODE)";
+    // A message in several blocks that ended before its last block.
+    static constexpr const char* kResultIncomplete = "\tBAD PAGE - INCOMPLETE MESSAGE";
+    // A message that would pass kMessageBlockLimit or kMessageTextLimit.
+    static constexpr const char* kResultTooLong = "\tBAD PAGE - MESSAGE TOO LONG";
+
+    // The verdict on the page last handed on; its result text follows.
+    enum class Verdict {
+        kAccepted,
+        kBadChecksum,
+        kBadFormat,
+        kTimedOut,
+        kNakedOnPurpose,
+        kUnansweredOnPurpose,
+        kIncomplete,
+        kTooLong,
+    };
+    static const char* ResultText(Verdict verdict);
 
     CPageTerminal();
     explicit CPageTerminal(std::unique_ptr<ISerialDevice> pDevice);
@@ -60,23 +87,56 @@ public:
     void HandleChar(unsigned char ch);
     void Tick();
     void CheckLineSignals();
-    std::string GetPageText() const { return m_szText; }
-    std::string GetResultText() const { return m_szResult; }
+    // While UM_PAGE_RESULT is handled: the page (the whole message), its
+    // verdict and result text, and how many blocks it came in.
+    std::string GetPageText() const { return m_strText; }
+    std::string GetResultText() const { return ResultText(m_verdict); }
+    Verdict GetVerdict() const { return m_verdict; }
+    int GetBlockCount() const { return m_nPageBlocks; }
     // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
-    // (for saying why it was judged bad).
+    // (for saying why it was judged bad), and how many of its bytes came
+    // after the store was full.
     std::string GetStoredBlock() const { return std::string(m_szBlock, m_nBlockLen); }
+    int GetDroppedCount() const { return m_nBlockDropped; }
+    // While the result is handled: the stored block is one that timed out.
+    bool HasTimedOutBlock() const {
+        return m_nState == ST_RECEIVING_PAGE && m_nTicks > kTimeoutTicks;
+    }
+
+    // The password a logon may carry after ESC "PG1": empty (the default)
+    // takes ESC "PG1" CR only; "*" takes any password or none; any other
+    // value takes that password only.
+    void SetLogonPassword(const std::string& strPassword) { m_strPassword = strPassword; }
+    // Whether the engine explains in warning lines what it did with blocks
+    // of a message and with logons it did not accept.
+    void SetExplain(bool bExplain) { m_bExplain = bExplain; }
 
     // A test mode that changes answers on purpose; null (the default) for
     // none. Not owned.
     void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
 
 private:
+    enum class LogonMatch { kNone, kAccepted, kRefused };
+    // At a CR while the prompt waits: whether the line holds a logon this
+    // port takes; explains one it does not take.
+    LogonMatch MatchLogon();
     void SendLogonPrompt();
     // The caller's EOT CR: answered with ESC EOT CR, then disconnected.
     void EndSessionForCaller();
     void StartBlock();
     void ReceiveBlockChar(unsigned char ch);
+    // A CR that ends the checksum of a block ending in ETB or US, or of the
+    // last block of a message.
+    bool EndsBlockOfMessage() const;
     void EvaluateBlock();
+    // An accepted block: hands on the page, or keeps a continued block's
+    // text for the rest of its message.
+    void AcceptBlock(bool bContinued, char chEnd);
+    // A message left unfinished is handed on as one bad page.
+    void AbandonMessage();
+    void CloseMessage();
+    // The page text a block adds to its message, without checksum.
+    std::string BlockText(bool bContinued) const;
     void TimeOutBlock();
     void ResetBlock();
     void ResetBuffers();
@@ -84,14 +144,15 @@ private:
     void EmptyLine();
     bool LineHolds(const char* szSequence) const;
     bool BlockHoldsEtx() const;
-    // Copies the first characters of the block store into the page text.
-    void SetPageText(int nLength);
+    void Note(const std::string& strNote);
     // Purge, queue and trace: the steps of every answer.
     void Answer(const char* szSequence);
     CAnswerChange AskHook(AnswerKind kind);
     // The answer to a block, as the hook changed it; the page result is
     // notified between the queueing and the trace, as always.
-    void AnswerBlock(const char* szSequence, const CAnswerChange& change, bool bAccepted);
+    // bList: the block ends a page (a continued block is answered, not listed).
+    void AnswerBlock(const char* szSequence, const CAnswerChange& change, bool bAccepted,
+                     bool bList = true);
     void NotifyNotes(const std::vector<std::string>& notes);
     // Writes the answers held back by a test mode whose time has come.
     void ReleaseHeldAnswers();
@@ -103,13 +164,21 @@ private:
     int m_nLogonRetries = 0;
     int m_nTicks = 0;
     int m_nCrCount = 0;
-    char m_szBlock[kBlockStoreSize + 1] = {};
-    char m_szText[kPageTextLimit + 1] = {}; // the page text handed on
-    char m_szResult[40] = {};
+    char m_szBlock[kBlockLimit + 1] = {}; // never written past kBlockLimit
     int m_nBlockLen = 0;
+    int m_nBlockDropped = 0; // bytes of the block past kBlockLimit
+    std::string m_strText;   // the page text handed on
+    Verdict m_verdict = Verdict::kAccepted;
+    int m_nPageBlocks = 0;   // blocks of the page handed on
+    // The message in progress: a continued block was accepted.
+    bool m_bMessageOpen = false;
+    std::string m_strMessage; // its text so far
+    int m_nMessageBlocks = 0;
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
     bool m_bSetUp = false; // Setup has run at least once
+    std::string m_strPassword;
+    bool m_bExplain = false;
     IAnswerHook* m_pHook = nullptr;
     struct CHeldAnswer {
         std::string strBytes;

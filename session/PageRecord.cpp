@@ -1,6 +1,5 @@
 #include "session/PageRecord.h"
 
-#include "engine/PageTerminal.h"
 #include "engine/Protocol.h"
 
 #include <nlohmann/json.hpp>
@@ -14,24 +13,21 @@ const char* VerdictName(PageVerdict verdict) {
     case PageVerdict::kBadFormat: return "bad-format";
     case PageVerdict::kTimedOut: return "timed-out";
     case PageVerdict::kIncomplete: return "incomplete";
+    case PageVerdict::kTooLong: return "too-long";
     case PageVerdict::kNakedOnPurpose: return "naked-on-purpose";
     case PageVerdict::kUnansweredOnPurpose: return "unanswered-on-purpose";
     }
     return "";
 }
 
-PageVerdict VerdictOfResult(bool bAccepted, const std::string& strResult) {
-    if (bAccepted)
-        return PageVerdict::kAccepted;
-    if (strResult == CPageTerminal::kResultBadFormat)
-        return PageVerdict::kBadFormat;
-    if (strResult == CPageTerminal::kResultTimedOut)
-        return PageVerdict::kTimedOut;
-    if (strResult == CPageTerminal::kResultNakedOnPurpose)
-        return PageVerdict::kNakedOnPurpose;
-    if (strResult == CPageTerminal::kResultUnansweredOnPurpose)
-        return PageVerdict::kUnansweredOnPurpose;
-    return PageVerdict::kBadChecksum;
+const char* AnswerOf(PageVerdict verdict) {
+    switch (verdict) {
+    case PageVerdict::kAccepted: return "ACK";
+    case PageVerdict::kBadChecksum:
+    case PageVerdict::kNakedOnPurpose:
+    case PageVerdict::kTooLong: return "NAK";
+    default: return "";
+    }
 }
 
 void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
@@ -46,6 +42,18 @@ void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
     nAt = nPagerEnd + 1;
     const size_t nMessageEnd = strBlock.find(kCr, nAt);
     *pstrMessage = strBlock.substr(nAt, nMessageEnd - nAt);
+}
+
+void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
+                       std::string* pstrPager, std::string* pstrMessage) {
+    std::string strText = strPageText.substr(strPageText.empty() ? 0 : 1);
+    if (bAccepted && strText.size() >= 2 &&
+        strText.compare(strText.size() - 2, 2, "  ") == 0)
+        strText.resize(strText.size() - 2);
+    const size_t nBlank = strText.find(' ');
+    *pstrPager = strText.substr(0, nBlank);
+    *pstrMessage =
+        nBlank == std::string::npos ? std::string() : strText.substr(nBlank + 1);
 }
 
 std::string IsoLocalTime(std::int64_t nTimeMs) {

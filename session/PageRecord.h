@@ -7,26 +7,22 @@
 // that the list and every machine-readable form come from the same result.
 #pragma once
 
+#include "engine/PageTerminal.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-enum class PageVerdict {
-    kAccepted,
-    kBadChecksum,
-    kBadFormat,
-    kTimedOut,
-    kIncomplete,          // a message whose blocks never all came
-    kNakedOnPurpose,      // a good block a test mode answered NAK
-    kUnansweredOnPurpose, // a good block a test mode left unanswered
-};
+// The engine's verdict on a page.
+using PageVerdict = CPageTerminal::Verdict;
 
 // "accepted", "bad-checksum", "bad-format", "timed-out", "incomplete",
-// "naked-on-purpose", "unanswered-on-purpose".
+// "too-long", "naked-on-purpose", "unanswered-on-purpose".
 const char* VerdictName(PageVerdict verdict);
 
-// The verdict of a page whose result text the engine gives.
-PageVerdict VerdictOfResult(bool bAccepted, const std::string& strResult);
+// What went back on the line for a page with this verdict: "ACK", "NAK" or
+// empty for none.
+const char* AnswerOf(PageVerdict verdict);
 
 struct CPageRecord {
     std::int64_t nTimeMs = 0; // when the result came, ms since the epoch
@@ -46,6 +42,13 @@ struct CPageRecord {
 // a short block is empty.
 void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
                       std::string* pstrMessage);
+
+// Pager ID and message of a page in several blocks, from the engine's
+// joined page text (" 1234 HELLO WORLD  ": its STX, CRs and ETX shown as
+// blanks): the pager ID up to the first blank, the message after it, less
+// the two blanks of its closing CR and ETX when the page was accepted.
+void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
+                       std::string* pstrPager, std::string* pstrMessage);
 
 // "2026-12-09T14:05:00.250+01:00": local time with milliseconds and the
 // offset from UTC.

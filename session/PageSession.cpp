@@ -17,16 +17,6 @@ std::unique_ptr<CPageTerminal> MakeTerminal(std::unique_ptr<ISerialDevice> pDevi
                    : std::make_unique<CPageTerminal>();
 }
 
-// What went back on the line for a page with this verdict.
-const char* AnswerOf(PageVerdict verdict) {
-    switch (verdict) {
-    case PageVerdict::kAccepted: return "ACK";
-    case PageVerdict::kBadChecksum:
-    case PageVerdict::kNakedOnPurpose: return "NAK";
-    default: return "";
-    }
-}
-
 } // namespace
 
 CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
@@ -69,6 +59,8 @@ long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
 
 void CPageSession::ApplyTestBench() {
     m_bDiagnose = m_config.GetDiagnose() != 0;
+    m_terminal.SetExplain(m_bDiagnose);
+    m_terminal.SetLogonPassword(m_config.GetPassword());
     m_lineHints.NewSession();
     m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
@@ -200,9 +192,16 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     record.nTimeMs = GetClock().NowMs();
     record.nPort = m_terminal.GetPortNumber();
     record.strDevice = m_terminal.GetDevicePath();
-    SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager, &record.strMessage);
-    record.strResult = bAccepted ? std::string() : m_terminal.GetResultText();
-    record.verdict = VerdictOfResult(bAccepted, record.strResult);
+    record.verdict = bAccepted ? PageVerdict::kAccepted : m_terminal.GetVerdict();
+    record.strResult = CPageTerminal::ResultText(record.verdict);
+    record.nBlocks = m_terminal.GetBlockCount();
+    // One block: its fields as they came. Several, or a message left
+    // unfinished (its blocks are gone): from the joined text.
+    if (record.nBlocks <= 1 && record.verdict != PageVerdict::kIncomplete)
+        SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager, &record.strMessage);
+    else
+        SplitJoinedFields(m_terminal.GetPageText(), bAccepted, &record.strPager,
+                          &record.strMessage);
     record.strAnswer = AnswerOf(record.verdict);
     record.lines.push_back(FormatPageLine(
         static_cast<std::time_t>(record.nTimeMs / 1000), m_terminal.GetPageText()));
@@ -252,9 +251,20 @@ void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
     case PageVerdict::kBadChecksum: block = BlockVerdict::kBadChecksum; break;
     case PageVerdict::kBadFormat: block = BlockVerdict::kBadFormat; break;
     case PageVerdict::kTimedOut: block = BlockVerdict::kTimedOut; break;
-    default: return; // rejected on purpose by a test mode: its note says so
+    case PageVerdict::kIncomplete:
+        AddNote("   MESSAGE UNFINISHED AFTER " +
+                std::to_string(m_terminal.GetBlockCount()) +
+                (m_terminal.GetBlockCount() == 1 ? " BLOCK" : " BLOCKS"));
+        // Its last block timed out: say why.
+        if (!m_terminal.HasTimedOutBlock())
+            return;
+        block = BlockVerdict::kTimedOut;
+        break;
+    default:
+        return; // refused on purpose by a test mode or for its length: a note says so
     }
-    for (const std::string& strLine : DiagnoseBlock(m_terminal.GetStoredBlock(), block,
-                                                    CPageTerminal::kTimeoutTicks + 1))
+    for (const std::string& strLine :
+         DiagnoseBlock(m_terminal.GetStoredBlock(), block,
+                       CPageTerminal::kTimeoutTicks + 1, m_terminal.GetDroppedCount()))
         AddNote(strLine);
 }

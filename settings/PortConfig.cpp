@@ -14,6 +14,7 @@ constexpr const char* kDsr = "DSR";
 constexpr const char* kDevice = "Device";
 constexpr const char* kMisbehave = "Misbehave";
 constexpr const char* kDiagnose = "Diagnose";
+constexpr const char* kPassword = "Password";
 
 } // namespace
 
@@ -45,6 +46,7 @@ void CPortConfig::Load() {
     m_nDSR = m_profile.GetInt(kSection, PortKey(kDsr, n), 0);
     m_strMisbehave = m_profile.GetString(kSection, PortKey(kMisbehave, n), "");
     m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
+    m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
     m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];
@@ -115,6 +117,11 @@ void CPortConfig::SetDevicePath(uint8_t nPort, const std::string& strPath) {
 void CPortConfig::SetMisbehave(uint8_t nPort, const std::string& strValue) {
     m_profile.WriteString(kSection, PortKey(kMisbehave, nPort), strValue);
     m_strMisbehave = strValue;
+}
+
+void CPortConfig::SetPassword(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kPassword, nPort), strValue);
+    m_strPassword = strValue;
 }
 
 void CPortConfig::SetDiagnose(uint8_t nPort, int nValue) {

@@ -51,6 +51,10 @@ public:
     int GetDiagnose() const { return m_nDiagnose; }
     void SetMisbehave(uint8_t nPort, const std::string& strValue);
     void SetDiagnose(uint8_t nPort, int nValue);
+    // The password a logon may carry ("Password"+n): empty takes ESC PG1 CR
+    // only, "*" any password or none, any other value that one only.
+    std::string GetPassword() const { return m_strPassword; }
+    void SetPassword(uint8_t nPort, const std::string& strValue);
 
     // The device path of port n ("Device"+n): the serial device that COMn
     // stands for on this machine. Read from the profile at each call.
@@ -81,6 +85,7 @@ public:
 private:
     std::string m_strMisbehave;
     int m_nDiagnose = 0;
+    std::string m_strPassword;
     static int PortNumberOf(const std::string& strPort);
     IProfile& m_profile;
 };

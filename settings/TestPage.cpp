@@ -15,7 +15,7 @@
 CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
-    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 112));
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 142));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
@@ -28,17 +28,28 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
                                    "Explain rejected blocks in the protocol window",
                                    at(12, 80), size(176, 10));
-    new wxStaticText(this, wxID_ANY, "Both take effect at the next Logon.", at(12, 97),
+    auto* pPasswordLabel = new CFormLabel(this, "Logon password :", at(12, 97), size(60, 8),
+                                          wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    m_editPassword =
+        new wxTextCtrl(this, IDC_PASSWORD, wxEmptyString, at(76, 95), size(110, 12));
+    pPasswordLabel->SetLabelFor(m_editPassword);
+    new wxStaticText(this, wxID_ANY,
+                     "Empty: only ESC PG1 CR logs on. *: any password or none. "
+                     "Otherwise that password only.",
+                     at(76, 110), size(110, 20));
+    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 132),
                      size(176, 8));
-    SetMinSize(size(200, 120));
+    SetMinSize(size(200, 150));
 
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
 }
 
 void CTestPage::ShowValues() {
     m_editModes->ChangeValue(FromBytes(m_config.GetMisbehave()));
     m_chkDiagnose->SetValue(m_config.GetDiagnose() != 0);
+    m_editPassword->ChangeValue(FromBytes(m_config.GetPassword()));
 }
 
 bool CTestPage::WriteValues(uint8_t nPort) {
@@ -51,5 +62,6 @@ bool CTestPage::WriteValues(uint8_t nPort) {
     }
     m_config.SetMisbehave(nPort, settings.Text());
     m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
+    m_config.SetPassword(nPort, ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
     return true;
 }

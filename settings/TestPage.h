@@ -3,7 +3,8 @@
 // purpose, empty for none) and whether rejected blocks are explained in the
 // protocol window (Diagnose+n). Both are off unless set; a value that names
 // no test mode is refused when the page is applied, and the page keeps it
-// for mending.
+// for mending. It also holds the password a logon may carry (Password+n:
+// empty for none, * for any).
 #pragma once
 
 #include "settings/SheetPage.h"
@@ -13,12 +14,13 @@ class wxTextCtrl;
 
 class CTestPage : public CSheetPage {
 public:
-    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051 };
+    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052 };
 
     CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
 
     wxTextCtrl& GetModes() { return *m_editModes; }
     wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }
+    wxTextCtrl& GetPassword() { return *m_editPassword; }
 
 private:
     void ShowValues() override;
@@ -26,4 +28,5 @@ private:
 
     wxTextCtrl* m_editModes = nullptr;
     wxCheckBox* m_chkDiagnose = nullptr;
+    wxTextCtrl* m_editPassword = nullptr;
 };

@@ -117,14 +117,28 @@ TEST(PageRecordTest, BlockFieldsSplitAtTheirCrsAndShortBlocksLeaveTheRestEmpty) 
     EXPECT_EQ(strMessage, "HALF");
 }
 
-TEST(PageRecordTest, VerdictComesFromTheResultText) {
-    EXPECT_EQ(VerdictOfResult(true, ""), PageVerdict::kAccepted);
-    EXPECT_EQ(VerdictOfResult(false, "\tBAD PAGE - INVALID CHECKSUM"),
-              PageVerdict::kBadChecksum);
-    EXPECT_EQ(VerdictOfResult(false, "\tBAD PAGE - INVALID FORMAT"),
-              PageVerdict::kBadFormat);
-    EXPECT_EQ(VerdictOfResult(false, "\tNOT ANSWERED ON PURPOSE (TEST MODE)"),
-              PageVerdict::kUnansweredOnPurpose);
+TEST(PageRecordTest, JoinedFieldsOfAMessageInSeveralBlocks) {
+    std::string strPager, strMessage;
+    SplitJoinedFields(" 1234 ROOM 412 BED 2  ", true, &strPager, &strMessage);
+    EXPECT_EQ(strPager, "1234");
+    EXPECT_EQ(strMessage, "ROOM 412 BED 2");
+    // Unfinished: no closing CR and ETX to take off.
+    SplitJoinedFields(" 1234 ROOM ", false, &strPager, &strMessage);
+    EXPECT_EQ(strMessage, "ROOM ");
+    SplitJoinedFields("", false, &strPager, &strMessage);
+    EXPECT_EQ(strPager + strMessage, "");
+}
+
+TEST(PageRecordTest, EveryVerdictHasANameAndTheAnswerSent) {
+    using V = PageVerdict;
+    for (V verdict :
+         {V::kAccepted, V::kBadChecksum, V::kBadFormat, V::kTimedOut,
+          V::kNakedOnPurpose, V::kUnansweredOnPurpose, V::kIncomplete, V::kTooLong})
+        EXPECT_STRNE(VerdictName(verdict), "");
+    EXPECT_STREQ(AnswerOf(V::kAccepted), "ACK");
+    EXPECT_STREQ(AnswerOf(V::kTooLong), "NAK");
+    EXPECT_STREQ(AnswerOf(V::kIncomplete), "");
+    EXPECT_STREQ(AnswerOf(V::kUnansweredOnPurpose), "");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // device with the session's own profile.
 #include "session/PageSession.h"
 
+#include "engine/Checksum.h"
 #include "engine/ControlNames.h"
 #include "settings/Profile.h"
 #include "tests/FakeSerialDevice.h"
@@ -24,6 +25,11 @@ const std::string kGood = "\x02"
 const std::string kBad = "\x02"
                          "1234\rHI\r\x03"
                          "17;\r";
+
+std::string BlockOf(const std::string& strFields, char chEnd) {
+    const std::string strBody = "\x02" + strFields + chEnd;
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
+}
 
 class CRecordingDisplay : public ISessionDisplay {
   public:
@@ -146,6 +152,24 @@ TEST_F(PageSessionTest, RejectedPagesAddTheirResultLineAndSayWhatWasAnswered) {
     EXPECT_EQ(display.pages[2].strPager, "12"); // a block cut short
     EXPECT_EQ(display.pages[2].strMessage, "");
     EXPECT_EQ(display.pages[2].lines.at(1), CPageTerminal::kResultTimedOut);
+}
+
+TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
+    ToWaitingForPage();
+    Feed(BlockOf("1234\rROOM 412 ", kUs));
+    Feed(BlockOf("BED 2\r", kEtx));
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].nBlocks, 2);
+    EXPECT_EQ(display.pages[0].strPager, "1234");
+    EXPECT_EQ(display.pages[0].strMessage, "ROOM 412 BED 2");
+    // Unfinished when the session ends: one bad page with what came.
+    Feed(BlockOf("5678\rHALF ", kUs));
+    session->Logoff();
+    ASSERT_EQ(display.pages.size(), 2u);
+    EXPECT_EQ(display.pages[1].verdict, PageVerdict::kIncomplete);
+    EXPECT_EQ(display.pages[1].lines.at(1), CPageTerminal::kResultIncomplete);
+    EXPECT_EQ(display.pages[1].strPager, "5678");
+    EXPECT_EQ(display.pages[1].strAnswer, "");
 }
 
 TEST_F(PageSessionTest, LogoffZeroesTheCountersAndShowsTheEngineState) {

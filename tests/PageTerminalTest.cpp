@@ -139,35 +139,6 @@ TEST_F(PageTerminalTest, AOneFieldBlockTimesOutOnThe81stTick) {
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
 }
 
-TEST_F(PageTerminalTest, OverLongBlocksStayInBoundsAndHandOnAtMost79Characters) {
-    // 99 characters fit: the STX and 98 more are stored and judged.
-    ToWaitingForPage();
-    harness->Feed(Block("1", std::string(90, 'M')));
-    ASSERT_EQ(harness->pageTexts.size(), 1u);
-    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>"}));
-    EXPECT_EQ(harness->pageTexts[0], " 1 " + std::string(76, 'M'));
-
-    // Past the line store nothing more is stored; the CRs still count, but
-    // the ETX is never stored, so the block times out.
-    harness->Clear();
-    harness->Feed(Block("2", std::string(200, 'Z')));
-    EXPECT_EQ(engine->GetState(), ST_RECEIVING_PAGE);
-    harness->Ticks(81);
-    ASSERT_EQ(harness->pageTexts.size(), 1u);
-    EXPECT_EQ(harness->pageTexts[0].size(), 79u);
-    EXPECT_EQ(harness->resultTexts[0], "\tTIMED OUT ");
-
-    // Garbage of every byte value, far past every store.
-    harness->Clear();
-    std::string noise;
-    for (int i = 0; i < 1000; ++i)
-        noise += static_cast<char>((i * 37) & 0xFF);
-    harness->Feed("\x02" + noise);
-    harness->Ticks(200);
-    for (const std::string& text : harness->pageTexts)
-        EXPECT_LE(text.size(), 79u);
-}
-
 TEST_F(PageTerminalTest, EndOfSessionFromTheCallerIsAnsweredWithEscEotCr) {
     // Between blocks, and inside one (the block is dropped without a page
     // result); the EOT may follow other characters on the line.

@@ -47,20 +47,23 @@ TEST_F(TraceRenderTest, ControlCharactersByNameOthersUnchanged) {
                                                     "=>  <LF><US>\xe9\x7f<NUL><SLE><CS1>"}));
 }
 
-TEST_F(TraceRenderTest, AReceivedLineStopsAt249WithTwoWarnings) {
-    Received(std::string(245, 'x')); // "=>  " and 245: 249 characters
+TEST_F(TraceRenderTest, AReceivedLineHoldsAWholeBlockThenGetsTwoWarnings) {
+    // A block's longest line: its STX, 250 characters and the CR, shown
+    // with names; control characters count as the byte they stand for.
+    Received("\x02" + std::string(250, 'x') + "\r");
     ASSERT_EQ(list.lines.size(), 1u);
-    EXPECT_EQ(list.lines[0].size(), 249u);
+    EXPECT_EQ(list.lines[0], "=>  <STX>" + std::string(250, 'x') + "<CR>");
+
+    list.lines.clear();
+    Received(std::string(255, 'x') + "\x1f"); // 256 bytes: a whole block
+    ASSERT_EQ(list.lines.size(), 1u);
     Received("y");
     EXPECT_EQ(list.lines, (std::vector<std::string>{
-                              "=>  " + std::string(245, 'x'), "   BUFFER SIZE EXCEEDED!",
+                              "=>  " + std::string(255, 'x') + "<US>",
+                              "   BUFFER SIZE EXCEEDED!",
                               "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!"}));
     Received("z");
     EXPECT_EQ(list.lines.back(), "=>  z");
-    // A name that would not fit is refused the same way.
-    list.lines = {"=>  " + std::string(242, 'x')};
-    Received("\r");
-    EXPECT_EQ(list.lines.size(), 3u);
 }
 
 TEST_F(TraceRenderTest, AFullListDropsItsOldestLinesWhateverComes) {
@@ -78,10 +81,10 @@ TEST_F(TraceRenderTest, AFullListDropsItsOldestLinesWhateverComes) {
     EXPECT_EQ(list.lines[498], "=>  AB<CR>"); // the received line stays
     EXPECT_EQ(list.lines[499], "<=  ID=");
     // Both warning lines come in, two old lines go.
-    Received(std::string(246, 'x'));
+    Received(std::string(kTraceLineLimit + 1, 'x'));
     ASSERT_EQ(list.lines.size(), 500u);
     EXPECT_EQ(list.lines.front(), "<=  line 5");
-    EXPECT_EQ(list.lines[497], "=>  " + std::string(245, 'x'));
+    EXPECT_EQ(list.lines[497], "=>  " + std::string(kTraceLineLimit, 'x'));
     EXPECT_EQ(list.lines[499], "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!");
 }
 

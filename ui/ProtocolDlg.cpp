@@ -17,7 +17,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
-                                        wxLB_SINGLE | wxLB_ALWAYS_SB);
+                                        wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     new wxStaticText(this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
                      wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
     new wxButton(this, IDC_SAVE, "&Save", at(259, 95), size(36, 21));
@@ -123,7 +123,7 @@ void CProtocolDlg::Sync() {
     for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
         rows.Add(FromBytes(m_lines[i]));
     if (!rows.empty())
-        m_protocolList->Append(rows);
+        m_protocolList->AppendLines(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());
     // The newest line comes into view where the reader follows the end.
     m_protocolList->ShowChanges();

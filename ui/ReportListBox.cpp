@@ -54,8 +54,8 @@ CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint&
 #ifdef __WXGTK__
     // Every row is one line of text: with fixed row heights and a fixed
     // column GTK no longer measures each row as it is added, which at full
-    // line speed was most of the program's work. Lines longer than the list
-    // is wide are cut at its right edge.
+    // line speed was most of the program's work. The column is widened to
+    // the longest line (AddLine), and the list scrolls sideways to it.
     GtkTreeView* pView = GTK_TREE_VIEW(m_treeview);
     if (GtkTreeViewColumn* pColumn = gtk_tree_view_get_column(pView, 0)) {
         gtk_tree_view_column_set_sizing(pColumn, GTK_TREE_VIEW_COLUMN_FIXED);
@@ -83,7 +83,31 @@ CReportListBox::~CReportListBox() {
 #endif
 }
 
-void CReportListBox::AddLine(const std::string& strBytes) { Append(FromBytes(strBytes)); }
+void CReportListBox::AddLine(const std::string& strBytes) {
+    const wxString strLine = FromBytes(strBytes);
+    Append(strLine);
+    WidenTo(strLine);
+}
+
+void CReportListBox::AppendLines(const wxArrayString& lines) {
+    Append(lines);
+    for (const wxString& strLine : lines)
+        WidenTo(strLine);
+}
+
+void CReportListBox::WidenTo(const wxString& strLine) {
+    // Only a line longer than any before it is measured, so a flood of
+    // lines of one length costs no measuring.
+    if (strLine.length() <= m_nLongestLine)
+        return;
+    m_nLongestLine = strLine.length();
+#ifdef __WXGTK__
+    GtkTreeViewColumn* pColumn = gtk_tree_view_get_column(GTK_TREE_VIEW(m_treeview), 0);
+    const int nWidth = GetTextExtent(strLine).x + GetCharWidth() * 2;
+    if (pColumn != nullptr && nWidth > gtk_tree_view_column_get_fixed_width(pColumn))
+        gtk_tree_view_column_set_fixed_width(pColumn, nWidth);
+#endif
+}
 
 std::string CReportListBox::GetLine(unsigned nIndex) const {
     return ToBytes(GetString(nIndex));

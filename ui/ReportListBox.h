@@ -5,6 +5,9 @@
 // for a file name (TEMP.TXT proposed) and writes the report through
 // SaveReportToFile; the list itself is never changed by a save.
 //
+// A line longer than the list is wide scrolls sideways (the list has a
+// horizontal scroll bar with its style wxLB_HSCROLL).
+//
 // The owners keep the list bounded by dropping its oldest lines. A reader
 // at the end of the list follows the newest line; one who scrolled up keeps
 // seeing the same lines while older ones go.
@@ -27,6 +30,7 @@ public:
     void SaveReport();
 
     void AddLine(const std::string& strBytes);
+    void AppendLines(const wxArrayString& lines);
     std::string GetLine(unsigned nIndex) const;
     std::vector<std::string> GetLines() const;
 
@@ -44,6 +48,8 @@ public:
 
 private:
     void ScrollToEnd();
+    // Makes the column as wide as a line that is longer than any before.
+    void WidenTo(const wxString& strLine);
     void OnScrolled();
 
     IMessageBoxes* m_pBoxes;
@@ -51,4 +57,5 @@ private:
     bool m_bScrolling = false;   // the list scrolls itself
     bool m_bShowPending = false; // a ShowChanges waits for the burst to end
     wxString m_strSaveTitle;
+    size_t m_nLongestLine = 0; // characters of the longest line added
 };

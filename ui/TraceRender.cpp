@@ -4,6 +4,28 @@
 
 namespace {
 
+// The received bytes an open line shows: a control character's name counts
+// as the one byte it stands for.
+size_t ReceivedBytes(const std::string& strLine) {
+    const size_t nMark = strLine.find(kReceivedMark);
+    size_t nBytes = 0;
+    for (size_t i = nMark + std::char_traits<char>::length(kReceivedMark); i < strLine.size();
+         ++nBytes) {
+        size_t nLength = 1;
+        if (strLine[i] == '<') {
+            for (unsigned char c = 0; c < 0x20; ++c) {
+                const std::string strName = ControlName(c);
+                if (strLine.compare(i, strName.size(), strName) == 0) {
+                    nLength = strName.size();
+                    break;
+                }
+            }
+        }
+        i += nLength;
+    }
+    return nBytes;
+}
+
 // Adds a line at the end; the oldest line goes when the list is full.
 void AddLine(ITraceList& list, const std::string& strLine) {
     list.Add(strLine);
@@ -34,7 +56,7 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
         const bool bOpen = strLast.find(kReceivedMark) != std::string::npos &&
                            strLast.find("<CR>") == std::string::npos;
         if (bOpen) {
-            if (strPiece.size() + strLast.size() >= kTraceLineLimit) {
+            if (ReceivedBytes(strLast) + 1 > kTraceLineLimit) {
                 // The character is not shown; the next one starts a new line.
                 AddLine(list, kBufferExceeded);
                 AddLine(list, kMismatchedSettings);

@@ -3,8 +3,9 @@
 // Each text the terminal sends becomes one line, "<=  " and the text;
 // received characters gather on one open line, "=>  " and the characters,
 // up to and including a CR. Control characters show by name ("<CR>"). A
-// received line that would reach 250 characters gets two warning lines
-// instead (the sign of mismatched port settings). The list keeps the newest
+// received line holds up to a whole block (kBlockLimit bytes); a byte past
+// that gets two warning lines instead (the sign of mismatched port
+// settings: a line that never sends CR). The list keeps the newest
 // 500 lines: each line added beyond them drops the oldest. Whether the list
 // follows its newest line is the list's own matter (the reader's scrolling).
 //
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "engine/Notify.h"
+#include "engine/Protocol.h"
 
 #include <string>
 
@@ -29,7 +31,7 @@ public:
 };
 
 constexpr unsigned kTraceListLimit = 500;
-constexpr size_t kTraceLineLimit = 250; // a received line stays below this
+constexpr size_t kTraceLineLimit = kBlockLimit; // received bytes on one line
 constexpr const char* kSentMark = "<=  ";
 constexpr const char* kReceivedMark = "=>  ";
 constexpr const char* kBufferExceeded = "   BUFFER SIZE EXCEEDED!";

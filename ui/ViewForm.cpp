@@ -64,9 +64,10 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     m_pDsr = display(CVolnexVw::IDC_DSR, 103, 53, 25, 12, kGreen);
     m_pDcd = display(CVolnexVw::IDC_DCD, 163, 52, 25, 12, kGreen);
     CFormLabel* pStateLabel = label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
-    // No horizontal scrolling: long lines are cut at the right edge.
-    m_pageList = new CReportListBox(self, CVolnexVw::IDC_PAGE_LIST, at(8, 89),
-                                    size(244, 100), wxLB_SINGLE | wxLB_ALWAYS_SB);
+    // A page may run to hundreds of characters: the list scrolls sideways.
+    m_pageList =
+        new CReportListBox(self, CVolnexVw::IDC_PAGE_LIST, at(8, 89), size(244, 100),
+                           wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     m_pageList->SetSaveTitle("Save Page List");
     m_pState = display(CVolnexVw::IDC_STATE, 43, 28, 150, 12, kCyan);
     CFormLabel* pGoodLabel =

@@ -167,6 +167,58 @@ check "  ... a wrong checksum NAK CR" test "$(read_bytes 2)" == " 15 0d "
 printf '\004\r' >&3
 check "  ... and its EOT CR ESC EOT CR" session_ended
 
+# Pages of real length: one block of 252 characters, a 250-character
+# message in two blocks (US), one in three (blocks of 100), each ACKed block
+# by block and listed once with its whole text in the saved page report.
+long_text() { # length
+    local text="ROOM 412 BED 2 PATIENT CALL - NURSE ASSIST REQUESTED - CARDIAC MONITOR ALARM ON TELEMETRY UNIT 7 - "
+    while ((${#text} < $1)); do text="$text$text"; done
+    echo "${text:0:$1}"
+}
+# Saves the page list through the LogFile button and its Save dialog, from
+# the keyboard: a click into the list, Tab past the counters to the button.
+save_page_report() { # file
+    local window geometry width height
+    window=$(main_window)
+    xdotool windowfocus --sync "$window"
+    geometry=$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')
+    width=${geometry%x*}
+    height=${geometry#*x}
+    xdotool mousemove --window "$window" $((width * 3 / 10)) $((height * 6 / 10)) click 1
+    sleep 0.3
+    for _ in 1 2 3 4; do xdotool key Tab; sleep 0.1; done
+    xdotool key space
+    sleep 1
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$1"
+    xdotool key Return
+    sleep 1
+    xdotool key Return
+    wait_for 5 test -s "$1"
+}
+in_report() { grep -qF -- "$2" "$1"; }
+text240=$(long_text 240)
+text250=$(long_text 250)
+text280=$(long_text 280)
+sim --pager 1234 --message "$text240" --pager 1234 --message "$text250"
+check "long pages: a 240-character page and a 250-character one, all ACKed" test $? -eq 0
+check "  ... the 250-character page went in two blocks" sim_says "page 2 (1234) block 2 of 2: ACK"
+sim --pager 5501 --message "$text280" --block-size 100
+check "a 280-character message in three blocks of 100, all ACKed" test $? -eq 0
+check "  ... block by block" sim_says "page 1 (5501) block 3 of 3: ACK"
+check "  ... three blocks sent, three accepted" sim_says "3 blocks sent, 3 accepted"
+save_page_report "$work/long-pages.txt"
+check "the page report holds the 240-character page whole" \
+    in_report "$work/long-pages.txt" " 1234 $text240  "
+check "  ... the 250-character one whole" in_report "$work/long-pages.txt" " 1234 $text250  "
+check "  ... and the three-block message whole" \
+    in_report "$work/long-pages.txt" " 5501 $text280  "
+check "  ... listed once" test "$(grep -cF " 5501 $text280  " "$work/long-pages.txt")" -eq 1
+sim --pager 1234 --message "WITH A PASSWORD" --password 000000 --logon-tries 2 --expect no-logon
+check "a logon with a password is not taken while Password1 is empty" sim_says "logon not accepted"
+normal_session
+check "  ... and the next session works" test $? -eq 0
+
 # A session in progress when the window is closed (File > Exit from the
 # keyboard) is ended on the line with ESC EOT CR.
 check "a caller logs on and holds the session" open_session
@@ -285,6 +337,9 @@ tcp_sim --pager 1234 --message "OVER TCP" --pager 555 --message "SECOND PAGE" --
 check "over TCP: logon, a bad page NAK, a good page ACK, EOT answered" test $? -eq 0
 check "  ... the bad page got NAK" sim_says "page 1 (1234): NAK"
 check "  ... the good page got ACK" sim_says "page 2 (555): ACK"
+tcp_sim --pager 5501 --message "$text280" --block-size 100
+check "over TCP: a message in three blocks, each ACKed" test $? -eq 0
+check "  ... block by block" sim_says "page 1 (5501) block 3 of 3: ACK"
 tcp_sim --pager 99 --message "CUT OFF" --fault hangup
 check "over TCP: a caller that drops in the middle of a block" test $? -eq 0
 tcp_sim --pager 4242 --message "NEXT CALLER"
@@ -339,5 +394,13 @@ check "hangup-after:2 on a network line: the connection is closed, the caller re
     test $? -eq 0
 check "  ... it was closed" sim_says "line closed by the terminal"
 check "no error box came up in the test modes" test "$(error_boxes)" -eq 0
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+
+# A port that takes a logon with its password only.
+start_volnex "Device1=tcp-listen:$tcp_port\nPassword1=000000\n"
+tcp_sim --pager 1234 --message "WITH ITS PASSWORD" --password 000000
+check "Password1=000000: a logon with that password is taken" test $? -eq 0
+tcp_sim --pager 1234 --message "WITHOUT" --logon-tries 1 --expect no-logon
+check "  ... one without it is not" sim_says "logon not accepted"
 
 report

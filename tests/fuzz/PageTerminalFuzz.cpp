@@ -4,7 +4,9 @@
 // their bounds, and a block gets at most one page result.
 //
 // An input whose first byte has its top bit set runs with test modes taken
-// from its next bytes, so the answers they change are fuzzed too.
+// from its next bytes, so the answers they change are fuzzed too; bits of
+// the first byte choose the logon password (none, any, or "00") and whether
+// the engine explains what it does.
 //
 // Everything runs on the fuzzing thread: the port gets no UI poster, so it
 // starts no monitor thread, and line levels reach the engine only through
@@ -39,6 +41,7 @@ public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
     bool bTestMode = false;
+    bool bExplain = false;
 
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
         switch (nMsg) {
@@ -49,15 +52,25 @@ public:
         case UM_SESSION_STATE:
             Check(IsEnterable(lParam), "state notified is enterable");
             Check(lParam == pEngine->GetState(), "notified state is the state");
-            if (lParam == ST_RECEIVING_PAGE)
-                nResultsThisBlock = 0;
+            // Every block ends with a state notification, and so does
+            // every way a message can be left unfinished but Logoff.
+            nResultsThisBlock = 0;
             break;
         case UM_PAGE_RESULT:
             Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
+            // A block ends at most one page; a message left unfinished by
+            // a block's time-out is that block's result.
             Check(++nResultsThisBlock == 1, "one page result per block");
-            Check(pEngine->GetPageText().size() <= 79, "page text within 79");
-            Check(pEngine->GetResultText().size() <= (bTestMode ? 36u : 28u),
+            Check(pEngine->GetPageText().size() <=
+                      CPageTerminal::kMessageTextLimit + kBlockLimit,
+                  "page text within a message's bound");
+            Check(pEngine->GetBlockCount() >= 0 &&
+                      pEngine->GetBlockCount() <= CPageTerminal::kMessageBlockLimit,
+                  "blocks within a message's bound");
+            Check(pEngine->GetResultText().size() <= (bTestMode ? 36u : 30u),
                   "result text within its longest");
+            Check((lParam == 1) == (pEngine->GetVerdict() == CPageTerminal::Verdict::kAccepted),
+                  "accepted exactly when the verdict says so");
             Check(lParam == 0 || pEngine->GetResultText().empty(),
                   "accepted page has no result text");
             break;
@@ -66,11 +79,14 @@ public:
             Check(text && !text->empty() && wParam == kTraceSent, "trace text");
             break;
         }
-        case UM_LINE_NOTE:
-            Check(bTestMode, "notes only from a test mode");
-            Check(reinterpret_cast<const std::string*>(lParam)->rfind("   TEST MODE: ", 0) == 0,
+        case UM_LINE_NOTE: {
+            const std::string& strNote = *reinterpret_cast<const std::string*>(lParam);
+            Check(strNote.rfind("   ", 0) == 0, "a note is a warning line");
+            Check(bTestMode || bExplain, "notes only from a test mode or when explaining");
+            Check(bExplain || strNote.rfind("   TEST MODE: ", 0) == 0,
                   "a test mode's note names it");
             break;
+        }
         default: break;
         }
         return 0;
@@ -99,6 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             mode = std::make_unique<CTestMode>(settings);
             engine.SetAnswerHook(mode.get());
             owner.bTestMode = true;
+            static const char* const kPasswords[] = {"", "*", "00", ""};
+            engine.SetLogonPassword(kPasswords[pData[0] & 0x03]);
+            owner.bExplain = (pData[0] & 0x04) != 0;
+            engine.SetExplain(owner.bExplain);
             nStart = 4;
         }
         auto logon = [&] {

@@ -4,6 +4,7 @@
 #include "ui/Clock.h"
 #include "ui/ReportListBox.h"
 
+#include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ protected:
         SetClock(&clock);
         frame = new wxFrame(nullptr, wxID_ANY, "test");
         list = new CReportListBox(frame, 1010, wxDefaultPosition, wxSize(300, 200),
-                                  wxLB_SINGLE);
+                                  wxLB_SINGLE | wxLB_HSCROLL);
         frame->Show();
     }
     void TearDown() override {
@@ -45,6 +46,26 @@ TEST_F(ReportListBoxGuiTest, SavesEveryLineBehindTheHeader) {
                                              "=>  \xE9<CR>\r\n");
     EXPECT_EQ(list->GetCount(), 3u); // the list is unchanged
     EXPECT_EQ(list->GetLine(2), "=>  \xE9<CR>");
+}
+
+TEST_F(ReportListBoxGuiTest, ALineWiderThanTheListScrollsSidewaysToItsEnd) {
+    auto horizontal = [&] {
+        return gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(list->GetHandle()));
+    };
+    list->AddLine("12/08/2026 14:05:00  1234 HI  ");
+    PumpEvents(100);
+    const double dShort = gtk_adjustment_get_upper(horizontal());
+    // A page of 250 characters, then lines added as the protocol window does.
+    const std::string strLong = "12/08/2026 14:05:00  1234 " + std::string(250, 'W');
+    list->AddLine(strLong);
+    wxArrayString rows;
+    rows.Add(wxString(std::string(400, 'x')));
+    list->AppendLines(rows);
+    PumpEvents(100);
+    GtkAdjustment* pAdj = horizontal();
+    EXPECT_GE(gtk_adjustment_get_upper(pAdj), list->GetTextExtent(std::string(400, 'x')).x);
+    EXPECT_GT(gtk_adjustment_get_upper(pAdj), dShort * 2);
+    EXPECT_GT(gtk_adjustment_get_upper(pAdj), gtk_adjustment_get_page_size(pAdj));
 }
 
 TEST_F(ReportListBoxGuiTest, CancellingWritesNothingAndSaysNothing) {

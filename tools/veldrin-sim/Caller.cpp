@@ -44,6 +44,23 @@ std::string CCaller::MakeBlock(const std::string& strPager, const std::string& s
     return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
 }
 
+std::vector<std::string> CCaller::MakeBlocks(const std::string& strPager,
+                                            const std::string& strMessage, int nBlockSize) {
+    const std::string strFields = strPager + kCr + strMessage + kCr;
+    const size_t nSize = static_cast<size_t>(nBlockSize);
+    std::vector<std::string> blocks;
+    for (size_t nAt = 0; nAt < strFields.size(); nAt += nSize) {
+        const std::string strPart = strFields.substr(nAt, nSize);
+        const bool bLast = nAt + nSize >= strFields.size();
+        const char chEnd = bLast ? kEtx : strPart.back() == kCr ? kEtb : kUs;
+        // A field that goes on after US carries no CR at the cut.
+        const std::string strBody = std::string(1, kStx) + strPart + chEnd;
+        blocks.push_back(strBody +
+                         ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr);
+    }
+    return blocks;
+}
+
 void CCaller::Log(const std::string& strText) {
     if (m_options.bQuiet)
         return;
@@ -168,6 +185,8 @@ bool CCaller::Logon() {
     std::string strRequest = kLogonRequest;
     if (m_options.fault == SimFault::kPassword)
         strRequest.insert(strRequest.size() - 1, "1234");
+    else if (!m_options.strPassword.empty())
+        strRequest.insert(strRequest.size() - 1, m_options.strPassword);
     Write(strRequest);
     for (;;) {
         Heard heard = Await(kLogonAckWaitMs, true);
@@ -244,8 +263,27 @@ const char* CCaller::Describe(Answer answer) {
 
 void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
     const Answer expected = ExpectedAnswer(nIndex);
-    const std::string strBlock = BlockFor(nIndex, page);
     const std::string strLabel = "page " + std::to_string(nIndex + 1) + " (" + page.strPager + ")";
+    // A fault is made in the page's only block; a good page goes in as many
+    // blocks as its length takes.
+    const std::vector<std::string> blocks =
+        nIndex == 0 && m_options.fault != SimFault::kNone && m_options.fault != SimFault::kNoise
+            ? std::vector<std::string>{BlockFor(nIndex, page)}
+            : MakeBlocks(page.strPager, page.strMessage, m_options.nBlockSize);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const std::string strBlockLabel =
+            blocks.size() == 1 ? strLabel
+                               : strLabel + " block " + std::to_string(i + 1) + " of " +
+                                     std::to_string(blocks.size());
+        // A page whose block was not taken goes no further.
+        if (SendBlock(nIndex, blocks[i], strBlockLabel, expected) != Answer::kAck ||
+            m_bLineClosed)
+            return;
+    }
+}
+
+CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
+                                   const std::string& strLabel, Answer expected) {
     int nAttempts = 0;
     for (;;) {
         if (m_options.fault == SimFault::kNoise)
@@ -309,7 +347,7 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
         }
         if (got != expected)
             ++m_stats.nUnexpected;
-        return;
+        return got;
     }
 }
 

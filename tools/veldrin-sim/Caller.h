@@ -38,12 +38,21 @@ public:
 
     // The block for a page on the line, with a correct checksum.
     static std::string MakeBlock(const std::string& strPager, const std::string& strMessage);
+    // The blocks for a page, each holding at most nBlockSize characters of
+    // fields: a block that stops inside a field ends in US, one that stops
+    // where a field ends in ETB, the last in ETX.
+    static std::vector<std::string> MakeBlocks(const std::string& strPager,
+                                               const std::string& strMessage, int nBlockSize);
 
 private:
     enum class Heard { kAck, kNak, kPrompt, kLogonAck, kEnd, kNothing };
 
     bool Logon();
     void SendPage(size_t nIndex, const CSimPage& page);
+    // One block until it is answered as expected, resent as the options
+    // say; the answer it got last.
+    Answer SendBlock(size_t nIndex, const std::string& strBlock, const std::string& strLabel,
+                     Answer expected);
     Answer ExpectedAnswer(size_t nIndex) const;
     std::string BlockFor(size_t nIndex, const CSimPage& page) const;
     // Waits for the first answer-like sequence in what arrives: the logon

@@ -113,6 +113,12 @@ const char* SimUsage() {
            "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
            "  --logon-tries N      CRs sent before giving up on ID= (default 5)\n"
            "  --pause MS           wait between pages (default 0)\n"
+           "  --block-size N       characters of fields (with their CRs) in one block,\n"
+           "                       10 to 250 (default 250); a longer page goes in\n"
+           "                       several blocks, each ending in US where its field\n"
+           "                       goes on and in ETB where the next field starts\n"
+           "  --length N           pad the --count pages' messages to N characters\n"
+           "  --password TEXT      log on with ESC PG1 TEXT CR\n"
            "  --fault KIND         inject a fault, see below\n"
            "  --expect ANSWER      what the terminal should answer to every page: ack\n"
            "                       (default), nak, none, or no-logon; for a terminal\n"
@@ -195,7 +201,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         }
         static const char* const kValueOptions[] = {
             "--device", "--pty", "--tcp", "--pager", "--message", "--file", "--count", "--baud",
-            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault", "--expect"};
+            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault", "--expect",
+            "--block-size", "--length", "--password"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
             bKnown = bKnown || strArg == szOption;
@@ -234,6 +241,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             bOk = ParseInt(strValue, 1, 1000, &options.nLogonTries);
         else if (strArg == "--pause")
             bOk = ParseInt(strValue, 0, 600000, &options.nPauseMs);
+        else if (strArg == "--block-size")
+            bOk = ParseInt(strValue, 10, 250, &options.nBlockSize);
+        else if (strArg == "--length")
+            bOk = ParseInt(strValue, 1, 100000, &options.nLength);
+        else if (strArg == "--password")
+            bOk = IsFieldText(strValue) && !strValue.empty() &&
+                  (options.strPassword = strValue, true);
         else
             bOk = strArg == "--fault" ? ParseFault(strValue, &options.fault)
                                       : ParseExpect(strValue, &options.expect);
@@ -260,9 +274,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
     }
     if (!strFile.empty() && !ReadPageFile(strFile, &options.pages, pstrError))
         return false;
-    for (int i = 0; i < nCount; ++i)
-        options.pages.push_back({std::to_string(1000 + i % 9000),
-                                 "LOAD TEST PAGE " + std::to_string(i + 1)});
+    for (int i = 0; i < nCount; ++i) {
+        std::string strMessage = "LOAD TEST PAGE " + std::to_string(i + 1);
+        for (size_t n = strMessage.size(); n < static_cast<size_t>(options.nLength); ++n)
+            strMessage += static_cast<char>('A' + n % 26);
+        options.pages.push_back({std::to_string(1000 + i % 9000), strMessage});
+    }
     if (options.pages.empty()) {
         *pstrError = "no pages: give --pager and --message, --file or --count";
         return false;

@@ -41,6 +41,12 @@ struct CSimOptions {
     int nAnswerTimeoutMs = 10000;
     int nLogonTries = 5;
     int nPauseMs = 0; // between pages
+    // Characters of fields (with their CRs) in one block; a longer page is
+    // split over blocks with US (a field goes on) or ETB (the next field
+    // starts in the next block).
+    int nBlockSize = 250;
+    int nLength = 0;          // --count pages padded to this many characters
+    std::string strPassword;  // sent after ESC PG1 in the logon
     SimFault fault = SimFault::kNone;
     SimExpect expect = SimExpect::kAck;
     bool bRedial = false; // after the terminal hangs up: wait, log on again, go on
