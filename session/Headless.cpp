@@ -73,6 +73,13 @@ class CHeadlessDisplay : public ISessionDisplay {
             m_lines.Event(strEvent);
     }
 
+    void ShowLogProblem(const std::string& strReport) override {
+        std::fprintf(stderr, "%s\n",
+                     strReport.c_str() + strReport.find_first_not_of(' '));
+        std::fflush(stderr);
+        ShowNote(strReport);
+    }
+
     bool IsDone() const { return m_nExitAfter > 0 && m_nResults >= m_nExitAfter; }
     int ExitStatus() const {
         return m_nResults > 0 && m_bAllAccepted ? kHeadlessAllAccepted

@@ -1,6 +1,7 @@
 #include "session/PageSession.h"
 
 #include "engine/MessageBoxes.h"
+#include "session/SessionLog.h"
 #include "ui/Clock.h"
 #include "ui/ViewText.h"
 
@@ -38,8 +39,8 @@ CPageSession::~CPageSession() {
 
 template <typename F> void CPageSession::Tell(F show) {
     show(m_display);
-    if (m_pRecorder != nullptr)
-        show(*m_pRecorder);
+    if (m_pLog)
+        show(*m_pLog);
 }
 
 long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
@@ -58,6 +59,7 @@ long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CPageSession::ApplyTestBench() {
+    ApplyLogFolder();
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_terminal.SetExplain(m_bDiagnose);
     m_terminal.SetLogonPassword(m_config.GetPassword());
@@ -78,6 +80,15 @@ void CPageSession::ApplyTestBench() {
         m_pTestMode = std::make_unique<CTestMode>(settings);
         m_terminal.SetAnswerHook(m_pTestMode.get());
     }
+}
+
+void CPageSession::ApplyLogFolder() {
+    const std::string strFolder = m_config.GetLogFolder();
+    if (m_pLog && m_pLog->GetFolder() == strFolder)
+        return;
+    m_pLog.reset();
+    if (!strFolder.empty())
+        m_pLog = std::make_unique<CSessionLog>(strFolder);
 }
 
 std::string CPageSession::GetTestModeText() const {
@@ -122,6 +133,10 @@ void CPageSession::Logoff() {
 
 void CPageSession::Tick() {
     m_terminal.Tick();
+    if (m_pLog) {
+        for (const std::string& strReport : m_pLog->TakeReports())
+            Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
+    }
     // A line that hung up or lost its device comes back by itself once the
     // device opens again: the same as pressing Logon.
     const bool bWasWaiting = m_recovery.IsWaiting();
@@ -198,7 +213,8 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     // One block: its fields as they came. Several, or a message left
     // unfinished (its blocks are gone): from the joined text.
     if (record.nBlocks <= 1 && record.verdict != PageVerdict::kIncomplete)
-        SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager, &record.strMessage);
+        SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager,
+                         &record.strMessage);
     else
         SplitJoinedFields(m_terminal.GetPageText(), bAccepted, &record.strPager,
                           &record.strMessage);

@@ -30,6 +30,7 @@
 #include <vector>
 
 class IMessageBoxes;
+class CSessionLog;
 
 class ISessionDisplay {
   public:
@@ -45,6 +46,9 @@ class ISessionDisplay {
     // A line event in words ("DSR OFF", "VELDRIN DISCONNECTED"), for a
     // record of the session; a display may ignore it.
     virtual void ShowEvent(const std::string& strEvent) { (void)strEvent; }
+    // The session log cannot keep up or cannot write: said once, as a note
+    // unless the display has a better place.
+    virtual void ShowLogProblem(const std::string& strReport) { ShowNote(strReport); }
 };
 
 class CPageSession : public INotifyTarget {
@@ -81,9 +85,9 @@ class CPageSession : public INotifyTarget {
     // Delivers what the monitor thread still has and stops it.
     void StopMonitor() { m_terminal.StopMonitor(); }
 
-    // A second display that sees everything the face sees, after it (the
-    // session log); null for none. Not owned.
-    void SetRecorder(ISessionDisplay* pRecorder) { m_pRecorder = pRecorder; }
+    // The session log in use (LogFolder set at the last set-up); null when
+    // none is kept.
+    CSessionLog* GetLog() const { return m_pLog.get(); }
 
     const std::string& GetStateText() const { return m_strState; }
     const std::string& GetCts() const { return m_strCTS; }
@@ -111,7 +115,9 @@ class CPageSession : public INotifyTarget {
     void ApplyTestBench();
     void DiagnoseRejectedBlock(PageVerdict verdict);
     CPageRecord MakeRecord(bool bAccepted) const;
-    // Calls the display, then the recorder.
+    // Starts, changes or ends the session log as LogFolder says.
+    void ApplyLogFolder();
+    // Calls the display, then the log.
     template <typename F> void Tell(F show);
 
     ISessionDisplay& m_display;
@@ -130,5 +136,7 @@ class CPageSession : public INotifyTarget {
     bool m_bDiagnose = false;
     CLineHints m_lineHints;
     bool m_bClosed = false;
-    ISessionDisplay* m_pRecorder = nullptr;
+    // Sees everything the display sees, after it. Goes after the monitor
+    // thread has stopped (the destructor stops it first).
+    std::unique_ptr<CSessionLog> m_pLog;
 };

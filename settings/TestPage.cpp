@@ -7,18 +7,22 @@
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
 
+#include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dirdlg.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
+CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet)
+    : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
-    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 142));
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 176));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
+    m_editModes =
+        new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
     pLabel->SetLabelFor(m_editModes);
     new wxStaticText(this, wxID_ANY,
                      "Empty: the terminal behaves as always. Modes, joined by commas: "
@@ -28,8 +32,9 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
                                    "Explain rejected blocks in the protocol window",
                                    at(12, 80), size(176, 10));
-    auto* pPasswordLabel = new CFormLabel(this, "Logon password :", at(12, 97), size(60, 8),
-                                          wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    auto* pPasswordLabel =
+        new CFormLabel(this, "Logon password :", at(12, 97), size(60, 8),
+                       wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editPassword =
         new wxTextCtrl(this, IDC_PASSWORD, wxEmptyString, at(76, 95), size(110, 12));
     pPasswordLabel->SetLabelFor(m_editPassword);
@@ -37,19 +42,44 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
                      "Empty: only ESC PG1 CR logs on. *: any password or none. "
                      "Otherwise that password only.",
                      at(76, 110), size(110, 20));
-    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 132),
-                     size(176, 8));
-    SetMinSize(size(200, 150));
+    auto* pLogLabel = new CFormLabel(this, "Session log :", at(12, 134), size(60, 8),
+                                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    m_editLogFolder =
+        new wxTextCtrl(this, IDC_LOG_FOLDER, wxEmptyString, at(76, 132), size(80, 12));
+    pLogLabel->SetLabelFor(m_editLogFolder);
+    new wxButton(this, IDC_LOG_BROWSE, "Browse...", at(158, 131), size(30, 14));
+    new wxStaticText(this, wxID_ANY,
+                     "A folder: pages and trace are written there as they come. "
+                     "Empty: none.",
+                     at(76, 147), size(110, 16));
+    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.",
+                     at(12, 166), size(176, 8));
+    SetMinSize(size(200, 184));
 
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
-    Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_LOG_FOLDER);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseLogFolder(); }, IDC_LOG_BROWSE);
+}
+
+void CTestPage::OnBrowseLogFolder() {
+    wxDirDialog dialog(this, "Session Log Folder", m_editLogFolder->GetValue(),
+                       wxDD_DEFAULT_STYLE);
+    if (dialog.ShowModal() == wxID_OK)
+        m_editLogFolder->SetValue(dialog.GetPath()); // marks the page changed
 }
 
 void CTestPage::ShowValues() {
     m_editModes->ChangeValue(FromBytes(m_config.GetMisbehave()));
     m_chkDiagnose->SetValue(m_config.GetDiagnose() != 0);
     m_editPassword->ChangeValue(FromBytes(m_config.GetPassword()));
+    m_editLogFolder->ChangeValue(FromPathBytes(m_config.GetLogFolder()));
 }
 
 bool CTestPage::WriteValues(uint8_t nPort) {
@@ -62,6 +92,9 @@ bool CTestPage::WriteValues(uint8_t nPort) {
     }
     m_config.SetMisbehave(nPort, settings.Text());
     m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
-    m_config.SetPassword(nPort, ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
+    m_config.SetPassword(nPort,
+                         ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
+    m_config.SetLogFolder(
+        nPort, ToPathBytes(m_editLogFolder->GetValue().Strip(wxString::both)));
     return true;
 }

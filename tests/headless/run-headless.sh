@@ -112,6 +112,31 @@ check "SIGTERM in a session: the session is ended on the line" \
     test "$(tail -n 1 "$work/caller.out")" = "1b040d"
 check "  ... and no page came: exit status 1" ended_with 1
 
+# The session log: both files, whole lines, the same pages as standard
+# output, and a file size limit told once while the line keeps answering.
+mkdir -p "$work/log"
+profile "Device1=$volnex_tty\nLogFolder1=$work/log\n"
+start_headless --exit-after 3
+sim --pager 1 --message "LOGGED" --pager 2 --message "BAD" --pager 3 --message "LAST" \
+    --fault bad-checksum
+check "with a session log: the pages still come (one NAK: exit status 1)" ended_with 1
+check "  ... the day's page log holds the same lines as standard output" \
+    cmp -s "$work/pages.jsonl" "$work/log/pages-$(date +%F).jsonl"
+check "  ... each one parses" lines_parse "$work/log/pages-$(date +%F).jsonl"
+check "  ... the trace log has millisecond times" \
+    grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <NAK><CR>$' "$work/log/trace-$(date +%F).log"
+check "  ... and the line events" grep -q '    LINE: DCD ON$' "$work/log/trace-$(date +%F).log"
+
+rm -f "$work/log"/*
+(ulimit -f 1; exec "$volnex" --headless --profile "$work/lab.INI" --exit-after 20 \
+    > "$work/pages.jsonl" 2> "$work/err") &
+volnex_pid=$!
+sim --count 20 --quiet
+check "a full disk (a 1 KiB file size limit): every page still answered" ended_with 0
+check "  ... the failure is told once, with the path and the reason" \
+    test "$(grep -c "SESSION LOG: CANNOT WRITE $work/log/.*: File too large" "$work/err")" -eq 1
+check "  ... and the log holds whole lines only" lines_parse "$work/log/pages-$(date +%F).jsonl"
+
 profile "Device1=$work/no-such-device\n"
 start_headless --exit-after 1
 check "a device that is not there: exit status 2" ended_with 2
