@@ -100,6 +100,7 @@ void CSessionLog::Report(const std::string& strReport) {
 }
 
 void CSessionLog::Push(bool bPage, std::string strText) {
+    bool bWake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_queue.size() >= kQueueLimit) {
@@ -110,9 +111,13 @@ void CSessionLog::Push(bool bPage, std::string strText) {
             }
             return;
         }
+        bWake = m_queue.empty();
         m_queue.push_back({bPage, GetClock().NowMs(), std::move(strText)});
     }
-    m_cv.notify_one();
+    // Only the first record of a batch wakes the writer: a burst of pages
+    // costs the user-interface thread no more than a queue append each.
+    if (bWake)
+        m_cv.notify_one();
 }
 
 void CSessionLog::WriterProc() {
@@ -129,6 +134,11 @@ void CSessionLog::WriterProc() {
         }
         if (m_queue.empty() && m_bStop)
             break;
+        // The rest of the burst joins the batch: one wake-up and one write
+        // pass for many records, still well inside the second allowed.
+        if (!m_queue.empty() && !m_bStop)
+            m_cv.wait_for(lock, std::chrono::milliseconds(kBatchMs),
+                          [this] { return m_bStop; });
         std::deque<CEntry> entries;
         entries.swap(m_queue);
         // Dropped records are said in the trace file once writing works.

@@ -30,6 +30,7 @@ class CSessionLog : public ISessionDisplay {
   public:
     static constexpr size_t kQueueLimit = 4096;
     static constexpr int kSyncMs = 1000;
+    static constexpr int kBatchMs = 50;
 
     explicit CSessionLog(const std::string& strFolder);
     ~CSessionLog() override; // writes what is queued, then ends the writer
