@@ -19,13 +19,29 @@ enum class AnswerKind {
     kPageRejected, // a block with a wrong checksum
 };
 
+// What the engine knows of the page a good block belongs to.
+struct CPageFacts {
+    std::string strPager;    // its first field
+    size_t nMessageChars = 0; // characters of its message so far
+    bool bLastBlock = true;  // the block ends the page (ETX)
+    int nSessionPages = 0;   // pages accepted since the logon
+};
+
 struct CAnswerChange {
     enum class Kind {
-        kAsIs,   // the usual answer
-        kNak,    // a good block answered NAK CR (and listed as bad)
-        kSilent, // no answer at all (a logon as if not recognised)
+        kAsIs,     // the usual answer
+        kNak,      // a good block answered NAK CR (and listed as bad)
+        kSilent,   // no answer at all (a logon as if not recognised)
+        kRefuse,   // the page is refused: RS CR, go on with the next one
+        kDefer,    // accepted, held for deferred delivery (213)
+        kTruncate, // accepted, cut to nCutTo characters (214)
+        kEndSession, // the session's page limit: 112 and ESC EOT CR
     };
+    // Why a page is refused (the response code with Responses=tap18).
+    enum class Refusal { kNone, kPagerId, kTooLong, kBusy };
     Kind kind = Kind::kAsIs;
+    Refusal refusal = Refusal::kNone;
+    size_t nCutTo = 0;
     int nDelayTicks = 0;       // > 0: the answer is held this many timer ticks
     bool bStrayByte = false;   // a stray byte goes on the line before it
     bool bHangUpAfter = false; // the line is hung up once the answer is out
@@ -35,5 +51,6 @@ struct CAnswerChange {
 class IAnswerHook {
 public:
     virtual ~IAnswerHook() = default;
-    virtual CAnswerChange OnAnswer(AnswerKind kind) = 0;
+    // facts: for a good block (kPageAccepted) only.
+    virtual CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts = CPageFacts()) = 0;
 };

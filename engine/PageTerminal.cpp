@@ -71,17 +71,20 @@ bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud,
     return true;
 }
 
-void CPageTerminal::Logoff() {
+void CPageTerminal::Logoff() { LogoffWith(""); }
+
+void CPageTerminal::LogoffWith(const std::string& strSequence) {
     if (!m_bSetUp)
         return;
     if (m_nState != ST_SENDING_LOGON_PROMPT && m_nState != ST_WAITING_FOR_PAGE &&
         m_nState != ST_RECEIVING_PAGE)
         return;
     AbandonMessage();
+    const std::string strAnswer = strSequence + kEndOfSession;
     Purge(kAnswerPurge);
-    QueueWrite(kEndOfSession);
+    QueueWrite(strAnswer);
     m_nState = ST_LOGGED_OFF;
-    NotifyTrace(kEndOfSession);
+    NotifyTrace(strAnswer.c_str());
 }
 
 void CPageTerminal::HandleChar(unsigned char ch) {
@@ -95,21 +98,30 @@ void CPageTerminal::HandleChar(unsigned char ch) {
             m_nTicks = 0;
         }
         break;
-    case ST_SENDING_LOGON_PROMPT:
+    case ST_SENDING_LOGON_PROMPT: {
         AppendLine(ch);
-        if (ch == kCr && MatchLogon() == LogonMatch::kAccepted) {
+        const LogonMatch match = ch == kCr ? MatchLogon() : LogonMatch::kNone;
+        if (match == LogonMatch::kRefused && m_bSequences && !m_strPassword.empty() &&
+            m_strPassword != "*") {
+            EndSessionWith(Coded(kSeqBadPassword) + kEndOfSession);
+            break;
+        }
+        if (match == LogonMatch::kAccepted) {
             const CAnswerChange change = AskHook(AnswerKind::kLogon);
             NotifyNotes(change.notes);
             if (change.kind == CAnswerChange::Kind::kSilent)
                 break; // as if it had not been recognised
             EmptyLine();
-            Answer(kLogonAccepted);
+            Answer((Coded(kSeqRevision) + kLogonAccepted).c_str());
+            m_nSessionPages = 0;
+            m_nNakRun = 0;
             m_nState = ST_WAITING_FOR_PAGE;
             NotifyState();
             m_nLogonRetries = 0;
             m_nTicks = 0;
         }
         break;
+    }
     case ST_WAITING_FOR_PAGE:
         AppendLine(ch);
         if (ch == kStx) {
@@ -146,7 +158,7 @@ void CPageTerminal::Tick() {
                 SendLogonPrompt();
             } else {
                 m_nLogonRetries = 0;
-                Logoff();
+                LogoffWith(Coded(kSeqTimeOut));
                 NotifyState();
             }
             m_nTicks = 0;
@@ -279,10 +291,18 @@ void CPageTerminal::EndSessionForCaller() {
     // that never gets it counts its delivered pages as failed and sends
     // them all again.
     AbandonMessage();
-    Answer(kEndOfSession);
+    EndSessionWith(Coded(kSeqGoodbye) + kEndOfSession);
+}
+
+void CPageTerminal::EndSessionWith(const std::string& strAnswer) {
+    Answer(strAnswer.c_str());
     m_nState = ST_DISCONNECTED;
     NotifyState();
     ResetBuffers();
+}
+
+std::string CPageTerminal::Coded(const char* szSequence) const {
+    return m_bSequences ? std::string(szSequence) + kCr : std::string();
 }
 
 void CPageTerminal::EvaluateBlock() {
@@ -305,6 +325,11 @@ void CPageTerminal::EvaluateBlock() {
         if (nSum == nExpected) {
             AcceptBlock(bContinued, chEnd);
         } else {
+            // Revision 1.8 allows three tries at a block, then ends it all:
+            // a message in progress first.
+            const bool bLastTry = ++m_nNakRun >= 3 && m_bSequences;
+            if (bLastTry)
+                AbandonMessage();
             // The rejected block keeps its checksum characters and the blank
             // of its closing CR.
             m_strText.assign(m_szBlock, static_cast<size_t>(nLen));
@@ -314,12 +339,42 @@ void CPageTerminal::EvaluateBlock() {
             }
             m_nPageBlocks = 1;
             m_verdict = Verdict::kBadChecksum;
-            AnswerBlock(kPageRejected, AskHook(AnswerKind::kPageRejected), false);
+            if (bLastTry) {
+                AnswerBlock((Coded(kSeqChecksumErrors) + kEndOfSession).c_str(),
+                            CAnswerChange(), false);
+                m_bSessionEnds = true;
+            } else {
+                AnswerBlock(kPageRejected, AskHook(AnswerKind::kPageRejected), false);
+            }
         }
     }
     ResetBuffers();
-    m_nState = ST_WAITING_FOR_PAGE;
+    m_nState = m_bSessionEnds ? ST_DISCONNECTED : ST_WAITING_FOR_PAGE;
+    m_bSessionEnds = false;
     NotifyState();
+}
+
+CPageFacts CPageTerminal::FactsOf(bool bContinued) const {
+    CPageFacts facts;
+    facts.bLastBlock = !bContinued;
+    facts.nSessionPages = m_nSessionPages;
+    facts.strPager = m_strMessagePager;
+    facts.nMessageChars = m_nMessageChars;
+    // The fields of this block, without its STX and end character: in the
+    // first block of a page the first field is the pager ID.
+    bool bInPager = !m_bMessageOpen;
+    for (int i = 1; i < m_nBlockLen - 5; ++i) {
+        const char c = m_szBlock[i];
+        if (bInPager) {
+            if (c == kCr)
+                bInPager = false;
+            else
+                facts.strPager += c;
+        } else if (c != kCr && c != kStx && c != kEtx) {
+            ++facts.nMessageChars;
+        }
+    }
+    return facts;
 }
 
 std::string CPageTerminal::BlockText(bool bContinued) const {
@@ -359,13 +414,17 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
              (chEnd == kUs    ? "THE FIELD GOES ON (US)"
               : chEnd == kEtb ? "THE MESSAGE GOES ON WITH THE NEXT FIELD (ETB)"
                               : "ITS LAST (ETX)"));
-    const CAnswerChange change = AskHook(AnswerKind::kPageAccepted);
-    if (change.kind != CAnswerChange::Kind::kAsIs) {
+    m_nNakRun = 0;
+    const CPageFacts facts = FactsOf(bContinued);
+    const CAnswerChange change =
+        m_pHook != nullptr ? m_pHook->OnAnswer(AnswerKind::kPageAccepted, facts) : CAnswerChange();
+    using Kind = CAnswerChange::Kind;
+    if (change.kind == Kind::kNak || change.kind == Kind::kSilent) {
         // Refused on purpose: listed on its own, the message goes on when
         // the caller sends the block again.
         m_strText = strBlockText;
         m_nPageBlocks = 1;
-        if (change.kind == CAnswerChange::Kind::kNak) {
+        if (change.kind == Kind::kNak) {
             m_verdict = Verdict::kNakedOnPurpose;
             AnswerBlock(kPageRejected, change, false);
         } else {
@@ -375,17 +434,56 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
         }
         return;
     }
+    if (change.kind == Kind::kRefuse || change.kind == Kind::kEndSession) {
+        // The whole page is refused (what came of it is listed); the caller
+        // goes on with its next one, or the session ends.
+        m_strText = m_strMessage + strBlockText;
+        m_nPageBlocks = nBlocks;
+        m_verdict = Verdict::kRefused;
+        m_refusal = change.refusal;
+        CloseMessage();
+        std::string strAnswer;
+        if (change.kind == Kind::kEndSession) {
+            strAnswer = Coded(kSeqSessionLimit) + kEndOfSession;
+            m_bSessionEnds = true;
+        } else {
+            strAnswer = Coded(change.refusal == CAnswerChange::Refusal::kPagerId ? kSeqNoSubscriber
+                              : change.refusal == CAnswerChange::Refusal::kTooLong
+                                  ? kSeqTooLong
+                                  : kSeqTryLater) +
+                        kPageRefused;
+        }
+        AnswerBlock(strAnswer.c_str(), change, false);
+        return;
+    }
     if (bContinued) {
+        if (!m_bMessageOpen)
+            m_strMessagePager = facts.strPager;
         m_bMessageOpen = true;
         m_strMessage += strBlockText;
         m_nMessageBlocks = nBlocks;
+        m_nMessageChars = facts.nMessageChars;
         AnswerBlock(kPageAccepted, change, true, false);
         return;
     }
     m_strText = m_strMessage + strBlockText;
     m_nPageBlocks = nBlocks;
     CloseMessage();
-    AnswerBlock(kPageAccepted, change, true);
+    ++m_nSessionPages;
+    std::string strAnswer = Coded(kSeqPageSent) + kPageAccepted;
+    if (change.kind == Kind::kDefer) {
+        strAnswer = Coded(kSeqDeferred) + kPageAccepted;
+    } else if (change.kind == Kind::kTruncate) {
+        // The page text is the pager's part and the message cut short.
+        const size_t nMessageStart = 2 + facts.strPager.size();
+        m_strText = m_strText.substr(0, nMessageStart + change.nCutTo) + "  ";
+        m_verdict = Verdict::kTruncated;
+        m_nCutTo = change.nCutTo;
+        char szLine[96];
+        std::snprintf(szLine, sizeof szLine, kSeqTruncated, change.nCutTo);
+        strAnswer = Coded(szLine) + kPageAccepted;
+    }
+    AnswerBlock(strAnswer.c_str(), change, true);
 }
 
 void CPageTerminal::AbandonMessage() {
@@ -403,6 +501,20 @@ void CPageTerminal::CloseMessage() {
     m_bMessageOpen = false;
     m_strMessage.clear();
     m_nMessageBlocks = 0;
+    m_strMessagePager.clear();
+    m_nMessageChars = 0;
+}
+
+std::string CPageTerminal::GetResultText() const {
+    using Refusal = CAnswerChange::Refusal;
+    if (m_verdict == Verdict::kTruncated)
+        return "\tACCEPTED, CUT TO " + std::to_string(m_nCutTo) + " CHARACTERS";
+    if (m_verdict == Verdict::kRefused)
+        return m_refusal == Refusal::kPagerId   ? kResultRefusedPager
+               : m_refusal == Refusal::kTooLong ? kResultRefusedLength
+               : m_refusal == Refusal::kBusy    ? kResultRefusedBusy
+                                                : kResultSessionLimit;
+    return ResultText(m_verdict);
 }
 
 void CPageTerminal::TimeOutBlock() {
@@ -437,6 +549,8 @@ const char* CPageTerminal::ResultText(Verdict verdict) {
     case Verdict::kUnansweredOnPurpose: return kResultUnansweredOnPurpose;
     case Verdict::kIncomplete: return kResultIncomplete;
     case Verdict::kTooLong: return kResultTooLong;
+    case Verdict::kRefused: return kResultRefusedBusy; // GetResultText says which
+    case Verdict::kTruncated: return "";
     }
     return "";
 }

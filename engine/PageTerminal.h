@@ -66,8 +66,14 @@ public:
         kUnansweredOnPurpose,
         kIncomplete,
         kTooLong,
+        kRefused,   // refused on purpose by a test mode (RS, or the session ended)
+        kTruncated, // accepted cut short on purpose by a test mode
     };
     static const char* ResultText(Verdict verdict);
+    static constexpr const char* kResultRefusedPager = "\tREFUSED: PAGER ID NOT ACCEPTED";
+    static constexpr const char* kResultRefusedLength = "\tREFUSED: MESSAGE TOO LONG";
+    static constexpr const char* kResultRefusedBusy = "\tREFUSED: CANNOT DELIVER NOW";
+    static constexpr const char* kResultSessionLimit = "\tREFUSED: SESSION PAGE LIMIT";
 
     CPageTerminal();
     explicit CPageTerminal(std::unique_ptr<ISerialDevice> pDevice);
@@ -90,7 +96,7 @@ public:
     // While UM_PAGE_RESULT is handled: the page (the whole message), its
     // verdict and result text, and how many blocks it came in.
     std::string GetPageText() const { return m_strText; }
-    std::string GetResultText() const { return ResultText(m_verdict); }
+    std::string GetResultText() const;
     Verdict GetVerdict() const { return m_verdict; }
     int GetBlockCount() const { return m_nPageBlocks; }
     // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
@@ -110,6 +116,10 @@ public:
     // Whether the engine explains in warning lines what it did with blocks
     // of a message and with logons it did not accept.
     void SetExplain(bool bExplain) { m_bExplain = bExplain; }
+    // Whether answers carry revision 1.8's message sequences (a response
+    // code and text on a line of its own before the control answer); off,
+    // the answers are bare.
+    void SetMessageSequences(bool bOn) { m_bSequences = bOn; }
 
     // A test mode that changes answers on purpose; null (the default) for
     // none. Not owned.
@@ -121,6 +131,14 @@ private:
     // port takes; explains one it does not take.
     LogonMatch MatchLogon();
     void SendLogonPrompt();
+    // The message sequence line for a code, when they are on; else empty.
+    std::string Coded(const char* szSequence) const;
+    // Logoff with a message sequence before the ESC EOT CR.
+    void LogoffWith(const std::string& strSequence);
+    // Ends the session from the terminal's side: the answer, then
+    // disconnected until the lines are seen again.
+    void EndSessionWith(const std::string& strAnswer);
+    CPageFacts FactsOf(bool bContinued) const;
     // The caller's EOT CR: answered with ESC EOT CR, then disconnected.
     void EndSessionForCaller();
     void StartBlock();
@@ -174,6 +192,14 @@ private:
     bool m_bMessageOpen = false;
     std::string m_strMessage; // its text so far
     int m_nMessageBlocks = 0;
+    std::string m_strMessagePager; // its pager ID
+    size_t m_nMessageChars = 0;    // characters of its message so far
+    bool m_bSequences = false;
+    int m_nNakRun = 0;       // checksum NAKs in a row
+    int m_nSessionPages = 0; // pages accepted since the logon
+    bool m_bSessionEnds = false; // the answer to this block ends the session
+    CAnswerChange::Refusal m_refusal = CAnswerChange::Refusal::kNone;
+    size_t m_nCutTo = 0;
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
     bool m_bSetUp = false; // Setup has run at least once

@@ -36,7 +36,9 @@ std::string Mode(const char* szName, int nValue) {
 } // namespace
 
 bool CTestModeSettings::IsOn() const {
-    return nNakEvery || nSilentEvery || nDelayMs || bNoLogon || nHangUpAfter || nGarbleEvery;
+    return nNakEvery || nSilentEvery || nDelayMs || bNoLogon || nHangUpAfter || nGarbleEvery ||
+           !strAcceptPagers.empty() || nMaxLength || nTruncate || nMaxPages || nDeferEvery ||
+           nBusyEvery;
 }
 
 std::string CTestModeSettings::Text() const {
@@ -56,6 +58,18 @@ std::string CTestModeSettings::Text() const {
         add(Mode("hangup-after", nHangUpAfter));
     if (nGarbleEvery)
         add(Mode("garble-every", nGarbleEvery));
+    if (!strAcceptPagers.empty())
+        add("accept-pagers:" + strAcceptPagers);
+    if (nMaxLength)
+        add(Mode("max-length", nMaxLength));
+    if (nTruncate)
+        add(Mode("truncate", nTruncate));
+    if (nMaxPages)
+        add(Mode("max-pages", nMaxPages));
+    if (nDeferEvery)
+        add(Mode("defer-every", nDeferEvery));
+    if (nBusyEvery)
+        add(Mode("busy-every", nBusyEvery));
     return strText;
 }
 
@@ -82,6 +96,11 @@ bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
             {"delay", &settings.nDelayMs, kMaxDelayMs, "milliseconds"},
             {"hangup-after", &settings.nHangUpAfter, kMaxCount, "a count"},
             {"garble-every", &settings.nGarbleEvery, kMaxCount, "a count"},
+            {"max-length", &settings.nMaxLength, kMaxCount, "a length"},
+            {"truncate", &settings.nTruncate, kMaxCount, "a length"},
+            {"max-pages", &settings.nMaxPages, kMaxCount, "a count"},
+            {"defer-every", &settings.nDeferEvery, kMaxCount, "a count"},
+            {"busy-every", &settings.nBusyEvery, kMaxCount, "a count"},
         };
         bool bKnown = false;
         for (const auto& mode : counted) {
@@ -93,6 +112,22 @@ bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
                              std::to_string(mode.nMax) + ", as in " + strName + ":3";
                 return false;
             }
+        }
+        if (strName == "accept-pagers") {
+            bKnown = true;
+            // Pager IDs are digits and letters; '|' between them.
+            const bool bGood = !strNumber.empty() && strNumber.front() != '|' &&
+                               strNumber.back() != '|' &&
+                               strNumber.find("||") == std::string::npos &&
+                               strNumber.find_first_not_of(
+                                   "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz|") ==
+                                   std::string::npos;
+            if (!bGood) {
+                *pstrError = "accept-pagers needs pager IDs joined by |, as in "
+                             "accept-pagers:1234|5678";
+                return false;
+            }
+            settings.strAcceptPagers = strNumber;
         }
         if (strName == "no-logon" && nColon == std::string::npos) {
             settings.bNoLogon = true;
@@ -111,9 +146,40 @@ void CTestMode::Restart() {
     m_nGoodBlocks = 0;
     m_nAnswers = 0;
     m_nAccepted = 0;
+    m_nGoodPages = 0;
 }
 
-CAnswerChange CTestMode::OnAnswer(AnswerKind kind) {
+bool CTestMode::Refuses(const CPageFacts& facts, CAnswerChange* pChange) const {
+    using Kind = CAnswerChange::Kind;
+    using Refusal = CAnswerChange::Refusal;
+    const CTestModeSettings& s = m_settings;
+    if (s.nMaxPages && facts.nSessionPages >= s.nMaxPages) {
+        pChange->kind = Kind::kEndSession;
+        pChange->notes.push_back("   TEST MODE: SESSION ENDED AFTER " +
+                                 std::to_string(facts.nSessionPages) + " PAGES (" +
+                                 Mode("max-pages", s.nMaxPages) + ")");
+        return true;
+    }
+    if (!s.strAcceptPagers.empty() &&
+        ("|" + s.strAcceptPagers + "|").find("|" + facts.strPager + "|") == std::string::npos) {
+        pChange->kind = Kind::kRefuse;
+        pChange->refusal = Refusal::kPagerId;
+        pChange->notes.push_back("   TEST MODE: PAGE REFUSED, PAGER ID " + facts.strPager +
+                                 " NOT ACCEPTED (accept-pagers:" + s.strAcceptPagers + ")");
+        return true;
+    }
+    if (s.nMaxLength && facts.nMessageChars > static_cast<size_t>(s.nMaxLength)) {
+        pChange->kind = Kind::kRefuse;
+        pChange->refusal = Refusal::kTooLong;
+        pChange->notes.push_back("   TEST MODE: PAGE REFUSED, MESSAGE LONGER THAN " +
+                                 std::to_string(s.nMaxLength) + " CHARACTERS (" +
+                                 Mode("max-length", s.nMaxLength) + ")");
+        return true;
+    }
+    return false;
+}
+
+CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     using Kind = CAnswerChange::Kind;
     CAnswerChange change;
     const CTestModeSettings& s = m_settings;
@@ -122,6 +188,32 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind) {
             change.kind = Kind::kSilent;
             change.notes.push_back("   TEST MODE: LOGON NOT ANSWERED (no-logon)");
         }
+        return change;
+    }
+    if (kind == AnswerKind::kPageAccepted && Refuses(facts, &change))
+        return change;
+    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock && (s.nBusyEvery || s.nDeferEvery)) {
+        ++m_nGoodPages;
+        if (s.nBusyEvery && m_nGoodPages % s.nBusyEvery == 0) {
+            change.kind = Kind::kRefuse;
+            change.refusal = CAnswerChange::Refusal::kBusy;
+            change.notes.push_back("   TEST MODE: PAGE REFUSED AS UNDELIVERABLE NOW (" +
+                                   Mode("busy-every", s.nBusyEvery) + ")");
+            return change;
+        }
+        if (s.nDeferEvery && m_nGoodPages % s.nDeferEvery == 0) {
+            change.kind = Kind::kDefer;
+            change.notes.push_back("   TEST MODE: PAGE ANSWERED AS HELD FOR LATER DELIVERY (" +
+                                   Mode("defer-every", s.nDeferEvery) + ")");
+            return change;
+        }
+    }
+    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock && s.nTruncate &&
+        facts.nMessageChars > static_cast<size_t>(s.nTruncate)) {
+        change.kind = Kind::kTruncate;
+        change.nCutTo = static_cast<size_t>(s.nTruncate);
+        change.notes.push_back("   TEST MODE: MESSAGE CUT TO " + std::to_string(s.nTruncate) +
+                               " CHARACTERS (" + Mode("truncate", s.nTruncate) + ")");
         return change;
     }
     if (kind == AnswerKind::kPageAccepted) {

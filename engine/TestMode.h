@@ -9,6 +9,12 @@
 //   no-logon        never answer the logon
 //   hangup-after:N  hang the line up after N accepted pages
 //   garble-every:N  a stray byte before every Nth answer to a block
+//   accept-pagers:ID|ID  refuse (RS) a page to any other pager ID
+//   max-length:N    refuse (RS) a message longer than N characters
+//   truncate:N      accept a longer message cut to N characters
+//   max-pages:N     end the session at the block after N accepted pages
+//   defer-every:N   answer every Nth good page as held for later delivery
+//   busy-every:N    refuse (RS) every Nth good page as undeliverable now
 // Each misbehaving answer comes with a protocol-window note that names the
 // mode. Counts run from the port's set-up and start again after a hang-up.
 #pragma once
@@ -24,6 +30,12 @@ struct CTestModeSettings {
     bool bNoLogon = false;
     int nHangUpAfter = 0;
     int nGarbleEvery = 0;
+    std::string strAcceptPagers; // "1234|5678"; empty: every pager ID
+    int nMaxLength = 0;
+    int nTruncate = 0;
+    int nMaxPages = 0;
+    int nDeferEvery = 0;
+    int nBusyEvery = 0;
 
     bool IsOn() const;
     // The modes as the profile holds them, in a fixed order.
@@ -41,7 +53,7 @@ public:
 
     explicit CTestMode(const CTestModeSettings& settings) : m_settings(settings) {}
 
-    CAnswerChange OnAnswer(AnswerKind kind) override;
+    CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts = CPageFacts()) override;
     // The port was set up again or hung up: the counts start again.
     void Restart();
     const CTestModeSettings& GetSettings() const { return m_settings; }
@@ -51,4 +63,7 @@ private:
     int m_nGoodBlocks = 0;
     int m_nAnswers = 0;
     int m_nAccepted = 0;
+    int m_nGoodPages = 0; // good last blocks, for defer-every and busy-every
+    // A refusal of the page decided at an earlier block of it.
+    bool Refuses(const CPageFacts& facts, CAnswerChange* pChange) const;
 };

@@ -57,7 +57,8 @@ class CHeadlessDisplay : public ISessionDisplay {
         std::printf("%s\n", PageRecordJson(record).c_str());
         std::fflush(stdout);
         ++m_nResults;
-        if (record.verdict != PageVerdict::kAccepted)
+        if (record.verdict != PageVerdict::kAccepted &&
+            record.verdict != PageVerdict::kTruncated)
             m_bAllAccepted = false;
     }
     void ShowTrace(bool bSent, const std::string& strText) override {

@@ -16,16 +16,20 @@ const char* VerdictName(PageVerdict verdict) {
     case PageVerdict::kTooLong: return "too-long";
     case PageVerdict::kNakedOnPurpose: return "naked-on-purpose";
     case PageVerdict::kUnansweredOnPurpose: return "unanswered-on-purpose";
+    case PageVerdict::kRefused: return "refused";
+    case PageVerdict::kTruncated: return "truncated";
     }
     return "";
 }
 
 const char* AnswerOf(PageVerdict verdict) {
     switch (verdict) {
-    case PageVerdict::kAccepted: return "ACK";
+    case PageVerdict::kAccepted:
+    case PageVerdict::kTruncated: return "ACK";
     case PageVerdict::kBadChecksum:
     case PageVerdict::kNakedOnPurpose:
     case PageVerdict::kTooLong: return "NAK";
+    case PageVerdict::kRefused: return "RS";
     default: return "";
     }
 }

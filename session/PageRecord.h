@@ -17,7 +17,8 @@
 using PageVerdict = CPageTerminal::Verdict;
 
 // "accepted", "bad-checksum", "bad-format", "timed-out", "incomplete",
-// "too-long", "naked-on-purpose", "unanswered-on-purpose".
+// "too-long", "naked-on-purpose", "unanswered-on-purpose", "refused",
+// "truncated" (accepted, cut short by a test mode).
 const char* VerdictName(PageVerdict verdict);
 
 // What went back on the line for a page with this verdict: "ACK", "NAK" or

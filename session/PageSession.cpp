@@ -63,6 +63,7 @@ void CPageSession::ApplyTestBench() {
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_terminal.SetExplain(m_bDiagnose);
     m_terminal.SetLogonPassword(m_config.GetPassword());
+    m_terminal.SetMessageSequences(m_config.HasMessageSequences());
     m_lineHints.NewSession();
     m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
@@ -207,8 +208,9 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     record.nTimeMs = GetClock().NowMs();
     record.nPort = m_terminal.GetPortNumber();
     record.strDevice = m_terminal.GetDevicePath();
-    record.verdict = bAccepted ? PageVerdict::kAccepted : m_terminal.GetVerdict();
-    record.strResult = CPageTerminal::ResultText(record.verdict);
+    record.verdict = m_terminal.GetVerdict();
+    // A bad page says why; a page accepted cut short by a test mode says so.
+    record.strResult = m_terminal.GetResultText();
     record.nBlocks = m_terminal.GetBlockCount();
     // One block: its fields as they came. Several, or a message left
     // unfinished (its blocks are gone): from the joined text.

@@ -16,6 +16,7 @@ constexpr const char* kMisbehave = "Misbehave";
 constexpr const char* kDiagnose = "Diagnose";
 constexpr const char* kPassword = "Password";
 constexpr const char* kLogFolder = "LogFolder";
+constexpr const char* kResponses = "Responses";
 
 } // namespace
 
@@ -51,6 +52,7 @@ void CPortConfig::Load() {
     m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
     m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
     m_strLogFolder = m_profile.GetString(kSection, PortKey(kLogFolder, n), "");
+    m_strResponses = m_profile.GetString(kSection, PortKey(kResponses, n), "");
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
     m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];
@@ -130,6 +132,11 @@ void CPortConfig::SetPassword(uint8_t nPort, const std::string& strValue) {
 void CPortConfig::SetLogFolder(uint8_t nPort, const std::string& strValue) {
     m_profile.WriteString(kSection, PortKey(kLogFolder, nPort), strValue);
     m_strLogFolder = strValue;
+}
+
+void CPortConfig::SetResponses(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kResponses, nPort), strValue);
+    m_strResponses = strValue;
 }
 
 void CPortConfig::SetDiagnose(uint8_t nPort, int nValue) {

@@ -59,6 +59,12 @@ class CPortConfig {
     void SetLogFolder(uint8_t nPort, const std::string& strValue);
     std::string GetPassword() const { return m_strPassword; }
     void SetPassword(uint8_t nPort, const std::string& strValue);
+    // How answers are made ("Responses"+n): empty for bare answers, "tap18"
+    // for revision 1.8's message sequences before them.
+    std::string GetResponses() const { return m_strResponses; }
+    bool HasMessageSequences() const { return m_strResponses == kResponsesTap18; }
+    void SetResponses(uint8_t nPort, const std::string& strValue);
+    static constexpr const char* kResponsesTap18 = "tap18";
 
     // The device path of port n ("Device"+n): the serial device that COMn
     // stands for on this machine. Read from the profile at each call.
@@ -91,6 +97,7 @@ class CPortConfig {
     int m_nDiagnose = 0;
     std::string m_strPassword;
     std::string m_strLogFolder;
+    std::string m_strResponses;
     static int PortNumberOf(const std::string& strPort);
     IProfile& m_profile;
 };

@@ -14,23 +14,19 @@ class wxCheckBox;
 class wxTextCtrl;
 
 class CTestPage : public CSheetPage {
-  public:
-    enum {
-        IDC_MISBEHAVE = 1050,
-        IDC_DIAGNOSE = 1051,
-        IDC_PASSWORD = 1052,
-        IDC_LOG_FOLDER = 1053,
-        IDC_LOG_BROWSE = 1054
-    };
+public:
+    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052, IDC_RESPONSES = 1053,
+           IDC_LOG_FOLDER = 1054, IDC_LOG_BROWSE = 1055 };
 
     CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
 
     wxTextCtrl& GetModes() { return *m_editModes; }
     wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }
     wxTextCtrl& GetPassword() { return *m_editPassword; }
+    wxCheckBox& GetResponses() { return *m_chkResponses; }
     wxTextCtrl& GetLogFolder() { return *m_editLogFolder; }
 
-  private:
+private:
     void ShowValues() override;
     bool WriteValues(uint8_t nPort) override;
     void OnBrowseLogFolder();
@@ -39,4 +35,5 @@ class CTestPage : public CSheetPage {
     wxCheckBox* m_chkDiagnose = nullptr;
     wxTextCtrl* m_editPassword = nullptr;
     wxTextCtrl* m_editLogFolder = nullptr;
+    wxCheckBox* m_chkResponses = nullptr;
 };

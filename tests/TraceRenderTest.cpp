@@ -41,6 +41,17 @@ TEST_F(TraceRenderTest, ALogonAndOnePageGiveTheNineLines) {
                               "<=  <ACK><CR>"}));
 }
 
+TEST_F(TraceRenderTest, AMessageSequenceShowsOnALineOfItsOwn) {
+    Sent("110 1.8\r\x06\r\x1b[p\r");
+    Sent("211 PAGE(S) SENT SUCCESSFULLY\r\x06\r");
+    Sent("\x06\r\x1b[p\r"); // a bare answer stays one line
+    Sent("ID=");
+    EXPECT_EQ(list.lines, (std::vector<std::string>{
+                              "<=  110 1.8<CR>", "<=  <ACK><CR><ESC>[p<CR>",
+                              "<=  211 PAGE(S) SENT SUCCESSFULLY<CR>", "<=  <ACK><CR>",
+                              "<=  <ACK><CR><ESC>[p<CR>", "<=  ID="}));
+}
+
 TEST_F(TraceRenderTest, ControlCharactersByNameOthersUnchanged) {
     Received(std::string("\r\n\x1f\xe9\x7f\0\x10\x11", 8));
     EXPECT_EQ(list.lines, (std::vector<std::string>{"=>  <CR>",

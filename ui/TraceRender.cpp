@@ -2,6 +2,8 @@
 
 #include "engine/ControlNames.h"
 
+#include <cctype>
+
 namespace {
 
 // The received bytes an open line shows: a control character's name counts
@@ -38,7 +40,19 @@ void AddLine(ITraceList& list, const std::string& strLine) {
 void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
     if (bSent) {
         std::string strLine = kSentMark;
-        for (char ch : strText) {
+        // A message sequence (three digits, a text, CR) before the control
+        // answer shows on a line of its own, as received lines do.
+        std::string strRest = strText.substr(0, strText.find('\0'));
+        while (strRest.size() > 4 && std::isdigit(static_cast<unsigned char>(strRest[0])) &&
+               std::isdigit(static_cast<unsigned char>(strRest[1])) &&
+               std::isdigit(static_cast<unsigned char>(strRest[2])) &&
+               strRest.find('\r') != std::string::npos &&
+               strRest.find('\r') + 1 < strRest.size()) {
+            const size_t nEnd = strRest.find('\r');
+            AddLine(list, kSentMark + strRest.substr(0, nEnd) + "<CR>");
+            strRest.erase(0, nEnd + 1);
+        }
+        for (char ch : strRest) {
             if (ch == '\0')
                 break; // the text ends at its NUL
             const char* szName = ControlName(static_cast<unsigned char>(ch));

@@ -357,7 +357,7 @@ misbehaving() { # modes, veldrin-sim arguments...
     "$sim" --pty "$work/line" "$@" > "$work/sim.out" 2>&1 &
     sim_pid=$!
     wait_for 5 test -L "$work/line"
-    start_volnex "Device1=$work/line\nMisbehave1=$modes\nViewProtocol=1\n"
+    start_volnex "Device1=$work/line\nMisbehave1=$modes\nViewProtocol=1\n${EXTRA_KEYS:-}"
     wait "$sim_pid"
     status=$?
     kill "$volnex_pid"
@@ -394,6 +394,33 @@ check "hangup-after:2 on a network line: the connection is closed, the caller re
     test $? -eq 0
 check "  ... it was closed" sim_says "line closed by the terminal"
 check "no error box came up in the test modes" test "$(error_boxes)" -eq 0
+kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
+
+# A strict revision 1.8 terminal (Responses1=tap18): message sequences
+# before the answers, and each refusal with its code, over a pty and TCP.
+EXTRA_KEYS='Responses1=tap18\n' misbehaving "" --count 2
+check "tap18: a session with message sequences, every page ACKed" test $? -eq 0
+check "  ... the logon came with 110" sim_says "terminal says 110: 1.8"
+check "  ... each page with 211" sim_says "terminal says 211: PAGE(S) SENT SUCCESSFULLY"
+check "  ... and the end with 115" sim_says "terminal says 115: THANK YOU"
+EXTRA_KEYS='Responses1=tap18\n' misbehaving "accept-pagers:1000" --count 3 --expect ack,rs
+check "tap18 accept-pagers: another pager ID is refused with 511 and RS" test $? -eq 0
+check "  ... the code came" sim_says "terminal says 511: INVALID PAGER ID"
+check "  ... and the caller went on" sim_says "page 3 (1002): RS (refused)"
+misbehaving "max-pages:1" --count 2 --expect ack,disconnect
+check "max-pages:1: the block after the first page ends the session" test $? -eq 0
+EXTRA_KEYS='Responses1=tap18\n' misbehaving "truncate:10,defer-every:2" --count 2 --length 30
+check "tap18 truncate and defer-every: both pages ACKed with their codes" test $? -eq 0
+check "  ... 214 for the cut page" sim_says "terminal says 214: 10 CHARACTER MAXIMUM"
+check "  ... 213 for the deferred one" sim_says "terminal says 213: MESSAGE ACCEPTED"
+misbehaving "max-length:150" --pager 1234 --message "$text280" --block-size 100 --expect rs
+check "max-length:150: a message in blocks is refused (RS) at the block that passes it" \
+    test $? -eq 0
+check "  ... its second block" sim_says "page 1 (1234) block 2 of 3: RS (refused)"
+start_volnex "Device1=tcp-listen:$tcp_port\nMisbehave1=busy-every:2\nResponses1=tap18\n"
+tcp_sim --count 3 --expect ack,rs,ack
+check "over TCP, tap18 busy-every:2: the second page refused with 512" test $? -eq 0
+check "  ... the code came" sim_says "terminal says 512: TEMPORARILY CANNOT DELIVER"
 kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""
 
 # A port that takes a logon with its password only.

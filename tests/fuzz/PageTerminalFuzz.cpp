@@ -5,8 +5,9 @@
 //
 // An input whose first byte has its top bit set runs with test modes taken
 // from its next bytes, so the answers they change are fuzzed too; bits of
-// the first byte choose the logon password (none, any, or "00") and whether
-// the engine explains what it does.
+// the first byte choose the logon password (none, any, or "00"), whether
+// the engine explains what it does, answers with message sequences and cuts
+// long messages, and the fifth byte the refusals.
 //
 // Everything runs on the fuzzing thread: the port gets no UI poster, so it
 // starts no monitor thread, and line levels reach the engine only through
@@ -40,6 +41,7 @@ class CFuzzOwner : public INotifyTarget {
 public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
+    int nUnfinishedThisBlock = 0;
     bool bTestMode = false;
     bool bExplain = false;
 
@@ -55,12 +57,17 @@ public:
             // Every block ends with a state notification, and so does
             // every way a message can be left unfinished but Logoff.
             nResultsThisBlock = 0;
+            nUnfinishedThisBlock = 0;
             break;
         case UM_PAGE_RESULT:
             Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
-            // A block ends at most one page; a message left unfinished by
-            // a block's time-out is that block's result.
-            Check(++nResultsThisBlock == 1, "one page result per block");
+            // A block ends at most one page, and may end an unfinished
+            // message once: by its time-out, or by a Logon in the middle of
+            // it, after which it goes on as a block of its own.
+            if (pEngine->GetVerdict() == CPageTerminal::Verdict::kIncomplete)
+                Check(++nUnfinishedThisBlock == 1, "one unfinished message per block");
+            else
+                Check(++nResultsThisBlock == 1, "one page result per block");
             Check(pEngine->GetPageText().size() <=
                       CPageTerminal::kMessageTextLimit + kBlockLimit,
                   "page text within a message's bound");
@@ -71,8 +78,9 @@ public:
                   "result text within its longest");
             Check((lParam == 1) == (pEngine->GetVerdict() == CPageTerminal::Verdict::kAccepted),
                   "accepted exactly when the verdict says so");
-            Check(lParam == 0 || pEngine->GetResultText().empty(),
-                  "accepted page has no result text");
+            Check(lParam == 0 || pEngine->GetResultText().empty() ||
+                      pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated,
+                  "an accepted page has no result text unless it was cut");
             break;
         case UM_PROTOCOL_TRACE: {
             std::unique_ptr<std::string> text = AdoptTraceText(lParam);
@@ -104,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         owner.pEngine = &engine;
         std::unique_ptr<CTestMode> mode;
         size_t nStart = 0;
-        if (nSize >= 4 && (pData[0] & 0x80)) {
+        if (nSize >= 5 && (pData[0] & 0x80)) {
             CTestModeSettings settings;
             settings.nNakEvery = pData[1] & 0x07;
             settings.nSilentEvery = (pData[1] >> 3) & 0x07;
@@ -112,6 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             settings.bNoLogon = (pData[2] & 0x10) != 0;
             settings.nHangUpAfter = pData[3] & 0x07;
             settings.nGarbleEvery = (pData[3] >> 3) & 0x07;
+            settings.nTruncate = (pData[0] & 0x10) ? 10 : 0;
+            settings.nMaxPages = pData[4] & 0x03;
+            settings.nDeferEvery = (pData[4] >> 2) & 0x03;
+            settings.nBusyEvery = (pData[4] >> 4) & 0x03;
+            settings.strAcceptPagers = (pData[4] & 0x40) ? "1234|9" : "";
+            settings.nMaxLength = (pData[4] & 0x80) ? 20 : 0;
+            engine.SetMessageSequences((pData[0] & 0x08) != 0);
             mode = std::make_unique<CTestMode>(settings);
             engine.SetAnswerHook(mode.get());
             owner.bTestMode = true;
@@ -119,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             engine.SetLogonPassword(kPasswords[pData[0] & 0x03]);
             owner.bExplain = (pData[0] & 0x04) != 0;
             engine.SetExplain(owner.bExplain);
-            nStart = 4;
+            nStart = 5;
         }
         auto logon = [&] {
             engine.Logon(&owner, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);

@@ -5,6 +5,7 @@
 #include "engine/Protocol.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -61,6 +62,21 @@ std::vector<std::string> CCaller::MakeBlocks(const std::string& strPager,
     return blocks;
 }
 
+void CCaller::LogCodes(const std::string& strBytes) {
+    size_t nAt = 0;
+    while (nAt < strBytes.size()) {
+        const size_t nCr = strBytes.find(kCr, nAt);
+        const std::string strLine = strBytes.substr(nAt, nCr - nAt);
+        if (strLine.size() >= 4 && std::isdigit(static_cast<unsigned char>(strLine[0])) &&
+            std::isdigit(static_cast<unsigned char>(strLine[1])) &&
+            std::isdigit(static_cast<unsigned char>(strLine[2])) && strLine[3] == ' ')
+            Log("terminal says " + strLine.substr(0, 3) + ": " + strLine.substr(4));
+        if (nCr == std::string::npos)
+            break;
+        nAt = nCr + 1;
+    }
+}
+
 void CCaller::Log(const std::string& strText) {
     if (m_options.bQuiet)
         return;
@@ -111,6 +127,7 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
     static const CPattern kPagePatterns[] = {
         {kPageAccepted, Heard::kAck},
         {kPageRejected, Heard::kNak},
+        {kPageRefused, Heard::kRs},
         {kLogonPrompt, Heard::kPrompt},
         {kEndOfSession, Heard::kEnd},
     };
@@ -127,6 +144,7 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
             }
         }
         if (pBest != nullptr) {
+            LogCodes(m_strInput.substr(0, nBest));
             m_strInput.erase(0, nBest + std::string(pBest->szBytes).size());
             if (pBest->heard == Heard::kPrompt)
                 m_bPrompted = true;
@@ -216,8 +234,14 @@ CCaller::Answer CCaller::ExpectedAnswer(size_t nIndex) const {
         default: break;
         }
     }
-    switch (m_options.expect) {
+    const SimExpect expect =
+        m_options.expects.empty()
+            ? m_options.expect
+            : m_options.expects[std::min(nIndex, m_options.expects.size() - 1)];
+    switch (expect) {
     case SimExpect::kNak: return Answer::kNak;
+    case SimExpect::kRs: return Answer::kRs;
+    case SimExpect::kDisconnect: return Answer::kEnd;
     case SimExpect::kNone:
     case SimExpect::kNoLogon: return Answer::kNone;
     default: return Answer::kAck;
@@ -257,6 +281,8 @@ const char* CCaller::Describe(Answer answer) {
     switch (answer) {
     case Answer::kAck: return "ACK";
     case Answer::kNak: return "NAK";
+    case Answer::kRs: return "RS (refused)";
+    case Answer::kEnd: return "end of session";
     default: return "no answer";
     }
 }
@@ -276,14 +302,17 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
                                : strLabel + " block " + std::to_string(i + 1) + " of " +
                                      std::to_string(blocks.size());
         // A page whose block was not taken goes no further.
-        if (SendBlock(nIndex, blocks[i], strBlockLabel, expected) != Answer::kAck ||
+        // A block before the last may be taken (ACK) even where the page is
+        // to be refused: the refusal may come at a later block.
+        const bool bMore = i + 1 < blocks.size();
+        if (SendBlock(nIndex, blocks[i], strBlockLabel, expected, bMore) != Answer::kAck ||
             m_bLineClosed)
             return;
     }
 }
 
 CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
-                                   const std::string& strLabel, Answer expected) {
+                                   const std::string& strLabel, Answer expected, bool bMore) {
     int nAttempts = 0;
     for (;;) {
         if (m_options.fault == SimFault::kNoise)
@@ -310,15 +339,19 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
         // A prompt or end of session is no answer to a block; keep listening.
         do {
             heard = m_bLineClosed ? Heard::kNothing : Await(nWait, false);
-        } while (heard == Heard::kPrompt || heard == Heard::kEnd);
+        } while (heard == Heard::kPrompt || (heard == Heard::kEnd && expected != Answer::kEnd));
         const double dMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         Answer got = heard == Heard::kAck   ? Answer::kAck
                      : heard == Heard::kNak ? Answer::kNak
+                     : heard == Heard::kRs  ? Answer::kRs
+                     : heard == Heard::kEnd ? Answer::kEnd
                                             : Answer::kNone;
+        if (got == Answer::kEnd)
+            m_bLoggedOn = false; // the terminal ended the session
         if (got == Answer::kAck) {
             ++m_stats.nAccepted;
             m_stats.latenciesMs.push_back(dMs);
-        } else if (got == Answer::kNak) {
+        } else if (got == Answer::kNak || got == Answer::kRs || got == Answer::kEnd) {
             ++m_stats.nRejected;
             m_stats.latenciesMs.push_back(dMs);
         } else {
@@ -327,7 +360,10 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
         char szLatency[48] = "";
         if (got != Answer::kNone)
             std::snprintf(szLatency, sizeof szLatency, " after %.2f ms", dMs);
-        Log(strLabel + ": " + Describe(got) + szLatency + ", expected " + Describe(expected));
+        const bool bRefusalLater =
+            bMore && got == Answer::kAck && (expected == Answer::kRs || expected == Answer::kEnd);
+        Log(strLabel + ": " + Describe(got) + szLatency + ", expected " +
+            (bRefusalLater ? "ACK or " : "") + Describe(expected));
         // A terminal that hung up is called again, and the block sent again.
         if (m_bLineClosed && m_options.bRedial && m_bHungUp && Redial()) {
             Log(strLabel + ": sending again after the hang-up");
@@ -345,7 +381,7 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
                 Log(strLabel + ": giving up after " + std::to_string(m_options.nRetries) +
                     (m_options.nRetries == 1 ? " retry" : " retries"));
         }
-        if (got != expected)
+        if (got != expected && !bRefusalLater)
             ++m_stats.nUnexpected;
         return got;
     }

@@ -18,7 +18,7 @@
 
 class CCaller {
 public:
-    enum class Answer { kAck, kNak, kNone };
+    enum class Answer { kAck, kNak, kNone, kRs, kEnd };
 
     CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out);
 
@@ -45,14 +45,18 @@ public:
                                                const std::string& strMessage, int nBlockSize);
 
 private:
-    enum class Heard { kAck, kNak, kPrompt, kLogonAck, kEnd, kNothing };
+    enum class Heard { kAck, kNak, kRs, kPrompt, kLogonAck, kEnd, kNothing };
+    // Logs the response codes (revision 1.8's message sequences) in what an
+    // answer brought.
+    void LogCodes(const std::string& strBytes);
 
     bool Logon();
     void SendPage(size_t nIndex, const CSimPage& page);
     // One block until it is answered as expected, resent as the options
     // say; the answer it got last.
+    // bMore: more blocks of the page follow.
     Answer SendBlock(size_t nIndex, const std::string& strBlock, const std::string& strLabel,
-                     Answer expected);
+                     Answer expected, bool bMore);
     Answer ExpectedAnswer(size_t nIndex) const;
     std::string BlockFor(size_t nIndex, const CSimPage& page) const;
     // Waits for the first answer-like sequence in what arrives: the logon

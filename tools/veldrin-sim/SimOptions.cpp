@@ -51,6 +51,8 @@ bool ParseExpect(const std::string& strName, SimExpect* pExpect) {
         {"nak", SimExpect::kNak},
         {"none", SimExpect::kNone},
         {"no-logon", SimExpect::kNoLogon},
+        {"rs", SimExpect::kRs},
+        {"disconnect", SimExpect::kDisconnect},
     };
     for (const auto& e : kExpects) {
         if (strName == e.szName) {
@@ -59,6 +61,24 @@ bool ParseExpect(const std::string& strName, SimExpect* pExpect) {
         }
     }
     return false;
+}
+
+// "ack", or answers one a page: "ack,ack,disconnect".
+bool ParseExpects(const std::string& strValue, CSimOptions* pOptions) {
+    pOptions->expects.clear();
+    size_t nAt = 0;
+    for (;;) {
+        const size_t nComma = strValue.find(',', nAt);
+        SimExpect expect;
+        if (!ParseExpect(strValue.substr(nAt, nComma - nAt), &expect))
+            return false;
+        pOptions->expects.push_back(expect);
+        if (nComma == std::string::npos)
+            break;
+        nAt = nComma + 1;
+    }
+    pOptions->expect = pOptions->expects.front();
+    return true;
 }
 
 // Pager IDs and messages travel inside a block: control characters other
@@ -120,9 +140,11 @@ const char* SimUsage() {
            "  --length N           pad the --count pages' messages to N characters\n"
            "  --password TEXT      log on with ESC PG1 TEXT CR\n"
            "  --fault KIND         inject a fault, see below\n"
-           "  --expect ANSWER      what the terminal should answer to every page: ack\n"
-           "                       (default), nak, none, or no-logon; for a terminal\n"
-           "                       that misbehaves on purpose\n"
+           "  --expect ANSWER[,ANSWER...]  what the terminal should answer, one a page\n"
+           "                       and the last for the rest: ack (default), nak,\n"
+           "                       none, no-logon, rs (refused, go on with the next\n"
+           "                       page) or disconnect (the terminal ends the\n"
+           "                       session); for a terminal that misbehaves on purpose\n"
            "  --redial             when the terminal hangs up, wait for the line (up to\n"
            "                       30 s), log on again and go on (--pty and --tcp)\n"
            "  --quiet              print the summary only\n"
@@ -250,7 +272,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
                   (options.strPassword = strValue, true);
         else
             bOk = strArg == "--fault" ? ParseFault(strValue, &options.fault)
-                                      : ParseExpect(strValue, &options.expect);
+                                      : ParseExpects(strValue, &options);
         if (!bOk) {
             *pstrError = "bad value '" + strValue + "' for " + strArg;
             return false;

@@ -29,6 +29,8 @@ enum class SimExpect {
     kNak,     // NAK for every page
     kNone,    // no answer to any page
     kNoLogon, // the logon is not answered
+    kRs,      // RS: the page is refused, the caller goes on with the next
+    kDisconnect, // the terminal ends the session (ESC EOT CR) in answer
 };
 
 struct CSimOptions {
@@ -49,6 +51,8 @@ struct CSimOptions {
     std::string strPassword;  // sent after ESC PG1 in the logon
     SimFault fault = SimFault::kNone;
     SimExpect expect = SimExpect::kAck;
+    // --expect with several answers, one a page, the last for the rest.
+    std::vector<SimExpect> expects;
     bool bRedial = false; // after the terminal hangs up: wait, log on again, go on
     bool bQuiet = false;
     bool bHelp = false;
