@@ -11,7 +11,9 @@ set(VOLNEX_MAINTAINER "The Volnex developers <maintainers@volnex.org>"
 # "09/25/07" -> "2007-09-25" for the manual pages and AppStream.
 string(REGEX REPLACE "^([0-9][0-9])/([0-9][0-9])/([0-9][0-9])$" "20\\3-\\1-\\2"
        VOLNEX_RELEASE_DATE_ISO "${VOLNEX_RELEASE_DATE}")
-set(VOLNEX_MAN_DATE "${VOLNEX_RELEASE_DATE_ISO}")
+# The manual pages carry the package's version and date (the About box
+# keeps the program's own release date).
+set(VOLNEX_MAN_DATE "${VOLNEX_PACKAGE_DATE}")
 
 set(VOLNEX_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/generated)
 configure_file(res/org.volnex.Volnex.metainfo.xml.in

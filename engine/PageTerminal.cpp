@@ -104,6 +104,8 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         if (match == LogonMatch::kRefused && m_bSequences && !m_strPassword.empty() &&
             m_strPassword != "*") {
             EndSessionWith(Coded(kSeqBadPassword) + kEndOfSession);
+            m_nLogonRetries = 0; // the next caller gets every prompt
+            m_nTicks = 0;
             break;
         }
         if (match == LogonMatch::kAccepted) {
@@ -204,8 +206,13 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
     const std::string strLine(m_szLine); // a stored NUL hides the rest
     if (strLine.empty() || strLine.back() != kCr)
         return LogonMatch::kNone;
-    const bool bPlain = strLine.find(kLogonRequest) != std::string::npos;
     const size_t nStart = strLine.rfind(kLogonStart);
+    // Without a password set, ESC PG1 CR counts wherever it stands; with
+    // one, the last ESC PG1 on the line decides.
+    const bool bPlain = m_strPassword.empty()
+                            ? strLine.find(kLogonRequest) != std::string::npos
+                            : nStart != std::string::npos &&
+                                  strLine.compare(nStart, std::string::npos, kLogonRequest) == 0;
     std::string strPassword;
     if (!bPlain) {
         if (nStart == std::string::npos)
@@ -267,7 +274,11 @@ void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
             ++m_nBlockDropped;
         }
     }
-    if ((BlockHoldsEtx() && m_nCrCount >= 3) || (bStored && ch == kCr && EndsBlockOfMessage())) {
+    // A page in one block is judged at its ETX once it has three CRs; the
+    // last block of a message, which may hold any number of fields, at the
+    // CR after its checksum.
+    if ((BlockHoldsEtx() && m_nCrCount >= 3 && !m_bMessageOpen) ||
+        (bStored && ch == kCr && EndsBlockOfMessage())) {
         EvaluateBlock();
         m_nTicks = 0;
         return;
@@ -397,13 +408,14 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
     const int nBlocks = m_nMessageBlocks + 1;
     if (nBlocks > kMessageBlockLimit ||
         m_strMessage.size() + strBlockText.size() > kMessageTextLimit) {
-        // Refused, and with it the message so far: the blocks that follow
-        // start a new one.
+        // Refused, and with it the message so far. The session ends: a
+        // block resent after a NAK would start a bogus message of its own.
         m_strText = m_strMessage;
         m_nPageBlocks = m_nMessageBlocks;
         m_verdict = Verdict::kTooLong;
         CloseMessage();
-        AnswerBlock(kPageRejected, CAnswerChange(), false);
+        AnswerBlock((Coded(kSeqTooLong) + kEndOfSession).c_str(), CAnswerChange(), false);
+        m_bSessionEnds = true;
         if (m_bExplain)
             Note("   MESSAGE REFUSED: LONGER THAN " + std::to_string(kMessageBlockLimit) +
                  " BLOCKS OR " + std::to_string(kMessageTextLimit) + " CHARACTERS");

@@ -201,20 +201,6 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
                                    Mode("busy-every", s.nBusyEvery) + ")");
             return change;
         }
-        if (s.nDeferEvery && m_nGoodPages % s.nDeferEvery == 0) {
-            change.kind = Kind::kDefer;
-            change.notes.push_back("   TEST MODE: PAGE ANSWERED AS HELD FOR LATER DELIVERY (" +
-                                   Mode("defer-every", s.nDeferEvery) + ")");
-            return change;
-        }
-    }
-    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock && s.nTruncate &&
-        facts.nMessageChars > static_cast<size_t>(s.nTruncate)) {
-        change.kind = Kind::kTruncate;
-        change.nCutTo = static_cast<size_t>(s.nTruncate);
-        change.notes.push_back("   TEST MODE: MESSAGE CUT TO " + std::to_string(s.nTruncate) +
-                               " CHARACTERS (" + Mode("truncate", s.nTruncate) + ")");
-        return change;
     }
     if (kind == AnswerKind::kPageAccepted) {
         ++m_nGoodBlocks;
@@ -242,8 +228,24 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
         change.notes.push_back("   TEST MODE: STRAY BYTE BEFORE THE ANSWER (" +
                                Mode("garble-every", s.nGarbleEvery) + ")");
     }
-    if (kind == AnswerKind::kPageAccepted && change.kind == Kind::kAsIs && s.nHangUpAfter &&
-        ++m_nAccepted >= s.nHangUpAfter) {
+    // A page taken as it is may still be answered as deferred or cut; the
+    // other modes (delay, stray byte, hang-up) go with that answer.
+    if (kind == AnswerKind::kPageAccepted && change.kind == Kind::kAsIs && facts.bLastBlock) {
+        if (s.nDeferEvery && m_nGoodPages % s.nDeferEvery == 0) {
+            change.kind = Kind::kDefer;
+            change.notes.push_back("   TEST MODE: PAGE ANSWERED AS HELD FOR LATER DELIVERY (" +
+                                   Mode("defer-every", s.nDeferEvery) + ")");
+        } else if (s.nTruncate && facts.nMessageChars > static_cast<size_t>(s.nTruncate)) {
+            change.kind = Kind::kTruncate;
+            change.nCutTo = static_cast<size_t>(s.nTruncate);
+            change.notes.push_back("   TEST MODE: MESSAGE CUT TO " + std::to_string(s.nTruncate) +
+                                   " CHARACTERS (" + Mode("truncate", s.nTruncate) + ")");
+        }
+    }
+    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock &&
+        (change.kind == Kind::kAsIs || change.kind == Kind::kDefer ||
+         change.kind == Kind::kTruncate) &&
+        s.nHangUpAfter && ++m_nAccepted >= s.nHangUpAfter) {
         change.bHangUpAfter = true;
         change.notes.push_back("   TEST MODE: HANGING UP AFTER " + std::to_string(m_nAccepted) +
                                " PAGES (" + Mode("hangup-after", s.nHangUpAfter) + ")");

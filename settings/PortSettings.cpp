@@ -42,7 +42,12 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
     CFormLabel* pDataLabel = label("Data Bits :", 12, 37);
     CFormLabel* pParityLabel = label("Parity :", 12, 57);
     CFormLabel* pStopLabel = label("Stop Bits", 11, 74);
-    m_cbBaudRate = list(IDC_BAUD_RATE, 63, 15, {"300", "1200", "2400", "4800", "9600"});
+    // After the traditional rates, the faster ones every Linux serial line
+    // takes.
+    m_cbBaudRate = list(IDC_BAUD_RATE, 63, 15,
+                        {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
+                         "115200"});
+    m_nListedRates = m_cbBaudRate->GetCount();
     m_cbDataBits = list(IDC_DATA_BITS, 64, 33, {"5", "6", "7", "8"});
     m_cbParity = list(IDC_PARITY, 64, 52, {"Even", "Odd", "None"});
     m_cbStopBits = list(IDC_STOP_BITS, 64, 71, {"1", "2"});
@@ -86,7 +91,14 @@ wxChoice& CPortSettings::GetList(int nId) {
 }
 
 void CPortSettings::ShowValues() {
-    SelectText(m_cbBaudRate, m_config.GetBaudRate());
+    // A stored rate the list does not offer (230400, say, set in the
+    // profile) is shown as it is, as an item of its own, not as an empty box.
+    while (m_cbBaudRate->GetCount() > m_nListedRates)
+        m_cbBaudRate->Delete(m_cbBaudRate->GetCount() - 1);
+    const std::string strRate = m_config.GetBaudRate();
+    if (!strRate.empty() && m_cbBaudRate->FindString(FromBytes(strRate), false) == wxNOT_FOUND)
+        m_cbBaudRate->Append(FromBytes(strRate));
+    SelectText(m_cbBaudRate, strRate);
     SelectText(m_cbDataBits, m_config.GetDataBits());
     SelectText(m_cbParity, m_config.GetParity());
     SelectText(m_cbStopBits, m_config.GetStopBits());

@@ -37,6 +37,7 @@ private:
     wxChoice* m_cbParity = nullptr;
     wxChoice* m_cbDataBits = nullptr;
     wxChoice* m_cbBaudRate = nullptr;
+    unsigned m_nListedRates = 0; // the rates the list always offers
     wxComboBox* m_cbDevice = nullptr;
     std::vector<CDeviceChoice> m_deviceChoices; // the device list's items, in order
 };

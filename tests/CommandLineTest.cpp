@@ -134,6 +134,20 @@ TEST(CommandLineTest, ProfilePathIsTheOptionTakenFromTheStartFolderOrTheDefault)
               DefaultProfilePath("volnex"));
 }
 
+TEST(CommandLineTest, TheTitleNamesAProfileOtherThanTheDefault) {
+    const std::string strDefault = DefaultProfilePath("volnex");
+    CCommandLine cmd = ParseCommandLine({"--profile", "lab-line-2.INI"});
+    EXPECT_EQ(ProfileTitleName(ChooseProfilePath(cmd, "/home/op", "volnex"), strDefault),
+              "lab-line-2");
+    EXPECT_EQ(ProfileTitleName("/srv/lines/line.1.ini", strDefault), "line.1");
+    EXPECT_EQ(ProfileTitleName("/srv/noext", strDefault), "noext");
+    EXPECT_EQ(ProfileTitleName("/srv/.hidden", strDefault), ".hidden");
+    EXPECT_EQ(ProfileTitleName(strDefault, strDefault), ""); // named as the default
+    EXPECT_EQ(ProfileTitleName(ChooseProfilePath(ParseCommandLine({}), "/", "volnex"),
+                               strDefault),
+              "");
+}
+
 TEST(CommandLineTest, AMissingProfileFileIsMadeWithItsFolderOnTheFirstWrite) {
     CTempDir dir;
     CCommandLine cmd = ParseCommandLine({"--profile", "lines/line2.INI"});

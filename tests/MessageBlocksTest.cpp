@@ -186,20 +186,30 @@ TEST_F(MessageBlocksTest, AMessageLeftUnfinishedIsListedOnceAsABadPage) {
     }
 }
 
-TEST_F(MessageBlocksTest, AMessageStopsAtItsBoundWithANakAndWhatCameIsListed) {
+TEST_F(MessageBlocksTest, AMessageStopsAtItsBoundEndingTheSessionAndWhatCameIsListed) {
     ToWaitingForPage();
     for (int i = 0; i < CPageTerminal::kMessageBlockLimit; ++i)
         harness->Feed(BlockOf(i == 0 ? "1\rX" : "X", kUs));
     EXPECT_EQ(harness->Only("page"), Lines{});
     harness->Feed(BlockOf("X", kUs));
-    EXPECT_EQ(harness->Only("write").back(), "write <NAK><CR>");
+    EXPECT_EQ(harness->Only("write").back(), "write <ESC><EOT><CR>");
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
     ASSERT_EQ(harness->resultTexts.size(), 1u);
     EXPECT_EQ(harness->resultTexts[0], "\tBAD PAGE - MESSAGE TOO LONG");
     EXPECT_EQ(harness->pageTexts[0], " 1 " + std::string(CPageTerminal::kMessageBlockLimit, 'X'));
-    // The next blocks start a message of their own.
+    // A block sent again then is no page: the session is over.
     harness->Clear();
-    harness->Feed(Page("1234", "HI"));
-    EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 HI   | "});
+    harness->Feed(BlockOf("X", kUs) + BlockOf("TAIL\r", kEtx));
+    EXPECT_EQ(harness->Only("page"), Lines{});
+    EXPECT_EQ(harness->written, "");
+}
+
+TEST_F(MessageBlocksTest, TheLastBlockOfAMessageMayHoldSeveralFields) {
+    ToWaitingForPage();
+    harness->Feed(BlockOf("1234\r", kEtb));
+    harness->Feed(BlockOf("A\rB\rC\r", kEtx));
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <ACK><CR>"}));
+    EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 A B C   | "});
 }
 
 TEST_F(MessageBlocksTest, TheProtocolWindowIsToldWhichBlockOfAMessageCame) {
@@ -254,6 +264,9 @@ TEST_F(MessageBlocksTest, ALogonWithAPasswordIsTakenOnlyAsThePortIsSet) {
          "   LOGON WITH A PASSWORD NOT ACCEPTED: NOT THE PASSWORD Password1 NAMES"},
         {"000000", "\x1bPG1\r", false,
          "   LOGON NOT ACCEPTED: NO PASSWORD; THIS PORT TAKES ONE (Password1)"},
+        // The last logon on the line decides, once a password is set.
+        {"000000", "\x1bPG1\r\x1bPG1" "000000\r", true,
+         "   LOGON NOT ACCEPTED: NO PASSWORD; THIS PORT TAKES ONE (Password1)"},
         // A password ends at the first CR: "00" on a line of its own is none.
         {"000000", "\x1bPG1" "0000\r00\r", false,
          "   LOGON WITH A PASSWORD NOT ACCEPTED: NOT THE PASSWORD Password1 NAMES"},
@@ -273,6 +286,7 @@ TEST_F(MessageBlocksTest, ALogonWithAPasswordIsTakenOnlyAsThePortIsSet) {
         if (c.szNote != nullptr)
             expected.push_back(c.szNote);
         EXPECT_EQ(notes(), expected) << c.szSetting << " " << Named(c.line);
+        harness->Clear();
         engine->Logoff();
     }
     // Not explaining, a refused logon says nothing, as before.

@@ -66,7 +66,7 @@ TEST_F(ReportFileTest, AnEmptyListGivesTheHeaderAlone) {
     EXPECT_EQ(SaveReportToFile(path, {}, when, boxes), ReportOutcome::kSaved);
     EXPECT_EQ(CTempDir::Read(path), header + "\r\n");
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].strText, "Saved 0 lines");
+    EXPECT_EQ(boxes.boxes[0].strText, "Saved 0 lines to " + path);
     EXPECT_EQ(boxes.boxes[0].strCaption, "Marivane Didoza Zuri Zovivazir");
     EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONEXCLAMATION);
 }
@@ -79,7 +79,7 @@ TEST_F(ReportFileTest, EveryLineIsWrittenUnchangedWithCrLf) {
     EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kSaved);
     EXPECT_EQ(CTempDir::Read(path), header + "\r\n" + lines[0] + "\r\n" + lines[1] +
                                         "\r\n" + lines[2] + "\r\n");
-    EXPECT_EQ(boxes.boxes.back().strText, "Saved 3 lines");
+    EXPECT_EQ(boxes.boxes.back().strText, "Saved 3 lines to " + path);
 }
 
 TEST_F(ReportFileTest, AnExistingFileIsReplacedNotAppendedTo) {
@@ -127,7 +127,7 @@ TEST_F(ReportFileTest, AFullDiskLeavesTheOldReportWholeAndCountsNothing) {
     EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"pages.txt"}); // no leftovers
     // Saved again with room: replaced whole, with the permissions it had.
     EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kSaved);
-    EXPECT_EQ(boxes.boxes.back().strText, "Saved 3000 lines");
+    EXPECT_EQ(boxes.boxes.back().strText, "Saved 3000 lines to " + path);
     EXPECT_EQ(CTempDir::Read(path).size(), header.size() + 2 + 3000 * (lines[0].size() + 2));
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);

@@ -179,6 +179,40 @@ TEST_F(ResponsesTest, RefusalsCombineWithTheOtherModes) {
                                              "write <NAK><CR>", "write <ACK><CR>"}));
 }
 
+TEST_F(ResponsesTest, DeferredAndCutPagesTakeTheOtherModesAlong) {
+    Modes("defer-every:1,garble-every:1");
+    ToWaitingForPage();
+    harness->Feed(Page("1234", "HI"));
+    EXPECT_EQ(harness->Only("write"), Lines{"write \x7f<ACK><CR>"});
+    // hangup-after counts pages, not the blocks of one.
+    Modes("hangup-after:1");
+    ToWaitingForPage();
+    harness->Feed(BlockOf("1234\rAB", kUs));
+    for (const std::string& entry : harness->timeline)
+        EXPECT_EQ(entry.find("HANGING UP"), std::string::npos) << entry;
+    harness->Feed(BlockOf("CD\r", kEtx));
+    bool bHangUp = false;
+    for (const std::string& entry : harness->timeline)
+        bHangUp = bHangUp || entry.find("HANGING UP AFTER 1 PAGES") != std::string::npos;
+    EXPECT_TRUE(bHangUp);
+}
+
+TEST_F(ResponsesTest, AWrongPasswordLeavesTheNextCallerEveryPrompt) {
+    engine->SetMessageSequences(true);
+    engine->SetLogonPassword("000000");
+    ToWaitingForCr();
+    harness->Feed("\r");
+    harness->Ticks(3 * 81); // three prompts repeated
+    harness->Feed("\x1bPG1" "999\r");
+    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
+    SetLines(true, true);
+    harness->Clear();
+    harness->Feed("\r");
+    harness->Ticks(3 * 81);
+    EXPECT_EQ(harness->Only("write").size(), 4u); // the prompt and three repeats
+    EXPECT_EQ(engine->GetState(), ST_SENDING_LOGON_PROMPT);
+}
+
 TEST_F(ResponsesTest, AMessageInBlocksIsRefusedAtItsFirstBlockOrALaterOne) {
     engine->SetMessageSequences(true);
     // The pager ID is known at the first block.

@@ -26,6 +26,36 @@ TEST(SimOptionsTest, PagesComeFromArgumentsFilesAndCounts) {
     EXPECT_EQ(options.nRetries, 3);
 }
 
+TEST(SimOptionsTest, FramingIsParsedAndRefusedWhereTheLineCannotCarryIt) {
+    CSimOptions options;
+    std::string error;
+    const std::vector<std::string> page{"--pager", "1", "--message", "A"};
+    auto parse = [&](std::vector<std::string> args) {
+        args.insert(args.end(), page.begin(), page.end());
+        options = CSimOptions();
+        return ParseSimOptions(args, &options, &error);
+    };
+    ASSERT_TRUE(parse({"--device", "/dev/ttyUSB0"}));
+    EXPECT_EQ(FramingText(options), "8N1"); // the default
+    ASSERT_TRUE(parse({"--device", "/dev/ttyUSB0", "--framing", "7e2"}));
+    EXPECT_EQ(options.nDataBits, 7);
+    EXPECT_EQ(options.chParity, 'E');
+    EXPECT_EQ(options.nStopBits, 2);
+    EXPECT_EQ(FramingRefusal(options, false), ""); // a real adapter takes it
+    EXPECT_NE(FramingRefusal(options, true).find("a virtual line (pseudo-terminal) cannot "
+                                                 "carry parity"),
+              std::string::npos);
+    for (const char* szBad : {"9N1", "4N1", "8X1", "8N3", "8N", "8N11", ""}) {
+        EXPECT_FALSE(parse({"--device", "/dev/ttyUSB0", "--framing", szBad})) << szBad;
+        EXPECT_EQ(error, std::string("bad value '") + szBad + "' for --framing");
+    }
+    ASSERT_TRUE(parse({"--tcp", "127.0.0.1:2775", "--framing", "8O1"}));
+    EXPECT_NE(FramingRefusal(options, false).find("a network line cannot carry parity"),
+              std::string::npos);
+    ASSERT_TRUE(parse({"--pty", "/tmp/line", "--framing", "8N1"}));
+    EXPECT_EQ(FramingRefusal(options, true), ""); // plain bytes travel everywhere
+}
+
 TEST(SimOptionsTest, BadArgumentsAreRefusedWithAReason) {
     CTempDir dir;
     CTempDir::Write(dir.Path("bad.txt"), "no tab here\n");

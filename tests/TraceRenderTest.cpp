@@ -120,4 +120,51 @@ TEST_F(TraceRenderTest, TraceWithoutAWindowIsFreedAndNothingShown) {
     EXPECT_EQ(list.lines, std::vector<std::string>{"=>  <CR>"});
 }
 
+// A list that keeps the bytes behind each line, as the protocol window does
+// for its hex view.
+class CBytesList : public CVectorList {
+  public:
+    void Add(const std::string& s) override {
+        CVectorList::Add(s);
+        bytes.emplace_back();
+    }
+    void DropOldest() override {
+        CVectorList::DropOldest();
+        bytes.erase(bytes.begin());
+    }
+    void NoteBytes(const std::string& b) override { bytes.back() += b; }
+    std::vector<std::string> bytes;
+};
+
+TEST(TraceRenderBytesTest, EachLineIsToldTheBytesItShowsAndWarningsNone) {
+    CBytesList list;
+    RenderTrace(list, true,
+                std::string("\x06\r\0junk", 7)); // a sent text ends at its NUL
+    for (char ch : std::string("\x02"
+                               "1\r"))
+        RenderTrace(list, false, std::string(1, ch));
+    RenderNote(list, "   PEER CAME");
+    EXPECT_EQ(list.bytes, (std::vector<std::string>{"\x06\r",
+                                                    "\x02"
+                                                    "1\r",
+                                                    ""}));
+    // A character refused at the line limit is on no line.
+    for (size_t i = 0; i <= kTraceLineLimit; ++i)
+        RenderTrace(list, false, "x");
+    ASSERT_EQ(list.lines.size(), 6u);
+    EXPECT_EQ(list.bytes[3], std::string(kTraceLineLimit, 'x'));
+    EXPECT_EQ(list.bytes[4], "");
+    EXPECT_EQ(list.bytes[5], "");
+    // A message sequence on a line of its own carries its own bytes.
+    RenderTrace(list, true, "211 Accepted\r\x06\r");
+    ASSERT_EQ(list.bytes.size(), 8u);
+    EXPECT_EQ(list.bytes[6], "211 Accepted\r");
+    EXPECT_EQ(list.bytes[7], "\x06\r");
+    // The bytes leave with their line.
+    for (unsigned i = 0; i < kTraceListLimit; ++i)
+        RenderTrace(list, true, "A");
+    EXPECT_EQ(list.bytes.size(), list.lines.size());
+    EXPECT_EQ(list.bytes.front(), "A");
+}
+
 } // namespace

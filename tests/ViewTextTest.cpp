@@ -60,8 +60,13 @@ TEST(ViewTextTest, StatusTextShowsANetworkLineInsteadOfTheLineFormat) {
     CIniProfile profile(dir.Path("volnex.INI"));
     profile.WriteString("Configuration", "Device1", "/dev/ttyUSB0");
     EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", "/dev/ttyUSB0"),
-              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 "
-              "DataBits: 8 (device lost: /dev/ttyUSB0)");
+              "Port Settings : Port: COM1 /dev/ttyUSB0 BaudRate: 9600 Parity: None "
+              "StopBits: 1 DataBits: 8 (device lost: /dev/ttyUSB0)");
+    // No Device key: the default device of the port is named.
+    CIniProfile empty(dir.Path("empty.INI"));
+    EXPECT_EQ(StatusSettingsText(CPortConfig(empty), "", "", ""),
+              "Port Settings : Port: COM1 /dev/ttyS0 BaudRate: 9600 Parity: None "
+              "StopBits: 1 DataBits: 8");
     profile.WriteString("Configuration", "Device1", "tcp-listen:2775");
     const std::string strState = "tcp-listen:127.0.0.1:2775, peer 10.0.0.7:53122";
     EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "tcp-listen:2775", strState, ""),

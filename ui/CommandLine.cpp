@@ -111,6 +111,19 @@ std::string ChooseProfilePath(const CCommandLine& cmd, const std::string& strCwd
     return strCwd + (strCwd.back() == '/' ? "" : "/") + cmd.strProfile;
 }
 
+std::string ProfileTitleName(const std::string& strProfilePath,
+                             const std::string& strDefaultPath) {
+    if (strProfilePath.empty() || strProfilePath == strDefaultPath)
+        return std::string();
+    const size_t nSlash = strProfilePath.find_last_of('/');
+    std::string strName =
+        strProfilePath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    const size_t nDot = strName.find_last_of('.');
+    if (nDot != std::string::npos && nDot > 0)
+        strName.erase(nDot);
+    return strName.empty() ? strProfilePath : strName;
+}
+
 const char* VolnexUsage() {
     return "Usage: volnex [--profile FILE]\n"
            "       volnex --headless [--profile FILE] [--trace [FILE]]\n"

@@ -44,6 +44,12 @@ bool PrintCommandLineOutcome(const CCommandLine& cmd, std::ostream& out,
 std::string ChooseProfilePath(const CCommandLine& cmd, const std::string& strCwd,
                               const std::string& strExecutable);
 
+// How the window title names a profile that is not the default one: its
+// file name without the extension ("lab-line-2" for ~/lab-line-2.INI); empty
+// for the default profile, which the title does not name.
+std::string ProfileTitleName(const std::string& strProfilePath,
+                             const std::string& strDefaultPath);
+
 const char* VolnexUsage();
 // "volnex 8.02"
 std::string VolnexVersionLine();

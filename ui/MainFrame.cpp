@@ -2,12 +2,15 @@
 
 #include "engine/Notify.h"
 #include "settings/PortConfig.h"
+#include "settings/Profile.h"
 #include "ui/AboutDlg.h"
 #include "ui/AppIcon.h"
 #include "ui/Clock.h"
 #include "ui/CommandIds.h"
 #include "ui/HelpBook.h"
+#include "ui/ProtocolDlg.h"
 #include "ui/ViewText.h"
+#include "ui/WxText.h"
 #include "ui/VolnexView.h"
 
 #include <wx/accel.h>
@@ -36,6 +39,7 @@ CMainFrame::CMainFrame()
               wxDEFAULT_FRAME_STYLE & ~wxMAXIMIZE_BOX) {
     SetIcon(AppIcon());
     SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE | wxWS_EX_PROCESS_UI_UPDATES);
+    m_bProtocolHex = AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kHexKey, 0) != 0;
     CreateMenus();
     // The view first: its creation opens the port and starts the timer.
     m_pView = new CVolnexVw(this);
@@ -77,6 +81,8 @@ void CMainFrame::CreateMenus() {
     auto* pView = new wxMenu;
     pView->AppendCheckItem(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_MESSAGES, "&Protocol Messages");
+    pView->AppendCheckItem(ID_VIEW_PROTOCOL_HEX, "Protocol Bytes in &Hex",
+                           "Show the hex value of every byte in the protocol messages");
 
     // GTK's menu bar holds only menus: the Connection command is the one
     // item of its own menu.
@@ -118,6 +124,9 @@ void CMainFrame::CreateMenus() {
         event.Enable(true);
         event.Check(m_pView != nullptr && m_pView->IsProtocolChecked());
     }, ID_VIEW_PROTOCOL_MESSAGES);
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolHex(); }, ID_VIEW_PROTOCOL_HEX);
+    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolHex); },
+         ID_VIEW_PROTOCOL_HEX);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
     for (int nId : {ID_HELP_USING})
         Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
@@ -127,6 +136,11 @@ int CMainFrame::PaneWidthFor(const wxString& strText) const {
     const wxStatusBar* pStatus = GetStatusBar();
     return pStatus->GetTextExtent(strText).x + 2 * (kPaneTextMargin + pStatus->GetBorderX()) +
            1;
+}
+
+void CMainFrame::SetProfileName(const std::string& strName) {
+    SetTitle(strName.empty() ? wxString(kCaption)
+                             : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
 void CMainFrame::FitToForm(const wxSize& form) {
@@ -198,6 +212,14 @@ void CMainFrame::OnClose(wxCloseEvent&) {
     if (m_pView != nullptr)
         m_pView->OnDestroy();
     Destroy();
+}
+
+void CMainFrame::OnToggleProtocolHex() {
+    m_bProtocolHex = !m_bProtocolHex;
+    AppProfile().WriteInt(CPortConfig::kSection, CProtocolDlg::kHexKey, m_bProtocolHex ? 1 : 0);
+    // An open window shows it at once; one opened later reads the profile.
+    if (CProtocolDlg* pDlg = m_pView->GetProtocolDlg())
+        pDlg->SetHexView(m_bProtocolHex);
 }
 
 void CMainFrame::OnToggleStatusBar(wxCommandEvent&) {

@@ -11,6 +11,7 @@
 #include <wx/longlong.h>
 
 #include <memory>
+#include <string>
 
 class CVolnexVw;
 class wxHtmlHelpController;
@@ -21,6 +22,9 @@ public:
     ~CMainFrame() override;
 
     CVolnexVw* GetView() const { return m_pView; }
+    // Names the profile in the title ("Volnex - ... (lab-line-2)"), so that
+    // windows serving different lines are told apart; empty: no name.
+    void SetProfileName(const std::string& strName);
     // The first size: the form and the whole status text fully shown (as far
     // as the screen allows; the view scrolls over the rest).
     void FitToForm(const wxSize& form);
@@ -42,9 +46,12 @@ private:
     void OnHelpIndex(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);
+    // View > Protocol Bytes in Hex: kept in the profile, shown at once.
+    void OnToggleProtocolHex();
 
     CVolnexVw* m_pView = nullptr;
     bool m_bMenuOpen = false;
+    bool m_bProtocolHex = false;
     wxLongLong m_lastRefresh = 0;
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
 };

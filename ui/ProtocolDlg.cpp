@@ -1,6 +1,9 @@
 #include "ui/ProtocolDlg.h"
 
 #include "engine/MessageBoxes.h"
+#include "settings/PortConfig.h"
+#include "settings/Profile.h"
+#include "ui/ListText.h"
 #include "ui/ReportListBox.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
@@ -14,6 +17,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     : wxDialog(wxGetTopLevelParent(pView), wxID_ANY, "Protocol Messages",
                wxDefaultPosition, wxDefaultSize, wxBORDER_RAISED),
       m_pView(pView), m_onClose(std::move(onClose)) {
+    m_bHex = AppProfile().GetInt(CPortConfig::kSection, kHexKey, 0) != 0;
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
@@ -62,6 +66,7 @@ void CProtocolDlg::OnDblclkProtocolList() {
     if (AppMessageBox(CWxMessageBoxes::Instance(), "Clear All messages?",
                       MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         m_lines.clear();
+        m_hex.clear();
         m_nDroppedRows = 0;
         m_nValidRows = 0;
         m_protocolList->Clear();
@@ -81,6 +86,7 @@ std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex
 
 void CProtocolDlg::DropOldest() {
     m_lines.pop_front();
+    m_hex.pop_front();
     // A row the list box shows for it goes at the next update; a row not
     // yet matching is replaced then anyway.
     if (m_nValidRows > 0) {
@@ -92,12 +98,31 @@ void CProtocolDlg::DropOldest() {
 
 void CProtocolDlg::Add(const std::string& strLine) {
     m_lines.push_back(strLine);
+    m_hex.emplace_back();
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
 
 void CProtocolDlg::ReplaceLast(const std::string& strLine) {
     m_lines.back() = strLine;
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
+}
+
+void CProtocolDlg::NoteBytes(const std::string& strBytes) {
+    if (m_hex.empty() || strBytes.empty())
+        return;
+    std::string& strHex = m_hex.back();
+    if (!strHex.empty())
+        strHex += ' ';
+    strHex += HexBytes(strBytes);
+    if (m_bHex)
+        MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
+}
+
+void CProtocolDlg::SetHexView(bool bHex) {
+    if (bHex == m_bHex)
+        return;
+    m_bHex = bHex;
+    MarkChanged(0); // every row shows otherwise now
 }
 
 void CProtocolDlg::MarkChanged(unsigned nFrom) {
@@ -121,7 +146,7 @@ void CProtocolDlg::Sync() {
         m_protocolList->Delete(n - 1);
     wxArrayString rows;
     for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
-        rows.Add(FromBytes(m_lines[i]));
+        rows.Add(FromBytes(m_bHex ? WithHexBytes(m_lines[i], m_hex[i]) : m_lines[i]));
     if (!rows.empty())
         m_protocolList->AppendLines(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());

@@ -10,6 +10,10 @@
 // only the last line, and updating the widget for each of them would cost
 // far more than the rendering itself. Between bursts the list box shows
 // exactly the lines rendered.
+//
+// With the hex view on (View > Protocol Bytes in Hex, kept in the profile
+// as ViewProtocolHex) each line shows the hex of the bytes it stands for
+// after its text; the rendered lines themselves do not change.
 #pragma once
 
 #include "ui/TraceRender.h"
@@ -43,6 +47,12 @@ public:
     void DropOldest() override;
     void Add(const std::string& strLine) override;
     void ReplaceLast(const std::string& strLine) override;
+    void NoteBytes(const std::string& strBytes) override;
+
+    // The profile key of the hex view, and the view itself.
+    static constexpr const char* kHexKey = "ViewProtocolHex";
+    void SetHexView(bool bHex);
+    bool IsHexView() const { return m_bHex; }
 
 private:
     void OnDblclkProtocolList();
@@ -51,6 +61,8 @@ private:
 
     CReportListBox* m_protocolList = nullptr;
     std::deque<std::string> m_lines; // what the list shows, up to date
+    std::deque<std::string> m_hex;   // per line: the hex of its bytes
+    bool m_bHex = false;
     // The list box's rows: first m_nDroppedRows rows whose lines are gone,
     // then m_nValidRows rows that match the first lines, then stale ones.
     unsigned m_nDroppedRows = 0;

@@ -143,7 +143,9 @@ ReportOutcome SaveReportToFile(const std::string& strPath,
         AppMessageBox(boxes, FileErrorText(nError, strPath), MB_OK | MB_ICONSTOP);
         return ReportOutcome::kWriteFailed;
     }
-    // Counted only once every line is on disk in its place.
-    AppMessageBox(boxes, "Saved " + std::to_string(lines.size()) + " lines", MB_OK);
+    // Counted only once every line is on disk in its place, and named: the
+    // operator finds the file again by what the box said.
+    AppMessageBox(boxes, "Saved " + std::to_string(lines.size()) + " lines to " + strPath,
+                  MB_OK);
     return ReportOutcome::kSaved;
 }

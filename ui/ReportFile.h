@@ -2,7 +2,7 @@
 // saved, then every line unchanged, each ending in CR LF.
 //
 // SaveReportToFile runs the writing and tells the operator the outcome
-// ("Saved %d lines", "Unable to open/create the file", or the file error),
+// ("Saved %d lines to <path>", "Unable to open/create the file", or the file error),
 // without any window: the list box's SaveReport asks for the path and hands
 // over its lines. A report replaces an existing file only once all of it is
 // on disk: a full disk or a lost device leaves the old file as it was.

@@ -2,6 +2,8 @@
 
 #include "engine/MessageBoxes.h"
 #include "ui/Clock.h"
+#include "ui/ListFindBar.h"
+#include "ui/ListText.h"
 #include "ui/ReportFile.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
@@ -10,8 +12,13 @@
 #ifdef __WXGTK__
 #include <gtk/gtk.h>
 #endif
+#include <wx/clipbrd.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/menu.h>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -23,8 +30,9 @@ wxString ChosenPath(const wxFileDialog& dialog) {
     wxString strPath = dialog.GetPath();
     if (strPath.empty() && !dialog.GetFilename().empty()) {
         wxString strFolder = dialog.GetDirectory();
-        strPath = strFolder.empty() ? dialog.GetFilename()
-                                    : wxFileName(strFolder, dialog.GetFilename()).GetFullPath();
+        strPath = strFolder.empty()
+                      ? dialog.GetFilename()
+                      : wxFileName(strFolder, dialog.GetFilename()).GetFullPath();
     }
     return strPath;
 }
@@ -49,68 +57,162 @@ bool IsAtEnd(GtkAdjustment* pAdj) {
 
 CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint& pos,
                                const wxSize& size, long nStyle)
-    : wxListBox(pParent, nId, pos, size, 0, nullptr, nStyle),
+    : wxListBox(pParent, nId, pos, size, 0, nullptr,
+                (nStyle & ~(wxLB_SINGLE | wxLB_MULTIPLE)) | wxLB_EXTENDED),
       m_pBoxes(&CWxMessageBoxes::Instance()) {
+    m_nInitialWidth = size.x > 0 ? size.x : 100;
+    m_nColumnWidth = m_nInitialWidth;
+    for (const char* szWide : {"W", "M", "@"})
+        m_nWidestChar = std::max(m_nWidestChar, GetTextExtent(szWide).x);
 #ifdef __WXGTK__
     // Every row is one line of text: with fixed row heights and a fixed
     // column GTK no longer measures each row as it is added, which at full
-    // line speed was most of the program's work. The column is widened to
-    // the longest line (AddLine), and the list scrolls sideways to it.
+    // line speed was most of the program's work. The column is as wide as
+    // the list, or with wxLB_HSCROLL as the widest line; lines longer than
+    // the column are cut at its right edge.
     GtkTreeView* pView = GTK_TREE_VIEW(m_treeview);
     if (GtkTreeViewColumn* pColumn = gtk_tree_view_get_column(pView, 0)) {
         gtk_tree_view_column_set_sizing(pColumn, GTK_TREE_VIEW_COLUMN_FIXED);
-        gtk_tree_view_column_set_fixed_width(pColumn, size.x > 0 ? size.x : 100);
+        gtk_tree_view_column_set_fixed_width(pColumn, m_nColumnWidth);
         gtk_tree_view_set_fixed_height_mode(pView, TRUE);
+    }
+    if (HasFlag(wxLB_HSCROLL)) {
+        GtkPolicyType vertical = GTK_POLICY_AUTOMATIC;
+        gtk_scrolled_window_get_policy(GTK_SCROLLED_WINDOW(m_widget), nullptr,
+                                       &vertical);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(m_widget),
+                                       GTK_POLICY_AUTOMATIC, vertical);
     }
     // Where the reader scrolls decides whether the list follows its end; a
     // new extent (lines added and laid out) brings the end into view again.
     GtkAdjustment* pAdj = VerticalRange(pView);
-    g_signal_connect_swapped(pAdj, "value-changed", G_CALLBACK(+[](CReportListBox* pList) {
-                                 pList->OnScrolled();
-                             }),
-                             this);
+    g_signal_connect_swapped(
+        pAdj, "value-changed",
+        G_CALLBACK(+[](CReportListBox* pList) { pList->OnScrolled(); }), this);
     g_signal_connect_swapped(pAdj, "changed", G_CALLBACK(+[](CReportListBox* pList) {
                                  if (pList->m_bFollowEnd)
                                      pList->ScrollToEnd();
                              }),
                              this);
 #endif
+    Bind(wxEVT_KEY_DOWN, &CReportListBox::OnKeyDown, this);
+    Bind(wxEVT_CONTEXT_MENU, &CReportListBox::OnContextMenu, this);
+    Bind(wxEVT_MENU, &CReportListBox::OnMenu, this);
 }
 
 CReportListBox::~CReportListBox() {
 #ifdef __WXGTK__
     g_signal_handlers_disconnect_by_data(VerticalRange(m_treeview), this);
 #endif
+    // The tools go with the list (the parent may be deleting its children
+    // one by one: each is taken out of its list as it goes).
+    delete m_pFindBar;
+    delete m_pFiltered;
+    if (m_pSource != nullptr)
+        m_pSource->m_pFiltered = nullptr;
 }
 
 void CReportListBox::AddLine(const std::string& strBytes) {
-    const wxString strLine = FromBytes(strBytes);
-    Append(strLine);
-    WidenTo(strLine);
-}
-
-void CReportListBox::AppendLines(const wxArrayString& lines) {
-    Append(lines);
-    for (const wxString& strLine : lines)
-        WidenTo(strLine);
-}
-
-void CReportListBox::WidenTo(const wxString& strLine) {
-    // Only a line longer than any before it is measured, so a flood of
-    // lines of one length costs no measuring.
-    if (strLine.length() <= m_nLongestLine)
-        return;
-    m_nLongestLine = strLine.length();
-#ifdef __WXGTK__
-    GtkTreeViewColumn* pColumn = gtk_tree_view_get_column(GTK_TREE_VIEW(m_treeview), 0);
-    const int nWidth = GetTextExtent(strLine).x + GetCharWidth() * 2;
-    if (pColumn != nullptr && nWidth > gtk_tree_view_column_get_fixed_width(pColumn))
-        gtk_tree_view_column_set_fixed_width(pColumn, nWidth);
-#endif
+    Append(FromBytes(strBytes));
 }
 
 std::string CReportListBox::GetLine(unsigned nIndex) const {
+    if (nIndex < m_raw.size() && !m_raw[nIndex].empty())
+        return m_raw[nIndex];
     return ToBytes(GetString(nIndex));
+}
+
+int CReportListBox::DoInsertItems(const wxArrayStringsAdapter& items, unsigned int pos,
+                                  void** clientData, wxClientDataType type) {
+    // Rows show their lines with control characters named; the bytes of a
+    // line that shows otherwise are kept beside it.
+    wxArrayString shown;
+    std::vector<std::string> raw(items.GetCount());
+    bool bRenamed = false;
+    for (unsigned i = 0; i < items.GetCount(); ++i) {
+        const wxString& strItem = items[i];
+        const bool bControl =
+            std::any_of(strItem.begin(), strItem.end(),
+                        [](wxUniChar ch) { return ch.GetValue() < 0x20; });
+        if (bControl) {
+            raw[i] = ToBytes(strItem);
+            const std::string strShown = ShownListLine(raw[i]);
+            if (strShown == raw[i])
+                raw[i].clear(); // a leading tab only
+            else
+                bRenamed = true;
+            shown.Add(FromBytes(strShown));
+        } else {
+            shown.Add(strItem);
+        }
+    }
+    const int nResult = bRenamed
+                            ? wxListBox::DoInsertItems(wxArrayStringsAdapter(shown),
+                                                       pos, clientData, type)
+                            : wxListBox::DoInsertItems(items, pos, clientData, type);
+    if (nResult == wxNOT_FOUND)
+        return nResult;
+    const size_t nAt = std::min<size_t>(pos, m_raw.size());
+    m_raw.insert(m_raw.begin() + nAt, raw.begin(), raw.end());
+    for (size_t i = 0; i < raw.size(); ++i)
+        m_serials.insert(m_serials.begin() + nAt + i, m_nNextSerial++);
+    if (HasFlag(wxLB_HSCROLL))
+        for (const wxString& strShown : shown)
+            WidenFor(strShown);
+    RowsChanged();
+    return nResult;
+}
+
+void CReportListBox::DoDeleteOneItem(unsigned int n) {
+    wxListBox::DoDeleteOneItem(n);
+    if (n < m_raw.size()) {
+        m_raw.erase(m_raw.begin() + n);
+        m_serials.erase(m_serials.begin() + n);
+    }
+    RowsChanged();
+}
+
+void CReportListBox::DoClear() {
+    wxListBox::DoClear();
+    m_raw.clear();
+    m_serials.clear();
+    SetColumnWidth(m_nInitialWidth);
+    RowsChanged();
+}
+
+void CReportListBox::SetString(unsigned int n, const wxString& s) {
+    // A row that changes is a new row for the filtered list.
+    const std::string strBytes = ToBytes(s);
+    const std::string strShown = ShownListLine(strBytes);
+    wxListBox::SetString(n, FromBytes(strShown));
+    if (n < m_raw.size()) {
+        m_raw[n] = strShown == strBytes ? std::string() : strBytes;
+        m_serials[n] = m_nNextSerial++;
+    }
+    if (HasFlag(wxLB_HSCROLL))
+        WidenFor(FromBytes(strShown));
+    RowsChanged();
+}
+
+void CReportListBox::WidenFor(const wxString& strShown) {
+    // Measured only when the line could be wider than the column.
+    if (static_cast<int>(strShown.length()) * m_nWidestChar <= m_nColumnWidth)
+        return;
+    // Room for the cell's own padding on either side.
+    const int nWidth = GetTextExtent(strShown).x + 8;
+    if (nWidth > m_nColumnWidth)
+        SetColumnWidth(nWidth);
+}
+
+void CReportListBox::SetColumnWidth(int nWidth) {
+    if (nWidth == m_nColumnWidth)
+        return;
+    m_nColumnWidth = nWidth;
+#ifdef __WXGTK__
+    if (GtkTreeViewColumn* pColumn =
+            gtk_tree_view_get_column(GTK_TREE_VIEW(m_treeview), 0))
+        gtk_tree_view_column_set_fixed_width(pColumn, nWidth);
+#endif
 }
 
 std::vector<std::string> CReportListBox::GetLines() const {
@@ -124,7 +226,8 @@ std::vector<std::string> CReportListBox::GetLines() const {
 void CReportListBox::ScrollToEnd() {
 #ifdef __WXGTK__
     GtkAdjustment* pAdj = VerticalRange(m_treeview);
-    const double dEnd = gtk_adjustment_get_upper(pAdj) - gtk_adjustment_get_page_size(pAdj);
+    const double dEnd =
+        gtk_adjustment_get_upper(pAdj) - gtk_adjustment_get_page_size(pAdj);
     m_bScrolling = true;
     // The tree view keeps the row at its top in place as rows above it go
     // (it re-reads that row whenever the position changes). Moving away and
@@ -174,12 +277,11 @@ void CReportListBox::DropOldest(unsigned nLines) {
 }
 
 void CReportListBox::SaveReport() {
-    wxFileDialog dialog(wxGetTopLevelParent(this),
-                        m_strSaveTitle.empty() ? wxString(wxFileSelectorPromptStr)
-                                               : m_strSaveTitle,
-                        wxEmptyString,
-                        "TEMP.TXT", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
-                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    wxFileDialog dialog(
+        wxGetTopLevelParent(this),
+        m_strSaveTitle.empty() ? wxString(wxFileSelectorPromptStr) : m_strSaveTitle,
+        wxEmptyString, "TEMP.TXT", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
+        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK)
         return;
     // The path in the file system's encoding: a folder named in any
@@ -192,7 +294,8 @@ void CReportListBox::SaveReport() {
     // A name typed without an extension gets the default one. The dialog
     // asked about replacing the name as typed, so ask again for the new one.
     const size_t nSlash = strPath.find_last_of('/');
-    const std::string strName = strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    const std::string strName =
+        strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
     if (strName.find('.') == std::string::npos) {
         strPath += ".TXT";
         if (Exists(strPath) &&
@@ -204,4 +307,211 @@ void CReportListBox::SaveReport() {
     // The lines are taken now, after the dialog, and written without
     // serving events, so the report holds the list as it stands.
     SaveReportToFile(strPath, GetLines(), GetClock().Now(), *m_pBoxes);
+}
+
+void CReportListBox::CopySelection() {
+    wxArrayInt rows;
+    if (GetSelections(rows) == 0)
+        return;
+    wxString strText;
+    for (int nRow : rows)
+        strText += GetString(static_cast<unsigned>(nRow)) + "\n";
+    if (wxTheClipboard->Open()) {
+        wxTheClipboard->SetData(new wxTextDataObject(strText));
+        wxTheClipboard->Close();
+    }
+}
+
+void CReportListBox::CopyAll() {
+    wxString strText;
+    for (unsigned i = 0; i < GetCount(); ++i)
+        strText += GetString(i) + "\n";
+    if (wxTheClipboard->Open()) {
+        wxTheClipboard->SetData(new wxTextDataObject(strText));
+        wxTheClipboard->Close();
+    }
+}
+
+void CReportListBox::SelectAllLines() {
+#ifdef __WXGTK__
+    gtk_tree_selection_select_all(
+        gtk_tree_view_get_selection(GTK_TREE_VIEW(m_treeview)));
+#else
+    for (unsigned i = 0; i < GetCount(); ++i)
+        SetSelection(static_cast<int>(i));
+#endif
+}
+
+wxMenu* CReportListBox::MakeContextMenu() {
+    auto* pMenu = new wxMenu;
+    wxArrayInt rows;
+    pMenu->Append(ID_COPY, "&Copy\tCtrl+C")->Enable(GetSelections(rows) > 0);
+    pMenu->Append(ID_COPY_ALL, "Copy &All")->Enable(GetCount() > 0);
+    pMenu->Append(ID_FIND, "&Find...\tCtrl+F");
+    pMenu->AppendSeparator();
+    pMenu->Append(ID_CLEAR, "C&lear...");
+    return pMenu;
+}
+
+void CReportListBox::OnContextMenu(wxContextMenuEvent&) {
+    std::unique_ptr<wxMenu> pMenu(MakeContextMenu());
+    PopupMenu(pMenu.get());
+}
+
+void CReportListBox::OnMenu(wxCommandEvent& event) {
+    switch (event.GetId()) {
+    case ID_COPY: CopySelection(); break;
+    case ID_COPY_ALL: CopyAll(); break;
+    case ID_FIND: ShowFindBar(); break;
+    case ID_CLEAR: {
+        // The owner's clear command is the double-click on a line: it asks.
+        CReportListBox& source = Source();
+        wxCommandEvent clear(wxEVT_LISTBOX_DCLICK, source.GetId());
+        clear.SetEventObject(&source);
+        source.ProcessWindowEvent(clear);
+        break;
+    }
+    default: event.Skip(); break;
+    }
+}
+
+void CReportListBox::OnKeyDown(wxKeyEvent& event) {
+#ifdef __WXGTK__
+    // A range-selecting tree view puts its cursor on the first row without
+    // selecting it when the keyboard arrives; Enter there is still Enter on
+    // that line, as in a single-selection list.
+    const int nKey = event.GetKeyCode();
+    wxArrayInt rows;
+    if ((nKey == WXK_RETURN || nKey == WXK_NUMPAD_ENTER) && GetSelections(rows) == 0) {
+        GtkTreePath* pPath = nullptr;
+        gtk_tree_view_get_cursor(GTK_TREE_VIEW(m_treeview), &pPath, nullptr);
+        if (pPath != nullptr) {
+            const int nRow = gtk_tree_path_get_indices(pPath)[0];
+            gtk_tree_path_free(pPath);
+            SetSelection(nRow);
+            wxCommandEvent activated(wxEVT_LISTBOX_DCLICK, GetId());
+            activated.SetEventObject(this);
+            activated.SetInt(nRow);
+            ProcessWindowEvent(activated);
+            return;
+        }
+    }
+#endif
+    if (event.GetModifiers() == wxMOD_CONTROL) {
+        switch (event.GetKeyCode()) {
+        case 'C': CopySelection(); return;
+        case 'A': SelectAllLines(); return;
+        case 'F': ShowFindBar(); return;
+        default: break;
+        }
+    }
+    event.Skip();
+}
+
+CReportListBox& CReportListBox::GetShownList() {
+    CReportListBox& source = Source();
+    return source.m_bFiltered && source.m_pFiltered ? *source.m_pFiltered : source;
+}
+
+void CReportListBox::ShowFindBar() {
+    CReportListBox& source = Source();
+    if (source.m_pFindBar == nullptr)
+        source.m_pFindBar = new CListFindBar(source.GetParent(), &source);
+    source.m_pFindBar->Open();
+}
+
+bool CReportListBox::FindLine(const wxString& strText, bool bMatchCase, bool bForward) {
+    const int nCount = static_cast<int>(GetCount());
+    if (nCount == 0 || strText.empty())
+        return false;
+    const std::string strBytes = ToBytes(strText);
+    wxArrayInt rows;
+    GetSelections(rows);
+    const int nFrom =
+        rows.empty() ? (bForward ? -1 : nCount) : (bForward ? rows.Last() : rows[0]);
+    const int nStep = bForward ? 1 : -1;
+    for (int k = 1; k <= nCount; ++k) {
+        const int nRow = ((nFrom + nStep * k) % nCount + nCount) % nCount;
+        if (LineHolds(ToBytes(GetString(static_cast<unsigned>(nRow))), strBytes,
+                      bMatchCase)) {
+            DeselectAll();
+            SetSelection(nRow);
+            EnsureVisible(nRow);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CReportListBox::SetFilter(bool bOn, const wxString& strText, bool bMatchCase) {
+    if (m_pSource != nullptr) {
+        m_pSource->SetFilter(bOn, strText, bMatchCase);
+        return;
+    }
+    m_bFiltered = bOn;
+    m_strFilter = strText;
+    m_bFilterCase = bMatchCase;
+    if (!bOn) {
+        if (m_pFiltered != nullptr) {
+            m_pFiltered->Hide();
+            m_pFiltered->Clear();
+        }
+        Show();
+        return;
+    }
+    if (m_pFiltered == nullptr) {
+        m_pFiltered = new CReportListBox(GetParent(), GetId(), GetPosition(), GetSize(),
+                                         GetWindowStyleFlag());
+        m_pFiltered->m_pSource = this;
+        m_pFiltered->m_pBoxes = m_pBoxes;
+    }
+    m_pFiltered->SetSize(GetRect());
+    m_pFiltered->Clear(); // a new text: every row is looked at again
+    UpdateFiltered();
+    m_pFiltered->Show();
+    Hide();
+}
+
+void CReportListBox::RowsChanged() {
+    if (m_pSource != nullptr || !m_bFiltered || m_bUpdatePosted)
+        return;
+    m_bUpdatePosted = true;
+    CallAfter([this] {
+        m_bUpdatePosted = false;
+        UpdateFiltered();
+    });
+}
+
+void CReportListBox::UpdateFiltered() {
+    if (!m_bFiltered || m_pFiltered == nullptr)
+        return;
+    CReportListBox& shown = *m_pFiltered;
+    const std::string strText = ToBytes(m_strFilter);
+    std::vector<unsigned> matches;
+    for (unsigned i = 0; i < GetCount(); ++i)
+        if (LineHolds(ToBytes(GetString(i)), strText, m_bFilterCase))
+            matches.push_back(i);
+    // Rows are numbered in the order they came: the filtered rows that are
+    // still matches stay, so a reader there keeps the place.
+    size_t nDrop = 0;
+    while (nDrop < shown.m_serials.size() &&
+           (matches.empty() || shown.m_serials[nDrop] < m_serials[matches[0]]))
+        ++nDrop;
+    size_t nKept = 0;
+    while (nDrop + nKept < shown.m_serials.size() && nKept < matches.size() &&
+           shown.m_serials[nDrop + nKept] == m_serials[matches[nKept]])
+        ++nKept;
+    shown.Freeze();
+    shown.DropOldest(static_cast<unsigned>(nDrop));
+    for (unsigned n = shown.GetCount(); n > nKept; --n)
+        shown.Delete(n - 1);
+    wxArrayString rows;
+    for (size_t j = nKept; j < matches.size(); ++j)
+        rows.Add(FromBytes(GetLine(matches[j])));
+    if (!rows.empty())
+        shown.Append(rows);
+    for (size_t j = nKept; j < matches.size() && j < shown.m_serials.size(); ++j)
+        shown.m_serials[j] = m_serials[matches[j]];
+    shown.ShowChanges();
+    shown.Thaw();
 }

@@ -5,22 +5,45 @@
 // for a file name (TEMP.TXT proposed) and writes the report through
 // SaveReportToFile; the list itself is never changed by a save.
 //
-// A line longer than the list is wide scrolls sideways (the list has a
-// horizontal scroll bar with its style wxLB_HSCROLL).
-//
 // The owners keep the list bounded by dropping its oldest lines. A reader
 // at the end of the list follows the newest line; one who scrolled up keeps
 // seeing the same lines while older ones go.
+//
+// A row shows its line with control characters spelled out by name
+// (ShownListLine); GetLine still gives the bytes the line was given. With
+// wxLB_HSCROLL a line wider than the list makes it scroll sideways.
+//
+// Reading tools, all on the user-interface thread: lines can be selected in
+// ranges and copied (Ctrl+C, Ctrl+A, a context menu with Copy, Copy All,
+// Find and Clear), and Ctrl+F opens a find bar over the list (CListFindBar).
+// Its filter shows only the matching lines in a second list of this class
+// laid over this one; every line stays here and comes back when the filter
+// goes off. Clear in the menu is the owner's double-click command, which
+// asks before it empties the list. The find bar and the filtered list are
+// siblings of the list in its parent, made on first use; the list deletes
+// them when it goes.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 #include <wx/listbox.h>
 
+class CListFindBar;
 class IMessageBoxes;
+class wxMenu;
 
 class CReportListBox : public wxListBox {
-public:
+  public:
+    // Commands of the context menu.
+    enum {
+        ID_COPY = wxID_COPY,
+        ID_COPY_ALL = wxID_HIGHEST + 40,
+        ID_FIND = wxID_FIND,
+        ID_CLEAR = wxID_CLEAR
+    };
+
+    // A single-selection style is taken as a range selection, for copying.
     CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint& pos,
                    const wxSize& size, long nStyle);
     ~CReportListBox() override;
@@ -30,7 +53,9 @@ public:
     void SaveReport();
 
     void AddLine(const std::string& strBytes);
-    void AppendLines(const wxArrayString& lines);
+    // Lines already in list form, appended in one go (the protocol window's
+    // burst of lines).
+    void AppendLines(const wxArrayString& lines) { Append(lines); }
     std::string GetLine(unsigned nIndex) const;
     std::vector<std::string> GetLines() const;
 
@@ -46,16 +71,71 @@ public:
     // Where the boxes go (the application's boxes unless a test says).
     void SetMessageBoxes(IMessageBoxes* pBoxes) { m_pBoxes = pBoxes; }
 
-private:
+    // The selected rows (all rows) as shown, one a line, to the clipboard.
+    void CopySelection();
+    void CopyAll();
+    void SelectAllLines();
+    // The context menu's items, enabled as they apply now.
+    wxMenu* MakeContextMenu();
+    // Opens the find bar (made on first use) and puts the keyboard in it.
+    void ShowFindBar();
+    // The find bar; null until it was first opened.
+    CListFindBar* GetFindBar() const { return m_pFindBar; }
+    // The list the reader sees: the filtered lines while the filter is on.
+    CReportListBox& GetShownList();
+    // Selects the next (or previous) row after the selection that holds
+    // strText, wrapping around, and brings it into view; false (and the
+    // selection as it was) when no row holds it.
+    bool FindLine(const wxString& strText, bool bMatchCase, bool bForward);
+    // Shows only the rows that hold strText while bOn; all of them again
+    // when it is off.
+    void SetFilter(bool bOn, const wxString& strText, bool bMatchCase);
+    bool IsFiltered() const { return m_bFiltered; }
+    // The pixel width the column needs for the widest line so far.
+    int GetColumnWidth() const { return m_nColumnWidth; }
+
+    void SetString(unsigned int n, const wxString& s) override;
+
+  protected:
+    int DoInsertItems(const wxArrayStringsAdapter& items, unsigned int pos,
+                      void** clientData, wxClientDataType type) override;
+    void DoDeleteOneItem(unsigned int n) override;
+    void DoClear() override;
+
+  private:
     void ScrollToEnd();
-    // Makes the column as wide as a line that is longer than any before.
-    void WidenTo(const wxString& strLine);
     void OnScrolled();
+    void OnKeyDown(wxKeyEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
+    void OnMenu(wxCommandEvent& event);
+    // The rows changed: the filtered list follows once the burst is over.
+    void RowsChanged();
+    void UpdateFiltered();
+    void WidenFor(const wxString& strShown);
+    void SetColumnWidth(int nWidth);
+    // The list whose lines this one filters; itself when it is the real one.
+    CReportListBox& Source() { return m_pSource ? *m_pSource : *this; }
 
     IMessageBoxes* m_pBoxes;
     bool m_bFollowEnd = true;
     bool m_bScrolling = false;   // the list scrolls itself
     bool m_bShowPending = false; // a ShowChanges waits for the burst to end
     wxString m_strSaveTitle;
-    size_t m_nLongestLine = 0; // characters of the longest line added
+
+    // Per row: the line's bytes where they differ from what the row shows
+    // (empty otherwise), and a number that names the row while it lives.
+    std::deque<std::string> m_raw;
+    std::deque<unsigned long> m_serials;
+    unsigned long m_nNextSerial = 0;
+    int m_nColumnWidth = 0;
+    int m_nInitialWidth = 0;
+    int m_nWidestChar = 0;
+
+    CListFindBar* m_pFindBar = nullptr;
+    CReportListBox* m_pFiltered = nullptr; // the filtered rows, over this list
+    CReportListBox* m_pSource = nullptr;   // for a filtered list: its source
+    bool m_bFiltered = false;
+    wxString m_strFilter;
+    bool m_bFilterCase = false;
+    bool m_bUpdatePosted = false;
 };

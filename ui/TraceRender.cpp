@@ -42,7 +42,7 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
         std::string strLine = kSentMark;
         // A message sequence (three digits, a text, CR) before the control
         // answer shows on a line of its own, as received lines do.
-        std::string strRest = strText.substr(0, strText.find('\0'));
+        std::string strRest = strText.substr(0, strText.find('\0')); // ends at its NUL
         while (strRest.size() > 4 && std::isdigit(static_cast<unsigned char>(strRest[0])) &&
                std::isdigit(static_cast<unsigned char>(strRest[1])) &&
                std::isdigit(static_cast<unsigned char>(strRest[2])) &&
@@ -50,15 +50,15 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
                strRest.find('\r') + 1 < strRest.size()) {
             const size_t nEnd = strRest.find('\r');
             AddLine(list, kSentMark + strRest.substr(0, nEnd) + "<CR>");
+            list.NoteBytes(strRest.substr(0, nEnd + 1));
             strRest.erase(0, nEnd + 1);
         }
         for (char ch : strRest) {
-            if (ch == '\0')
-                break; // the text ends at its NUL
             const char* szName = ControlName(static_cast<unsigned char>(ch));
             strLine += szName ? szName : std::string(1, ch);
         }
         AddLine(list, strLine);
+        list.NoteBytes(strRest);
         return;
     }
 
@@ -77,10 +77,12 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
                 return;
             }
             list.ReplaceLast(strLast + strPiece);
+            list.NoteBytes(strText.substr(0, 1));
             return;
         }
     }
     AddLine(list, kReceivedMark + strPiece);
+    list.NoteBytes(strText.substr(0, 1));
 }
 
 void RenderNote(ITraceList& list, const std::string& strNote) { AddLine(list, strNote); }

@@ -9,6 +9,9 @@
 // 500 lines: each line added beyond them drops the oldest. Whether the list
 // follows its newest line is the list's own matter (the reader's scrolling).
 //
+// The list is told the bytes behind each line as well (NoteBytes), so that
+// it can show them in hex; the lines themselves never carry them.
+//
 // The rendering works on a small list model so that it runs without a
 // display; the protocol window's list implements the model.
 #pragma once
@@ -28,6 +31,9 @@ public:
     virtual void Add(const std::string& strLine) = 0;
     // Replaces the last line (the same as deleting it and adding the new).
     virtual void ReplaceLast(const std::string& strLine) = 0;
+    // The bytes the last Add or ReplaceLast put on the last line, as they
+    // went over the line (for a list that can show them in hex).
+    virtual void NoteBytes(const std::string& /*strBytes*/) {}
 };
 
 constexpr unsigned kTraceListLimit = 500;

@@ -64,8 +64,16 @@ std::string StatusSettingsText(const CPortConfig& config, const std::string& str
                                const std::string& strLineState,
                                const std::string& strLostDevice) {
     const std::string strStored = config.GetDevicePath(config.m_nPort);
-    if (!IsTcpEndpoint(strStored))
-        return PortSettingsText(config) + LostDeviceNote(strLostDevice);
+    if (!IsTcpEndpoint(strStored)) {
+        // COMn is a device path here: the pane names it, so that windows
+        // serving different adapters are told apart.
+        std::string strText = PortSettingsText(config);
+        const std::string strPort = "Port: " + config.GetCommPort();
+        const size_t nAt = strText.find(strPort);
+        if (nAt != std::string::npos && !strStored.empty())
+            strText.insert(nAt + strPort.size(), " " + strStored);
+        return strText + LostDeviceNote(strLostDevice);
+    }
     const bool bInUse = strLineInUse == strStored && !strLineState.empty();
     return "Port Settings : Port: " + config.GetCommPort() + " " +
            (bInUse ? strLineState : strStored);

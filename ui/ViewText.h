@@ -29,7 +29,9 @@ std::string PortSettingsText(const CPortConfig& config);
 // waits for its device to come back; empty when nothing is lost.
 std::string LostDeviceNote(const std::string& strDevicePath);
 
-// The status bar's first pane: the port settings text, or for a port whose
+// The status bar's first pane: the port settings text with the port's
+// device after the port ("Port: COM1 /dev/ttyUSB0 BaudRate: ..."), or for a
+// port whose
 // stored device is a network line the endpoint instead of the line format,
 // with what the line does now when it is the line in use:
 // "Port Settings : Port: COM1 tcp-listen:127.0.0.1:2775, peer 10.0.0.7:53122".

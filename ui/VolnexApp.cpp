@@ -45,8 +45,9 @@ class CVolnexApp : public wxApp {
         // The profile is named after the executable (volnex.INI in the
         // user's configuration folder) unless --profile names another.
         wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
-        m_pProfile = std::make_unique<CIniProfile>(ChooseProfilePath(
-            g_commandLine, ToPathBytes(wxGetCwd()), ToPathBytes(exe.GetName())));
+        const std::string strExecutable = ToPathBytes(exe.GetName());
+        m_pProfile = std::make_unique<CIniProfile>(
+            ChooseProfilePath(g_commandLine, ToPathBytes(wxGetCwd()), strExecutable));
         SetAppProfile(m_pProfile.get());
         ShowProfileFailures(*m_pProfile);
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
@@ -59,6 +60,9 @@ class CVolnexApp : public wxApp {
 
         m_pDoc = std::make_unique<CVolnexDoc>();
         auto* pFrame = new CMainFrame; // creates the view, then the status bar
+        // One window per line: the title says which profile (line) it serves.
+        pFrame->SetProfileName(
+            ProfileTitleName(m_pProfile->GetPath(), DefaultProfilePath(strExecutable)));
         SetTopWindow(pFrame);
         pFrame->GetView()->OnInitialUpdate();
         pFrame->Show();

@@ -76,22 +76,43 @@ TEST_F(ConnectDlgGuiTest, AnEmptyProfileShowsTheDefaults) {
 }
 
 TEST_F(ConnectDlgGuiTest, StoredValuesAreMatchedIgnoringCaseOrLeftUnselected) {
-    Given("CommPort=com2\nParity2=odd\nRTS2=7\nBaudRate2=19200\n");
+    Given("CommPort=com2\nParity2=odd\nRTS2=7\nBaudRate2=230400\n");
     CConnectDlg sheet(nullptr);
     EXPECT_EQ(Shown(sheet.GetPortList()), "COM2");
     CPortSettings& ports = sheet.GetPortSettingsPage();
     EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_PARITY)), "Odd");
-    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_BAUD_RATE)), "(none)");
+    // A rate the list does not offer is shown as stored, not as an empty box.
+    EXPECT_EQ(Shown(ports.GetList(CPortSettings::IDC_BAUD_RATE)), "230400");
     EXPECT_EQ(Shown(sheet.GetFlowControlPage().GetRts()), "(none)");
     // Another edit and Apply: the unlisted values stay as stored.
     Choose(ports.GetList(CPortSettings::IDC_DATA_BITS), 2);
     Choose(sheet.GetFlowControlPage().GetDtr(), 0);
     sheet.PressApply();
-    EXPECT_EQ(Key("BaudRate2"), "19200");
+    EXPECT_EQ(Key("BaudRate2"), "230400");
     EXPECT_EQ(Key("RTS2"), "7");
     EXPECT_EQ(Key("DataBits2"), "7");
     EXPECT_EQ(Key("Parity2"), "Odd");
     EXPECT_EQ(Key("DTR2"), "0");
+}
+
+TEST_F(ConnectDlgGuiTest, TheRateListOffersEveryRateUpTo115200) {
+    Given("BaudRate1=600\nBaudRate2=115200\n");
+    CConnectDlg sheet(nullptr);
+    wxChoice& rates = sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE);
+    std::vector<std::string> items;
+    for (unsigned i = 0; i < rates.GetCount(); ++i)
+        items.push_back(rates.GetString(i).ToStdString());
+    EXPECT_EQ(items, (std::vector<std::string>{"300", "1200", "2400", "4800", "9600", "19200",
+                                               "38400", "57600", "115200", "600"}));
+    EXPECT_EQ(Shown(rates), "600");
+    // Another port: its rate is listed, and the other's odd one is gone.
+    sheet.ChoosePort(1);
+    EXPECT_EQ(Shown(rates), "115200");
+    EXPECT_EQ(rates.GetCount(), 9u);
+    Choose(rates, 7);
+    sheet.PressApply();
+    EXPECT_EQ(Key("BaudRate2"), "57600");
+    EXPECT_EQ(Key("BaudRate1"), "600");
 }
 
 TEST_F(ConnectDlgGuiTest, PickingAPortWritesItAtOnceAndShowsItsValues) {

@@ -104,10 +104,26 @@ TEST_F(LayoutGuiTest, TheKeyboardBringsAControlOutOfViewIntoIt) {
     }));
 }
 
+// The test-mode note comes after the device and the line format: at the
+// first size it is shown whole too.
+TEST_F(LayoutGuiTest, TheTestModeNoteFitsAtTheFirstSize) {
+    frame->Close(true);
+    PumpEvents(30);
+    StartProgram("Misbehave1=nak-every:3,delay:1500\n");
+    wxStatusBar* pStatus = frame->GetStatusBar();
+    const wxString strText = pStatus->GetStatusText(0);
+    ASSERT_NE(strText.Find(pty.SlavePath()), wxNOT_FOUND);
+    ASSERT_TRUE(strText.EndsWith(")")) << strText;
+    ASSERT_NE(strText.Find("(test mode: "), wxNOT_FOUND) << strText;
+    AwaitStatusPaint();
+    EXPECT_FALSE(pStatus->GetField(0).IsEllipsized());
+}
+
 TEST_F(LayoutGuiTest, TheStatusTextShowsWholeAtTheFirstSize) {
     wxStatusBar* pStatus = frame->GetStatusBar();
-    ASSERT_EQ(pStatus->GetStatusText(0), "Port Settings : Port: COM1 BaudRate: 9600 "
-                                         "Parity: None StopBits: 1 DataBits: 8");
+    ASSERT_EQ(pStatus->GetStatusText(0), "Port Settings : Port: COM1 " + pty.SlavePath() +
+                                             " BaudRate: 9600 Parity: None StopBits: 1 "
+                                             "DataBits: 8");
     AwaitStatusPaint();
     EXPECT_FALSE(pStatus->GetField(0).IsEllipsized());
     EXPECT_FALSE(pStatus->GetField(1).IsEllipsized());

@@ -85,6 +85,15 @@ TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
     EXPECT_FALSE(frame->HasFlag(wxMAXIMIZE_BOX));
 }
 
+// Several windows, one per line: a profile other than the default one is
+// named in the title.
+TEST_F(MainWindowGuiTest, TheTitleNamesTheProfileOfTheLine) {
+    frame->SetProfileName("lab-line-2");
+    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir (lab-line-2)");
+    frame->SetProfileName("");
+    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
+}
+
 TEST_F(MainWindowGuiTest, LineIndicatorsFollowTheLevelMessages) {
     view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);
     view->Notify(UM_COMM_DSR, 1, 1); // as QueryDsr sends it
@@ -147,7 +156,7 @@ TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     // The report holds the same newest lines.
     const std::string path = dir.Path("pages.txt");
     wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 500 lines"));
+                  CExpectMessage("Saved 500 lines to " + path));
     std::string expected = "Dudova Deza List Report saved:  12/08/26 02:05:00 PM\r\n";
     for (const std::string& line : lines)
         expected += line + "\r\n";
@@ -220,7 +229,8 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     wxStatusBar* pStatus = frame->GetStatusBar();
     frame->RefreshPanes();
     EXPECT_EQ(pStatus->GetStatusText(0),
-              "Port Settings : Port: COM1 BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
+              "Port Settings : Port: COM1 " + pty.SlavePath() +
+                  " BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
     EXPECT_EQ(pStatus->GetStatusText(1), "14:05");
     profile.WriteString("Configuration", "BaudRate1", "2400");
     for (auto [nHour, nMin, szText] : {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
@@ -230,7 +240,8 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
         EXPECT_EQ(pStatus->GetStatusText(1), szText);
     }
     EXPECT_EQ(pStatus->GetStatusText(0),
-              "Port Settings : Port: COM1 BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
+              "Port Settings : Port: COM1 " + pty.SlavePath() +
+                  " BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
 }
 
 TEST_F(MainWindowGuiTest, ASettingThatCannotBeSavedIsToldOnce) {

@@ -3,6 +3,7 @@
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
+#include "ui/TraceRender.h"
 #include "ui/VolnexView.h"
 
 #include <gtk/gtk.h>
@@ -177,11 +178,11 @@ TEST_F(ProtocolWindowGuiTest, TheSaveDialogsAreTitledByTheirAction) {
     Start(true);
     wxTEST_DIALOG(view->OnLogFile(),
                   CExpectSaveDialog("Save Page List", dir.Path("pages.txt")),
-                  CExpectMessage("Saved 0 lines"));
+                  CExpectMessage("Saved 0 lines to " + dir.Path("pages.txt")));
     wxCommandEvent save(wxEVT_BUTTON, CProtocolDlg::IDC_SAVE);
     wxTEST_DIALOG(view->GetProtocolDlg()->GetEventHandler()->ProcessEvent(save),
                   CExpectSaveDialog("Save Protocol Messages", dir.Path("protocol.txt")),
-                  CExpectMessage("Saved 0 lines"));
+                  CExpectMessage("Saved 0 lines to " + dir.Path("protocol.txt")));
     EXPECT_TRUE(wxFileExists(dir.Path("pages.txt")));
     EXPECT_TRUE(wxFileExists(dir.Path("protocol.txt")));
 }
@@ -198,6 +199,52 @@ TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
     wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
                   CExpectMessage("Clear All messages?", wxID_YES));
     EXPECT_EQ(pDlg->Count(), 0u);
+}
+
+// The hex view adds each line's bytes after its text, at once for the open
+// window and from the profile for one opened later; off, the lines are as
+// they always were.
+TEST_F(ProtocolWindowGuiTest, TheHexViewShowsTheBytesOfEveryLine) {
+    Start(true);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    auto trace = [&](bool bSent, const std::string& strBytes) {
+        for (size_t i = 0; i < strBytes.size(); i += bSent ? strBytes.size() : 1)
+            view->Notify(UM_PROTOCOL_TRACE, bSent ? kTraceSent : kTraceReceived,
+                         ReleaseTraceText(std::make_unique<std::string>(
+                             bSent ? strBytes : strBytes.substr(i, 1))));
+    };
+    trace(false, std::string("\x02"
+                             "1\xe9\r",
+                             4));
+    trace(true, "\x06\r");
+    const std::vector<std::string> plain{"=>  <STX>1\xe9<CR>", "<=  <ACK><CR>"};
+    EXPECT_EQ(pDlg->GetList().GetLines(), plain);
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolHex", -1), -1);
+
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_HEX);
+    const std::vector<std::string> hex{"=>  <STX>1\xe9<CR>    [02 31 E9 0D]",
+                                       "<=  <ACK><CR>    [06 0D]"};
+    EXPECT_EQ(pDlg->GetList().GetLines(), hex);
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolHex", -1), 1);
+    frame->GetMenuBar()->GetMenu(1)->UpdateUI();
+    EXPECT_TRUE(frame->GetMenuBar()->IsChecked(ID_VIEW_PROTOCOL_HEX));
+    // An open line gains its bytes as they come.
+    trace(false, "AB");
+    EXPECT_EQ(pDlg->GetList().GetLine(2), "=>  AB    [41 42]");
+
+    // A window opened later shows hex from the start.
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    pDlg = view->GetProtocolDlg();
+    ASSERT_NE(pDlg, nullptr);
+    EXPECT_TRUE(pDlg->IsHexView());
+    trace(true, "ID=");
+    EXPECT_EQ(pDlg->GetList().GetLines(),
+              std::vector<std::string>{"<=  ID=    [49 44 3D]"});
+
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_HEX);
+    EXPECT_EQ(pDlg->GetList().GetLines(), std::vector<std::string>{"<=  ID="});
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolHex", -1), 0);
 }
 
 } // namespace

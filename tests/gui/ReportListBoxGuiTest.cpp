@@ -40,7 +40,7 @@ TEST_F(ReportListBoxGuiTest, SavesEveryLineBehindTheHeader) {
     list->AddLine("=>  \xE9<CR>");
     std::string path = dir.Path("pages.txt");
     wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 3 lines"));
+                  CExpectMessage("Saved 3 lines to " + path));
     EXPECT_EQ(CTempDir::Read(path), header + "\r\n12/08/2026 14:05:00  1234 HI  \r\n"
                                              "\tBAD PAGE - INVALID CHECKSUM\r\n"
                                              "=>  \xE9<CR>\r\n");
@@ -78,7 +78,7 @@ TEST_F(ReportListBoxGuiTest, CancellingWritesNothingAndSaysNothing) {
 TEST_F(ReportListBoxGuiTest, ANameWithoutExtensionGetsTxt) {
     std::string path = dir.Path("report");
     wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 0 lines"));
+                  CExpectMessage("Saved 0 lines to " + path + ".TXT"));
     EXPECT_EQ(CTempDir::Read(path + ".TXT"), header + "\r\n");
 }
 
@@ -114,7 +114,7 @@ TEST_F(ReportListBoxGuiTest, FoldersAndNamesInAnyLanguageAreThoseFolders) {
         const std::string path = dir.Path(szName);
         wxTEST_DIALOG(list->SaveReport(),
                       wxExpectModal<wxFileDialog>(wxString::FromUTF8(path)),
-                      CExpectMessage("Saved 1 lines"));
+                      CExpectMessage(wxString::FromUTF8("Saved 1 lines to " + path)));
         EXPECT_EQ(CTempDir::Read(path), header + "\r\n=>  \xE9<CR>\r\n") << szName;
     }
     // A typed name gets its extension there too, and the question about
@@ -125,7 +125,7 @@ TEST_F(ReportListBoxGuiTest, FoldersAndNamesInAnyLanguageAreThoseFolders) {
                   CExpectMessage(wxString::FromUTF8(typed + ".TXT already exists.\n"
                                                             "Do you want to replace it?"),
                                  wxID_YES),
-                  CExpectMessage("Saved 1 lines"));
+                  CExpectMessage(wxString::FromUTF8("Saved 1 lines to " + typed + ".TXT")));
     EXPECT_EQ(CTempDir::Read(typed + ".TXT"), header + "\r\n=>  \xE9<CR>\r\n");
 }
 

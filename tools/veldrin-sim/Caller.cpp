@@ -369,7 +369,9 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
             Log(strLabel + ": sending again after the hang-up");
             continue;
         }
-        if (got != Answer::kAck && expected == Answer::kAck && !m_bLineClosed) {
+        // A refused page (RS) is not sent again: the caller goes on.
+        if (got != Answer::kAck && got != Answer::kRs && got != Answer::kEnd &&
+            expected == Answer::kAck && !m_bLineClosed) {
             // A sender resends after a NAK or a silence, up to its limit.
             if (nAttempts < m_options.nRetries) {
                 ++nAttempts;

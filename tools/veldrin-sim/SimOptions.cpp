@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "serial/TcpEndpoint.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -102,7 +103,37 @@ bool ParseTcpTarget(const std::string& strValue, std::string* pstrTarget) {
     return true;
 }
 
+bool ParseFraming(const std::string& strText, CSimOptions* pOptions) {
+    if (strText.size() != 3 || strText[0] < '5' || strText[0] > '8' ||
+        (strText[2] != '1' && strText[2] != '2'))
+        return false;
+    const char chParity = static_cast<char>(std::toupper(static_cast<unsigned char>(strText[1])));
+    if (std::string("NEOMS").find(chParity) == std::string::npos)
+        return false;
+    pOptions->nDataBits = strText[0] - '0';
+    pOptions->chParity = chParity;
+    pOptions->nStopBits = strText[2] - '0';
+    return true;
+}
+
 } // namespace
+
+std::string FramingText(const CSimOptions& options) {
+    return std::to_string(options.nDataBits) + options.chParity +
+           std::to_string(options.nStopBits);
+}
+
+std::string FramingRefusal(const CSimOptions& options, bool bVirtualLine) {
+    const bool bPlain = options.nDataBits == 8 && options.chParity == 'N' &&
+                        options.nStopBits == 1;
+    if (bPlain || (!bVirtualLine && options.strTcp.empty()))
+        return std::string();
+    const std::string strLine = options.strTcp.empty()
+                                    ? "a virtual line (pseudo-terminal) cannot carry parity"
+                                    : "a network line cannot carry parity";
+    return strLine + " or other data and stop bits: --framing " + FramingText(options) +
+           " needs a real serial adapter (--device /dev/ttyUSB0, say)";
+}
 
 const char* SimUsage() {
     return "Usage: veldrin-sim --device PATH | --pty LINK | --tcp HOST:PORT [PAGES] [OPTIONS]\n"
@@ -127,7 +158,10 @@ const char* SimUsage() {
            "  --pty LINK           make a virtual serial line instead and put a link\n"
            "                       to its terminal side at LINK: point the terminal\n"
            "                       there; the caller waits for it to open the line\n"
-           "  --baud N             line speed, 8 data bits, no parity (default 9600)\n"
+           "  --baud N             line speed (default 9600)\n"
+           "  --framing FORMAT     data bits, parity (N, E, O, M, S) and stop bits,\n"
+           "                       as 7E1 or 8N2 (default 8N1); on a real serial\n"
+           "                       adapter only: a virtual line carries no parity\n"
            "  --retries N          resend a block that got NAK or no answer up to N\n"
            "                       times (default 0)\n"
            "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
@@ -224,7 +258,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         static const char* const kValueOptions[] = {
             "--device", "--pty", "--tcp", "--pager", "--message", "--file", "--count", "--baud",
             "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault", "--expect",
-            "--block-size", "--length", "--password"};
+            "--block-size", "--length", "--password", "--framing"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
             bKnown = bKnown || strArg == szOption;
@@ -255,6 +289,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             bOk = ParseInt(strValue, 1, 10000000, &nCount);
         else if (strArg == "--baud")
             bOk = ParseInt(strValue, 50, 4000000, &options.nBaud);
+        else if (strArg == "--framing")
+            bOk = ParseFraming(strValue, &options);
         else if (strArg == "--retries")
             bOk = ParseInt(strValue, 0, 100, &options.nRetries);
         else if (strArg == "--answer-timeout")

@@ -39,6 +39,10 @@ struct CSimOptions {
     std::string strTcp;     // HOST:PORT of a terminal on a network line
     std::vector<CSimPage> pages;
     int nBaud = 9600;
+    // --framing: data bits, parity (N, E, O, M, S) and stop bits, as "8N1".
+    int nDataBits = 8;
+    char chParity = 'N';
+    int nStopBits = 1;
     int nRetries = 0;
     int nAnswerTimeoutMs = 10000;
     int nLogonTries = 5;
@@ -70,6 +74,14 @@ bool ReadPageFile(const std::string& strPath, std::vector<CSimPage>* pPages,
                   std::string* pstrError);
 
 const char* SimUsage();
+
+// The framing as "8N1".
+std::string FramingText(const CSimOptions& options);
+
+// Why the framing cannot be used on the caller's line: a virtual line (a
+// pseudo-terminal) or a network line carries bytes, not characters framed
+// with parity or other data and stop bits. Empty when it can (8N1 always).
+std::string FramingRefusal(const CSimOptions& options, bool bVirtualLine);
 
 // What --help, --version or bad arguments call for, printed as volnex does:
 // usage or version on stdout with status 0, or the reason and the usage on

@@ -7,6 +7,7 @@
 #include "tools/veldrin-sim/Caller.h"
 #include "tools/veldrin-sim/SimOptions.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -51,6 +52,11 @@ int main(int argc, char** argv) {
     if (PrintSimOutcome(bParsed, options, strError, std::cout, std::cerr, &nExitStatus))
         return nExitStatus;
     signal(SIGPIPE, SIG_IGN);
+    const std::string strRefusal = FramingRefusal(options, !options.strPtyLink.empty());
+    if (!strRefusal.empty()) {
+        std::cerr << "veldrin-sim: " << strRefusal << "\n";
+        return 2;
+    }
     if (!options.strTcp.empty())
         return CallOverTcp(options);
     if (!options.strPtyLink.empty()) {
@@ -71,8 +77,20 @@ int main(int argc, char** argv) {
                   << "\n";
         return 1;
     }
+    // A device path that is a pseudo-terminal (it has no modem lines)
+    // carries no framing either.
+    unsigned nModem = 0;
+    const std::string strDeviceRefusal =
+        FramingRefusal(options, device.GetModemStatus(&nModem) == ENOTTY);
+    if (!strDeviceRefusal.empty()) {
+        std::cerr << "veldrin-sim: " << strDeviceRefusal << "\n";
+        return 2;
+    }
     CLineFormat format;
     format.nBaud = options.nBaud;
+    format.nDataBits = options.nDataBits;
+    format.chParity = options.chParity;
+    format.nStopBits = options.nStopBits;
     if (!CTermiosDevice::IsSupportedBaud(options.nBaud)) {
         std::cerr << "veldrin-sim: " << options.nBaud << " is not a line speed\n";
         return 2;
