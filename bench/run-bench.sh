@@ -94,6 +94,25 @@ printf 'end to end, 250-character pages: %.0f pages/s; a 115200-baud line carrie
     "$(echo "$block_rate / 2" | bc -l)" "$long_line_rate" "$(echo "$block_rate / 2 / $long_line_rate" | bc -l)"
 stop
 
+echo "== answer latency with the session log off and on (the same 5000 pages each)"
+latency_run() { # extra profile lines
+    printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n%b' "$work/line" "$1" \
+        > "$work/cfg/volnex.INI"
+    rm -f "$work/line"
+    "$build/tools/veldrin-sim" --pty "$work/line" --count 5000 --quiet > "$work/sim.out" &
+    sim_pid=$!
+    sleep 0.3
+    XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+    volnex_pid=$!
+    wait "$sim_pid"
+    grep -oE 'answer latency [^;]*' "$work/sim.out"
+    stop
+}
+mkdir -p "$work/log" "$work/cfg"
+echo "log off: $(latency_run "")"
+echo "log on:  $(latency_run "LogFolder1=$work/log\n")"
+echo "(goal: the log on no worse than off; $(cat "$work"/log/pages-*.jsonl | wc -l) pages logged)"
+
 echo "== end to end over a network line: the same, with the caller on TCP loopback"
 tcp_port=$(shuf -i 20000-59999 -n 1)
 while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done

@@ -20,6 +20,7 @@ configure_file(res/org.volnex.Volnex.metainfo.xml.in
                ${VOLNEX_GENERATED}/${VOLNEX_APP_ID}.metainfo.xml @ONLY)
 configure_file(res/man/volnex.1.in ${VOLNEX_GENERATED}/man/volnex.1 @ONLY)
 configure_file(res/man/veldrin-sim.1.in ${VOLNEX_GENERATED}/man/veldrin-sim.1 @ONLY)
+configure_file(res/systemd/volnex@.service.in ${VOLNEX_GENERATED}/systemd/volnex@.service @ONLY)
 
 # The licence as a Debian copyright file: the text after the copyright
 # line, each line indented, blank lines as " .".
@@ -45,6 +46,9 @@ endforeach()
 add_custom_target(volnex_docs ALL DEPENDS ${VOLNEX_COMPRESSED})
 
 install(TARGETS veldrin-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The unit template for a rack of headless terminals, one per profile.
+install(FILES ${VOLNEX_GENERATED}/systemd/volnex@.service
+        DESTINATION lib/systemd/system)
 install(FILES ${VOLNEX_GENERATED}/man/veldrin-sim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md ${VOLNEX_GENERATED}/doc/copyright ${VOLNEX_GENERATED}/doc/changelog.gz

@@ -15,11 +15,14 @@ constexpr const char* kDevice = "Device";
 constexpr const char* kMisbehave = "Misbehave";
 constexpr const char* kDiagnose = "Diagnose";
 constexpr const char* kPassword = "Password";
+constexpr const char* kLogFolder = "LogFolder";
 constexpr const char* kResponses = "Responses";
 
 } // namespace
 
-CPortConfig::CPortConfig(IProfile& profile) : m_profile(profile) { Load(); }
+CPortConfig::CPortConfig(IProfile& profile) : m_profile(profile) {
+    Load();
+}
 
 int CPortConfig::PortNumberOf(const std::string& strPort) {
     // The character code of the last character minus that of '0': "COM3"
@@ -48,6 +51,7 @@ void CPortConfig::Load() {
     m_strMisbehave = m_profile.GetString(kSection, PortKey(kMisbehave, n), "");
     m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
     m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
+    m_strLogFolder = m_profile.GetString(kSection, PortKey(kLogFolder, n), "");
     m_strResponses = m_profile.GetString(kSection, PortKey(kResponses, n), "");
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
@@ -107,8 +111,7 @@ std::string CPortConfig::DefaultDevicePath(int nPort) {
 }
 
 std::string CPortConfig::GetDevicePath(int nPort) const {
-    return m_profile.GetString(kSection,
-                               PortKey(kDevice, static_cast<uint8_t>(nPort)),
+    return m_profile.GetString(kSection, PortKey(kDevice, static_cast<uint8_t>(nPort)),
                                DefaultDevicePath(nPort));
 }
 
@@ -124,6 +127,11 @@ void CPortConfig::SetMisbehave(uint8_t nPort, const std::string& strValue) {
 void CPortConfig::SetPassword(uint8_t nPort, const std::string& strValue) {
     m_profile.WriteString(kSection, PortKey(kPassword, nPort), strValue);
     m_strPassword = strValue;
+}
+
+void CPortConfig::SetLogFolder(uint8_t nPort, const std::string& strValue) {
+    m_profile.WriteString(kSection, PortKey(kLogFolder, nPort), strValue);
+    m_strLogFolder = strValue;
 }
 
 void CPortConfig::SetResponses(uint8_t nPort, const std::string& strValue) {

@@ -19,7 +19,7 @@
 #include <string>
 
 class CPortConfig {
-public:
+  public:
     explicit CPortConfig(IProfile& profile = AppProfile());
     virtual ~CPortConfig() = default;
 
@@ -53,6 +53,10 @@ public:
     void SetDiagnose(uint8_t nPort, int nValue);
     // The password a logon may carry ("Password"+n): empty takes ESC PG1 CR
     // only, "*" any password or none, any other value that one only.
+    // The folder of the session log ("LogFolder"+n): the pages and the
+    // trace written as they come; empty (the default) for none.
+    std::string GetLogFolder() const { return m_strLogFolder; }
+    void SetLogFolder(uint8_t nPort, const std::string& strValue);
     std::string GetPassword() const { return m_strPassword; }
     void SetPassword(uint8_t nPort, const std::string& strValue);
     // How answers are made ("Responses"+n): empty for bare answers, "tap18"
@@ -88,10 +92,11 @@ public:
     int m_nCTS = 0;
     int m_nDSR = 0;
 
-private:
+  private:
     std::string m_strMisbehave;
     int m_nDiagnose = 0;
     std::string m_strPassword;
+    std::string m_strLogFolder;
     std::string m_strResponses;
     static int PortNumberOf(const std::string& strPort);
     IProfile& m_profile;

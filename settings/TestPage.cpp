@@ -7,7 +7,9 @@
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
 
+#include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dirdlg.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -15,7 +17,7 @@
 CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
-    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 157));
+    new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 191));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
@@ -41,14 +43,33 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     m_chkResponses = new wxCheckBox(this, IDC_RESPONSES,
                                     "Answer with revision 1.8 message sequences",
                                     at(12, 132), size(176, 10));
-    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 147),
+    auto* pLogLabel = new CFormLabel(this, "Session log :", at(12, 149), size(60, 8),
+                                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    m_editLogFolder =
+        new wxTextCtrl(this, IDC_LOG_FOLDER, wxEmptyString, at(76, 147), size(80, 12));
+    pLogLabel->SetLabelFor(m_editLogFolder);
+    new wxButton(this, IDC_LOG_BROWSE, "Browse...", at(158, 146), size(30, 14));
+    new wxStaticText(this, wxID_ANY,
+                     "A folder: pages and trace are written there as they come. "
+                     "Empty: none.",
+                     at(76, 162), size(110, 16));
+    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 181),
                      size(176, 8));
-    SetMinSize(size(200, 165));
+    SetMinSize(size(200, 199));
 
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
     Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_RESPONSES);
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_LOG_FOLDER);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseLogFolder(); }, IDC_LOG_BROWSE);
+}
+
+void CTestPage::OnBrowseLogFolder() {
+    wxDirDialog dialog(this, "Session Log Folder", m_editLogFolder->GetValue(),
+                       wxDD_DEFAULT_STYLE);
+    if (dialog.ShowModal() == wxID_OK)
+        m_editLogFolder->SetValue(dialog.GetPath()); // marks the page changed
 }
 
 void CTestPage::ShowValues() {
@@ -56,6 +77,7 @@ void CTestPage::ShowValues() {
     m_chkDiagnose->SetValue(m_config.GetDiagnose() != 0);
     m_editPassword->ChangeValue(FromBytes(m_config.GetPassword()));
     m_chkResponses->SetValue(m_config.HasMessageSequences());
+    m_editLogFolder->ChangeValue(FromPathBytes(m_config.GetLogFolder()));
 }
 
 bool CTestPage::WriteValues(uint8_t nPort) {
@@ -69,6 +91,7 @@ bool CTestPage::WriteValues(uint8_t nPort) {
     m_config.SetMisbehave(nPort, settings.Text());
     m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
     m_config.SetPassword(nPort, ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
+    m_config.SetLogFolder(nPort, ToPathBytes(m_editLogFolder->GetValue().Strip(wxString::both)));
     // A value the check box does not know is kept as it was.
     if (m_chkResponses->GetValue() != m_config.HasMessageSequences())
         m_config.SetResponses(nPort, m_chkResponses->GetValue() ? CPortConfig::kResponsesTap18

@@ -4,7 +4,8 @@
 // protocol window (Diagnose+n). Both are off unless set; a value that names
 // no test mode is refused when the page is applied, and the page keeps it
 // for mending. It also holds the password a logon may carry (Password+n:
-// empty for none, * for any).
+// empty for none, * for any) and the folder of the session log
+// (LogFolder+n: empty for none).
 #pragma once
 
 #include "settings/SheetPage.h"
@@ -14,7 +15,8 @@ class wxTextCtrl;
 
 class CTestPage : public CSheetPage {
 public:
-    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052, IDC_RESPONSES = 1053 };
+    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052, IDC_RESPONSES = 1053,
+           IDC_LOG_FOLDER = 1054, IDC_LOG_BROWSE = 1055 };
 
     CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
 
@@ -22,13 +24,16 @@ public:
     wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }
     wxTextCtrl& GetPassword() { return *m_editPassword; }
     wxCheckBox& GetResponses() { return *m_chkResponses; }
+    wxTextCtrl& GetLogFolder() { return *m_editLogFolder; }
 
 private:
     void ShowValues() override;
     bool WriteValues(uint8_t nPort) override;
+    void OnBrowseLogFolder();
 
     wxTextCtrl* m_editModes = nullptr;
     wxCheckBox* m_chkDiagnose = nullptr;
     wxTextCtrl* m_editPassword = nullptr;
+    wxTextCtrl* m_editLogFolder = nullptr;
     wxCheckBox* m_chkResponses = nullptr;
 };

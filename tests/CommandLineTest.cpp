@@ -55,6 +55,18 @@ TEST(CommandLineTest, WrongOptionsPrintAReasonAndTheUsageOnStderrAndExitTwo) {
         {{"--profile"}, "volnex: --profile needs a file name\n"},
         {{"--profile="}, "volnex: --profile needs a file name\n"},
         {{"--profile", ""}, "volnex: --profile needs a file name\n"},
+        {{"--headless", "--exit-after"},
+         "volnex: --exit-after needs a whole number from 1 up\n"},
+        {{"--headless", "--exit-after", "0"},
+         "volnex: --exit-after needs a whole number"},
+        {{"--headless", "--timeout", "-5"}, "volnex: --timeout needs a whole number"},
+        {{"--headless", "--timeout", "5s"}, "volnex: --timeout needs a whole number"},
+        {{"--headless", "--timeout", "99999999999"},
+         "volnex: --timeout needs a whole number"},
+        // The headless options mean nothing to the window.
+        {{"--exit-after", "3"},
+         "volnex: --trace, --exit-after and --timeout go with --headless\n"},
+        {{"--trace"}, "volnex: --trace, --exit-after and --timeout go with"},
         // An error before --help wins: the arguments are read in order.
         {{"--bogus", "--help"}, "volnex: unknown option --bogus\n"},
     };
@@ -91,6 +103,24 @@ TEST(CommandLineTest, ProfileOptionNamesTheFileInEitherSpellingLastOneWins) {
     EXPECT_EQ(cmd.strProfile, "b.INI");
     // A file name that looks like an option is still the file.
     EXPECT_EQ(ParseCommandLine({"--profile", "--help"}).strProfile, "--help");
+}
+
+TEST(CommandLineTest, HeadlessOptionsInAnyOrderAndTraceWithOrWithoutAFile) {
+    CCommandLine cmd = ParseCommandLine(
+        {"--exit-after", "5", "--headless", "--profile", "lab.INI", "--timeout", "30"});
+    EXPECT_EQ(cmd.action, CommandAction::kRun);
+    EXPECT_TRUE(cmd.bHeadless);
+    EXPECT_EQ(cmd.nExitAfter, 5);
+    EXPECT_EQ(cmd.nTimeoutSeconds, 30);
+    EXPECT_EQ(cmd.strProfile, "lab.INI");
+    EXPECT_FALSE(cmd.bTrace);
+    cmd = ParseCommandLine({"--headless", "--trace", "--exit-after", "1"});
+    EXPECT_TRUE(cmd.bTrace);
+    EXPECT_EQ(cmd.strTrace, ""); // standard error
+    EXPECT_EQ(cmd.nExitAfter, 1);
+    EXPECT_EQ(ParseCommandLine({"--headless", "--trace", "t.log"}).strTrace, "t.log");
+    EXPECT_EQ(ParseCommandLine({"--headless", "--trace=t.log"}).strTrace, "t.log");
+    EXPECT_FALSE(ParseCommandLine({}).bHeadless);
 }
 
 TEST(CommandLineTest, ProfilePathIsTheOptionTakenFromTheStartFolderOrTheDefault) {

@@ -1,18 +1,31 @@
 #include "ui/Clock.h"
 
+#include <chrono>
 #include <clocale>
 #include <locale.h>
 
-std::time_t CSystemClock::Now() const { return std::time(nullptr); }
+std::time_t CSystemClock::Now() const {
+    return std::time(nullptr);
+}
+
+std::int64_t CSystemClock::NowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 namespace {
 CSystemClock g_systemClock;
 IClock* g_pClock = &g_systemClock;
 } // namespace
 
-IClock& GetClock() { return *g_pClock; }
+IClock& GetClock() {
+    return *g_pClock;
+}
 
-void SetClock(IClock* pClock) { g_pClock = pClock ? pClock : &g_systemClock; }
+void SetClock(IClock* pClock) {
+    g_pClock = pClock ? pClock : &g_systemClock;
+}
 
 std::string FormatTimeC(const char* szFormat, std::time_t when) {
     std::tm local{};

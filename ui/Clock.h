@@ -1,18 +1,24 @@
 // IClock: where the program reads the time of day, so that tests can fix it.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual std::time_t Now() const = 0;
+    // The same time in milliseconds since the epoch (records that need it).
+    virtual std::int64_t NowMs() const {
+        return static_cast<std::int64_t>(Now()) * 1000;
+    }
 };
 
 class CSystemClock : public IClock {
-public:
+  public:
     std::time_t Now() const override;
+    std::int64_t NowMs() const override;
 };
 
 // The process-wide clock: the system clock unless a test installed another.

@@ -14,6 +14,15 @@ CCommandLine UsageError(const std::string& strError) {
     return cmd;
 }
 
+// A count from 1 to 10^9 as the whole text; 0 for anything else.
+int PositiveCount(const std::string& strText) {
+    if (strText.empty() || strText.size() > 10 ||
+        strText.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const long long n = std::stoll(strText);
+    return n >= 1 && n <= 1000000000 ? static_cast<int>(n) : 0;
+}
+
 } // namespace
 
 CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -46,8 +55,30 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cmd.strProfile = strValue;
             continue;
         }
+        if (strArg == "--headless") {
+            cmd.bHeadless = true;
+            continue;
+        }
+        if (strArg == "--trace" || strArg.compare(0, 8, "--trace=") == 0) {
+            cmd.bTrace = true;
+            if (strArg != "--trace")
+                cmd.strTrace = strArg.substr(8);
+            else if (i + 1 < args.size() && !args[i + 1].empty() &&
+                     args[i + 1][0] != '-')
+                cmd.strTrace = args[++i];
+            continue;
+        }
+        if (strArg == "--exit-after" || strArg == "--timeout") {
+            if (i + 1 >= args.size() || PositiveCount(args[i + 1]) == 0)
+                return UsageError(strArg + " needs a whole number from 1 up");
+            (strArg == "--timeout" ? cmd.nTimeoutSeconds : cmd.nExitAfter) =
+                PositiveCount(args[++i]);
+            continue;
+        }
         return UsageError("unknown option " + strArg);
     }
+    if (!cmd.bHeadless && (cmd.bTrace || cmd.nExitAfter > 0 || cmd.nTimeoutSeconds > 0))
+        return UsageError("--trace, --exit-after and --timeout go with --headless");
     return cmd;
 }
 
@@ -95,6 +126,8 @@ std::string ProfileTitleName(const std::string& strProfilePath,
 
 const char* VolnexUsage() {
     return "Usage: volnex [--profile FILE]\n"
+           "       volnex --headless [--profile FILE] [--trace [FILE]]\n"
+           "              [--exit-after N] [--timeout SECONDS]\n"
            "       volnex --help | --version\n"
            "\n"
            "Answers a paging system (VELDRIN) that calls over a serial line\n"
@@ -106,6 +139,15 @@ const char* VolnexUsage() {
            "                  profile, $XDG_CONFIG_HOME/volnex.INI\n"
            "                  (~/.config/volnex.INI); FILE and its folder are\n"
            "                  made on the first change of a setting\n"
+           "  --headless      no window: answer the line and write each page\n"
+           "                  result as one JSON line on standard output;\n"
+           "                  exit 0 when every page was accepted and at\n"
+           "                  least one came, 1 otherwise, 2 when the line\n"
+           "                  cannot be opened or an option is wrong\n"
+           "  --trace [FILE]  with --headless: the protocol lines with their\n"
+           "                  times on standard error, or in FILE\n"
+           "  --exit-after N  with --headless: end after N page results\n"
+           "  --timeout SECONDS  with --headless: end after that long\n"
            "  --help          print this text and exit\n"
            "  --version       print the version and exit\n"
            "\n"

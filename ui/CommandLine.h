@@ -1,8 +1,9 @@
 // The command line of volnex.
 //
-// The program ignores its arguments except --help, --version and
-// --profile FILE. The parse happens before any window, display or device is
-// touched, so that --help and --version (and a wrong option) print and end
+// The program ignores its arguments except --help, --version,
+// --profile FILE and the headless options (--headless, --trace [FILE],
+// --exit-after N, --timeout SECONDS). The parse happens before any window, display or
+// device is touched, so that --help and --version (and a wrong option) print and end
 // the program on a machine without a display and with the line untouched.
 #pragma once
 
@@ -21,6 +22,12 @@ struct CCommandLine {
     CommandAction action = CommandAction::kRun;
     std::string strProfile; // --profile FILE as given; empty: the default profile
     std::string strError;   // what is wrong, for kUsageError
+    // --headless: the session without a window, pages on standard output.
+    bool bHeadless = false;
+    bool bTrace = false;     // --trace: the protocol lines with their times
+    std::string strTrace;    // --trace FILE; empty: standard error
+    int nExitAfter = 0;      // --exit-after N page results; 0: no limit
+    int nTimeoutSeconds = 0; // --timeout SECONDS; 0: no limit
 };
 
 // Parses the arguments (without the program name).

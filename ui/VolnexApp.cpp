@@ -1,6 +1,7 @@
 // The application: builds the frame and its view in the order the program
 // has always started in, and takes them down again.
 #include "BuildInfo.h"
+#include "session/Headless.h"
 #include "settings/Profile.h"
 #include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
@@ -27,7 +28,7 @@ CCommandLine g_commandLine;
 class CVolnexDoc {};
 
 class CVolnexApp : public wxApp {
-public:
+  public:
     // Runs before GTK starts. The protocol window hangs below the main
     // window, and under Wayland a program cannot place its windows: use the
     // X11 backend (XWayland there) unless the user chose one.
@@ -72,7 +73,7 @@ public:
         return wxApp::OnExit();
     }
 
-private:
+  private:
     CStopRequest m_stop;
     std::unique_ptr<CIniProfile> m_pProfile;
     std::unique_ptr<CVolnexDoc> m_pDoc;
@@ -87,6 +88,9 @@ int main(int argc, char** argv) {
     int nExitStatus = 0;
     if (PrintCommandLineOutcome(g_commandLine, std::cout, std::cerr, &nExitStatus))
         return nExitStatus;
+    // Headless: the same session with no display; GTK is never started.
+    if (g_commandLine.bHeadless)
+        return RunHeadless(g_commandLine);
     // The desktop matches the window to its menu entry and icon by this name.
     g_set_prgname(VOLNEX_APP_ID);
     return wxEntry(argc, argv);

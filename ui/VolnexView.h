@@ -1,11 +1,12 @@
-// CVolnexVw: the program's form and the hub of the running program.
+// CVolnexVw: the program's form: it displays the running session.
 //
-// It owns the port configuration and the paging engine (itself the serial
-// port), receives every notification of the engine and the monitor thread
-// (INotifyTarget), drives the engine's time-outs with a 100 ms timer, and
-// shows the session state, the CTS/DSR/DCD indicators, the good and bad
-// page counts and the page list. All of it runs on the user-interface
-// thread; the monitor thread reaches it only through synchronous deliveries.
+// The session (CPageSession) holds the rules: it owns the port
+// configuration and the engine, receives the engine's and the monitor
+// thread's notifications, and tells the view what to show. The view keeps
+// the controls, the 100 ms timer, the protocol window and the operator's
+// commands, and forwards to the session; it receives the frame's
+// notifications and passes every other one on to the session. All of it
+// runs on the user-interface thread.
 //
 // The form keeps its dialog-unit layout at every font size; when the frame
 // is smaller than the form, the view scrolls. The displays are ordinary
@@ -13,12 +14,10 @@
 // technology reads them, and a new text costs no layout of the form.
 #pragma once
 
-#include "engine/BlockDiagnosis.h"
 #include "engine/Notify.h"
-#include "engine/PageTerminal.h"
-#include "engine/TestMode.h"
-#include "serial/LineRecovery.h"
-#include "settings/PortConfig.h"
+#include "session/PageSession.h"
+#include "ui/ProtocolSwitch.h"
+#include "ui/ViewForm.h"
 
 #include <wx/panel.h>
 #include <wx/scrolwin.h>
@@ -28,11 +27,11 @@
 
 class CProtocolDlg;
 class CReportListBox;
-class wxStaticText;
-class wxTextCtrl;
 
-class CVolnexVw : public wxScrolled<wxPanel>, public INotifyTarget {
-public:
+class CVolnexVw : public wxScrolled<wxPanel>,
+                  public INotifyTarget,
+                  public ISessionDisplay {
+  public:
     enum {
         IDC_CTS = 1006,
         IDC_DSR = 1007,
@@ -47,8 +46,6 @@ public:
     };
     static constexpr int kTimerId = 1;
     static constexpr int kTimerPeriodMs = 100;
-    static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
-    static constexpr unsigned kOutBufferSize = 512;
     static constexpr unsigned kPageListLimit = 500;
 
     // Constructs the view and creates its window: loads the settings, opens
@@ -66,22 +63,20 @@ public:
 
     // The form's size in pixels at the current font: template 102, 297 x
     // 197 dialog units, or more where a control reaches further.
-    wxSize GetFormSize() const { return m_formSize; }
+    wxSize GetFormSize() const { return m_form.m_formSize; }
 
     // What the form shows (for tests and the frame).
-    CPageTerminal& GetTerminal() { return m_terminal; }
+    CPageTerminal& GetTerminal() { return m_session.GetTerminal(); }
+    CPageSession& GetSession() { return m_session; }
     CReportListBox& GetPageList() { return *m_pageList; }
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
-    wxString GetShownText(int nId) const;
+    wxString GetShownText(int nId) const { return m_form.ShownText(nId); }
     wxString GetShownState() const { return GetShownText(IDC_STATE); }
     wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
-    unsigned GetGoodPages() const { return m_nGoodPages; }
-    unsigned GetBadPages() const { return m_nBadPages; }
-    // The device the line waits for after a hang-up or loss; empty if none.
-    std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
-    // The test modes in force ("nak-every:3"); empty when the terminal
-    // behaves as always.
-    std::string GetTestModeText() const;
+    unsigned GetGoodPages() const { return m_session.GetGoodPages(); }
+    unsigned GetBadPages() const { return m_session.GetBadPages(); }
+    std::string GetLostDevice() const { return m_session.GetLostDevice(); }
+    std::string GetTestModeText() const { return m_session.GetTestModeText(); }
 
     void OnLogon();
     void OnLogoff();
@@ -96,61 +91,21 @@ public:
     // Connection: runs the Connection sheet; new settings need a new logon.
     void OnConnection();
     bool IsProtocolChecked() const { return m_bViewProtocol != 0; }
-    CProtocolDlg* GetProtocolDlg() const { return m_pProtocolDlg; }
+    CProtocolDlg* GetProtocolDlg() const { return m_protocol.Get(); }
 
-private:
-    void CreateControls();
-    // Writes every displayed value into its control; a control whose text
-    // is unchanged is not touched.
-    void UpdateData();
-    void OnCommCts(WPARAM wParam);
-    void OnCommDsr(WPARAM wParam);
-    void OnCommDcd(WPARAM wParam);
-    void OnSessionState(LPARAM lParam);
-    void OnPageResult(LPARAM lParam);
-    void OnCommRxChar(WPARAM wParam);
-    void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
-    void OnLineNote(LPARAM lParam);
-    // A warning line for the protocol window, when it is open.
-    void AddProtocolNote(const std::string& strNote);
-    // Takes the port's test bench from the settings: its test modes and
-    // whether rejected blocks are explained. Before every set-up. Returns
-    // the text of a box about a test setting it cannot use, shown once the
-    // line has been set up (empty when there is nothing to say).
-    std::string ApplyTestBench();
-    void ShowTestBenchBox(const std::string& strText);
-    // Explains a rejected block in the protocol window (Diagnose on).
-    void DiagnoseRejectedBlock();
-    void OnFrameMoved();
-    void OnFrameMinimized();
-    void DestroyProtocolDlg();
+    void ShowSession() override { UpdateData(); }
+    void ShowPage(const CPageRecord& record) override;
+    void ShowTrace(bool bSent, const std::string& strText) override;
+    void ShowNote(const std::string& strNote) override;
+
+  private:
+    void UpdateData() { m_form.Show(m_session); }
 
     CReportListBox* m_pageList = nullptr;
-    wxString m_strState = "DISCONNECTED";
-    unsigned m_nGoodPages = 0;
-    unsigned m_nBadPages = 0;
-    wxString m_strDSR = "OFF";
-    wxString m_strDCD = "OFF";
-    wxString m_strCTS = "OFF";
-    CPortConfig m_config;
-    CPageTerminal m_terminal;
-    CProtocolDlg* m_pProtocolDlg = nullptr;
+    CPageSession m_session;
     int m_bViewProtocol = 0;
-    bool m_bProtocolHidden = false; // by a minimise of the frame
-
-    wxStaticText* m_pState = nullptr;
-    wxStaticText* m_pCts = nullptr;
-    wxStaticText* m_pDsr = nullptr;
-    wxStaticText* m_pDcd = nullptr;
-    wxTextCtrl* m_pGood = nullptr;
-    wxTextCtrl* m_pBad = nullptr;
-    unsigned m_nGoodShown = ~0u; // what the counters show
-    unsigned m_nBadShown = ~0u;
-    wxSize m_formSize;
+    CViewForm m_form;
     wxTimer m_timer;
-    CLineRecovery m_recovery;
-    std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always
-    bool m_bDiagnose = false;
-    CLineHints m_lineHints;
+    CProtocolSwitch m_protocol;
     bool m_bDestroyed = false;
 };

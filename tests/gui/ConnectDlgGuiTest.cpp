@@ -325,6 +325,17 @@ TEST_F(ConnectDlgGuiTest, TheTestPageSetsThePortsTestBench) {
     EXPECT_TRUE(sheet.HasChanged());
 }
 
+TEST_F(ConnectDlgGuiTest, TheTestPageKeepsThePortsSessionLogFolder) {
+    Given("CommPort=COM2\nLogFolder2=/var/log/volnex\n");
+    CConnectDlg sheet(nullptr);
+    CTestPage& test = sheet.GetTestPage();
+    EXPECT_EQ(test.GetLogFolder().GetValue(), "/var/log/volnex");
+    Type(test.GetLogFolder(), test.GetLogFolder(), " /srv/lab/log ");
+    sheet.PressApply();
+    EXPECT_EQ(Key("LogFolder2"), "/srv/lab/log");
+    EXPECT_EQ(Key("LogFolder1"), "(missing)");
+}
+
 TEST_F(ConnectDlgGuiTest, AValueThatNamesNoTestModeIsRefusedAndKept) {
     CConnectDlg sheet(nullptr);
     CTestPage& test = sheet.GetTestPage();

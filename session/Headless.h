@@ -1,0 +1,55 @@
+// The headless face of the session: volnex --headless.
+//
+// The same session as the window's, on the same profile, with no display:
+// each page result is one JSON line on standard output (the session log's
+// objects), with --trace the protocol lines with their times on standard
+// error or in a file, and every message box one line on standard error.
+// The main thread runs a small job loop in place of the window system's:
+// it serves the monitor thread's synchronous deliveries and ticks the
+// session every 100 ms. SIGTERM and SIGINT end it as closing the window
+// does (ESC EOT CR for a session in progress).
+//
+// Exit status: 0 when at least one page result came and every one was
+// accepted, 1 when one was not or none came, 2 when the line could not be
+// opened.
+#pragma once
+
+#include "serial/SyncCall.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct CCommandLine;
+
+constexpr int kHeadlessAllAccepted = 0;
+constexpr int kHeadlessNotAllAccepted = 1;
+constexpr int kHeadlessLineFailed = 2;
+
+// The main thread's loop: runs the jobs posted to it, in order.
+class CJobLoop {
+  public:
+    CJobLoop() : m_state(std::make_shared<CState>()) {}
+    // Posting is safe from any thread and after the loop is gone.
+    CSyncCall::Poster Poster();
+    // Runs jobs until the time comes or bStop is set (looked at least every
+    // 100 ms: a signal handler sets it).
+    void RunUntil(std::chrono::steady_clock::time_point until,
+                  const std::atomic<bool>& bStop);
+
+  private:
+    struct CState {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<CSyncCall::Job> jobs;
+    };
+    std::shared_ptr<CState> m_state;
+};
+
+// Runs the session as the command line asks, on the profile it names (or
+// the default one), until it ends; returns the exit status.
+int RunHeadless(const CCommandLine& cmd);

@@ -1,0 +1,66 @@
+// CPageRecord: one page result as the session records it, for every face
+// that shows or keeps pages (the page list, the session log, the headless
+// runner's standard output, the exported page list).
+//
+// A record is a plain value made on the user-interface thread when the
+// engine judges a block; it carries the page list's lines for the page, so
+// that the list and every machine-readable form come from the same result.
+#pragma once
+
+#include "engine/PageTerminal.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The engine's verdict on a page.
+using PageVerdict = CPageTerminal::Verdict;
+
+// "accepted", "bad-checksum", "bad-format", "timed-out", "incomplete",
+// "too-long", "naked-on-purpose", "unanswered-on-purpose", "refused",
+// "truncated" (accepted, cut short by a test mode).
+const char* VerdictName(PageVerdict verdict);
+
+// What went back on the line for a page with this verdict: "ACK", "NAK" or
+// empty for none.
+const char* AnswerOf(PageVerdict verdict);
+
+struct CPageRecord {
+    std::int64_t nTimeMs = 0; // when the result came, ms since the epoch
+    int nPort = 0;
+    std::string strDevice;
+    std::string strPager;
+    std::string strMessage;
+    PageVerdict verdict = PageVerdict::kAccepted;
+    std::string strResult; // the engine's result text, empty for a good page
+    int nBlocks = 1;
+    std::string strAnswer;          // "ACK", "NAK", or empty when none was sent
+    std::vector<std::string> lines; // the page list's lines for the page
+};
+
+// Pager ID and message of a block as the engine stored it (from its STX
+// on): the first and second field, each ending at a CR; what is missing of
+// a short block is empty.
+void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
+                      std::string* pstrMessage);
+
+// Pager ID and message of a page in several blocks, from the engine's
+// joined page text (" 1234 HELLO WORLD  ": its STX, CRs and ETX shown as
+// blanks): the pager ID up to the first blank, the message after it, less
+// the two blanks of its closing CR and ETX when the page was accepted.
+void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
+                       std::string* pstrPager, std::string* pstrMessage);
+
+// "2026-12-09T14:05:00.250+01:00": local time with milliseconds and the
+// offset from UTC.
+std::string IsoLocalTime(std::int64_t nTimeMs);
+
+// One JSON object on one line, without the line end. Bytes of the pager ID
+// and the message from 80 hex up are taken as ISO-8859-1, so every record
+// is valid UTF-8 and loses nothing.
+std::string PageRecordJson(const CPageRecord& record);
+
+// The CSV header and one row (RFC 4180: fields with a comma, a quote or a
+// line end are quoted, quotes doubled), each without the line end.
+std::string PageRecordCsvHeader();
+std::string PageRecordCsv(const CPageRecord& record);

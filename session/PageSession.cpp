@@ -1,0 +1,292 @@
+#include "session/PageSession.h"
+
+#include "engine/MessageBoxes.h"
+#include "session/SessionLog.h"
+#include "ui/Clock.h"
+#include "ui/ViewText.h"
+
+#include <utility>
+
+namespace {
+
+const char* LevelText(WPARAM wParam) {
+    return wParam ? "ON" : "OFF";
+}
+
+std::unique_ptr<CPageTerminal> MakeTerminal(std::unique_ptr<ISerialDevice> pDevice) {
+    return pDevice ? std::make_unique<CPageTerminal>(std::move(pDevice))
+                   : std::make_unique<CPageTerminal>();
+}
+
+} // namespace
+
+CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
+                           CSyncCall::Poster poster, CLineRecovery::Probe probe,
+                           std::unique_ptr<ISerialDevice> pDevice)
+    : m_display(display), m_boxes(boxes), m_pTerminal(MakeTerminal(std::move(pDevice))),
+      m_terminal(*m_pTerminal), m_recovery(std::move(probe)) {
+    m_terminal.SetUiPoster(std::move(poster));
+    m_terminal.SetMessageBoxes(&boxes);
+    // COMn is the device the profile names for it, read when the port opens.
+    m_terminal.SetDeviceResolver(
+        [](int nPort) { return CPortConfig().GetDevicePath(nPort); });
+}
+
+CPageSession::~CPageSession() {
+    // Deliveries still pending run while the session is whole.
+    m_terminal.StopMonitor();
+}
+
+template <typename F> void CPageSession::Tell(F show) {
+    show(m_display);
+    if (m_pLog)
+        show(*m_pLog);
+}
+
+long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+    case UM_COMM_CTS: OnCommCts(wParam); break;
+    case UM_COMM_DSR: OnCommDsr(wParam); break;
+    case UM_COMM_DCD: OnCommDcd(wParam); break;
+    case UM_COMM_RXCHAR: OnCommRxChar(wParam); break;
+    case UM_SESSION_STATE: OnSessionState(lParam); break;
+    case UM_PAGE_RESULT: OnPageResult(lParam); break;
+    case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
+    case UM_LINE_NOTE: AddNote(*reinterpret_cast<const std::string*>(lParam)); break;
+    default: break; // break, error, ring, event character: no handler
+    }
+    return 0;
+}
+
+std::string CPageSession::ApplyTestBench() {
+    ApplyLogFolder();
+    m_bDiagnose = m_config.GetDiagnose() != 0;
+    m_terminal.SetExplain(m_bDiagnose);
+    m_terminal.SetLogonPassword(m_config.GetPassword());
+    m_terminal.SetMessageSequences(m_config.HasMessageSequences());
+    m_lineHints.NewSession();
+    m_terminal.SetAnswerHook(nullptr);
+    m_pTestMode.reset();
+    CTestModeSettings settings;
+    std::string strError;
+    if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError))
+        return "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) + "=" +
+               ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
+    if (settings.IsOn()) {
+        m_pTestMode = std::make_unique<CTestMode>(settings);
+        m_terminal.SetAnswerHook(m_pTestMode.get());
+    }
+    return {};
+}
+
+void CPageSession::ShowTestBenchBox(const std::string& strText) {
+    // After the set-up: the line is served while the box waits for OK.
+    if (!strText.empty())
+        AppMessageBox(m_boxes, strText, MB_OK);
+}
+
+void CPageSession::ApplyLogFolder() {
+    const std::string strFolder = m_config.GetLogFolder();
+    if (m_pLog && m_pLog->GetFolder() == strFolder)
+        return;
+    m_pLog.reset();
+    if (!strFolder.empty())
+        m_pLog = std::make_unique<CSessionLog>(strFolder);
+}
+
+std::string CPageSession::GetTestModeText() const {
+    return m_pTestMode ? m_pTestMode->GetSettings().Text() : std::string();
+}
+
+bool CPageSession::OpenPort() {
+    const std::string strBox = ApplyTestBench();
+    const bool bOpen = m_terminal.Connect(
+        this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
+        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
+        m_config.GetCTS(), m_config.GetDSR(), kEventMask, kOutBufferSize);
+    ShowTestBenchBox(strBox);
+    return bOpen;
+}
+
+bool CPageSession::Logon() {
+    const std::string strBox = ApplyTestBench();
+    const bool bOpen = m_terminal.Logon(
+        this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
+        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
+        m_config.GetCTS(), m_config.GetDSR(), kEventMask, kOutBufferSize);
+    ShowTestBenchBox(strBox);
+    if (!bOpen)
+        return false;
+    if (m_recovery.IsWaiting())
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent("DEVICE BACK: " + m_terminal.GetDevicePath());
+        });
+    m_recovery.Recovered();
+    m_strState = ::GetStateText(m_terminal.GetState());
+    m_display.ShowSession();
+    return true;
+}
+
+void CPageSession::Logoff() {
+    m_recovery.Cancel(); // a lost line stays off until Logon
+    m_nGoodPages = 0;
+    m_nBadPages = 0;
+    m_terminal.Logoff();
+    m_strState = ::GetStateText(m_terminal.GetState());
+    m_display.ShowSession();
+}
+
+void CPageSession::Tick() {
+    m_terminal.Tick();
+    if (m_pLog) {
+        for (const std::string& strReport : m_pLog->TakeReports())
+            Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
+    }
+    // A line that hung up or lost its device comes back by itself once the
+    // device opens again: the same as pressing Logon.
+    const bool bWasWaiting = m_recovery.IsWaiting();
+    const bool bBack =
+        m_recovery.Tick(m_terminal.IsDeviceLost(), m_terminal.GetDevicePath());
+    if (!bWasWaiting && m_recovery.IsWaiting())
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent("DEVICE LOST: " + m_recovery.GetLostPath());
+        });
+    if (bBack)
+        Logon();
+}
+
+void CPageSession::SettingsChanged() {
+    m_config.Load();
+    m_recovery.Cancel();
+    m_terminal.Logoff();
+}
+
+void CPageSession::Close() {
+    if (m_bClosed)
+        return;
+    m_bClosed = true;
+    m_terminal.Logoff();
+}
+
+void CPageSession::OnCommCts(WPARAM wParam) {
+    if (m_strCTS != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("CTS ") + LevelText(wParam));
+        });
+    m_strCTS = LevelText(wParam);
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommDsr(WPARAM wParam) {
+    if (m_strDSR != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("DSR ") + LevelText(wParam));
+        });
+    m_strDSR = LevelText(wParam);
+    m_terminal.CheckLineSignals();
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommDcd(WPARAM wParam) {
+    if (m_strDCD != LevelText(wParam))
+        Tell([&](ISessionDisplay& d) {
+            d.ShowEvent(std::string("DCD ") + LevelText(wParam));
+        });
+    m_strDCD = LevelText(wParam);
+    m_terminal.CheckLineSignals();
+    m_display.ShowSession();
+}
+
+void CPageSession::OnSessionState(LPARAM lParam) {
+    if (lParam == ST_WAITING_FOR_CR)
+        m_lineHints.NewSession();
+    const std::string strState = ::GetStateText(static_cast<int>(lParam));
+    if (strState != m_strState)
+        Tell([&](ISessionDisplay& d) { d.ShowEvent(strState); });
+    m_strState = strState;
+    m_display.ShowSession();
+}
+
+CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
+    CPageRecord record;
+    record.nTimeMs = GetClock().NowMs();
+    record.nPort = m_terminal.GetPortNumber();
+    record.strDevice = m_terminal.GetDevicePath();
+    record.verdict = m_terminal.GetVerdict();
+    // A bad page says why; a page accepted cut short by a test mode says so.
+    record.strResult = m_terminal.GetResultText();
+    record.nBlocks = m_terminal.GetBlockCount();
+    // One block: its fields as they came. Several, or a message left
+    // unfinished (its blocks are gone): from the joined text.
+    if (record.nBlocks <= 1 && record.verdict != PageVerdict::kIncomplete)
+        SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager,
+                         &record.strMessage);
+    else
+        SplitJoinedFields(m_terminal.GetPageText(), bAccepted, &record.strPager,
+                          &record.strMessage);
+    record.strAnswer = AnswerOf(record.verdict);
+    record.lines.push_back(FormatPageLine(
+        static_cast<std::time_t>(record.nTimeMs / 1000), m_terminal.GetPageText()));
+    if (!record.strResult.empty())
+        record.lines.push_back(record.strResult);
+    return record;
+}
+
+void CPageSession::OnPageResult(LPARAM lParam) {
+    const CPageRecord record = MakeRecord(lParam != 0);
+    if (lParam == 0 && m_bDiagnose)
+        DiagnoseRejectedBlock(record.verdict);
+    if (lParam != 0)
+        ++m_nGoodPages;
+    else
+        ++m_nBadPages;
+    Tell([&](ISessionDisplay& d) { d.ShowPage(record); });
+    m_display.ShowSession();
+}
+
+void CPageSession::OnCommRxChar(WPARAM wParam) {
+    const unsigned char ch = static_cast<unsigned char>(wParam & 0xFF);
+    // The character is traced before the engine can answer it.
+    Notify(UM_PROTOCOL_TRACE, kTraceReceived,
+           ReleaseTraceText(std::make_unique<std::string>(1, static_cast<char>(ch))));
+    if (m_bDiagnose) {
+        const std::string strHint = m_lineHints.OnByte(ch);
+        if (!strHint.empty())
+            AddNote(strHint);
+    }
+    m_terminal.HandleChar(ch);
+}
+
+void CPageSession::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
+    const std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+    if (text)
+        Tell([&](ISessionDisplay& d) { d.ShowTrace(wParam != kTraceReceived, *text); });
+}
+
+void CPageSession::AddNote(const std::string& strNote) {
+    Tell([&](ISessionDisplay& d) { d.ShowNote(strNote); });
+}
+
+void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
+    BlockVerdict block;
+    switch (verdict) {
+    case PageVerdict::kBadChecksum: block = BlockVerdict::kBadChecksum; break;
+    case PageVerdict::kBadFormat: block = BlockVerdict::kBadFormat; break;
+    case PageVerdict::kTimedOut: block = BlockVerdict::kTimedOut; break;
+    case PageVerdict::kIncomplete:
+        AddNote("   MESSAGE UNFINISHED AFTER " +
+                std::to_string(m_terminal.GetBlockCount()) +
+                (m_terminal.GetBlockCount() == 1 ? " BLOCK" : " BLOCKS"));
+        // Its last block timed out: say why.
+        if (!m_terminal.HasTimedOutBlock())
+            return;
+        block = BlockVerdict::kTimedOut;
+        break;
+    default:
+        return; // refused on purpose by a test mode or for its length: a note says so
+    }
+    for (const std::string& strLine :
+         DiagnoseBlock(m_terminal.GetStoredBlock(), block,
+                       CPageTerminal::kTimeoutTicks + 1, m_terminal.GetDroppedCount()))
+        AddNote(strLine);
+}

@@ -1,0 +1,145 @@
+// CPageSession: one running paging session and the rules that turn the
+// engine's and the line's events into what an operator sees: the state
+// text, the CTS/DSR/DCD indicators, the good and bad page counts, the page
+// records with their page-list lines, the protocol trace and notes, the
+// test bench's set-up and the line's recovery after a lost device.
+//
+// It has two faces: the main window displays it, and the headless runner
+// writes it out; both implement ISessionDisplay. The session owns the port
+// configuration and the engine (itself the serial port), and is the
+// engine's owner: every notification of the engine and the monitor thread
+// comes here (INotifyTarget), with the same numbers and the same
+// synchronous hop to the user-interface thread, whose poster the face
+// gives. Its display calls are made during those notifications, on that
+// thread. No GUI code here.
+//
+// Lifetime: the face owns the session and must stop the monitor
+// (StopMonitor) while it can still display, before it goes itself.
+#pragma once
+
+#include "engine/BlockDiagnosis.h"
+#include "engine/Notify.h"
+#include "engine/PageTerminal.h"
+#include "engine/TestMode.h"
+#include "serial/LineRecovery.h"
+#include "session/PageRecord.h"
+#include "settings/PortConfig.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class IMessageBoxes;
+class CSessionLog;
+
+class ISessionDisplay {
+  public:
+    virtual ~ISessionDisplay() = default;
+    // The state text, an indicator or a counter was set: show them again.
+    virtual void ShowSession() = 0;
+    // A page result, with the page list's lines for it.
+    virtual void ShowPage(const CPageRecord& record) = 0;
+    // A sent sequence or one received character, as the engine traces it.
+    virtual void ShowTrace(bool bSent, const std::string& strText) = 0;
+    // A warning line for the protocol window.
+    virtual void ShowNote(const std::string& strNote) = 0;
+    // A line event in words ("DSR OFF", "VELDRIN DISCONNECTED"), for a
+    // record of the session; a display may ignore it.
+    virtual void ShowEvent(const std::string& strEvent) { (void)strEvent; }
+    // The session log cannot keep up or cannot write: said once, as a note
+    // unless the display has a better place.
+    virtual void ShowLogProblem(const std::string& strReport) { ShowNote(strReport); }
+};
+
+class CPageSession : public INotifyTarget {
+  public:
+    static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
+    static constexpr unsigned kOutBufferSize = 512;
+
+    // poster: where the monitor thread's deliveries run (the UI thread's
+    // loop); probe: whether a lost device path opens again. pDevice: a
+    // device of a test's making; null for the one the profile names.
+    CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
+                 CSyncCall::Poster poster, CLineRecovery::Probe probe,
+                 std::unique_ptr<ISerialDevice> pDevice = nullptr);
+    ~CPageSession() override;
+
+    CPageSession(const CPageSession&) = delete;
+    CPageSession& operator=(const CPageSession&) = delete;
+
+    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
+
+    // Takes the test bench from the settings and opens the port (Connect).
+    bool OpenPort();
+    // Sets the port up again (Logon); true when that worked.
+    bool Logon();
+    // Ends the session: counters to 0, ESC EOT CR, no recovery until Logon.
+    void Logoff();
+    // One 100 ms tick: the engine's time-outs and the line's recovery.
+    void Tick();
+    // The stored settings changed: takes them, logs off; the next Logon
+    // uses them.
+    void SettingsChanged();
+    // The face goes: a session in progress ends on the line. Once.
+    void Close();
+    // Delivers what the monitor thread still has and stops it.
+    void StopMonitor() { m_terminal.StopMonitor(); }
+
+    // The session log in use (LogFolder set at the last set-up); null when
+    // none is kept.
+    CSessionLog* GetLog() const { return m_pLog.get(); }
+
+    const std::string& GetStateText() const { return m_strState; }
+    const std::string& GetCts() const { return m_strCTS; }
+    const std::string& GetDsr() const { return m_strDSR; }
+    const std::string& GetDcd() const { return m_strDCD; }
+    unsigned GetGoodPages() const { return m_nGoodPages; }
+    unsigned GetBadPages() const { return m_nBadPages; }
+    CPageTerminal& GetTerminal() { return m_terminal; }
+    const CPortConfig& GetConfig() const { return m_config; }
+    // The device the line waits for after a hang-up or loss; empty if none.
+    std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
+    // The test modes in force ("nak-every:3"); empty when the terminal
+    // behaves as always.
+    std::string GetTestModeText() const;
+
+  private:
+    void OnCommCts(WPARAM wParam);
+    void OnCommDsr(WPARAM wParam);
+    void OnCommDcd(WPARAM wParam);
+    void OnSessionState(LPARAM lParam);
+    void OnPageResult(LPARAM lParam);
+    void OnCommRxChar(WPARAM wParam);
+    void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
+    void AddNote(const std::string& strNote);
+    // Returns the text of a box about a test setting it cannot use, shown
+    // once the line is set up (empty when there is nothing to say).
+    std::string ApplyTestBench();
+    void ShowTestBenchBox(const std::string& strText);
+    void DiagnoseRejectedBlock(PageVerdict verdict);
+    CPageRecord MakeRecord(bool bAccepted) const;
+    // Starts, changes or ends the session log as LogFolder says.
+    void ApplyLogFolder();
+    // Calls the display, then the log.
+    template <typename F> void Tell(F show);
+
+    ISessionDisplay& m_display;
+    IMessageBoxes& m_boxes;
+    std::string m_strState = "DISCONNECTED";
+    unsigned m_nGoodPages = 0;
+    unsigned m_nBadPages = 0;
+    std::string m_strDSR = "OFF";
+    std::string m_strDCD = "OFF";
+    std::string m_strCTS = "OFF";
+    CPortConfig m_config;
+    std::unique_ptr<CPageTerminal> m_pTerminal;
+    CPageTerminal& m_terminal;
+    CLineRecovery m_recovery;
+    std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always
+    bool m_bDiagnose = false;
+    CLineHints m_lineHints;
+    bool m_bClosed = false;
+    // Sees everything the display sees, after it. Goes after the monitor
+    // thread has stopped (the destructor stops it first).
+    std::unique_ptr<CSessionLog> m_pLog;
+};

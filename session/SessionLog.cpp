@@ -1,0 +1,232 @@
+#include "session/SessionLog.h"
+
+#include "ui/Clock.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kPrefix = "   SESSION LOG: ";
+
+std::string DayText(std::int64_t nTimeMs) {
+    const std::time_t when = static_cast<std::time_t>(nTimeMs / 1000);
+    std::tm local{};
+    localtime_r(&when, &local);
+    char szDay[16];
+    std::strftime(szDay, sizeof szDay, "%Y-%m-%d", &local);
+    return szDay;
+}
+
+// Every byte, or the errno of the failure.
+int WriteAll(int fd, const std::string& strText) {
+    size_t nDone = 0;
+    while (nDone < strText.size()) {
+        const ssize_t n = write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        nDone += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+} // namespace
+
+CSessionLog::CSessionLog(const std::string& strFolder)
+    : m_strFolder(strFolder),
+      m_lines([this](const std::string& strLine) { Push(false, strLine + "\n"); }) {
+    // A file size limit is a failed write to report, not the end of the
+    // program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    m_writer = std::thread([this] { WriterProc(); });
+}
+
+CSessionLog::~CSessionLog() {
+    m_lines.Flush();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+    }
+    m_cv.notify_one();
+    m_writer.join();
+}
+
+std::string CSessionLog::PagesFileName(std::int64_t nTimeMs) {
+    return "pages-" + DayText(nTimeMs) + ".jsonl";
+}
+
+std::string CSessionLog::TraceFileName(std::int64_t nTimeMs) {
+    return "trace-" + DayText(nTimeMs) + ".log";
+}
+
+void CSessionLog::ShowPage(const CPageRecord& record) {
+    Push(true, PageRecordJson(record) + "\n");
+}
+
+void CSessionLog::ShowTrace(bool bSent, const std::string& strText) {
+    m_lines.Trace(bSent, strText);
+}
+
+void CSessionLog::ShowNote(const std::string& strNote) {
+    m_lines.Note(strNote);
+}
+
+void CSessionLog::ShowEvent(const std::string& strEvent) {
+    m_lines.Event(strEvent);
+}
+
+std::vector<std::string> CSessionLog::TakeReports() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> reports;
+    reports.swap(m_reports);
+    return reports;
+}
+
+uint64_t CSessionLog::GetDropped() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nDropped;
+}
+
+void CSessionLog::Report(const std::string& strReport) {
+    m_reports.push_back(kPrefix + strReport);
+}
+
+void CSessionLog::Push(bool bPage, std::string strText) {
+    bool bWake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_queue.size() >= kQueueLimit) {
+            ++m_nDropped;
+            if (!m_bOverflowSaid) {
+                m_bOverflowSaid = true;
+                Report("THE DISK CANNOT KEEP UP, RECORDS ARE DROPPED");
+            }
+            return;
+        }
+        bWake = m_queue.empty();
+        m_queue.push_back({bPage, GetClock().NowMs(), std::move(strText)});
+    }
+    // Only the first record of a batch wakes the writer: a burst of pages
+    // costs the user-interface thread no more than a queue append each.
+    if (bWake)
+        m_cv.notify_one();
+}
+
+void CSessionLog::WriterProc() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastSync = Clock::now();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        const bool bDirty = m_pages.bDirty || m_trace.bDirty;
+        if (m_queue.empty() && !m_bStop) {
+            if (bDirty)
+                m_cv.wait_until(lock, lastSync + std::chrono::milliseconds(kSyncMs));
+            else
+                m_cv.wait(lock);
+        }
+        if (m_queue.empty() && m_bStop)
+            break;
+        // The rest of the burst joins the batch: one wake-up and one write
+        // pass for many records, still well inside the second allowed.
+        if (!m_queue.empty() && !m_bStop)
+            m_cv.wait_for(lock, std::chrono::milliseconds(kBatchMs),
+                          [this] { return m_bStop; });
+        std::deque<CEntry> entries;
+        entries.swap(m_queue);
+        // Dropped records are said in the trace file once writing works.
+        std::string strDropped;
+        // (Stamped with the time of the batch: the clock is the UI thread's.)
+        const std::int64_t nBatchMs = entries.empty() ? 0 : entries.front().nTimeMs;
+        if (m_nDropped > m_nDroppedSaid && !m_bFailing && !entries.empty()) {
+            strDropped = TraceTimeText(nBatchMs) + " " + kPrefix +
+                         std::to_string(m_nDropped - m_nDroppedSaid) +
+                         " RECORDS DROPPED\n";
+            m_nDroppedSaid = m_nDropped;
+            m_bOverflowSaid = false;
+        }
+        lock.unlock();
+        if (!strDropped.empty())
+            Write({false, nBatchMs, strDropped});
+        uint64_t nFailed = 0;
+        for (const CEntry& entry : entries) {
+            if (!Write(entry))
+                ++nFailed;
+        }
+        if (Clock::now() - lastSync >= std::chrono::milliseconds(kSyncMs)) {
+            SyncFiles();
+            lastSync = Clock::now();
+        }
+        lock.lock();
+        m_nDropped += nFailed;
+        if (!m_strFailure.empty()) {
+            Report(m_strFailure);
+            m_strFailure.clear();
+        }
+    }
+    lock.unlock();
+    SyncFiles();
+    for (CFile* pFile : {&m_pages, &m_trace}) {
+        if (pFile->fd >= 0)
+            close(pFile->fd);
+    }
+}
+
+bool CSessionLog::Write(const CEntry& entry) {
+    CFile& file = entry.bPage ? m_pages : m_trace;
+    const std::string strPath =
+        m_strFolder + "/" +
+        (entry.bPage ? PagesFileName(entry.nTimeMs) : TraceFileName(entry.nTimeMs));
+    if (file.strPath != strPath && file.fd >= 0) { // a new day
+        fdatasync(file.fd);
+        close(file.fd);
+        file.fd = -1;
+    }
+    file.strPath = strPath;
+    int nError = 0;
+    if (file.fd < 0) {
+        file.fd =
+            open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (file.fd < 0)
+            nError = errno;
+    }
+    if (nError == 0) {
+        // A record the disk took only in part is taken back: the file
+        // holds whole lines only.
+        const off_t nEnd = lseek(file.fd, 0, SEEK_END);
+        nError = WriteAll(file.fd, entry.strText);
+        if (nError != 0 && nEnd >= 0 && ftruncate(file.fd, nEnd) != 0)
+            nError = errno;
+    }
+    if (nError != 0) {
+        // Once per outage; the file is opened afresh for the next record.
+        if (!m_bFailing)
+            m_strFailure = "CANNOT WRITE " + strPath + ": " + std::strerror(nError);
+        m_bFailing = true;
+        if (file.fd >= 0)
+            close(file.fd);
+        file.fd = -1;
+        return false;
+    }
+    if (m_bFailing) {
+        m_bFailing = false;
+        m_strFailure = "WRITING AGAIN TO " + strPath;
+    }
+    file.bDirty = true;
+    return true;
+}
+
+void CSessionLog::SyncFiles() {
+    for (CFile* pFile : {&m_pages, &m_trace}) {
+        if (pFile->fd >= 0 && pFile->bDirty)
+            fdatasync(pFile->fd);
+        pFile->bDirty = false;
+    }
+}

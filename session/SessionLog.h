@@ -1,0 +1,92 @@
+// CSessionLog: the session written down as it happens, whether or not the
+// protocol window is open: pages-YYYY-MM-DD.jsonl (one JSON object a line
+// per page result) and trace-YYYY-MM-DD.log (the protocol lines and line
+// events, each with its time to the millisecond), in one folder, a new pair
+// of files each day.
+//
+// The line never waits for the disk. The session hands records over on the
+// user-interface thread (as a second ISessionDisplay); they go into a
+// bounded queue that a writer thread of its own drains. Each record is one
+// write() of whole lines, and fdatasync runs at most once a second, so a
+// crash loses at most the last second. When the queue is full the record
+// is dropped and counted; when a write fails (a full disk, a size limit,
+// the folder gone) the record is dropped too, the failure is reported once
+// with the path and the reason, and writing starts again when it can.
+// Problems reach the operator through TakeReports, on the UI thread.
+#pragma once
+
+#include "session/PageSession.h"
+#include "session/TraceLines.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CSessionLog : public ISessionDisplay {
+  public:
+    static constexpr size_t kQueueLimit = 4096;
+    static constexpr int kSyncMs = 1000;
+    static constexpr int kBatchMs = 50;
+
+    explicit CSessionLog(const std::string& strFolder);
+    ~CSessionLog() override; // writes what is queued, then ends the writer
+
+    CSessionLog(const CSessionLog&) = delete;
+    CSessionLog& operator=(const CSessionLog&) = delete;
+
+    void ShowSession() override {}
+    void ShowPage(const CPageRecord& record) override;
+    void ShowTrace(bool bSent, const std::string& strText) override;
+    void ShowNote(const std::string& strNote) override;
+    void ShowEvent(const std::string& strEvent) override;
+
+    // The problems to tell the operator since the last call, each once
+    // ("   SESSION LOG: CANNOT WRITE <path>: No space left on device").
+    std::vector<std::string> TakeReports();
+    const std::string& GetFolder() const { return m_strFolder; }
+    // Records dropped so far (queue full or write failed).
+    uint64_t GetDropped() const;
+
+    // "pages-2026-12-08.jsonl", "trace-2026-12-08.log" for a local time.
+    static std::string PagesFileName(std::int64_t nTimeMs);
+    static std::string TraceFileName(std::int64_t nTimeMs);
+
+  private:
+    struct CEntry {
+        bool bPage;
+        std::int64_t nTimeMs;
+        std::string strText; // whole lines, each ending in LF
+    };
+    struct CFile {
+        std::string strPath;
+        int fd = -1;
+        bool bDirty = false;
+    };
+    void Push(bool bPage, std::string strText);
+    void WriterProc();
+    // Writer thread, no lock held: appends the entry to its day's file.
+    bool Write(const CEntry& entry);
+    void Report(const std::string& strReport); // under m_mutex
+    void SyncFiles();
+
+    std::string m_strFolder;
+    CTraceLines m_lines; // UI thread
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<CEntry> m_queue;
+    bool m_bStop = false;
+    bool m_bOverflowSaid = false;
+    uint64_t m_nDropped = 0;
+    uint64_t m_nDroppedSaid = 0; // dropped records the trace file was told of
+    std::vector<std::string> m_reports;
+    // Writer thread only.
+    CFile m_pages;
+    CFile m_trace;
+    bool m_bFailing = false;
+    std::string m_strFailure;
+    std::thread m_writer;
+};

@@ -1,0 +1,279 @@
+// The session as both faces see it: engine and line events in, the state
+// text, indicators, counters, page records and trace out, over a fake
+// device with the session's own profile.
+#include "session/PageSession.h"
+
+#include "engine/Checksum.h"
+#include "engine/ControlNames.h"
+#include "settings/Profile.h"
+#include "tests/FakeSerialDevice.h"
+#include "tests/TempDir.h"
+#include "tests/TestClock.h"
+#include "tests/TestSupport.h"
+#include "ui/ViewText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const std::string kGood = "\x02"
+                          "1234\rHI\r\x03"
+                          "17:\r";
+const std::string kBad = "\x02"
+                         "1234\rHI\r\x03"
+                         "17;\r";
+
+std::string BlockOf(const std::string& strFields, char chEnd) {
+    const std::string strBody = "\x02" + strFields + chEnd;
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
+}
+
+class CRecordingDisplay : public ISessionDisplay {
+  public:
+    void ShowSession() override { ++nShows; }
+    void ShowPage(const CPageRecord& record) override {
+        pages.push_back(record);
+        timeline.push_back("page");
+    }
+    void ShowTrace(bool bSent, const std::string& strText) override {
+        timeline.push_back((bSent ? "sent " : "received ") + Named(strText));
+    }
+    void ShowNote(const std::string& strNote) override {
+        timeline.push_back("note" + strNote);
+    }
+    void ShowEvent(const std::string& strEvent) override { events.push_back(strEvent); }
+
+    static std::string Named(const std::string& s) { return WithControlNames(s); }
+
+    int nShows = 0;
+    std::vector<CPageRecord> pages;
+    std::vector<std::string> timeline;
+    std::vector<std::string> events;
+};
+
+class PageSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Start(""); }
+    // A session on a profile with these extra lines; lines on.
+    void Start(const std::string& strProfile) {
+        session.reset();
+        CTempDir::Write(dir.Path("volnex.INI"), "[Configuration]\n" + strProfile);
+        SetAppProfile(&profile);
+        clock.when = LocalTime(2026, 12, 8, 14, 5);
+        SetClock(&clock);
+        shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+        session = std::make_unique<CPageSession>(
+            display, boxes, loop.Poster(),
+            [this](const std::string&) { return bProbe; },
+            std::make_unique<CFakeSerialDevice>(&shared));
+    }
+    void TearDown() override {
+        session.reset();
+        CFakeSerialDevice::Release(&shared);
+        SetClock(nullptr);
+        SetAppProfile(nullptr);
+    }
+    void Feed(const std::string& strBytes) {
+        for (char ch : strBytes)
+            session->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
+    }
+    void ToWaitingForPage() {
+        ASSERT_TRUE(session->Logon());
+        Feed("\r\x1bPG1\r");
+        ASSERT_EQ(session->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
+        display.timeline.clear();
+        display.events.clear();
+    }
+
+    CTempDir dir;
+    CIniProfile profile{dir.Path("volnex.INI")};
+    CFixedClock clock;
+    CFakeSerialDevice::CShared shared;
+    CTestUiLoop loop;
+    CRecordingBoxes boxes;
+    CRecordingDisplay display;
+    bool bProbe = false;
+    std::unique_ptr<CPageSession> session;
+};
+
+TEST_F(PageSessionTest, ShowsDisconnectedAndLinesOffBeforeAnyNotification) {
+    EXPECT_EQ(session->GetStateText(), "DISCONNECTED");
+    EXPECT_EQ(session->GetCts(), "OFF");
+    EXPECT_EQ(session->GetDsr(), "OFF");
+    EXPECT_EQ(session->GetDcd(), "OFF");
+    EXPECT_EQ(session->GetGoodPages(), 0u);
+    EXPECT_EQ(session->GetBadPages(), 0u);
+}
+
+TEST_F(PageSessionTest, GoodPageIsCountedTracedFirstAndRecordedWithItsFields) {
+    ToWaitingForPage();
+    Feed(kGood);
+    EXPECT_EQ(session->GetGoodPages(), 1u);
+    EXPECT_EQ(session->GetBadPages(), 0u);
+    ASSERT_EQ(display.pages.size(), 1u);
+    const CPageRecord& page = display.pages[0];
+    EXPECT_EQ(page.lines,
+              std::vector<std::string>{FormatPageLine(clock.when, " 1234 HI  ")});
+    EXPECT_EQ(page.strPager, "1234");
+    EXPECT_EQ(page.strMessage, "HI");
+    EXPECT_EQ(page.verdict, PageVerdict::kAccepted);
+    EXPECT_EQ(page.strAnswer, "ACK");
+    EXPECT_EQ(page.nPort, 1);
+    EXPECT_EQ(page.nTimeMs, static_cast<std::int64_t>(clock.when) * 1000);
+    // The last received character is traced before the result and answer.
+    const std::vector<std::string> tail(display.timeline.end() - 3,
+                                        display.timeline.end());
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"received <CR>", "page", "sent <ACK><CR>"}));
+    EXPECT_EQ(session->GetStateText(), GetStateText(ST_WAITING_FOR_PAGE));
+}
+
+TEST_F(PageSessionTest, RejectedPagesAddTheirResultLineAndSayWhatWasAnswered) {
+    ToWaitingForPage();
+    Feed(kBad);
+    Feed("\x02"
+         "1234\rHI\r\x03"
+         "17:X\r"); // no ETX where the checksum needs it
+    Feed("\x02"
+         "12");
+    for (int i = 0; i <= CPageTerminal::kTimeoutTicks; ++i)
+        session->Tick();
+    ASSERT_EQ(display.pages.size(), 3u);
+    EXPECT_EQ(session->GetBadPages(), 3u);
+    EXPECT_EQ(display.pages[0].verdict, PageVerdict::kBadChecksum);
+    EXPECT_EQ(display.pages[0].strAnswer, "NAK");
+    EXPECT_EQ(display.pages[0].lines.at(1), CPageTerminal::kResultBadChecksum);
+    EXPECT_EQ(display.pages[1].verdict, PageVerdict::kBadFormat);
+    EXPECT_EQ(display.pages[1].strAnswer, "");
+    EXPECT_EQ(display.pages[2].verdict, PageVerdict::kTimedOut);
+    EXPECT_EQ(display.pages[2].strPager, "12"); // a block cut short
+    EXPECT_EQ(display.pages[2].strMessage, "");
+    EXPECT_EQ(display.pages[2].lines.at(1), CPageTerminal::kResultTimedOut);
+}
+
+TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
+    ToWaitingForPage();
+    Feed(BlockOf("1234\rROOM 412 ", kUs));
+    Feed(BlockOf("BED 2\r", kEtx));
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].nBlocks, 2);
+    EXPECT_EQ(display.pages[0].strPager, "1234");
+    EXPECT_EQ(display.pages[0].strMessage, "ROOM 412 BED 2");
+    // Unfinished when the session ends: one bad page with what came.
+    Feed(BlockOf("5678\rHALF ", kUs));
+    session->Logoff();
+    ASSERT_EQ(display.pages.size(), 2u);
+    EXPECT_EQ(display.pages[1].verdict, PageVerdict::kIncomplete);
+    EXPECT_EQ(display.pages[1].lines.at(1), CPageTerminal::kResultIncomplete);
+    EXPECT_EQ(display.pages[1].strPager, "5678");
+    EXPECT_EQ(display.pages[1].strAnswer, "");
+}
+
+TEST_F(PageSessionTest, LogoffZeroesTheCountersAndShowsTheEngineState) {
+    ToWaitingForPage();
+    Feed(kGood);
+    Feed(kBad);
+    session->Logoff();
+    EXPECT_EQ(session->GetGoodPages(), 0u);
+    EXPECT_EQ(session->GetBadPages(), 0u);
+    EXPECT_EQ(session->GetStateText(), GetStateText(session->GetTerminal().GetState()));
+    EXPECT_EQ(display.pages.size(), 2u);
+}
+
+TEST_F(PageSessionTest, LineLevelsAreSetEveryTimeButEventsOnlyWhenTheyChange) {
+    ToWaitingForPage(); // Logon read DSR and DCD: both ON
+    const int nShows = display.nShows;
+    session->Notify(UM_COMM_DSR, 1, 1);
+    session->Notify(UM_COMM_CTS, 1, 1);
+    session->Notify(UM_COMM_CTS, 1, 1);
+    EXPECT_EQ(session->GetCts(), "ON");
+    EXPECT_EQ(display.nShows, nShows + 3);
+    EXPECT_EQ(display.events, (std::vector<std::string>{"CTS ON"}));
+    // DSR dropping ends the session: the engine was asked.
+    shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON;
+    session->GetTerminal().QueryDsr(true);
+    session->Notify(UM_COMM_DSR, 0, 1);
+    EXPECT_EQ(session->GetDsr(), "OFF");
+    EXPECT_EQ(session->GetStateText(), GetStateText(ST_DISCONNECTED));
+    EXPECT_EQ(display.events.back(), GetStateText(ST_DISCONNECTED));
+}
+
+TEST_F(PageSessionTest, AFailedLogonKeepsTheStateText) {
+    ToWaitingForPage();
+    const std::string strBefore = session->GetStateText();
+    shared.nOpenError = EACCES;
+    EXPECT_FALSE(session->Logon());
+    EXPECT_EQ(session->GetStateText(), strBefore);
+}
+
+TEST_F(PageSessionTest, AWrongTestSettingIsToldAndTheTerminalBehaves) {
+    Start("Misbehave1=nak-every:0\n");
+    ASSERT_TRUE(session->Logon());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("Misbehave1=nak-every:0 is not used"),
+              std::string::npos);
+    EXPECT_EQ(session->GetTestModeText(), "");
+    Start("Misbehave1=nak-every:1\n");
+    ToWaitingForPage();
+    EXPECT_EQ(session->GetTestModeText(), "nak-every:1");
+    Feed(kGood);
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].verdict, PageVerdict::kNakedOnPurpose);
+    EXPECT_EQ(display.pages[0].strAnswer, "NAK");
+}
+
+TEST_F(PageSessionTest, DiagnoseExplainsABadChecksumBeforeThePageIsShown) {
+    Start("Diagnose1=1\n");
+    ToWaitingForPage();
+    Feed(kBad);
+    auto page = std::find(display.timeline.begin(), display.timeline.end(), "page");
+    ASSERT_NE(page, display.timeline.end());
+    ASSERT_NE(page, display.timeline.begin());
+    EXPECT_EQ((page - 1)->compare(0, 4, "note"), 0) << *(page - 1);
+}
+
+TEST_F(PageSessionTest, ALostDeviceComesBackWhenItOpensAgainAndIsToldBothWays) {
+    ToWaitingForPage();
+    shared.nModemError = EIO; // the monitor thread sees the adapter go
+    ASSERT_TRUE(loop.PumpUntil([&] { return session->GetTerminal().IsDeviceLost(); }));
+    shared.nModemError = 0;
+    session->Tick();
+    ASSERT_FALSE(session->GetLostDevice().empty());
+    bProbe = true;
+    for (int i = 0; i < CLineRecovery::kCheckTicks; ++i)
+        session->Tick();
+    EXPECT_TRUE(session->GetLostDevice().empty());
+    EXPECT_FALSE(session->GetTerminal().IsDeviceLost());
+    auto told = [&](const std::string& strStart) {
+        return std::count_if(
+            display.events.begin(), display.events.end(),
+            [&](const std::string& s) { return s.rfind(strStart, 0) == 0; });
+    };
+    EXPECT_EQ(told("DEVICE LOST: "), 1);
+    EXPECT_EQ(told("DEVICE BACK: "), 1);
+}
+
+TEST_F(PageSessionTest, ClosingEndsASessionOnTheLineOnce) {
+    ToWaitingForPage();
+    auto written = [&] {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        return shared.strWritten;
+    };
+    auto endsWith = [](const std::string& s, const std::string& strEnd) {
+        return s.size() >= strEnd.size() &&
+               s.compare(s.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
+    };
+    ASSERT_TRUE(loop.PumpUntil([&] { return endsWith(written(), "\x1b[p\r"); }))
+        << written();
+    const size_t nBefore = written().size();
+    session->Close();
+    session->Close();
+    ASSERT_TRUE(loop.PumpUntil([&] { return written().size() > nBefore; }));
+    loop.PumpFor(50);
+    EXPECT_EQ(written().substr(nBefore), "\x1b\x04\r");
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# volnex --headless with no display at all (run it without DISPLAY): pages
+# from veldrin-sim over a virtual serial pair and over TCP, each exit
+# status, the JSON lines, the timed trace and the end on SIGTERM.
+# Usage: run-headless.sh BUILD_DIR
+set -u
+
+# shellcheck source=../checks.sh
+source "$(dirname "$0")/../checks.sh"
+
+build=$(cd "${1:?usage: run-headless.sh BUILD_DIR}" && pwd)
+volnex="$build/volnex"
+sim="$build/tools/veldrin-sim"
+work=$(mktemp -d /tmp/volnex-headless-XXXXXX)
+volnex_tty="$work/volnex-tty"
+caller_tty="$work/caller-tty"
+socat_pid=""
+volnex_pid=""
+
+cleanup() {
+    [[ -n "$volnex_pid" ]] && kill "$volnex_pid" 2>/dev/null
+    [[ -n "$socat_pid" ]] && kill "$socat_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+on_failure() { [[ -s "$work/err" ]] && sed 's/^/      stderr: /' "$work/err" | tail -n 10; }
+
+start_pair() {
+    rm -f "$volnex_tty" "$caller_tty"
+    socat "pty,raw,echo=0,link=$volnex_tty" "pty,raw,echo=0,link=$caller_tty" &
+    socat_pid=$!
+    wait_for 5 test -e "$caller_tty" -a -e "$volnex_tty"
+}
+profile() { printf '[Configuration]\n%b' "$1" > "$work/lab.INI"; }
+# Starts the headless program in the background with these options.
+start_headless() {
+    "$volnex" --headless --profile "$work/lab.INI" "$@" > "$work/pages.jsonl" 2> "$work/err" &
+    volnex_pid=$!
+}
+# Waits for it to end; true when its exit status is the one given.
+ended_with() { # status [seconds]
+    wait_for "${2:-15}" bash -c "! kill -0 $volnex_pid 2>/dev/null" || return 1
+    wait "$volnex_pid"
+    local status=$?
+    volnex_pid=""
+    [[ "$status" -eq "$1" ]] || { echo "      exit status $status, not $1"; return 1; }
+}
+sim() { "$sim" --device "$caller_tty" "$@" > "$work/sim.out" 2>&1; }
+lines_parse() { # every line of the file is one JSON object
+    while IFS= read -r line; do
+        python3 -m json.tool <<< "$line" > /dev/null || return 1
+    done < "$1"
+}
+field() { # line-number name
+    sed -n "${1}p" "$work/pages.jsonl" | python3 -c "import json,sys; print(json.load(sys.stdin)['$2'])"
+}
+
+check "no display is reachable here" test -z "${DISPLAY:-}"
+
+start_pair
+profile "Device1=$volnex_tty\n"
+start_headless --exit-after 2 --trace "$work/trace.log"
+sim --pager 1234 --message "HELLO, \"WORLD\"" --pager 555 --message "SECOND"
+check "two good pages over a serial line: exit status 0" ended_with 0
+check "  ... the caller got both answers" grep -q "every answer as expected" "$work/sim.out"
+check "  ... two JSON lines on standard output" test "$(wc -l < "$work/pages.jsonl")" -eq 2
+check "  ... each one parses" lines_parse "$work/pages.jsonl"
+check "  ... pager ID and message apart" test "$(field 1 pager)|$(field 1 message)" = '1234|HELLO, "WORLD"'
+check "  ... verdict, answer and blocks" test "$(field 2 verdict)|$(field 2 answer)|$(field 2 blocks)" = "accepted|ACK|1"
+check "  ... the trace has millisecond times" \
+    grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <ACK><CR>$' "$work/trace.log"
+check "  ... and the received lines" grep -qE '\.[0-9]{3} =>  <STX>555<CR>$' "$work/trace.log"
+
+start_headless --exit-after 2 --trace
+sim --pager 77 --message "BAD ONE" --pager 78 --message "GOOD ONE" --fault bad-checksum
+check "a page answered NAK: exit status 1" ended_with 1
+check "  ... its verdict and reason" \
+    test "$(field 1 verdict)|$(field 1 result)" = "bad-checksum|BAD PAGE - INVALID CHECKSUM"
+check "  ... --trace alone writes the trace on standard error" grep -q '<=  <NAK><CR>' "$work/err"
+
+start_headless --timeout 1
+check "no page before the time-out: exit status 1" ended_with 1 10
+check "  ... and nothing on standard output" test ! -s "$work/pages.jsonl"
+
+# Ended by a signal in the middle of a session: ESC EOT CR goes out first.
+start_headless
+# The caller logs on, then the program is told to stop; the caller reads
+# what comes next.
+python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
+import os, select, signal, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+def read_until(want, seconds):
+    seen, end = b"", time.monotonic() + seconds
+    while want not in seen and time.monotonic() < end:
+        if select.select([fd], [], [], 0.2)[0]:
+            seen += os.read(fd, 64)
+    return seen
+for _ in range(10):
+    os.write(fd, b"\r")
+    if b"ID=" in read_until(b"ID=", 1):
+        break
+else:
+    sys.exit("no ID= prompt")
+os.write(fd, b"\x1bPG1\r")
+if b"\x06\r\x1b[p\r" not in read_until(b"\x1b[p\r", 3):
+    sys.exit("no logon answer")
+os.kill(int(sys.argv[2]), signal.SIGTERM)
+print(read_until(b"\x1b\x04\r", 5).hex())
+PY
+check "SIGTERM in a session: the session is ended on the line" \
+    test "$(tail -n 1 "$work/caller.out")" = "1b040d"
+check "  ... and no page came: exit status 1" ended_with 1
+
+# The session log: both files, whole lines, the same pages as standard
+# output, and a file size limit told once while the line keeps answering.
+mkdir -p "$work/log"
+profile "Device1=$volnex_tty\nLogFolder1=$work/log\n"
+start_headless --exit-after 3
+sim --pager 1 --message "LOGGED" --pager 2 --message "BAD" --pager 3 --message "LAST" \
+    --fault bad-checksum
+check "with a session log: the pages still come (one NAK: exit status 1)" ended_with 1
+check "  ... the day's page log holds the same lines as standard output" \
+    cmp -s "$work/pages.jsonl" "$work/log/pages-$(date +%F).jsonl"
+check "  ... each one parses" lines_parse "$work/log/pages-$(date +%F).jsonl"
+check "  ... the trace log has millisecond times" \
+    grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <NAK><CR>$' "$work/log/trace-$(date +%F).log"
+check "  ... and the line events" grep -q '    LINE: DCD ON$' "$work/log/trace-$(date +%F).log"
+
+rm -f "$work/log"/*
+(ulimit -f 1; exec "$volnex" --headless --profile "$work/lab.INI" --exit-after 20 \
+    > "$work/pages.jsonl" 2> "$work/err") &
+volnex_pid=$!
+sim --count 20 --quiet
+check "a full disk (a 1 KiB file size limit): every page still answered" ended_with 0
+check "  ... the failure is told once, with the path and the reason" \
+    test "$(grep -c "SESSION LOG: CANNOT WRITE $work/log/.*: File too large" "$work/err")" -eq 1
+check "  ... and the log holds whole lines only" lines_parse "$work/log/pages-$(date +%F).jsonl"
+
+profile "Device1=$work/no-such-device\n"
+start_headless --exit-after 1
+check "a device that is not there: exit status 2" ended_with 2
+check "  ... the message box is one line on standard error" \
+    test "$(grep -c 'Unable to Open CommPort' "$work/err")" -eq 1
+
+"$volnex" --headless --exit-after none > /dev/null 2>&1
+check "a wrong option: exit status 2" test $? -eq 2
+
+# A network line, and a display named that nobody serves.
+tcp_port=$(shuf -i 20000-59999 -n 1)
+while (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null; do tcp_port=$((tcp_port + 1)); done
+profile "Device1=tcp-listen:$tcp_port\n"
+DISPLAY=:97 start_headless --exit-after 1 --timeout 20
+wait_for 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$tcp_port" 2>/dev/null
+"$sim" --tcp "127.0.0.1:$tcp_port" --pager 42 --message "OVER TCP" > "$work/sim.out" 2>&1
+check "one page over TCP with an unreachable display: exit status 0" ended_with 0
+check "  ... its JSON line names the network line" \
+    test "$(field 1 device)" = "tcp-listen:$tcp_port"
+
+report

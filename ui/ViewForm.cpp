@@ -1,0 +1,145 @@
+#include "ui/ViewForm.h"
+
+#include "session/PageSession.h"
+#include "ui/FormLabel.h"
+#include "ui/ReportListBox.h"
+#include "ui/ViewText.h"
+#include "ui/VolnexView.h"
+#include "ui/WxText.h"
+
+#include <wx/button.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+namespace {
+
+const wxColour kBlack(0, 0, 0);
+const wxColour kGreen(0, 255, 0);
+const wxColour kCyan(0, 255, 255);
+const wxColour kRed(255, 0, 0);
+
+} // namespace
+
+void CViewForm::Build(wxScrolled<wxPanel>* pView) {
+    wxScrolled<wxPanel>* const self = pView;
+    auto at = [self](int x, int y) {
+        return self->ConvertDialogToPixels(wxPoint(x, y));
+    };
+    auto size = [self](int w, int h) {
+        return self->ConvertDialogToPixels(wxSize(w, h));
+    };
+    auto label = [&](const char* szText, int x, int y, int w, int h, long nAlign) {
+        return new CFormLabel(self, szText, at(x, y), size(w, h),
+                              nAlign | wxST_NO_AUTORESIZE);
+    };
+    // The state display and the line indicators: sunken static texts in
+    // their own colours on black. Fixed size: a new text lays nothing out.
+    auto display = [&](int nId, int x, int y, int w, int h, const wxColour& colour) {
+        auto* pText = new wxStaticText(self, nId, wxEmptyString, at(x, y), size(w, h),
+                                       wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE |
+                                           wxBORDER_SUNKEN);
+        pText->SetForegroundColour(colour);
+        pText->SetBackgroundColour(kBlack);
+        return pText;
+    };
+    // The counters: read-only, centred text controls, green or red on black.
+    auto counter = [&](int nId, int x, int y, int w, int h, const wxColour& colour) {
+        auto* pText = new wxTextCtrl(self, nId, wxEmptyString, at(x, y), size(w, h),
+                                     wxTE_READONLY | wxTE_CENTRE | wxBORDER_SIMPLE);
+        pText->SetForegroundColour(colour);
+        pText->SetBackgroundColour(kBlack);
+        return pText;
+    };
+
+    // The frames first, so that the controls inside them stay on top.
+    new wxStaticBox(self, wxID_ANY, wxEmptyString, at(3, 4), size(291, 189));
+    new wxStaticBox(self, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
+    new wxStaticBox(self, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
+
+    CFormLabel* pCtsLabel = label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
+    CFormLabel* pDsrLabel = label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
+    CFormLabel* pDcdLabel = label("DCD", 140, 55, 22, 11, wxALIGN_RIGHT);
+    m_pCts = display(CVolnexVw::IDC_CTS, 44, 53, 25, 12, kGreen);
+    m_pDsr = display(CVolnexVw::IDC_DSR, 103, 53, 25, 12, kGreen);
+    m_pDcd = display(CVolnexVw::IDC_DCD, 163, 52, 25, 12, kGreen);
+    CFormLabel* pStateLabel = label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
+    // A page may run to hundreds of characters: the list scrolls sideways.
+    m_pageList =
+        new CReportListBox(self, CVolnexVw::IDC_PAGE_LIST, at(8, 89), size(244, 100),
+                           wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
+    m_pageList->SetSaveTitle("Save Page List");
+    m_pState = display(CVolnexVw::IDC_STATE, 43, 28, 150, 12, kCyan);
+    CFormLabel* pGoodLabel =
+        label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
+    CFormLabel* pBadLabel =
+        label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
+    m_pGood = counter(CVolnexVw::IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
+    m_pBad = counter(CVolnexVw::IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
+    new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
+    new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
+    new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
+
+    // Each label names its display for assistive technology.
+    pCtsLabel->SetLabelFor(m_pCts);
+    pDsrLabel->SetLabelFor(m_pDsr);
+    pDcdLabel->SetLabelFor(m_pDcd);
+    pStateLabel->SetLabelFor(m_pState);
+    pGoodLabel->SetLabelFor(m_pGood);
+    pBadLabel->SetLabelFor(m_pBad);
+
+    // The form: the template's size, or more where a control (at a large
+    // font, say) reaches further. Smaller frames scroll over it.
+    wxRect extent(wxPoint(0, 0), size(297, 197));
+    for (wxWindow* pChild : self->GetChildren())
+        extent.Union(pChild->GetRect());
+    m_formSize = wxSize(extent.GetRight() + 1, extent.GetBottom() + 1);
+    self->SetVirtualSize(m_formSize);
+    const wxSize unit = size(4, 4);
+    self->SetScrollRate(unit.x, unit.y);
+}
+
+void CViewForm::Show(const CPageSession& session) {
+    // Runs for every line event and state change, several times a page: a
+    // control is touched only when its text changes.
+    auto show = [](wxStaticText* pText, const wxString& strText) {
+        if (pText->GetLabel() != strText)
+            pText->SetLabel(strText);
+    };
+    auto count = [](wxTextCtrl* pText, unsigned nValue, unsigned& nShown) {
+        if (nValue != nShown) {
+            nShown = nValue;
+            pText->ChangeValue(wxString::Format("%u", nValue));
+        }
+    };
+    show(m_pState, FromBytes(session.GetStateText()));
+    show(m_pCts, FromBytes(session.GetCts()));
+    show(m_pDcd, FromBytes(session.GetDcd()));
+    show(m_pDsr, FromBytes(session.GetDsr()));
+    count(m_pGood, session.GetGoodPages(), m_nGoodShown);
+    count(m_pBad, session.GetBadPages(), m_nBadShown);
+}
+
+wxString CViewForm::ShownText(int nId) const {
+    switch (nId) {
+    case CVolnexVw::IDC_STATE: return m_pState->GetLabel();
+    case CVolnexVw::IDC_CTS: return m_pCts->GetLabel();
+    case CVolnexVw::IDC_DSR: return m_pDsr->GetLabel();
+    case CVolnexVw::IDC_DCD: return m_pDcd->GetLabel();
+    case CVolnexVw::IDC_GOOD_PAGES: return m_pGood->GetValue();
+    case CVolnexVw::IDC_BAD_PAGES: return m_pBad->GetValue();
+    default: return wxEmptyString;
+    }
+}
+
+void CViewForm::AddPage(const std::vector<std::string>& lines, unsigned nLimit) {
+    for (const std::string& strLine : lines)
+        m_pageList->AddLine(strLine);
+    m_pageList->DropOldest(static_cast<unsigned>(
+        OldestPageLinesToDrop(m_pageList->GetCount(), nLimit, [this](size_t i) {
+            return m_pageList->GetLine(static_cast<unsigned>(i));
+        })));
+    // A reader at the end of the list sees the new entry; one who scrolled
+    // up keeps reading.
+    m_pageList->ShowChanges();
+}

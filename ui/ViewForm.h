@@ -1,0 +1,40 @@
+// CViewForm: the main view's controls (template 102) and how the session's
+// values are written into them. The view builds it once and shows the
+// session through it; the controls belong to the view's window.
+#pragma once
+
+#include <string>
+#include <vector>
+#include <wx/panel.h>
+#include <wx/scrolwin.h>
+
+class CPageSession;
+class CReportListBox;
+class wxStaticText;
+class wxTextCtrl;
+
+class CViewForm {
+  public:
+    // Creates the controls in pView at their dialog-unit places and sets
+    // the view's virtual size to the form's.
+    void Build(wxScrolled<wxPanel>* pView);
+    // Writes every displayed value into its control; a control whose text
+    // is unchanged is not touched.
+    void Show(const CPageSession& session);
+    // Adds a page's lines to the page list, which keeps at most nLimit
+    // lines by dropping its oldest pages whole.
+    void AddPage(const std::vector<std::string>& lines, unsigned nLimit);
+    // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
+    wxString ShownText(int nId) const;
+
+    CReportListBox* m_pageList = nullptr;
+    wxStaticText* m_pState = nullptr;
+    wxStaticText* m_pCts = nullptr;
+    wxStaticText* m_pDsr = nullptr;
+    wxStaticText* m_pDcd = nullptr;
+    wxTextCtrl* m_pGood = nullptr;
+    wxTextCtrl* m_pBad = nullptr;
+    unsigned m_nGoodShown = ~0u; // what the counters show
+    unsigned m_nBadShown = ~0u;
+    wxSize m_formSize;
+};
