@@ -3,6 +3,7 @@
 // bring a session to a given state. Shared by the engine's test suites.
 #pragma once
 
+#include "engine/Checksum.h"
 #include "engine/PageTerminal.h"
 #include "tests/EngineHarness.h"
 #include "tests/FakeSerialDevice.h"
@@ -11,6 +12,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+// A block with its checksum: STX, the fields as given (CRs included), the
+// end character (ETX, ETB or US), the checksum and CR.
+inline std::string BlockOf(const std::string& strFields, char chEnd) {
+    const std::string strBody = "\x02" + strFields + chEnd;
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
+}
+// A page in one block.
+inline std::string Page(const std::string& strPager, const std::string& strMessage) {
+    return BlockOf(strPager + "\r" + strMessage + "\r", kEtx);
+}
 
 class CEngineFixture : public ::testing::Test {
 protected:

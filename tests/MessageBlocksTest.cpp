@@ -14,16 +14,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// A block with its checksum: STX, the fields as given (CRs included), the
-// end character, the checksum and CR.
-std::string BlockOf(const std::string& strFields, char chEnd) {
-    const std::string strBody = "\x02" + strFields + chEnd;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
-}
-std::string Page(const std::string& strPager, const std::string& strMessage) {
-    return BlockOf(strPager + "\r" + strMessage + "\r", kEtx);
-}
-
 const std::string kIncompleteLine = "<HT>BAD PAGE - INCOMPLETE MESSAGE";
 
 class MessageBlocksTest : public CEngineFixture {

@@ -11,13 +11,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string BlockOf(const std::string& strFields, char chEnd) {
-    const std::string strBody = "\x02" + strFields + chEnd;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
-}
-std::string Page(const std::string& strPager, const std::string& strMessage) {
-    return BlockOf(strPager + "\r" + strMessage + "\r", kEtx);
-}
 
 class ResponsesTest : public CEngineFixture {
 protected:
