@@ -477,6 +477,10 @@ TEST(PageTerminalPtyTest, EveryPageCountedAsAcceptedHadItsAckWritten) {
                        0;
         });
     };
+    // The port's ESC EOT CR is out once the monitor thread runs (and has
+    // purged what came before it): only then is the caller's CR certain to
+    // be read.
+    ASSERT_TRUE(await("\x1b\x04\r"));
     pty.Write("\r");
     ASSERT_TRUE(await("ID="));
     pty.Write("\x1bPG1\r");
