@@ -240,6 +240,7 @@ void CPageSession::OnPageResult(LPARAM lParam) {
         ++m_nGoodPages;
     else
         ++m_nBadPages;
+    m_pageRecords.Add(record);
     Tell([&](ISessionDisplay& d) { d.ShowPage(record); });
     m_display.ShowSession();
 }

@@ -23,6 +23,7 @@
 #include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
 #include "session/PageRecord.h"
+#include "session/PageRecordList.h"
 #include "settings/PortConfig.h"
 
 #include <memory>
@@ -55,6 +56,9 @@ class CPageSession : public INotifyTarget {
   public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
+    // The page list's lines; the records of its pages are kept as it keeps
+    // them.
+    static constexpr unsigned kPageListLimit = 500;
 
     // poster: where the monitor thread's deliveries run (the UI thread's
     // loop); probe: whether a lost device path opens again. pDevice: a
@@ -88,6 +92,11 @@ class CPageSession : public INotifyTarget {
     // The session log in use (LogFolder set at the last set-up); null when
     // none is kept.
     CSessionLog* GetLog() const { return m_pLog.get(); }
+
+    // The records of the pages the page list shows, oldest first. The list
+    // is cleared with ClearPageRecords.
+    const CPageRecordList& GetPageRecords() const { return m_pageRecords; }
+    void ClearPageRecords() { m_pageRecords.Clear(); }
 
     const std::string& GetStateText() const { return m_strState; }
     const std::string& GetCts() const { return m_strCTS; }
@@ -139,6 +148,7 @@ class CPageSession : public INotifyTarget {
     bool m_bDiagnose = false;
     CLineHints m_lineHints;
     bool m_bClosed = false;
+    CPageRecordList m_pageRecords{kPageListLimit};
     // Sees everything the display sees, after it. Goes after the monitor
     // thread has stopped (the destructor stops it first).
     std::unique_ptr<CSessionLog> m_pLog;

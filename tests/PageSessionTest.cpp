@@ -172,6 +172,30 @@ TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
     EXPECT_EQ(display.pages[1].strAnswer, "");
 }
 
+// The records behind the page list go as its lines do: the oldest pages
+// whole, once their lines and the new ones pass the list's 500.
+TEST_F(PageSessionTest, PageRecordsAreKeptAsThePageListKeepsItsLines) {
+    ToWaitingForPage();
+    auto page = [](int i) { return BlockOf(std::to_string(1000 + i) + "\rP\r", kEtx); };
+    for (int i = 0; i <= 500; ++i)
+        Feed(page(i)); // one line each
+    const CPageRecordList& records = session->GetPageRecords();
+    ASSERT_EQ(records.GetCount(), 500u);
+    EXPECT_EQ(records.GetRecords().front().strPager, "1001");
+    EXPECT_EQ(records.GetRecords().back().strPager, "1500");
+    Feed(kBad); // two lines: two of the oldest go
+    ASSERT_EQ(records.GetCount(), 499u);
+    EXPECT_EQ(records.GetLineCount(), 500u);
+    EXPECT_EQ(records.GetRecords().front().strPager, "1003");
+    EXPECT_EQ(records.GetRecords().back().verdict, PageVerdict::kBadChecksum);
+    session->ClearPageRecords();
+    EXPECT_EQ(records.GetCount(), 0u);
+    EXPECT_EQ(records.GetLineCount(), 0u);
+    EXPECT_EQ(records.CsvLines().size(), 1u); // the header only
+    Feed(kGood);
+    EXPECT_EQ(records.GetCount(), 1u);
+}
+
 TEST_F(PageSessionTest, LogoffZeroesTheCountersAndShowsTheEngineState) {
     ToWaitingForPage();
     Feed(kGood);

@@ -104,8 +104,10 @@ void CVolnexVw::OnDblclkPageList() {
     // No is the default: Enter on a line (which GTK reports as a
     // double-click) followed by Enter never empties the list.
     if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll,
-                      MB_YESNO | MB_DEFBUTTON2) == IDYES)
+                      MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         m_pageList->Clear();
+        m_session.ClearPageRecords();
+    }
 }
 
 void CVolnexVw::OnTimer(int nTimerId) {

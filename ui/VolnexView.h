@@ -46,7 +46,7 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     };
     static constexpr int kTimerId = 1;
     static constexpr int kTimerPeriodMs = 100;
-    static constexpr unsigned kPageListLimit = 500;
+    static constexpr unsigned kPageListLimit = CPageSession::kPageListLimit;
 
     // Constructs the view and creates its window: loads the settings, opens
     // the port and starts the timer.
