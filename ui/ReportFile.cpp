@@ -125,19 +125,24 @@ std::string FileErrorText(int nError, const std::string& strPath) {
 
 std::string ReportHeader(std::time_t when) { return FormatTimeC(kHeaderFormat, when); }
 
-ReportOutcome SaveReportToFile(const std::string& strPath,
-                               const std::vector<std::string>& lines,
-                               std::time_t when, IMessageBoxes& boxes) {
+namespace {
+
+// The header (when there is one) and the lines, written as one file; the
+// box counts nCount of what was saved.
+ReportOutcome WriteLines(const std::string& strPath, const std::string* pstrHeader,
+                         const std::vector<std::string>& lines, const char* szLineEnd,
+                         size_t nCount, const char* szWhat, IMessageBoxes& boxes) {
     CTarget target;
     if (int nError = OpenTarget(strPath, &target)) {
-        AppMessageBox(boxes, std::string(kOpenFailed) + "\n" + strPath + ": " +
-                                 SystemText(nError),
+        AppMessageBox(boxes,
+                      std::string(kOpenFailed) + "\n" + strPath + ": " +
+                          SystemText(nError),
                       MB_OK);
         return ReportOutcome::kOpenFailed;
     }
-    int nError = WriteAll(target.fd, ReportHeader(when) + kLineEnd);
+    int nError = pstrHeader ? WriteAll(target.fd, *pstrHeader + szLineEnd) : 0;
     for (size_t i = 0; nError == 0 && i < lines.size(); ++i)
-        nError = WriteAll(target.fd, lines[i] + kLineEnd);
+        nError = WriteAll(target.fd, lines[i] + szLineEnd);
     nError = FinishTarget(&target, nError);
     if (nError != 0) {
         AppMessageBox(boxes, FileErrorText(nError, strPath), MB_OK | MB_ICONSTOP);
@@ -145,7 +150,25 @@ ReportOutcome SaveReportToFile(const std::string& strPath,
     }
     // Counted only once every line is on disk in its place, and named: the
     // operator finds the file again by what the box said.
-    AppMessageBox(boxes, "Saved " + std::to_string(lines.size()) + " lines to " + strPath,
+    AppMessageBox(boxes,
+                  "Saved " + std::to_string(nCount) + " " + szWhat + " to " + strPath,
                   MB_OK);
     return ReportOutcome::kSaved;
+}
+
+} // namespace
+
+ReportOutcome SaveReportToFile(const std::string& strPath,
+                               const std::vector<std::string>& lines, std::time_t when,
+                               IMessageBoxes& boxes) {
+    const std::string strHeader = ReportHeader(when);
+    return WriteLines(strPath, &strHeader, lines, kLineEnd, lines.size(), "lines",
+                      boxes);
+}
+
+ReportOutcome SaveLinesToFile(const std::string& strPath,
+                              const std::vector<std::string>& lines,
+                              const char* szLineEnd, size_t nCount, const char* szWhat,
+                              IMessageBoxes& boxes) {
+    return WriteLines(strPath, nullptr, lines, szLineEnd, nCount, szWhat, boxes);
 }

@@ -6,6 +6,8 @@
 // without any window: the list box's SaveReport asks for the path and hands
 // over its lines. A report replaces an existing file only once all of it is
 // on disk: a full disk or a lost device leaves the old file as it was.
+// SaveLinesToFile writes other files of lines (the page list as CSV or JSON
+// lines) the same way.
 #pragma once
 
 #include <ctime>
@@ -32,3 +34,10 @@ enum class ReportOutcome {
 ReportOutcome SaveReportToFile(const std::string& strPath,
                                const std::vector<std::string>& lines,
                                std::time_t when, IMessageBoxes& boxes);
+
+// Writes the lines, each followed by szLineEnd, and says "Saved <nCount>
+// <szWhat> to <path>" (or what failed, as SaveReportToFile does).
+ReportOutcome SaveLinesToFile(const std::string& strPath,
+                              const std::vector<std::string>& lines,
+                              const char* szLineEnd, size_t nCount, const char* szWhat,
+                              IMessageBoxes& boxes);

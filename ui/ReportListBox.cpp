@@ -23,6 +23,8 @@
 namespace {
 
 constexpr const char* kNoFileName = "No file name specified for save operation!";
+constexpr const char* kTextFilter = "Text Files (*.txt)|*.txt";
+constexpr const char* kAllFilter = "|All Files (*.*)|*.*";
 
 // The path the operator chose. On GTK a dialog answered without being shown
 // may report no path; its folder and name are then used.
@@ -277,11 +279,16 @@ void CReportListBox::DropOldest(unsigned nLines) {
 }
 
 void CReportListBox::SaveReport() {
+    // The text report first (the default) and all files last, as always;
+    // the owner's other forms between them.
+    wxString strWildcard = kTextFilter;
+    for (const CSaveFormat& format : m_saveFormats)
+        strWildcard += "|" + format.strFilter;
+    strWildcard += kAllFilter;
     wxFileDialog dialog(
         wxGetTopLevelParent(this),
         m_strSaveTitle.empty() ? wxString(wxFileSelectorPromptStr) : m_strSaveTitle,
-        wxEmptyString, "TEMP.TXT", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
-        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        wxEmptyString, "TEMP.TXT", strWildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK)
         return;
     // The path in the file system's encoding: a folder named in any
@@ -291,18 +298,27 @@ void CReportListBox::SaveReport() {
         AppMessageBox(*m_pBoxes, kNoFileName, MB_OK);
         return;
     }
-    // A name typed without an extension gets the default one. The dialog
+    const int nFilter = dialog.GetFilterIndex();
+    const CSaveFormat* pFormat =
+        nFilter >= 1 && static_cast<size_t>(nFilter) <= m_saveFormats.size()
+            ? &m_saveFormats[static_cast<size_t>(nFilter - 1)]
+            : nullptr;
+    // A name typed without an extension gets the chosen type's. The dialog
     // asked about replacing the name as typed, so ask again for the new one.
     const size_t nSlash = strPath.find_last_of('/');
     const std::string strName =
         strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
     if (strName.find('.') == std::string::npos) {
-        strPath += ".TXT";
+        strPath += pFormat ? pFormat->strExtension : std::string(".TXT");
         if (Exists(strPath) &&
             AppMessageBox(*m_pBoxes,
                           strPath + " already exists.\nDo you want to replace it?",
                           MB_YESNO) != IDYES)
             return;
+    }
+    if (pFormat) {
+        pFormat->save(strPath, *m_pBoxes);
+        return;
     }
     // The lines are taken now, after the dialog, and written without
     // serving events, so the report holds the list as it stands.

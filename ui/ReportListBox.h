@@ -3,7 +3,10 @@
 // Used for the page list and the protocol trace. Lines hold the bytes they
 // were given (see WxText.h) and are written back unchanged. SaveReport asks
 // for a file name (TEMP.TXT proposed) and writes the report through
-// SaveReportToFile; the list itself is never changed by a save.
+// SaveReportToFile; the list itself is never changed by a save. An owner
+// may offer other forms of the same content (the page list as CSV): they
+// come after the text report in the dialog's choice of file types, and the
+// one chosen writes the file.
 //
 // The owners keep the list bounded by dropping its oldest lines. A reader
 // at the end of the list follows the newest line; one who scrolled up keeps
@@ -25,7 +28,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 #include <wx/listbox.h>
 
@@ -51,6 +56,17 @@ class CReportListBox : public wxListBox {
     // The save dialog's title names the action ("Save Page List").
     void SetSaveTitle(const wxString& strTitle) { m_strSaveTitle = strTitle; }
     void SaveReport();
+
+    // Another form the list can be saved in.
+    struct CSaveFormat {
+        wxString strFilter;       // the dialog's entry: "CSV (*.csv)|*.csv"
+        std::string strExtension; // added to a name typed without one: ".csv"
+        // Writes the file at the path and tells the outcome in the boxes.
+        std::function<void(const std::string& strPath, IMessageBoxes& boxes)> save;
+    };
+    void AddSaveFormat(CSaveFormat format) {
+        m_saveFormats.push_back(std::move(format));
+    }
 
     void AddLine(const std::string& strBytes);
     // Lines already in list form, appended in one go (the protocol window's
@@ -121,6 +137,7 @@ class CReportListBox : public wxListBox {
     bool m_bScrolling = false;   // the list scrolls itself
     bool m_bShowPending = false; // a ShowChanges waits for the burst to end
     wxString m_strSaveTitle;
+    std::vector<CSaveFormat> m_saveFormats;
 
     // Per row: the line's bytes where they differ from what the row shows
     // (empty otherwise), and a number that names the row while it lives.

@@ -6,6 +6,7 @@
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ProtocolSwitch.h"
+#include "ui/ReportFile.h"
 #include "ui/ReportListBox.h"
 #include "ui/TraceRender.h"
 #include "ui/ViewForm.h"
@@ -19,6 +20,10 @@
 namespace {
 
 constexpr const char* kClearAll = "Clear All messages?";
+// CSV rows end in CR LF (RFC 4180); JSON lines in a line feed, as the
+// session log writes them.
+constexpr const char* kCsvLineEnd = "\r\n";
+constexpr const char* kJsonLineEnd = "\n";
 
 } // namespace
 
@@ -34,6 +39,21 @@ CVolnexVw::CVolnexVw(wxWindow* pParent)
 
     m_form.Build(this);
     m_pageList = m_form.m_pageList;
+    // The page list saves its pages' records too, one a page, with the
+    // fields of the session log.
+    const CPageRecordList& records = m_session.GetPageRecords();
+    m_pageList->AddSaveFormat(
+        {"CSV (*.csv)|*.csv", ".csv",
+         [&records](const std::string& strPath, IMessageBoxes& boxes) {
+             SaveLinesToFile(strPath, records.CsvLines(), kCsvLineEnd,
+                             records.GetCount(), "pages", boxes);
+         }});
+    m_pageList->AddSaveFormat(
+        {"JSON lines (*.jsonl)|*.jsonl", ".jsonl",
+         [&records](const std::string& strPath, IMessageBoxes& boxes) {
+             SaveLinesToFile(strPath, records.JsonLines(), kJsonLineEnd,
+                             records.GetCount(), "pages", boxes);
+         }});
     UpdateData();
     Bind(wxEVT_TIMER, [this](wxTimerEvent& event) { OnTimer(event.GetId()); });
     Bind(

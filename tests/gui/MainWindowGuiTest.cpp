@@ -1,5 +1,6 @@
 #include "engine/Checksum.h"
 #include "engine/SessionState.h"
+#include "session/PageRecord.h"
 #include "tests/gui/ProgramFixture.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
@@ -13,6 +14,7 @@
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 
+#include <nlohmann/json.hpp>
 #include <wx/filedlg.h>
 #include <gtk/gtk.h>
 #include <wx/menu.h>
@@ -161,6 +163,95 @@ TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     for (const std::string& line : lines)
         expected += line + "\r\n";
     EXPECT_EQ(CTempDir::Read(path), expected);
+}
+
+// Answers the save dialog with a path and one of its file types.
+class CExpectSaveAs : public wxExpectModal<wxFileDialog> {
+public:
+    CExpectSaveAs(const std::string& strPath, int nFilter)
+        : wxExpectModal<wxFileDialog>(strPath), m_nFilter(nFilter) {}
+
+protected:
+    int OnInvoked(wxFileDialog* pDialog) const override {
+        EXPECT_EQ(pDialog->GetWildcard(),
+                  "Text Files (*.txt)|*.txt|CSV (*.csv)|*.csv|"
+                  "JSON lines (*.jsonl)|*.jsonl|All Files (*.*)|*.*");
+        pDialog->SetFilterIndex(m_nFilter);
+        return wxExpectModal<wxFileDialog>::OnInvoked(pDialog);
+    }
+
+private:
+    int m_nFilter;
+};
+
+TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
+    LogOn();
+    Feed(kGoodBlock);
+    Feed(kBadBlock);
+    // Quotes, a comma and a line feed in the message.
+    const std::string strMessage = "SAY \"HI\", BOB\nNEXT";
+    Feed(Block("77", strMessage, false));
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(view->GetGoodPages(), 2u);
+
+    // A name typed without an extension gets the type's.
+    const std::string csv = dir.Path("pages");
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(csv, 1),
+                  CExpectMessage("Saved 3 pages to " + csv + ".csv"));
+    const std::string lead = IsoLocalTime(std::int64_t(clock.when) * 1000) + ",COM1," +
+                             pty.SlavePath() + ",";
+    EXPECT_EQ(CTempDir::Read(csv + ".csv"),
+              "time,port,device,pager,message,verdict,result,blocks,answer\r\n" + lead +
+                  "1234,HI,accepted,,1,ACK\r\n" + lead +
+                  "1234,HI,bad-checksum,BAD PAGE - INVALID CHECKSUM,1,NAK\r\n" + lead +
+                  "77,\"SAY \"\"HI\"\", BOB\nNEXT\",accepted,,1,ACK\r\n");
+
+    const std::string jsonl = dir.Path("pages.jsonl");
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2),
+                  CExpectMessage("Saved 3 pages to " + jsonl));
+    const std::string strJson = CTempDir::Read(jsonl);
+    ASSERT_FALSE(strJson.empty());
+    EXPECT_EQ(strJson.back(), '\n');
+    std::vector<nlohmann::json> pages;
+    size_t nAt = 0;
+    for (size_t nEnd; (nEnd = strJson.find('\n', nAt)) != std::string::npos;
+         nAt = nEnd + 1)
+        pages.push_back(nlohmann::json::parse(strJson.substr(nAt, nEnd - nAt)));
+    ASSERT_EQ(pages.size(), 3u);
+    const std::pair<std::string, std::string> fields[] = {
+        {"1234", "HI"}, {"1234", "HI"}, {"77", strMessage}};
+    const size_t pageLines[] = {0, 1, 3};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(pages[i]["pager"], fields[i].first) << i;
+        EXPECT_EQ(pages[i]["message"], fields[i].second) << i;
+        EXPECT_EQ(pages[i]["device"], pty.SlavePath());
+        // The list's line for the page holds them both, a blank apart.
+        EXPECT_NE(lines[pageLines[i]].find(fields[i].first + " " + fields[i].second),
+                  std::string::npos)
+            << lines[pageLines[i]];
+    }
+    EXPECT_EQ(pages[1]["verdict"], "bad-checksum");
+    EXPECT_EQ(pages[1]["answer"], "NAK");
+
+    // All files is the text report, as always.
+    const std::string all = dir.Path("all");
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all, 3),
+                  CExpectMessage("Saved 4 lines to " + all + ".TXT"));
+    EXPECT_EQ(CTempDir::Read(all + ".TXT").substr(0, 30), "Dudova Deza List Report saved:");
+
+    // A file that cannot be made is said, as for the text report.
+    const std::string folder = dir.Path("folder.csv");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(folder, 1),
+                  CExpectMessage("Unable to open/create the file\n" + folder +
+                                 ": Is a directory"));
+    // Cleared with the list: nothing of the old pages comes back.
+    wxTEST_DIALOG(view->OnDblclkPageList(),
+                  CExpectMessage("Clear All messages?", wxID_YES));
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2),
+                  CExpectMessage("Saved 0 pages to " + jsonl));
+    EXPECT_EQ(CTempDir::Read(jsonl), "");
 }
 
 // The last line in view, as the list shows it once laid out.
