@@ -6,7 +6,8 @@
 // SaveReportToFile; the list itself is never changed by a save. An owner
 // may offer other forms of the same content (the page list as CSV): they
 // come after the text report in the dialog's choice of file types, and the
-// one chosen writes the file.
+// one chosen writes the file (with All Files, the one whose extension the
+// name has). Choosing a type gives the proposed name its extension.
 //
 // The owners keep the list bounded by dropping its oldest lines. A reader
 // at the end of the list follows the newest line; one who scrolled up keeps

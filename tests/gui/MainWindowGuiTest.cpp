@@ -165,11 +165,13 @@ TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     EXPECT_EQ(CTempDir::Read(path), expected);
 }
 
-// Answers the save dialog with a path and one of its file types.
+// Answers the save dialog with a path and one of its file types; the
+// proposed name must have become strProposed when the type was chosen.
 class CExpectSaveAs : public wxExpectModal<wxFileDialog> {
 public:
-    CExpectSaveAs(const std::string& strPath, int nFilter)
-        : wxExpectModal<wxFileDialog>(strPath), m_nFilter(nFilter) {}
+    CExpectSaveAs(const std::string& strPath, int nFilter, const char* szProposed)
+        : wxExpectModal<wxFileDialog>(strPath), m_nFilter(nFilter),
+          m_szProposed(szProposed) {}
 
 protected:
     int OnInvoked(wxFileDialog* pDialog) const override {
@@ -177,11 +179,16 @@ protected:
                   "Text Files (*.txt)|*.txt|CSV (*.csv)|*.csv|"
                   "JSON lines (*.jsonl)|*.jsonl|All Files (*.*)|*.*");
         pDialog->SetFilterIndex(m_nFilter);
+        GtkFileChooser* pChooser = GTK_FILE_CHOOSER(pDialog->GetHandle());
+        gchar* szName = gtk_file_chooser_get_current_name(pChooser);
+        EXPECT_STREQ(szName, m_szProposed);
+        g_free(szName);
         return wxExpectModal<wxFileDialog>::OnInvoked(pDialog);
     }
 
 private:
     int m_nFilter;
+    const char* m_szProposed;
 };
 
 TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
@@ -197,7 +204,7 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
 
     // A name typed without an extension gets the type's.
     const std::string csv = dir.Path("pages");
-    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(csv, 1),
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(csv, 1, "TEMP.csv"),
                   CExpectMessage("Saved 3 pages to " + csv + ".csv"));
     const std::string lead = IsoLocalTime(std::int64_t(clock.when) * 1000) + ",COM1," +
                              pty.SlavePath() + ",";
@@ -208,7 +215,7 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
                   "77,\"SAY \"\"HI\"\", BOB\nNEXT\",accepted,,1,ACK\r\n");
 
     const std::string jsonl = dir.Path("pages.jsonl");
-    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2),
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2, "TEMP.jsonl"),
                   CExpectMessage("Saved 3 pages to " + jsonl));
     const std::string strJson = CTempDir::Read(jsonl);
     ASSERT_FALSE(strJson.empty());
@@ -234,22 +241,24 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
     EXPECT_EQ(pages[1]["verdict"], "bad-checksum");
     EXPECT_EQ(pages[1]["answer"], "NAK");
 
-    // All files is the text report, as always.
+    // All files: the name says which form, the text report by default.
     const std::string all = dir.Path("all");
-    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all, 3),
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all, 3, "TEMP.TXT"),
                   CExpectMessage("Saved 4 lines to " + all + ".TXT"));
     EXPECT_EQ(CTempDir::Read(all + ".TXT").substr(0, 30), "Dudova Deza List Report saved:");
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all + ".CSV", 3, "TEMP.TXT"),
+                  CExpectMessage("Saved 3 pages to " + all + ".CSV"));
 
     // A file that cannot be made is said, as for the text report.
     const std::string folder = dir.Path("folder.csv");
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(folder, 1),
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(folder, 1, "TEMP.csv"),
                   CExpectMessage("Unable to open/create the file\n" + folder +
                                  ": Is a directory"));
     // Cleared with the list: nothing of the old pages comes back.
     wxTEST_DIALOG(view->OnDblclkPageList(),
                   CExpectMessage("Clear All messages?", wxID_YES));
-    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2),
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2, "TEMP.jsonl"),
                   CExpectMessage("Saved 0 pages to " + jsonl));
     EXPECT_EQ(CTempDir::Read(jsonl), "");
 }
