@@ -143,7 +143,11 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         }
         break;
     case ST_RECEIVING_PAGE:
-        ReceiveBlockChar(ch);
+        if (IsUnseenNewCall(ch))
+            AnswerUnseenNewCall();
+        else
+            ReceiveBlockChar(ch);
+        m_nQuietTicks = 0;
         break;
     default: // logged off, and the states never entered
         break;
@@ -180,6 +184,7 @@ void CPageTerminal::Tick() {
         }
         break;
     case ST_RECEIVING_PAGE:
+        ++m_nQuietTicks;
         if (++m_nTicks > kTimeoutTicks)
             TimeOutBlock();
         break;
@@ -271,7 +276,35 @@ void CPageTerminal::StartBlock() {
     ResetBlock();
     m_szBlock[0] = kStx;
     m_nBlockLen = 1;
+    m_nQuietTicks = 0;
     EmptyLine();
+}
+
+bool CPageTerminal::IsUnseenNewCall(unsigned char ch) const {
+    // A sender writes a block in one go; one that goes quiet for as long as
+    // a caller waits before it repeats its CR has gone. Where the line has
+    // modem lines or is a network connection, a hang-up shows itself.
+    return ch == kCr && m_nQuietTicks >= kPromptTicks && HasNoModemLines() &&
+           !IsNetworkLine();
+}
+
+void CPageTerminal::AnswerUnseenNewCall() {
+    if (m_bExplain)
+        Note("   A CR AFTER " + std::to_string(m_nQuietTicks / 10) + "." +
+             std::to_string(m_nQuietTicks % 10) +
+             " S OF SILENCE IN A BLOCK: THE CALLER HUNG UP UNSEEN "
+             "(A VIRTUAL LINE HAS NO DCD) AND CALLS AGAIN");
+    // As a hang-up seen on the lines would: the half block goes, an
+    // unfinished message is listed, and the CR starts the new call.
+    AbandonMessage();
+    ResetBuffers();
+    m_nState = ST_DISCONNECTED;
+    NotifyState();
+    m_nState = ST_WAITING_FOR_CR;
+    NotifyState();
+    SendLogonPrompt();
+    m_nLogonRetries = 0;
+    m_nTicks = 0;
 }
 
 void CPageTerminal::ReceiveBlockChar(unsigned char ch) {

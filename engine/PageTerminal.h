@@ -142,6 +142,10 @@ private:
     // The caller's EOT CR: answered with ESC EOT CR, then disconnected.
     void EndSessionForCaller();
     void StartBlock();
+    // A CR after a quiet spell in a block, on a line that cannot show a
+    // hang-up: the caller hung up unseen and calls again.
+    bool IsUnseenNewCall(unsigned char ch) const;
+    void AnswerUnseenNewCall();
     void ReceiveBlockChar(unsigned char ch);
     // A CR that ends the checksum of a block ending in ETB or US, or of the
     // last block of a message.
@@ -182,6 +186,7 @@ private:
     int m_nLogonRetries = 0;
     int m_nTicks = 0;
     int m_nCrCount = 0;
+    int m_nQuietTicks = 0;                // ticks since the block's last byte
     char m_szBlock[kBlockLimit + 1] = {}; // never written past kBlockLimit
     int m_nBlockLen = 0;
     int m_nBlockDropped = 0; // bytes of the block past kBlockLimit

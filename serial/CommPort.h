@@ -102,6 +102,9 @@ public:
     bool IsMonitorAlive() const { return m_bMonitorAlive; }
     // The device hung up or went away since the last Setup.
     bool IsDeviceLost() const { return m_bDeviceLost; }
+    // The device has no modem lines (a pseudo-terminal): a caller that
+    // hangs up at the far end of a pair (socat) may leave no trace on it.
+    bool HasNoModemLines() const { return m_bNoModemLines; }
     // A network line as the status bar shows it ("tcp-listen:127.0.0.1:2775,
     // peer 127.0.0.1:53122"); empty for a serial device.
     std::string DescribeLine() const;

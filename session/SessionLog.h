@@ -28,7 +28,7 @@
 
 class CSessionLog : public ISessionDisplay {
   public:
-    static constexpr size_t kQueueLimit = 4096;
+    static constexpr size_t kQueueLimit = 65536; // records, a few MB at most
     static constexpr int kSyncMs = 1000;
     static constexpr int kBatchMs = 50;
 

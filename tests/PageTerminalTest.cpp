@@ -280,6 +280,65 @@ TEST_F(PageTerminalNetworkTest, TheOperatorsLogoffHoldsAndLogonWaitsForTheNextPe
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
 }
 
+// A pseudo-terminal has no modem lines: a caller at the far end of a pair
+// that hangs up in the middle of a block and calls again leaves no trace
+// on the line but its silence and its CRs.
+class PageTerminalVirtualLineTest : public CEngineFixture {
+  protected:
+    void SetUp() override {
+        CEngineFixture::SetUp();
+        shared.nModemError = ENOTTY;
+    }
+};
+
+TEST_F(PageTerminalVirtualLineTest, ACrAfterTheSilenceOfAGoneCallerStartsANewCall) {
+    ToWaitingForPage();
+    harness->Feed(BlockOf("99\rFIRST PART\r", kEtb));
+    harness->Feed("\x02"
+                  "MORE OF IT");
+    harness->Feed("\r"); // the new caller's first CR, at once: a field's end
+    harness->Ticks(CPageTerminal::kPromptTicks);
+    harness->Clear();
+    harness->Feed("\r"); // its CR again, after the wait for a prompt
+    EXPECT_EQ(harness->Only("page"),
+              (Lines{"page 0 |  99 FIRST PART  | <HT>BAD PAGE - INCOMPLETE MESSAGE"}));
+    EXPECT_EQ(harness->Only("state"), (Lines{"state 0", "state 1", "state 2"}));
+    EXPECT_EQ(harness->written, "ID=");
+    // The new call goes on as any other.
+    harness->Clear();
+    harness->Feed("\x1bPG1\r" + Page("12", "NEXT CALLER"));
+    EXPECT_EQ(harness->written, "\x06\r\x1b[p\r\x06\r");
+    EXPECT_EQ(harness->Only("page"), (Lines{"page 1 |  12 NEXT CALLER   | "}));
+}
+
+TEST_F(PageTerminalVirtualLineTest, AShorterPauseOrAnotherByteKeepsTheBlock) {
+    ToWaitingForPage();
+    harness->Feed("\x02"
+                  "1234\rHI");
+    harness->Ticks(CPageTerminal::kPromptTicks - 1);
+    harness->Feed("\r");
+    harness->Ticks(CPageTerminal::kPromptTicks); // not a CR after this one
+    harness->Feed(kExampleBlock.substr(9));
+    EXPECT_EQ(harness->written, "\x06\r");
+    // The silence of an earlier block does not count in the next one.
+    harness->Clear();
+    harness->Feed("\x02"
+                  "1");
+    harness->Ticks(CPageTerminal::kTimeoutTicks + 1); // that block times out
+    harness->Feed(BlockOf("\rNO PAGER ID\r", kEtx));
+    EXPECT_EQ(harness->written, "\x06\r");
+}
+
+TEST_F(PageTerminalTest, OnALineWithModemLinesACrAfterSilenceStaysInTheBlock) {
+    // There a hang-up drops DCD; the silence alone means nothing.
+    ToWaitingForPage();
+    harness->Feed("\x02"
+                  "1234\rHI");
+    harness->Ticks(CPageTerminal::kTimeoutTicks - 9);
+    harness->Feed(kExampleBlock.substr(8));
+    EXPECT_EQ(harness->written, "\x06\r");
+}
+
 TEST_F(PageTerminalTest, LogonRequestIsRecognisedOnlyWithNothingBetweenPg1AndCr) {
     struct {
         std::string bytes;

@@ -7,9 +7,12 @@ screen reader or an accessibility checker does.
   a11y_check.py ok CAPTION    presses that box's button
   a11y_check.py form LABEL=TEXT ...
                               the display each label names shows TEXT
+  a11y_check.py pages FILE    the page list shows the pages of the JSON
+                              lines file FILE, in the same order
 
 Waits up to 20 seconds for what it looks for; exits 1 when it is not there.
 """
+import json
 import sys
 import time
 
@@ -115,12 +118,67 @@ def check_form(expected):
     return True
 
 
+def page_rows(root):
+    """The page list's lines, first to last."""
+    for node in nodes(root):
+        if node.getRole() == pyatspi.ROLE_TABLE:
+            cells = [node[i] for i in range(node.childCount)]
+            return [c.name for c in cells if c.getRole() == pyatspi.ROLE_TABLE_CELL]
+    return []
+
+
+CONTROL_NAMES = ("NUL SOH STX ETX EOT ENQ ACK BEL BS HT LF VT FF CR SO SI SLE CS1 DC2 "
+                 "DC3 DC4 NAK SYN ETB CAN EM SUB ESC FS GS RS US").split()
+
+
+def as_listed(text):
+    """A logged text as the list shows it: control characters by name."""
+    return "".join(f"<{CONTROL_NAMES[ord(c)]}>" if ord(c) < 32 else c for c in text)
+
+
+def check_pages(path):
+    records = [json.loads(line) for line in open(path, encoding="utf-8")]
+
+    def find():
+        root = app()
+        if root is None:
+            return False, "volnex is not on the bus"
+        rows = page_rows(root)
+        # A page line starts with its date; a rejected page's reason follows.
+        pages = []
+        for row in rows:
+            if row.startswith("\t") and pages:
+                pages[-1][1] = row[1:]
+            else:
+                pages.append([row, ""])
+        if len(pages) != len(records):
+            return False, f"{len(pages)} pages listed, {len(records)} logged"
+        for (line, reason), record in zip(pages, records):
+            # "2026-12-09T13:21:57.123+01:00" is listed as "12/09/2026 13:21:57".
+            day, clock = record["time"].split("T")
+            year, month, date = day.split("-")
+            stamp = f"{month}/{date}/{year} {clock[:8]}"
+            # The log leaves out the reason's trailing blank ("TIMED OUT ").
+            if not line.startswith(stamp) or as_listed(record["pager"]) not in line or \
+                    as_listed(record["message"]) not in line or \
+                    reason.rstrip() != record["result"]:
+                return False, f"listed {line!r} {reason!r}, logged {record}"
+        return True, ""
+
+    if not wait_for(f"the page list shows the pages of {path}", find):
+        return False
+    print(f"PASS  the page list shows the {len(records)} logged pages, in order")
+    return True
+
+
 def main():
     if len(sys.argv) >= 3 and sys.argv[1] in ("box", "ok"):
         return 0 if check_box(sys.argv[2], sys.argv[1] == "ok") else 1
     if len(sys.argv) >= 3 and sys.argv[1] == "form":
         expected = dict(arg.split("=", 1) for arg in sys.argv[2:])
         return 0 if check_form(expected) else 1
+    if len(sys.argv) == 3 and sys.argv[1] == "pages":
+        return 0 if check_pages(sys.argv[2]) else 1
     print(__doc__)
     return 2
 

@@ -57,6 +57,58 @@ $check form "Good Pages=4" "Bad Pages=1" " State=VELDRIN DISCONNECTED" \
 stop "$volnex_pid"
 volnex_pid=""
 
+# The session log of a session with every kind of page: each JSON line
+# is a page of the window's list, in the same order; the trace log has
+# millisecond times.
+rm -f "$work/line"
+mkdir -p "$work/log"
+"$build/tools/veldrin-sim" --pty "$work/line" --logon-tries 200 --quiet \
+    --pager 1001 --message "FIRST, A BAD ONE" --pager 1002 --message "GOOD" \
+    --pager 1003 --message "$(printf 'A MESSAGE IN THREE BLOCKS %.0s' 1 2 3)" \
+    --block-size 30 --fault bad-checksum > "$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [[ -e "$work/line" ]] && break; sleep 0.1; done
+printf '[Configuration]\nDevice1=%s\nLogFolder1=%s\n' "$work/line" "$work/log" \
+    > "$work/cfg/volnex.INI"
+env -u GDK_BACKEND XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > "$work/volnex.log" 2>&1 &
+volnex_pid=$!
+wait "$sim_pid"
+"$build/tools/veldrin-sim" --pty "$work/line" --logon-tries 200 --quiet \
+    --pager 1004 --message "ONE FIELD" --fault missing-field > "$work/sim.out" 2>&1
+# A message whose first block is taken, then the caller's EOT CR.
+/usr/bin/python3 - "$work/line" <<'PY'
+import os, select, sys, time, tty
+master, slave = os.openpty()
+tty.setraw(slave)
+os.symlink(os.ttyname(slave), sys.argv[1] + ".new")
+os.replace(sys.argv[1] + ".new", sys.argv[1])
+def read_until(want, seconds):
+    seen, end = b"", time.monotonic() + seconds
+    while want not in seen and time.monotonic() < end:
+        if select.select([master], [], [], 0.2)[0]:
+            seen += os.read(master, 256)
+    return seen
+for _ in range(50):
+    os.write(master, b"\r")
+    if b"ID=" in read_until(b"ID=", 1):
+        break
+os.write(master, b"\x1bPG1\r")
+read_until(b"\x1b[p\r", 3)
+body = b"\x021005\rUNFINISHED\r\x17"
+total = sum(body) & 0xFFF
+os.write(master, body + bytes(0x30 + (total >> s & 0xF) for s in (8, 4, 0)) + b"\r")
+read_until(b"\x06\r", 3)
+os.write(master, b"\x04\r")
+read_until(b"\x1b\x04\r", 3)
+PY
+sim_pid=""
+$check form "Good Pages=2" "Bad Pages=3" || failed=1
+$check pages "$work/log/pages-$(date +%F).jsonl" || failed=1
+expect "the trace log has millisecond times" grep -qE \
+    '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <ACK><CR>$' "$work/log/trace-$(date +%F).log"
+stop "$volnex_pid"
+volnex_pid=""
+
 # A sender that does not wait for its answers, 3,000 blocks 1 ms apart over
 # a network line and over a virtual line: every page the program counts as
 # accepted had its ACK written. Blocks that came while an answer was due are

@@ -249,6 +249,14 @@ check "  ... the program is still running" alive
 check "  ... at most one error box" test "$(error_boxes)" -le 1
 window=$(main_window)
 check "  ... and its window still answers" test -n "$window"
+# The caller at once again, at the far end of the pair, which shows the
+# program no hang-up: its second CR, after the wait for a prompt, is
+# answered as a new call (not eaten by the half block for 8 s).
+sim --pager 99 --message "CUT OFF IN THE MIDDLE AGAIN" --fault hangup
+sim --pager 12 --message "RIGHT AFTER THE HANG-UP"
+check "a caller right after a hang-up the line did not show is served" test $? -eq 0
+check "  ... logged on at its first or second CR" \
+    test "$(grep -c 'sent <CR>$' "$work/sim.out")" -le 2
 
 stop_pair
 [[ -n "$volnex_pid" ]] && { kill "$volnex_pid"; wait "$volnex_pid"; volnex_pid=""; }

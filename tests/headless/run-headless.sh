@@ -127,6 +127,61 @@ check "  ... the trace log has millisecond times" \
     grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <NAK><CR>$' "$work/log/trace-$(date +%F).log"
 check "  ... and the line events" grep -q '    LINE: DCD ON$' "$work/log/trace-$(date +%F).log"
 
+# SIGKILL during a flood of pages: every page answered more than a second
+# before the kill is whole in the page log.
+rm -f "$work/log"/*
+start_headless
+python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
+import os, select, signal, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+def read_until(want, seconds):
+    seen, end = b"", time.monotonic() + seconds
+    while want not in seen and time.monotonic() < end:
+        if select.select([fd], [], [], 0.2)[0]:
+            seen += os.read(fd, 256)
+    return seen
+for _ in range(10):
+    os.write(fd, b"\r")
+    if b"ID=" in read_until(b"ID=", 1):
+        break
+else:
+    sys.exit("no ID= prompt")
+os.write(fd, b"\x1bPG1\r")
+if b"\x1b[p\r" not in read_until(b"\x1b[p\r", 3):
+    sys.exit("no logon answer")
+acked, start = [], time.monotonic()
+while time.monotonic() - start < 2.5:
+    body = b"\x027\rFLOOD %d\r\x03" % (len(acked) + 1)
+    total = sum(b if b < 128 else b - 256 for b in body) & 0xFFF
+    os.write(fd, body + bytes(0x30 + (total >> s & 0xF) for s in (8, 4, 0)) + b"\r")
+    if b"\x06\r" not in read_until(b"\x06\r", 2):
+        sys.exit("no ACK")
+    acked.append(time.monotonic())
+os.kill(int(sys.argv[2]), signal.SIGKILL)
+killed = time.monotonic()
+print(sum(1 for t in acked if t < killed - 1.0))
+PY
+check "SIGKILL during a flood of pages: the caller was served until then" \
+    test "$(tail -n 1 "$work/caller.out")" -gt 100 2> /dev/null
+wait "$volnex_pid" 2> /dev/null
+volnex_pid=""
+logged_in_order() { # count: the log holds pages FLOOD 1 to at least that
+    python3 - "$work/log/pages-$(date +%F).jsonl" "$1" <<'PY'
+import json, sys
+messages = [json.loads(line)["message"] for line in open(sys.argv[1])]
+n = int(sys.argv[2])
+want = ["FLOOD %d" % i for i in range(1, n + 1)]
+bad = [i for i in range(min(n, len(messages))) if messages[i] != want[i]]
+if bad or len(messages) < n:
+    print("      line %d: %r" % (bad[0] + 1, messages[bad[0]]) if bad else "      short")
+    sys.exit(1)
+PY
+}
+check "  ... every page answered a second before the kill is in the log, whole" \
+    logged_in_order "$(tail -n 1 "$work/caller.out")"
+echo "      $(tail -n 1 "$work/caller.out") pages answered more than 1 s before the kill," \
+    "$(wc -l < "$work/log/pages-$(date +%F).jsonl") in the log"
+
 rm -f "$work/log"/*
 (ulimit -f 1; exec "$volnex" --headless --profile "$work/lab.INI" --exit-after 20 \
     > "$work/pages.jsonl" 2> "$work/err") &
