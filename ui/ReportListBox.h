@@ -4,10 +4,9 @@
 // were given (see WxText.h) and are written back unchanged. SaveReport asks
 // for a file name (TEMP.TXT proposed) and writes the report through
 // SaveReportToFile; the list itself is never changed by a save. An owner
-// may offer other forms of the same content (the page list as CSV): they
-// come after the text report in the dialog's choice of file types, and the
-// one chosen writes the file (with All Files, the one whose extension the
-// name has). Choosing a type gives the proposed name its extension.
+// may offer other forms of the same content (the page list as CSV): the
+// dialog (AskReportPath) offers them after the text report, and the one
+// chosen writes the file.
 //
 // The owners keep the list bounded by dropping its oldest lines. A reader
 // at the end of the list follows the newest line; one who scrolled up keeps
@@ -28,8 +27,9 @@
 // them when it goes.
 #pragma once
 
+#include "ui/ReportSaveDialog.h"
+
 #include <deque>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,13 +58,7 @@ class CReportListBox : public wxListBox {
     void SetSaveTitle(const wxString& strTitle) { m_strSaveTitle = strTitle; }
     void SaveReport();
 
-    // Another form the list can be saved in.
-    struct CSaveFormat {
-        wxString strFilter;       // the dialog's entry: "CSV (*.csv)|*.csv"
-        std::string strExtension; // added to a name typed without one: ".csv"
-        // Writes the file at the path and tells the outcome in the boxes.
-        std::function<void(const std::string& strPath, IMessageBoxes& boxes)> save;
-    };
+    // Another form the list can be saved in (ReportSaveDialog.h).
     void AddSaveFormat(CSaveFormat format) {
         m_saveFormats.push_back(std::move(format));
     }
