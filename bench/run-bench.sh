@@ -94,7 +94,7 @@ printf 'end to end, 250-character pages: %.0f pages/s; a 115200-baud line carrie
     "$(echo "$block_rate / 2" | bc -l)" "$long_line_rate" "$(echo "$block_rate / 2 / $long_line_rate" | bc -l)"
 stop
 
-echo "== answer latency with the session log off and on (the same 5000 pages each)"
+echo "== answer latency with the session log off and on (5000 pages a run)"
 latency_run() { # extra profile lines
     printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n%b' "$work/line" "$1" \
         > "$work/cfg/volnex.INI"
@@ -109,8 +109,17 @@ latency_run() { # extra profile lines
     stop
 }
 mkdir -p "$work/log" "$work/cfg"
-echo "log off: $(latency_run "")"
-echo "log on:  $(latency_run "LogFolder1=$work/log\n")"
+# Three rounds, off and on in turn, so that a change in the machine's load
+# falls on both; the figure to compare is the middle round of each.
+off=() on=()
+for round in 1 2 3; do
+    off+=("$(latency_run "")")
+    on+=("$(latency_run "LogFolder1=$work/log\n")")
+    echo "round $round: log off: ${off[-1]}"
+    echo "         log on:  ${on[-1]}"
+done
+middle() { printf '%s\n' "$@" | grep -oE 'median [0-9.]+' | awk '{print $2}' | sort -n | sed -n 2p; }
+echo "median of the three medians: log off $(middle "${off[@]}") ms, log on $(middle "${on[@]}") ms"
 echo "(goal: the log on no worse than off; $(cat "$work"/log/pages-*.jsonl | wc -l) pages logged)"
 
 echo "== end to end over a network line: the same, with the caller on TCP loopback"

@@ -1,5 +1,7 @@
 #include "session/SessionLog.h"
 
+#include "session/PageRecord.h"
+
 #include "ui/Clock.h"
 
 #include <cerrno>
@@ -14,13 +16,9 @@ namespace {
 
 constexpr const char* kPrefix = "   SESSION LOG: ";
 
+// "2026-12-08": the local day, as the page records write it.
 std::string DayText(std::int64_t nTimeMs) {
-    const std::time_t when = static_cast<std::time_t>(nTimeMs / 1000);
-    std::tm local{};
-    localtime_r(&when, &local);
-    char szDay[16];
-    std::strftime(szDay, sizeof szDay, "%Y-%m-%d", &local);
-    return szDay;
+    return IsoLocalTime(nTimeMs).substr(0, 10);
 }
 
 // Every byte, or the errno of the failure.

@@ -15,13 +15,6 @@
 
 namespace {
 
-class CMsClock : public IClock {
-  public:
-    std::int64_t nMs = 0;
-    std::time_t Now() const override { return static_cast<std::time_t>(nMs / 1000); }
-    std::int64_t NowMs() const override { return nMs; }
-};
-
 class SessionLogTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -3,12 +3,21 @@
 
 #include "ui/Clock.h"
 
+#include <cstdint>
 #include <ctime>
 
 class CFixedClock : public IClock {
 public:
     std::time_t when = 0;
     std::time_t Now() const override { return when; }
+};
+
+// The same to the millisecond.
+class CMsClock : public IClock {
+public:
+    std::int64_t nMs = 0;
+    std::time_t Now() const override { return static_cast<std::time_t>(nMs / 1000); }
+    std::int64_t NowMs() const override { return nMs; }
 };
 
 inline std::time_t LocalTime(int nYear, int nMonth, int nDay, int nHour, int nMin,

@@ -76,30 +76,19 @@ wait "$sim_pid"
 "$build/tools/veldrin-sim" --pty "$work/line" --logon-tries 200 --quiet \
     --pager 1004 --message "ONE FIELD" --fault missing-field > "$work/sim.out" 2>&1
 # A message whose first block is taken, then the caller's EOT CR.
-/usr/bin/python3 - "$work/line" <<'PY'
-import os, select, sys, time, tty
+PYTHONPATH="$here/../e2e" /usr/bin/python3 - "$work/line" <<'PY'
+import os, sys, tty
+from tap_caller import Caller, block
 master, slave = os.openpty()
 tty.setraw(slave)
 os.symlink(os.ttyname(slave), sys.argv[1] + ".new")
 os.replace(sys.argv[1] + ".new", sys.argv[1])
-def read_until(want, seconds):
-    seen, end = b"", time.monotonic() + seconds
-    while want not in seen and time.monotonic() < end:
-        if select.select([master], [], [], 0.2)[0]:
-            seen += os.read(master, 256)
-    return seen
-for _ in range(50):
-    os.write(master, b"\r")
-    if b"ID=" in read_until(b"ID=", 1):
-        break
-os.write(master, b"\x1bPG1\r")
-read_until(b"\x1b[p\r", 3)
-body = b"\x021005\rUNFINISHED\r\x17"
-total = sum(body) & 0xFFF
-os.write(master, body + bytes(0x30 + (total >> s & 0xF) for s in (8, 4, 0)) + b"\r")
-read_until(b"\x06\r", 3)
-os.write(master, b"\x04\r")
-read_until(b"\x1b\x04\r", 3)
+caller = Caller(master)
+caller.log_on(tries=50)
+caller.send(block(b"\x021005\rUNFINISHED\r\x17"))
+caller.read_until(b"\x06\r", 3)
+caller.send(b"\x04\r")
+caller.read_until(b"\x1b\x04\r", 3)
 PY
 sim_pid=""
 $check form "Good Pages=2" "Bad Pages=3" || failed=1

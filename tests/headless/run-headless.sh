@@ -9,6 +9,7 @@ set -u
 source "$(dirname "$0")/../checks.sh"
 
 build=$(cd "${1:?usage: run-headless.sh BUILD_DIR}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 volnex="$build/volnex"
 sim="$build/tools/veldrin-sim"
 work=$(mktemp -d /tmp/volnex-headless-XXXXXX)
@@ -87,26 +88,13 @@ check "  ... and nothing on standard output" test ! -s "$work/pages.jsonl"
 start_headless
 # The caller logs on, then the program is told to stop; the caller reads
 # what comes next.
-python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
-import os, select, signal, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-def read_until(want, seconds):
-    seen, end = b"", time.monotonic() + seconds
-    while want not in seen and time.monotonic() < end:
-        if select.select([fd], [], [], 0.2)[0]:
-            seen += os.read(fd, 64)
-    return seen
-for _ in range(10):
-    os.write(fd, b"\r")
-    if b"ID=" in read_until(b"ID=", 1):
-        break
-else:
-    sys.exit("no ID= prompt")
-os.write(fd, b"\x1bPG1\r")
-if b"\x06\r\x1b[p\r" not in read_until(b"\x1b[p\r", 3):
-    sys.exit("no logon answer")
+PYTHONPATH="$here/../e2e" python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
+import os, signal, sys
+from tap_caller import Caller
+caller = Caller(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY))
+caller.log_on()
 os.kill(int(sys.argv[2]), signal.SIGTERM)
-print(read_until(b"\x1b\x04\r", 5).hex())
+print(caller.read_until(b"\x1b\x04\r", 5).hex())
 PY
 check "SIGTERM in a session: the session is ended on the line" \
     test "$(tail -n 1 "$work/caller.out")" = "1b040d"
@@ -131,30 +119,15 @@ check "  ... and the line events" grep -q '    LINE: DCD ON$' "$work/log/trace-$
 # before the kill is whole in the page log.
 rm -f "$work/log"/*
 start_headless
-python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
-import os, select, signal, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-def read_until(want, seconds):
-    seen, end = b"", time.monotonic() + seconds
-    while want not in seen and time.monotonic() < end:
-        if select.select([fd], [], [], 0.2)[0]:
-            seen += os.read(fd, 256)
-    return seen
-for _ in range(10):
-    os.write(fd, b"\r")
-    if b"ID=" in read_until(b"ID=", 1):
-        break
-else:
-    sys.exit("no ID= prompt")
-os.write(fd, b"\x1bPG1\r")
-if b"\x1b[p\r" not in read_until(b"\x1b[p\r", 3):
-    sys.exit("no logon answer")
+PYTHONPATH="$here/../e2e" python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
+import os, signal, sys, time
+from tap_caller import Caller, block
+caller = Caller(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY))
+caller.log_on()
 acked, start = [], time.monotonic()
 while time.monotonic() - start < 2.5:
-    body = b"\x027\rFLOOD %d\r\x03" % (len(acked) + 1)
-    total = sum(b if b < 128 else b - 256 for b in body) & 0xFFF
-    os.write(fd, body + bytes(0x30 + (total >> s & 0xF) for s in (8, 4, 0)) + b"\r")
-    if b"\x06\r" not in read_until(b"\x06\r", 2):
+    caller.send(block(b"\x027\rFLOOD %d\r\x03" % (len(acked) + 1)))
+    if b"\x06\r" not in caller.read_until(b"\x06\r", 2):
         sys.exit("no ACK")
     acked.append(time.monotonic())
 os.kill(int(sys.argv[2]), signal.SIGKILL)
