@@ -244,14 +244,38 @@ void CReportListBox::ShowChanges() {
 }
 
 void CReportListBox::DropOldest(unsigned nLines) {
-    // A reader who scrolled up keeps the same lines in view: the tree view
-    // holds on to the row at its top while rows above it go.
     if (nLines >= GetCount()) {
         Clear();
         return;
     }
+#ifdef __WXGTK__
+    // A reader who scrolled up keeps the same lines in view. The tree view
+    // holds on to the row at its top while rows above it go, but moves up
+    // to it only in an idle pass, and a layout that runs first (pages
+    // arriving on a busy machine) makes the row then at the top the one it
+    // holds. The list moves up at once instead: the row the reader saw is
+    // then the one the tree view holds.
+    int nRowHeight = 0;
+    if (!m_bFollowEnd) {
+        GtkTreePath* pFirst = gtk_tree_path_new_first();
+        GdkRectangle area{};
+        gtk_tree_view_get_background_area(m_treeview, pFirst, nullptr, &area);
+        gtk_tree_path_free(pFirst);
+        nRowHeight = area.height;
+    }
+#endif
     for (unsigned i = 0; i < nLines; ++i)
         Delete(0);
+#ifdef __WXGTK__
+    if (nRowHeight > 0) {
+        GtkAdjustment* pAdj = VerticalRange(m_treeview);
+        const double dTop =
+            gtk_adjustment_get_value(pAdj) - static_cast<double>(nLines) * nRowHeight;
+        m_bScrolling = true;
+        gtk_adjustment_set_value(pAdj, std::max(0.0, dTop));
+        m_bScrolling = false;
+    }
+#endif
 }
 
 void CReportListBox::SaveReport() {
