@@ -281,11 +281,18 @@ void CPageTerminal::StartBlock() {
 }
 
 bool CPageTerminal::IsUnseenNewCall(unsigned char ch) const {
-    // A sender writes a block in one go; one that goes quiet for as long as
-    // a caller waits before it repeats its CR has gone. Where the line has
+    // A sender writes a block in one go; one that goes quiet for a second
+    // and then sends a CR before any end character (which alone lets a CR
+    // end the block) has gone and is calling again. Where the line has
     // modem lines or is a network connection, a hang-up shows itself.
-    return ch == kCr && m_nQuietTicks >= kPromptTicks && HasNoModemLines() &&
-           !IsNetworkLine();
+    if (ch != kCr || m_nQuietTicks < kQuietTicks || !HasNoModemLines() || IsNetworkLine())
+        return false;
+    const char kEnds[] = {kEtx, kEtb, kUs};
+    for (char chEnd : kEnds) {
+        if (std::memchr(m_szBlock, chEnd, static_cast<size_t>(m_nBlockLen)) != nullptr)
+            return false;
+    }
+    return true;
 }
 
 void CPageTerminal::AnswerUnseenNewCall() {
@@ -298,12 +305,12 @@ void CPageTerminal::AnswerUnseenNewCall() {
     // unfinished message is listed, and the CR starts the new call.
     AbandonMessage();
     ResetBuffers();
+    m_held.clear(); // answers held for the caller who went
     m_nState = ST_DISCONNECTED;
     NotifyState();
     m_nState = ST_WAITING_FOR_CR;
     NotifyState();
     SendLogonPrompt();
-    m_nLogonRetries = 0;
     m_nTicks = 0;
 }
 

@@ -41,6 +41,8 @@ public:
     static constexpr size_t kMessageTextLimit = 16000;
     static constexpr int kPromptTicks = 20;  // first prompt without a CR
     static constexpr int kTimeoutTicks = 80; // logon prompt and block waits
+    // Silence in a block after which a CR on a pty is a new call.
+    static constexpr int kQuietTicks = 10;
     static constexpr int kLogonRepeats = 3;
 
     // Result texts of rejected blocks (GetResultText).

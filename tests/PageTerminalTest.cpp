@@ -297,7 +297,7 @@ TEST_F(PageTerminalVirtualLineTest, ACrAfterTheSilenceOfAGoneCallerStartsANewCal
     harness->Feed("\x02"
                   "MORE OF IT");
     harness->Feed("\r"); // the new caller's first CR, at once: a field's end
-    harness->Ticks(CPageTerminal::kPromptTicks);
+    harness->Ticks(CPageTerminal::kQuietTicks);
     harness->Clear();
     harness->Feed("\r"); // its CR again, after the wait for a prompt
     EXPECT_EQ(harness->Only("page"),
@@ -315,10 +315,13 @@ TEST_F(PageTerminalVirtualLineTest, AShorterPauseOrAnotherByteKeepsTheBlock) {
     ToWaitingForPage();
     harness->Feed("\x02"
                   "1234\rHI");
-    harness->Ticks(CPageTerminal::kPromptTicks - 1);
+    harness->Ticks(CPageTerminal::kQuietTicks - 1);
     harness->Feed("\r");
-    harness->Ticks(CPageTerminal::kPromptTicks); // not a CR after this one
-    harness->Feed(kExampleBlock.substr(9));
+    harness->Ticks(CPageTerminal::kQuietTicks); // not a CR after this one
+    harness->Feed(kExampleBlock.substr(9, 4));
+    // A CR after the end character ends the block, however late it comes.
+    harness->Ticks(CPageTerminal::kQuietTicks);
+    harness->Feed("\r");
     EXPECT_EQ(harness->written, "\x06\r");
     // The silence of an earlier block does not count in the next one.
     harness->Clear();

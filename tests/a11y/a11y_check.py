@@ -137,9 +137,15 @@ def as_listed(text):
 
 
 def check_pages(path):
-    records = [json.loads(line) for line in open(path, encoding="utf-8")]
+    records = []
 
     def find():
+        # The log's writer may not have written the last pages yet.
+        try:
+            with open(path, encoding="utf-8") as log:
+                records[:] = [json.loads(line) for line in log if line.endswith("\n")]
+        except FileNotFoundError:
+            return False, f"no {path} yet"
         root = app()
         if root is None:
             return False, "volnex is not on the bus"

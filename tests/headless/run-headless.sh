@@ -141,7 +141,8 @@ volnex_pid=""
 logged_in_order() { # count: the log holds pages FLOOD 1 to at least that
     python3 - "$work/log/pages-$(date +%F).jsonl" "$1" <<'PY'
 import json, sys
-messages = [json.loads(line)["message"] for line in open(sys.argv[1])]
+# A kill in the middle of a write may leave a last line without its end.
+messages = [json.loads(line)["message"] for line in open(sys.argv[1]) if line.endswith("\n")]
 n = int(sys.argv[2])
 want = ["FLOOD %d" % i for i in range(1, n + 1)]
 bad = [i for i in range(min(n, len(messages))) if messages[i] != want[i]]
