@@ -22,6 +22,12 @@ enum class AnswerKind {
 // What the engine knows of the page a good block belongs to.
 struct CPageFacts {
     std::string strPager;    // its first field
+    // The last block of a page only: the page's text as the page result
+    // will give it (GetPageText), the block as stored (GetStoredBlock), and
+    // how many blocks the page came in.
+    std::string strPageText;
+    std::string strBlock;
+    int nBlocks = 1;
     size_t nMessageChars = 0; // characters of its message so far
     bool bLastBlock = true;  // the block ends the page (ETX)
     int nSessionPages = 0;   // pages accepted since the logon
@@ -36,6 +42,10 @@ struct CAnswerChange {
         kDefer,    // accepted, held for deferred delivery (213)
         kTruncate, // accepted, cut to nCutTo characters (214)
         kEndSession, // the session's page limit: 112 and ESC EOT CR
+        // Accepted, but the answer waits: the owner gives it later
+        // (CPageTerminal::ResolveAwait); when nDelayTicks pass first, the
+        // page is refused (RS CR, with message sequences 512).
+        kAwait,
     };
     // Why a page is refused (the response code with Responses=tap18).
     enum class Refusal { kNone, kPagerId, kTooLong, kBusy };

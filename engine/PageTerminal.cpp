@@ -157,6 +157,8 @@ void CPageTerminal::HandleChar(unsigned char ch) {
 void CPageTerminal::Tick() {
     if (!m_held.empty())
         ReleaseHeldAnswers();
+    if (m_await.bActive && --m_await.nTicks <= 0)
+        ResolveAwait(false);
     switch (m_nState) {
     case ST_WAITING_FOR_CR:
         if (++m_nTicks > kPromptTicks) {
@@ -271,6 +273,9 @@ void CPageTerminal::SendLogonPrompt() {
 }
 
 void CPageTerminal::StartBlock() {
+    // A caller that starts a page before the last one was answered has
+    // given up on it.
+    ResolveAwait(false);
     m_nState = ST_RECEIVING_PAGE;
     NotifyState();
     ResetBlock();
@@ -481,7 +486,12 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
               : chEnd == kEtb ? "THE MESSAGE GOES ON WITH THE NEXT FIELD (ETB)"
                               : "ITS LAST (ETX)"));
     m_nNakRun = 0;
-    const CPageFacts facts = FactsOf(bContinued);
+    CPageFacts facts = FactsOf(bContinued);
+    if (!bContinued) {
+        facts.strPageText = m_strMessage + strBlockText;
+        facts.strBlock.assign(m_szBlock, static_cast<size_t>(m_nBlockLen));
+        facts.nBlocks = nBlocks;
+    }
     const CAnswerChange change =
         m_pHook != nullptr ? m_pHook->OnAnswer(AnswerKind::kPageAccepted, facts) : CAnswerChange();
     using Kind = CAnswerChange::Kind;
@@ -536,6 +546,18 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
     m_nPageBlocks = nBlocks;
     CloseMessage();
     ++m_nSessionPages;
+    if (change.kind == Kind::kAwait) {
+        // Answered when the owner says, or refused when the time passes.
+        m_await.bActive = true;
+        m_await.strText = m_strText;
+        m_await.strBlock.assign(m_szBlock, static_cast<size_t>(m_nBlockLen));
+        m_await.nBlocks = nBlocks;
+        m_await.verdict = Verdict::kAccepted;
+        m_await.nTicks = change.nDelayTicks > 0 ? change.nDelayTicks : 1;
+        m_nPageBlocks = 0;
+        NotifyNotes(change.notes);
+        return;
+    }
     std::string strAnswer = Coded(kSeqPageSent) + kPageAccepted;
     if (change.kind == Kind::kDefer) {
         strAnswer = Coded(kSeqDeferred) + kPageAccepted;
@@ -553,6 +575,9 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
 }
 
 void CPageTerminal::AbandonMessage() {
+    // The session ends (or the line is set up anew) with a page still
+    // waiting for its answer: it is refused, not left to be answered later.
+    ResolveAwait(false);
     if (!m_bMessageOpen)
         return;
     m_strText = m_strMessage;
@@ -699,6 +724,28 @@ void CPageTerminal::ReleaseHeldAnswers() {
         if (answer.bHangUpAfter)
             RequestHangUp();
     }
+}
+
+void CPageTerminal::ResolveAwait(bool bAccepted) {
+    if (!m_await.bActive)
+        return;
+    const CAwait await = std::move(m_await);
+    m_await = CAwait();
+    // The page is handed on as if its block had just been judged; what is
+    // being received meanwhile is left as it is.
+    const std::string strReceiving = std::move(m_strText);
+    m_strText = await.strText;
+    m_nPageBlocks = await.nBlocks;
+    m_verdict = bAccepted ? await.verdict : Verdict::kRefused;
+    m_refusal = CAnswerChange::Refusal::kBusy;
+    const std::string strAnswer = bAccepted ? Coded(kSeqPageSent) + kPageAccepted
+                                            : Coded(kSeqTryLater) + kPageRefused;
+    QueueWrite(strAnswer);
+    m_pResolvedBlock = &await.strBlock;
+    NotifyPageResult(bAccepted);
+    m_pResolvedBlock = nullptr;
+    NotifyTrace(strAnswer.c_str());
+    m_strText = strReceiving;
 }
 
 void CPageTerminal::NotifyNotes(const std::vector<std::string>& notes) {

@@ -104,7 +104,10 @@ public:
     // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
     // (for saying why it was judged bad), and how many of its bytes came
     // after the store was full.
-    std::string GetStoredBlock() const { return std::string(m_szBlock, m_nBlockLen); }
+    std::string GetStoredBlock() const {
+        return m_pResolvedBlock != nullptr ? *m_pResolvedBlock
+                                           : std::string(m_szBlock, m_nBlockLen);
+    }
     int GetDroppedCount() const { return m_nBlockDropped; }
     // While the result is handled: the stored block is one that timed out.
     bool HasTimedOutBlock() const {
@@ -126,6 +129,17 @@ public:
     // A test mode that changes answers on purpose; null (the default) for
     // none. Not owned.
     void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
+    IAnswerHook* GetAnswerHook() const { return m_pHook; }
+
+    // A page whose answer the hook made wait (CAnswerChange::kAwait) has
+    // not been answered yet. Only one can wait: the caller sends nothing
+    // before its answer.
+    bool IsAwaiting() const { return m_await.bActive; }
+    // Answers the waiting page: ACK CR (211 first with message sequences)
+    // or RS CR (512 first), and hands it on as accepted or refused. Nothing
+    // happens when no page waits. The engine refuses it itself when its
+    // time passes, the session ends or a new block begins first.
+    void ResolveAwait(bool bAccepted);
 
 private:
     enum class LogonMatch { kNone, kAccepted, kRefused };
@@ -220,4 +234,15 @@ private:
         bool bHangUpAfter;
     };
     std::vector<CHeldAnswer> m_held; // answers a test mode holds back
+    struct CAwait {
+        bool bActive = false;
+        std::string strText;  // the page text to hand on
+        std::string strBlock; // its last block as stored
+        int nBlocks = 0;
+        Verdict verdict = Verdict::kAccepted; // when it is accepted
+        int nTicks = 0;       // left before it is refused
+    };
+    CAwait m_await;
+    // While a waiting page is handed on: its last block, for GetStoredBlock.
+    const std::string* m_pResolvedBlock = nullptr;
 };

@@ -247,3 +247,92 @@ TEST(ResponsesParseTest, RefusalModesAreReadAndBadValuesSayWhy) {
 }
 
 } // namespace
+
+// An answer that waits for the owner (a page delivered onward before its
+// ACK): given when the owner says, refused when its time passes or the
+// caller moves on first.
+class AwaitTest : public CEngineFixture, public IAnswerHook {
+protected:
+    CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts) override {
+        CAnswerChange change;
+        if (kind == AnswerKind::kPageAccepted && facts.bLastBlock) {
+            lastFacts = facts;
+            change.kind = CAnswerChange::Kind::kAwait;
+            change.nDelayTicks = 5;
+        }
+        return change;
+    }
+    void SetUp() override {
+        CEngineFixture::SetUp();
+        engine->SetAnswerHook(this);
+    }
+    void TearDown() override {
+        engine->SetAnswerHook(nullptr);
+        CEngineFixture::TearDown();
+    }
+    CPageFacts lastFacts;
+};
+
+TEST_F(AwaitTest, TheAnswerWaitsUntilTheOwnerGivesIt) {
+    for (bool bSequences : {false, true}) {
+        engine->SetMessageSequences(bSequences);
+        ToWaitingForPage();
+        harness->Feed(BlockOf("12\rPART ", kEtb));
+        harness->Feed(BlockOf("TWO\r", kEtx));
+        EXPECT_EQ(lastFacts.strPageText, " 12 PART TWO  ");
+        EXPECT_EQ(lastFacts.nBlocks, 2);
+        EXPECT_TRUE(engine->IsAwaiting());
+        EXPECT_EQ(harness->Only("write").size(), 1u); // the first block's ACK only
+        EXPECT_TRUE(harness->Only("page").empty());
+        for (int i = 0; i < 4; ++i)
+            engine->Tick();
+        harness->Clear();
+        engine->ResolveAwait(true);
+        EXPECT_FALSE(engine->IsAwaiting());
+        const std::string strAck =
+            bSequences ? "211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>" : "<ACK><CR>";
+        EXPECT_EQ(harness->timeline, (Lines{"write " + strAck, "page 1 |  12 PART TWO   | ",
+                                            "trace " + strAck}));
+        engine->ResolveAwait(false); // nothing waits: nothing happens
+        EXPECT_EQ(harness->timeline.size(), 3u);
+    }
+}
+
+TEST_F(AwaitTest, AnAnswerNotGivenInTimeIsARefusal) {
+    engine->SetMessageSequences(true);
+    ToWaitingForPage();
+    harness->Feed(Page("1234", "HI"));
+    for (int i = 0; i < 4; ++i)
+        engine->Tick();
+    EXPECT_TRUE(harness->Only("write").empty());
+    engine->Tick();
+    EXPECT_EQ(harness->Only("write"),
+              Lines{"write 512 TEMPORARILY CANNOT DELIVER, TRY LATER<CR><RS><CR>"});
+    ASSERT_EQ(harness->resultTexts.size(), 1u);
+    EXPECT_EQ(harness->resultTexts[0], CPageTerminal::kResultRefusedBusy);
+    EXPECT_FALSE(engine->IsAwaiting());
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+}
+
+TEST_F(AwaitTest, ACallerThatMovesOnOrLeavesGetsTheRefusalFirst) {
+    ToWaitingForPage();
+    harness->Feed(Page("1", "A"));
+    harness->Clear();
+    harness->Feed("\x02"); // the next page before the answer
+    EXPECT_EQ(harness->Only("write"), Lines{"write <RS><CR>"});
+    EXPECT_FALSE(engine->IsAwaiting());
+
+    ToWaitingForPage();
+    harness->Feed(Page("2", "B"));
+    harness->Clear();
+    harness->Feed("\x04\r"); // EOT CR: the caller ends the session
+    EXPECT_EQ(harness->Only("write"), (Lines{"write <RS><CR>", "write <ESC><EOT><CR>"}));
+
+    ToWaitingForPage();
+    harness->Feed(Page("3", "C"));
+    harness->Clear();
+    SetLines(false, true);
+    engine->CheckLineSignals(); // the line drops
+    EXPECT_FALSE(engine->IsAwaiting());
+    EXPECT_EQ(harness->Only("page").size(), 1u);
+}
