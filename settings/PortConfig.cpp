@@ -17,6 +17,10 @@ constexpr const char* kDiagnose = "Diagnose";
 constexpr const char* kPassword = "Password";
 constexpr const char* kLogFolder = "LogFolder";
 constexpr const char* kResponses = "Responses";
+constexpr const char* kAnswerWhen = "AnswerWhen";
+constexpr const char* kDeliveryWait = "DeliveryWait";
+constexpr const char* kStateFolder = "StateFolder";
+constexpr const char* kKeepDays = "KeepDays";
 
 } // namespace
 
@@ -53,6 +57,10 @@ void CPortConfig::Load() {
     m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
     m_strLogFolder = m_profile.GetString(kSection, PortKey(kLogFolder, n), "");
     m_strResponses = m_profile.GetString(kSection, PortKey(kResponses, n), "");
+    m_strAnswerWhen = m_profile.GetString(kSection, PortKey(kAnswerWhen, n), "");
+    m_strDeliveryWait = m_profile.GetString(kSection, PortKey(kDeliveryWait, n), "");
+    m_strStateFolder = m_profile.GetString(kSection, kStateFolder, "");
+    m_strKeepDays = m_profile.GetString(kSection, kKeepDays, "");
 
     m_nBaudRate = DecimalValue(m_strBaudRate);
     m_chParity = m_strParity.empty() ? '\0' : m_strParity[0];

@@ -66,6 +66,16 @@ class CPortConfig {
     void SetResponses(uint8_t nPort, const std::string& strValue);
     static constexpr const char* kResponsesTap18 = "tap18";
 
+    // Delivery onward. When the caller gets its ACK ("AnswerWhen"+n:
+    // empty or "stored", "delivered"), how long "delivered" waits
+    // ("DeliveryWait"+n, seconds), where the outbox lives ("StateFolder",
+    // empty: the user's state folder) and how long delivered pages are kept
+    // ("KeepDays"). Checked where they are used.
+    std::string GetAnswerWhen() const { return m_strAnswerWhen; }
+    std::string GetDeliveryWait() const { return m_strDeliveryWait; }
+    std::string GetStateFolder() const { return m_strStateFolder; }
+    std::string GetKeepDays() const { return m_strKeepDays; }
+
     // The device path of port n ("Device"+n): the serial device that COMn
     // stands for on this machine. Read from the profile at each call.
     std::string GetDevicePath(int nPort) const;
@@ -98,6 +108,10 @@ class CPortConfig {
     std::string m_strPassword;
     std::string m_strLogFolder;
     std::string m_strResponses;
+    std::string m_strAnswerWhen;
+    std::string m_strDeliveryWait;
+    std::string m_strStateFolder;
+    std::string m_strKeepDays;
     static int PortNumberOf(const std::string& strPort);
     IProfile& m_profile;
 };

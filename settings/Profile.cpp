@@ -1,5 +1,6 @@
 #include "settings/Profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cctype>
 #include <climits>
@@ -209,6 +210,7 @@ struct CIniProfile::CParsed {
     timespec changed{};
     // "section\nkey" in lower case; the first occurrence of a key wins.
     std::map<std::string, std::string> values;
+    std::vector<std::string> sections; // names as written, in file order
 
     bool Matches(const struct stat& st) const {
         return st.st_dev == device && st.st_ino == inode && st.st_size == nSize &&
@@ -222,14 +224,13 @@ CIniProfile::CIniProfile(std::string strPath) : m_strPath(std::move(strPath)) {}
 
 CIniProfile::~CIniProfile() = default;
 
-bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
-                       std::string* pstrValue) const {
+const CIniProfile::CParsed* CIniProfile::Parsed() const {
     // The status bar reads the profile several times a refresh: a file that
     // has not changed since it was parsed is not opened again.
     struct stat st;
     if (stat(m_strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         m_pParsed.reset();
-        return false;
+        return nullptr;
     }
     if (!m_pParsed || !m_pParsed->Matches(st)) {
         int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -237,7 +238,7 @@ bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
             if (fd >= 0)
                 close(fd);
             m_pParsed.reset();
-            return false;
+            return nullptr;
         }
         auto pParsed = std::make_unique<CParsed>();
         pParsed->device = st.st_dev;
@@ -265,6 +266,7 @@ bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
             if (IsSection(strLine, &strName)) {
                 strCurrent = LowerCase(strName) + "\n";
                 bInSection = true;
+                pParsed->sections.push_back(strName);
             } else if (bInSection && IsEntry(strLine, &strKey2, &strValue)) {
                 pParsed->values.emplace(strCurrent + LowerCase(strKey2), strValue);
             }
@@ -272,6 +274,28 @@ bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
         m_pParsed = std::move(pParsed);
         close(fd);
     }
+    return m_pParsed.get();
+}
+
+std::vector<std::string> CIniProfile::GetSectionNames() const {
+    const CParsed* pParsed = Parsed();
+    if (pParsed == nullptr)
+        return {};
+    std::vector<std::string> names;
+    for (const std::string& strName : pParsed->sections) {
+        const bool bSeen = std::any_of(names.begin(), names.end(), [&](const std::string& s) {
+            return SameName(s, strName);
+        });
+        if (!bSeen)
+            names.push_back(strName);
+    }
+    return names;
+}
+
+bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
+                       std::string* pstrValue) const {
+    if (Parsed() == nullptr)
+        return false;
     auto found = m_pParsed->values.find(LowerCase(strSection) + "\n" + LowerCase(strKey));
     if (found == m_pParsed->values.end())
         return false;

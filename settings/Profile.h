@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class IProfile {
 public:
@@ -34,6 +35,11 @@ public:
                              const std::string& strValue) = 0;
     virtual bool WriteInt(const std::string& strSection, const std::string& strKey,
                           int nValue) = 0;
+    // The sections the file holds, as first written, in file order (a name
+    // repeated in other letter case counts once).
+    virtual std::vector<std::string> GetSectionNames() const { return {}; }
+    // The file the values live in; empty for a profile that has none.
+    virtual std::string GetFilePath() const { return std::string(); }
 };
 
 class CIniProfile : public IProfile {
@@ -54,12 +60,18 @@ public:
     bool WriteInt(const std::string& strSection, const std::string& strKey,
                   int nValue) override;
 
+    std::vector<std::string> GetSectionNames() const override;
+    std::string GetFilePath() const override { return m_strPath; }
+
     const std::string& GetPath() const { return m_strPath; }
     void SetFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
 
 private:
     struct CParsed;
     // The value of the key, if present (first occurrence wins).
+    // The file as it is now, parsed again only when it changed; null when
+    // there is no readable file.
+    const CParsed* Parsed() const;
     bool Find(const std::string& strSection, const std::string& strKey,
               std::string* pstrValue) const;
     bool NoteWrite(int nError);
