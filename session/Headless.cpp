@@ -129,7 +129,7 @@ void CJobLoop::RunUntil(std::chrono::steady_clock::time_point until,
     }
 }
 
-int RunHeadless(const CCommandLine& cmd) {
+std::string ProgramProfilePath(const CCommandLine& cmd) {
     // The profile the window would use: named after the executable unless
     // --profile names another.
     char szCwd[4096];
@@ -139,7 +139,11 @@ int RunHeadless(const CCommandLine& cmd) {
     std::string strExe =
         nExe > 0 ? std::string(szExe, static_cast<size_t>(nExe)) : "volnex";
     strExe = strExe.substr(strExe.rfind('/') + 1);
-    CIniProfile profile(ChooseProfilePath(cmd, strCwd, strExe));
+    return ChooseProfilePath(cmd, strCwd, strExe);
+}
+
+int RunHeadless(const CCommandLine& cmd) {
+    CIniProfile profile(ProgramProfilePath(cmd));
     SetAppProfile(&profile);
     struct CResetProfile {
         ~CResetProfile() { SetAppProfile(nullptr); }
@@ -194,6 +198,9 @@ int RunHeadless(const CCommandLine& cmd) {
         // As the window's close: a session in progress ends on the line.
         session.Close();
         session.StopMonitor();
+        // Deliveries in flight finish (for a while); the rest wait in the
+        // outbox for the next start.
+        session.StopDelivery(CSessionDelivery::kStopGraceMs);
     }
     display.Flush();
     if (pTrace != nullptr && pTrace != stderr)

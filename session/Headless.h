@@ -50,6 +50,10 @@ class CJobLoop {
     std::shared_ptr<CState> m_state;
 };
 
+// The profile file the program uses: --profile FILE, or the default one
+// named after the executable.
+std::string ProgramProfilePath(const CCommandLine& cmd);
+
 // Runs the session as the command line asks, on the profile it names (or
 // the default one), until it ends; returns the exit status.
 int RunHeadless(const CCommandLine& cmd);

@@ -1,6 +1,7 @@
 #include "session/PageRecord.h"
 
 #include "engine/Protocol.h"
+#include "ui/ViewText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -60,6 +61,22 @@ void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
         nBlank == std::string::npos ? std::string() : strText.substr(nBlank + 1);
 }
 
+void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
+                    const std::string& strStoredBlock, bool bAccepted) {
+    CPageRecord& record = *pRecord;
+    // One block: its fields as they came. Several, or a message left
+    // unfinished (its blocks are gone): from the joined text.
+    if (record.nBlocks <= 1 && record.verdict != PageVerdict::kIncomplete)
+        SplitBlockFields(strStoredBlock, &record.strPager, &record.strMessage);
+    else
+        SplitJoinedFields(strPageText, bAccepted, &record.strPager, &record.strMessage);
+    record.lines.clear();
+    record.lines.push_back(
+        FormatPageLine(static_cast<std::time_t>(record.nTimeMs / 1000), strPageText));
+    if (!record.strResult.empty())
+        record.lines.push_back(record.strResult);
+}
+
 std::string IsoLocalTime(std::int64_t nTimeMs) {
     const std::time_t when = static_cast<std::time_t>(nTimeMs / 1000);
     std::tm local{};
@@ -75,8 +92,6 @@ std::string IsoLocalTime(std::int64_t nTimeMs) {
     return szText;
 }
 
-namespace {
-
 std::string Latin1ToUtf8(const std::string& strBytes) {
     std::string strText;
     for (char c : strBytes) {
@@ -90,6 +105,8 @@ std::string Latin1ToUtf8(const std::string& strBytes) {
     }
     return strText;
 }
+
+namespace {
 
 // "\tTIMED OUT " as a field: without the list's tab and trailing blank.
 std::string ResultField(const std::string& strResult) {
@@ -115,6 +132,8 @@ std::string CsvField(const std::string& strField) {
 
 std::string PageRecordJson(const CPageRecord& record) {
     nlohmann::ordered_json object;
+    if (!record.strId.empty())
+        object["id"] = record.strId;
     object["time"] = IsoLocalTime(record.nTimeMs);
     object["port"] = "COM" + std::to_string(record.nPort);
     object["device"] = record.strDevice;

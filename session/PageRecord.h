@@ -26,6 +26,9 @@ const char* VerdictName(PageVerdict verdict);
 const char* AnswerOf(PageVerdict verdict);
 
 struct CPageRecord {
+    // Given when the page is kept for delivery onward: the same for every
+    // target and attempt. Empty when it is not (and then not in the JSON).
+    std::string strId;
     std::int64_t nTimeMs = 0; // when the result came, ms since the epoch
     int nPort = 0;
     std::string strDevice;
@@ -51,9 +54,20 @@ void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
 void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
                        std::string* pstrPager, std::string* pstrMessage);
 
+// Fills the pager ID, the message and the page list's lines of a record
+// whose time, verdict, result and block count are set, from what the engine
+// hands on: the page text (GetPageText) and the block as stored
+// (GetStoredBlock).
+void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
+                    const std::string& strStoredBlock, bool bAccepted);
+
 // "2026-12-09T14:05:00.250+01:00": local time with milliseconds and the
 // offset from UTC.
 std::string IsoLocalTime(std::int64_t nTimeMs);
+
+// Bytes from 80 hex up taken as ISO-8859-1, as UTF-8: valid UTF-8 that
+// loses nothing.
+std::string Latin1ToUtf8(const std::string& strBytes);
 
 // One JSON object on one line, without the line end. Bytes of the pager ID
 // and the message from 80 hex up are taken as ISO-8859-1, so every record

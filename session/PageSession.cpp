@@ -24,7 +24,11 @@ CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
                            CSyncCall::Poster poster, CLineRecovery::Probe probe,
                            std::unique_ptr<ISerialDevice> pDevice)
     : m_display(display), m_boxes(boxes), m_pTerminal(MakeTerminal(std::move(pDevice))),
-      m_terminal(*m_pTerminal), m_recovery(std::move(probe)) {
+      m_terminal(*m_pTerminal), m_recovery(std::move(probe)),
+      m_delivery({[this](const std::string& strNote) { AddNote(strNote); },
+                  [this](const CDeliveryEvent& event) {
+                      Tell([&](ISessionDisplay& d) { d.ShowDelivery(event); });
+                  }}) {
     m_terminal.SetUiPoster(std::move(poster));
     m_terminal.SetMessageBoxes(&boxes);
     // COMn is the device the profile names for it, read when the port opens.
@@ -60,29 +64,52 @@ long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
 
 std::string CPageSession::ApplyTestBench() {
     ApplyLogFolder();
+    const std::string strDeliveryBox = m_delivery.Apply(m_config, AppProfile(), false);
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_terminal.SetExplain(m_bDiagnose);
     m_terminal.SetLogonPassword(m_config.GetPassword());
     m_terminal.SetMessageSequences(m_config.HasMessageSequences());
     m_lineHints.NewSession();
-    m_terminal.SetAnswerHook(nullptr);
     m_pTestMode.reset();
     CTestModeSettings settings;
     std::string strError;
+    std::string strBox;
     if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError))
-        return "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) + "=" +
-               ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
-    if (settings.IsOn()) {
+        strBox = "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) +
+                 "=" + ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
+    else if (settings.IsOn())
         m_pTestMode = std::make_unique<CTestMode>(settings);
-        m_terminal.SetAnswerHook(m_pTestMode.get());
-    }
-    return {};
+    // Without a test mode or a delivery the engine answers as always.
+    m_terminal.SetAnswerHook(m_pTestMode || m_delivery.IsOn() ? this : nullptr);
+    if (!strDeliveryBox.empty())
+        strBox += (strBox.empty() ? "" : "\n\n") + strDeliveryBox;
+    return strBox;
+}
+
+CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
+    const CAnswerChange change =
+        m_pTestMode ? m_pTestMode->OnAnswer(kind, facts) : CAnswerChange();
+    if (kind != AnswerKind::kPageAccepted || !facts.bLastBlock)
+        return change;
+    CPageRecord proto;
+    proto.nTimeMs = GetClock().NowMs();
+    proto.nPort = m_terminal.GetPortNumber();
+    proto.strDevice = m_terminal.GetDevicePath();
+    return m_delivery.OnLastBlock(change, facts, proto, m_config.HasMessageSequences());
+}
+
+void CPageSession::ShowSettingsBox(const std::string& strText) {
+    // The timer goes on while a box waits: one box at a time.
+    if (strText.empty() || m_bBoxUp)
+        return;
+    m_bBoxUp = true;
+    AppMessageBox(m_boxes, strText, MB_OK);
+    m_bBoxUp = false;
 }
 
 void CPageSession::ShowTestBenchBox(const std::string& strText) {
     // After the set-up: the line is served while the box waits for OK.
-    if (!strText.empty())
-        AppMessageBox(m_boxes, strText, MB_OK);
+    ShowSettingsBox(strText);
 }
 
 void CPageSession::ApplyLogFolder() {
@@ -138,6 +165,9 @@ void CPageSession::Logoff() {
 
 void CPageSession::Tick() {
     m_terminal.Tick();
+    const std::string strDeliveryBox = m_delivery.Tick(m_terminal, m_config, AppProfile());
+    // Targets may come or go with the profile.
+    m_terminal.SetAnswerHook(m_pTestMode || m_delivery.IsOn() ? this : nullptr);
     if (m_pLog) {
         for (const std::string& strReport : m_pLog->TakeReports())
             Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
@@ -153,6 +183,7 @@ void CPageSession::Tick() {
         });
     if (bBack)
         Logon();
+    ShowSettingsBox(strDeliveryBox);
 }
 
 void CPageSession::SettingsChanged() {
@@ -216,24 +247,15 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     // A bad page says why; a page accepted cut short by a test mode says so.
     record.strResult = m_terminal.GetResultText();
     record.nBlocks = m_terminal.GetBlockCount();
-    // One block: its fields as they came. Several, or a message left
-    // unfinished (its blocks are gone): from the joined text.
-    if (record.nBlocks <= 1 && record.verdict != PageVerdict::kIncomplete)
-        SplitBlockFields(m_terminal.GetStoredBlock(), &record.strPager,
-                         &record.strMessage);
-    else
-        SplitJoinedFields(m_terminal.GetPageText(), bAccepted, &record.strPager,
-                          &record.strMessage);
     record.strAnswer = AnswerOf(record.verdict);
-    record.lines.push_back(FormatPageLine(
-        static_cast<std::time_t>(record.nTimeMs / 1000), m_terminal.GetPageText()));
-    if (!record.strResult.empty())
-        record.lines.push_back(record.strResult);
+    FillPageFields(&record, m_terminal.GetPageText(), m_terminal.GetStoredBlock(), bAccepted);
     return record;
 }
 
 void CPageSession::OnPageResult(LPARAM lParam) {
-    const CPageRecord record = MakeRecord(lParam != 0);
+    CPageRecord record = MakeRecord(lParam != 0);
+    // While a page's answer waits, the next result is that page's.
+    m_delivery.OnPageResult(&record, m_delivery.IsAwaiting() && !m_terminal.IsAwaiting());
     if (lParam == 0 && m_bDiagnose)
         DiagnoseRejectedBlock(record.verdict);
     if (lParam != 0)

@@ -24,6 +24,7 @@
 #include "serial/LineRecovery.h"
 #include "session/PageRecord.h"
 #include "session/PageRecordList.h"
+#include "session/SessionDelivery.h"
 #include "settings/PortConfig.h"
 
 #include <memory>
@@ -50,9 +51,12 @@ class ISessionDisplay {
     // The session log cannot keep up or cannot write: said once, as a note
     // unless the display has a better place.
     virtual void ShowLogProblem(const std::string& strReport) { ShowNote(strReport); }
+    // One delivery attempt (its note comes through ShowNote as well), for a
+    // record of the session; a display may ignore it.
+    virtual void ShowDelivery(const CDeliveryEvent& event) { (void)event; }
 };
 
-class CPageSession : public INotifyTarget {
+class CPageSession : public INotifyTarget, private IAnswerHook {
   public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
@@ -88,6 +92,13 @@ class CPageSession : public INotifyTarget {
     void Close();
     // Delivers what the monitor thread still has and stops it.
     void StopMonitor() { m_terminal.StopMonitor(); }
+    // Lets delivery attempts in flight finish for up to nGraceMs and stops
+    // delivering; what is left stays in the outbox for the next start.
+    void StopDelivery(int nGraceMs) { m_delivery.Stop(nGraceMs); }
+    // Delivery onward: the targets' state for the delivery line (empty when
+    // no target is set up), and the deliveries themselves (null: none).
+    std::vector<std::string> GetDeliveryLines() const { return m_delivery.StatusLines(); }
+    CDelivery* GetDelivery() const { return m_delivery.GetDelivery(); }
 
     // The session log in use (LogFolder set at the last set-up); null when
     // none is kept.
@@ -121,6 +132,10 @@ class CPageSession : public INotifyTarget {
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
     void AddNote(const std::string& strNote);
+    // The test bench's answer, then the delivery's part in it.
+    CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts) override;
+    // The box of settings that cannot be used, when no other box is up.
+    void ShowSettingsBox(const std::string& strText);
     // Returns the text of a box about a test setting it cannot use, shown
     // once the line is set up (empty when there is nothing to say).
     std::string ApplyTestBench();
@@ -149,6 +164,8 @@ class CPageSession : public INotifyTarget {
     CLineHints m_lineHints;
     bool m_bClosed = false;
     CPageRecordList m_pageRecords{kPageListLimit};
+    CSessionDelivery m_delivery;
+    bool m_bBoxUp = false; // a box about settings waits for OK
     // Sees everything the display sees, after it. Goes after the monitor
     // thread has stopped (the destructor stops it first).
     std::unique_ptr<CSessionLog> m_pLog;

@@ -40,7 +40,7 @@ int WriteAll(int fd, const std::string& strText) {
 
 CSessionLog::CSessionLog(const std::string& strFolder)
     : m_strFolder(strFolder),
-      m_lines([this](const std::string& strLine) { Push(false, strLine + "\n"); }) {
+      m_lines([this](const std::string& strLine) { Push(FileKind::kTrace, strLine + "\n"); }) {
     // A file size limit is a failed write to report, not the end of the
     // program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -65,8 +65,16 @@ std::string CSessionLog::TraceFileName(std::int64_t nTimeMs) {
     return "trace-" + DayText(nTimeMs) + ".log";
 }
 
+std::string CSessionLog::DeliveriesFileName(std::int64_t nTimeMs) {
+    return "deliveries-" + DayText(nTimeMs) + ".jsonl";
+}
+
 void CSessionLog::ShowPage(const CPageRecord& record) {
-    Push(true, PageRecordJson(record) + "\n");
+    Push(FileKind::kPages, PageRecordJson(record) + "\n");
+}
+
+void CSessionLog::ShowDelivery(const CDeliveryEvent& event) {
+    Push(FileKind::kDeliveries, DeliveryEventJson(event) + "\n");
 }
 
 void CSessionLog::ShowTrace(bool bSent, const std::string& strText) {
@@ -97,7 +105,7 @@ void CSessionLog::Report(const std::string& strReport) {
     m_reports.push_back(kPrefix + strReport);
 }
 
-void CSessionLog::Push(bool bPage, std::string strText) {
+void CSessionLog::Push(FileKind kind, std::string strText) {
     bool bWake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -110,7 +118,7 @@ void CSessionLog::Push(bool bPage, std::string strText) {
             return;
         }
         bWake = m_queue.empty();
-        m_queue.push_back({bPage, GetClock().NowMs(), std::move(strText)});
+        m_queue.push_back({kind, GetClock().NowMs(), std::move(strText)});
     }
     // Only the first record of a batch wakes the writer: a burst of pages
     // costs the user-interface thread no more than a queue append each.
@@ -123,7 +131,7 @@ void CSessionLog::WriterProc() {
     Clock::time_point lastSync = Clock::now();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        const bool bDirty = m_pages.bDirty || m_trace.bDirty;
+        const bool bDirty = m_pages.bDirty || m_trace.bDirty || m_deliveries.bDirty;
         if (m_queue.empty() && !m_bStop) {
             if (bDirty)
                 m_cv.wait_until(lock, lastSync + std::chrono::milliseconds(kSyncMs));
@@ -152,7 +160,7 @@ void CSessionLog::WriterProc() {
         }
         lock.unlock();
         if (!strDropped.empty())
-            Write({false, nBatchMs, strDropped});
+            Write({FileKind::kTrace, nBatchMs, strDropped});
         uint64_t nFailed = 0;
         for (const CEntry& entry : entries) {
             if (!Write(entry))
@@ -171,17 +179,21 @@ void CSessionLog::WriterProc() {
     }
     lock.unlock();
     SyncFiles();
-    for (CFile* pFile : {&m_pages, &m_trace}) {
+    for (CFile* pFile : {&m_pages, &m_trace, &m_deliveries}) {
         if (pFile->fd >= 0)
             close(pFile->fd);
     }
 }
 
 bool CSessionLog::Write(const CEntry& entry) {
-    CFile& file = entry.bPage ? m_pages : m_trace;
+    CFile& file = entry.kind == FileKind::kPages        ? m_pages
+                  : entry.kind == FileKind::kDeliveries ? m_deliveries
+                                                        : m_trace;
     const std::string strPath =
         m_strFolder + "/" +
-        (entry.bPage ? PagesFileName(entry.nTimeMs) : TraceFileName(entry.nTimeMs));
+        (entry.kind == FileKind::kPages        ? PagesFileName(entry.nTimeMs)
+         : entry.kind == FileKind::kDeliveries ? DeliveriesFileName(entry.nTimeMs)
+                                               : TraceFileName(entry.nTimeMs));
     if (file.strPath != strPath && file.fd >= 0) { // a new day
         fdatasync(file.fd);
         close(file.fd);
@@ -222,7 +234,7 @@ bool CSessionLog::Write(const CEntry& entry) {
 }
 
 void CSessionLog::SyncFiles() {
-    for (CFile* pFile : {&m_pages, &m_trace}) {
+    for (CFile* pFile : {&m_pages, &m_trace, &m_deliveries}) {
         if (pFile->fd >= 0 && pFile->bDirty)
             fdatasync(pFile->fd);
         pFile->bDirty = false;

@@ -1,8 +1,9 @@
 // CSessionLog: the session written down as it happens, whether or not the
 // protocol window is open: pages-YYYY-MM-DD.jsonl (one JSON object a line
-// per page result) and trace-YYYY-MM-DD.log (the protocol lines and line
-// events, each with its time to the millisecond), in one folder, a new pair
-// of files each day.
+// per page result), trace-YYYY-MM-DD.log (the protocol lines and line
+// events, each with its time to the millisecond) and, when pages are
+// delivered onward, deliveries-YYYY-MM-DD.jsonl (one JSON object a line per
+// attempt), in one folder, new files each day.
 //
 // The line never waits for the disk. The session hands records over on the
 // user-interface thread (as a second ISessionDisplay); they go into a
@@ -43,6 +44,7 @@ class CSessionLog : public ISessionDisplay {
     void ShowTrace(bool bSent, const std::string& strText) override;
     void ShowNote(const std::string& strNote) override;
     void ShowEvent(const std::string& strEvent) override;
+    void ShowDelivery(const CDeliveryEvent& event) override;
 
     // The problems to tell the operator since the last call, each once
     // ("   SESSION LOG: CANNOT WRITE <path>: No space left on device").
@@ -54,10 +56,12 @@ class CSessionLog : public ISessionDisplay {
     // "pages-2026-12-08.jsonl", "trace-2026-12-08.log" for a local time.
     static std::string PagesFileName(std::int64_t nTimeMs);
     static std::string TraceFileName(std::int64_t nTimeMs);
+    static std::string DeliveriesFileName(std::int64_t nTimeMs);
 
   private:
+    enum class FileKind { kPages, kTrace, kDeliveries };
     struct CEntry {
-        bool bPage;
+        FileKind kind;
         std::int64_t nTimeMs;
         std::string strText; // whole lines, each ending in LF
     };
@@ -66,7 +70,7 @@ class CSessionLog : public ISessionDisplay {
         int fd = -1;
         bool bDirty = false;
     };
-    void Push(bool bPage, std::string strText);
+    void Push(FileKind kind, std::string strText);
     void WriterProc();
     // Writer thread, no lock held: appends the entry to its day's file.
     bool Write(const CEntry& entry);
@@ -86,6 +90,7 @@ class CSessionLog : public ISessionDisplay {
     // Writer thread only.
     CFile m_pages;
     CFile m_trace;
+    CFile m_deliveries;
     bool m_bFailing = false;
     std::string m_strFailure;
     std::thread m_writer;

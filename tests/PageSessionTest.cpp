@@ -5,6 +5,7 @@
 
 #include "engine/Checksum.h"
 #include "engine/ControlNames.h"
+#include "delivery/Outbox.h"
 #include "settings/Profile.h"
 #include "tests/FakeSerialDevice.h"
 #include "tests/TempDir.h"
@@ -15,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
@@ -295,6 +299,155 @@ TEST_F(PageSessionTest, ClosingEndsASessionOnTheLineOnce) {
     ASSERT_TRUE(loop.PumpUntil([&] { return written().size() > nBefore; }));
     loop.PumpFor(50);
     EXPECT_EQ(written().substr(nBefore), "\x1b\x04\r");
+}
+
+
+// Pages delivered onward: kept in the outbox before the ACK, refused when
+// they cannot be kept, and with AnswerWhen=delivered answered only once the
+// targets confirmed.
+class SessionDeliveryTest : public PageSessionTest {
+  protected:
+    void SetUp() override {}
+    // A session whose targets run these programs (exec: needs no server).
+    void StartWith(const std::string& strLines) {
+        Start("StateFolder=" + dir.Path("state") + "\n" + strLines);
+        clock.when = std::time(nullptr); // the workers expire pages by the real time
+    }
+    std::string Script(const std::string& strName, const std::string& strBody) {
+        const std::string strPath = dir.Path(strName);
+        CTempDir::Write(strPath, "#!/bin/sh\n" + strBody + "\n");
+        chmod(strPath.c_str(), 0755);
+        return strPath;
+    }
+    std::string Sent() const {
+        std::string strSent;
+        for (const std::string& entry : display.timeline) {
+            if (entry.rfind("sent ", 0) == 0)
+                strSent += entry.substr(5);
+        }
+        return strSent;
+    }
+    // Ticks the session (the workers run meanwhile) until done holds.
+    bool TickUntil(const std::function<bool()>& done, int nMaxTicks = 100) {
+        for (int i = 0; i < nMaxTicks && !done(); ++i) {
+            loop.PumpFor(100);
+            session->Tick();
+        }
+        return done();
+    }
+    std::vector<CPageStatus> Outbox() {
+        std::string strError;
+        auto pOutbox = COutbox::OpenReadOnly(dir.Path("state/volnex.outbox.db"), &strError);
+        return pOutbox ? pOutbox->Recent(100) : std::vector<CPageStatus>();
+    }
+};
+
+TEST_F(SessionDeliveryTest, APageIsInTheOutboxWithItsIdBeforeItIsAcknowledged) {
+    StartWith("Responses1=tap18\n[Target all]\nUrl=exec:/bin/true\n"
+              "[Target none]\nUrl=exec:/bin/true\nPagers=99\n");
+    ToWaitingForPage();
+    Feed(kGood);
+    // Kept, not yet delivered: revision 1.8 says so before the ACK.
+    EXPECT_EQ(Sent(), "213 MESSAGE ACCEPTED, HELD FOR DEFERRED DELIVERY<CR><ACK><CR>");
+    ASSERT_EQ(display.pages.size(), 1u);
+    const std::string strId = display.pages[0].strId;
+    EXPECT_EQ(strId.size(), 36u);
+    EXPECT_NE(PageRecordJson(display.pages[0]).find("\"id\":\"" + strId + "\""),
+              std::string::npos);
+    const std::vector<CPageStatus> kept = Outbox();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].strId, strId);
+    EXPECT_EQ(kept[0].strPager, "1234");
+    EXPECT_EQ(kept[0].strMessage, "HI");
+    ASSERT_EQ(kept[0].deliveries.size(), 1u); // pager 99 only for "none"
+    EXPECT_EQ(kept[0].deliveries[0].strTarget, "all");
+    EXPECT_TRUE(TickUntil([&] {
+        return std::any_of(display.timeline.begin(), display.timeline.end(),
+                           [](const std::string& s) {
+                               return s.rfind("note   DELIVERED 1234 TO all (EXEC) IN ", 0) == 0;
+                           });
+    }));
+}
+
+TEST_F(SessionDeliveryTest, APageThatCannotBeKeptIsRefusedAndSaidOnce) {
+    CTempDir::Write(dir.Path("not-a-folder"), "x");
+    Start("StateFolder=" + dir.Path("not-a-folder") + "\n[Target t]\nUrl=exec:/bin/true\n");
+    ASSERT_EQ(boxes.boxes.size(), 0u); // nothing said yet: the box comes with the set-up
+    ToWaitingForPage();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("The outbox cannot be opened"), std::string::npos);
+    Feed(kGood);
+    Feed(kGood);
+    EXPECT_EQ(Sent(), "<RS><CR><RS><CR>");
+    ASSERT_EQ(display.pages.size(), 2u);
+    EXPECT_EQ(display.pages[0].verdict, PageVerdict::kRefused);
+    EXPECT_EQ(display.pages[0].strResult.rfind("\tREFUSED: NOT STORED: ", 0), 0u);
+    EXPECT_EQ(session->GetGoodPages(), 0u);
+    const auto notes = std::count_if(display.timeline.begin(), display.timeline.end(),
+                                     [](const std::string& s) {
+                                         return s.rfind("note   PAGE REFUSED: THE OUTBOX", 0) == 0;
+                                     });
+    EXPECT_EQ(notes, 1);
+}
+
+TEST_F(SessionDeliveryTest, DeliveredWaitsForEveryTargetThenAcknowledges) {
+    StartWith("AnswerWhen1=delivered\nResponses1=tap18\n[Target a]\nUrl=exec:/bin/true\n"
+              "[Target b]\nUrl=exec:" + Script("slow.sh", "sleep 0.3") + "\n");
+    ToWaitingForPage();
+    Feed(kGood);
+    EXPECT_EQ(Sent(), "");
+    EXPECT_TRUE(display.pages.empty());
+    ASSERT_TRUE(TickUntil([&] { return !Sent().empty(); }, 60));
+    EXPECT_EQ(Sent(), "211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>");
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].verdict, PageVerdict::kAccepted);
+    EXPECT_FALSE(display.pages[0].strId.empty());
+}
+
+TEST_F(SessionDeliveryTest, DeliveredRefusesInTimeAndCancelsWhatIsLeft) {
+    StartWith("AnswerWhen1=delivered\nDeliveryWait1=1\n[Target quick]\nUrl=exec:/bin/true\n"
+              "[Target stuck]\nUrl=exec:" + Script("stuck.sh", "exec sleep 30") +
+              "\nTimeout=20\n");
+    ToWaitingForPage();
+    Feed(kGood);
+    ASSERT_TRUE(TickUntil([&] { return !Sent().empty(); }, 30));
+    EXPECT_EQ(Sent(), "<RS><CR>");
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].strResult,
+              "\tREFUSED: NOT DELIVERED WITHIN 1 S; ALREADY DELIVERED TO quick");
+    const std::vector<CPageStatus> kept = Outbox();
+    ASSERT_EQ(kept.size(), 1u);
+    for (const CDeliveryStatus& delivery : kept[0].deliveries)
+        EXPECT_NE(delivery.state, DeliveryState::kPending) << delivery.strTarget;
+    session->StopDelivery(0); // the stuck program is not waited for
+}
+
+TEST_F(SessionDeliveryTest, ABadTargetIsOffWithAMessageAndTheLineAnswers) {
+    StartWith("AnswerWhen1=sometimes\n[Target good]\nUrl=exec:/bin/true\n"
+              "[Target bad]\nUrl=exec:/bin/true\nTimeout=forever\n");
+    ToWaitingForPage();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    const std::string& strBox = boxes.boxes[0].strText;
+    EXPECT_NE(strBox.find("[Target bad] Timeout=forever: seconds from 1 to 600"),
+              std::string::npos) << strBox;
+    EXPECT_NE(strBox.find("AnswerWhen1=sometimes: stored or delivered"), std::string::npos);
+    Feed(kGood);
+    EXPECT_EQ(Sent(), "<ACK><CR>");
+    const std::vector<std::string> lines = session->GetDeliveryLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("good (EXEC): ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("bad: off ([Target bad] Timeout=forever", 0), 0u) << lines[1];
+}
+
+TEST_F(SessionDeliveryTest, WithoutTargetsNothingIsKeptAndNoOutboxIsMade) {
+    StartWith("");
+    ToWaitingForPage();
+    Feed(kGood);
+    EXPECT_EQ(Sent(), "<ACK><CR>");
+    EXPECT_TRUE(display.pages[0].strId.empty());
+    EXPECT_EQ(PageRecordJson(display.pages[0]).find("\"id\""), std::string::npos);
+    EXPECT_TRUE(session->GetDeliveryLines().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("state")));
 }
 
 } // namespace
