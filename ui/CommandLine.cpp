@@ -59,6 +59,14 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cmd.bHeadless = true;
             continue;
         }
+        if (strArg == "--outbox") {
+            cmd.bOutbox = true;
+            continue;
+        }
+        if (strArg == "--json") {
+            cmd.bJson = true;
+            continue;
+        }
         if (strArg == "--trace" || strArg.compare(0, 8, "--trace=") == 0) {
             cmd.bTrace = true;
             if (strArg != "--trace")
@@ -77,6 +85,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
         return UsageError("unknown option " + strArg);
     }
+    if (cmd.bOutbox && cmd.bHeadless)
+        return UsageError("--outbox reports and exits: it does not go with --headless");
+    if (cmd.bJson && !cmd.bOutbox)
+        return UsageError("--json goes with --outbox");
     if (!cmd.bHeadless && (cmd.bTrace || cmd.nExitAfter > 0 || cmd.nTimeoutSeconds > 0))
         return UsageError("--trace, --exit-after and --timeout go with --headless");
     return cmd;
@@ -128,6 +140,7 @@ const char* VolnexUsage() {
     return "Usage: volnex [--profile FILE]\n"
            "       volnex --headless [--profile FILE] [--trace [FILE]]\n"
            "              [--exit-after N] [--timeout SECONDS]\n"
+           "       volnex --outbox [--profile FILE] [--json]\n"
            "       volnex --help | --version\n"
            "\n"
            "Answers a paging system (VELDRIN) that calls over a serial line\n"
@@ -148,6 +161,9 @@ const char* VolnexUsage() {
            "                  times on standard error, or in FILE\n"
            "  --exit-after N  with --headless: end after N page results\n"
            "  --timeout SECONDS  with --headless: end after that long\n"
+           "  --outbox        print each delivery target's pending, delivered,\n"
+           "                  failed and expired pages and its oldest\n"
+           "                  pending page, and exit (--json: as JSON)\n"
            "  --help          print this text and exit\n"
            "  --version       print the version and exit\n"
            "\n"

@@ -28,6 +28,9 @@ struct CCommandLine {
     std::string strTrace;    // --trace FILE; empty: standard error
     int nExitAfter = 0;      // --exit-after N page results; 0: no limit
     int nTimeoutSeconds = 0; // --timeout SECONDS; 0: no limit
+    // --outbox: the delivery targets' counts, then exit; --json: as JSON.
+    bool bOutbox = false;
+    bool bJson = false;
 };
 
 // Parses the arguments (without the program name).

@@ -7,6 +7,7 @@
 #include "ui/AppIcon.h"
 #include "ui/Clock.h"
 #include "ui/CommandIds.h"
+#include "ui/DeliveriesDlg.h"
 #include "ui/HelpBook.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ViewText.h"
@@ -79,6 +80,7 @@ void CMainFrame::CreateMenus() {
     pFile->Append(ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents");
 
     auto* pView = new wxMenu;
+    m_pViewMenu = pView;
     pView->AppendCheckItem(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_MESSAGES, "&Protocol Messages");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_HEX, "Protocol Bytes in &Hex",
@@ -128,8 +130,29 @@ void CMainFrame::CreateMenus() {
     Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolHex); },
          ID_VIEW_PROTOCOL_HEX);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnViewDeliveries(); }, ID_VIEW_DELIVERIES);
     for (int nId : {ID_HELP_USING})
         Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
+}
+
+void CMainFrame::ShowDeliveriesCommand(bool bShow) {
+    if (bShow == m_bDeliveriesCommand)
+        return;
+    m_bDeliveriesCommand = bShow;
+    if (bShow)
+        m_pViewMenu->Append(ID_VIEW_DELIVERIES, "&Deliveries",
+                            "The recent pages kept for delivery, and retrying them");
+    else
+        m_pViewMenu->Destroy(ID_VIEW_DELIVERIES);
+}
+
+void CMainFrame::OnViewDeliveries() {
+    if (m_pDeliveries == nullptr)
+        m_pDeliveries = new CDeliveriesDlg(
+            this, [this] { return m_pView != nullptr ? m_pView->GetSession().GetDelivery() : nullptr; });
+    m_pDeliveries->Refresh();
+    m_pDeliveries->Show();
+    m_pDeliveries->Raise();
 }
 
 int CMainFrame::PaneWidthFor(const wxString& strText) const {

@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
+class CDeliveriesDlg;
 class CVolnexVw;
+class wxMenu;
 class wxHtmlHelpController;
 
 class CMainFrame : public wxFrame {
@@ -31,6 +33,12 @@ public:
     // Brings both panes up to date; a pane is repainted only when its text
     // changes.
     void RefreshPanes();
+    // View > Deliveries is in the menu while pages are delivered onward (a
+    // target is set up); without targets the menu is as it always was.
+    void ShowDeliveriesCommand(bool bShow);
+    // View > Deliveries: opens (or brings up) the deliveries window.
+    void OnViewDeliveries();
+    CDeliveriesDlg* GetDeliveriesDlg() const { return m_pDeliveries; }
     // The help book: beside the executable in the build tree, else installed.
     static wxString HelpBookPath();
 
@@ -54,4 +62,7 @@ private:
     bool m_bProtocolHex = false;
     wxLongLong m_lastRefresh = 0;
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
+    wxMenu* m_pViewMenu = nullptr;
+    bool m_bDeliveriesCommand = false;
+    CDeliveriesDlg* m_pDeliveries = nullptr; // a child window, made when first asked for
 };

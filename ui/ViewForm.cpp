@@ -1,5 +1,7 @@
 #include "ui/ViewForm.h"
 
+#include <algorithm>
+
 #include "session/PageSession.h"
 #include "ui/FormLabel.h"
 #include "ui/ReportListBox.h"
@@ -22,6 +24,7 @@ const wxColour kRed(255, 0, 0);
 } // namespace
 
 void CViewForm::Build(wxScrolled<wxPanel>* pView) {
+    m_pView = pView;
     wxScrolled<wxPanel>* const self = pView;
     auto at = [self](int x, int y) {
         return self->ConvertDialogToPixels(wxPoint(x, y));
@@ -130,6 +133,37 @@ wxString CViewForm::ShownText(int nId) const {
     case CVolnexVw::IDC_BAD_PAGES: return m_pBad->GetValue();
     default: return wxEmptyString;
     }
+}
+
+void CViewForm::ShowDelivery(const std::vector<std::string>& lines) {
+    if (lines.empty() && m_pDelivery == nullptr)
+        return;
+    wxString strText;
+    for (const std::string& strLine : lines)
+        strText += (strText.empty() ? "" : "\n") + FromBytes(strLine);
+    if (m_pDelivery == nullptr) {
+        wxScrolled<wxPanel>* const self = m_pView;
+        const int nLines = std::min<int>(std::max<int>(static_cast<int>(lines.size()), 1), 4);
+        auto* pLabel = new CFormLabel(self, "Delivery",
+                                      self->ConvertDialogToPixels(wxPoint(5, 198)),
+                                      self->ConvertDialogToPixels(wxSize(60, 9)),
+                                      wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+        m_pDelivery = new wxTextCtrl(
+            self, wxID_ANY, wxEmptyString, self->ConvertDialogToPixels(wxPoint(3, 207)),
+            self->ConvertDialogToPixels(wxSize(291, 9 * nLines + 4)),
+            wxTE_READONLY | wxTE_MULTILINE | wxTE_DONTWRAP | wxBORDER_SIMPLE);
+        pLabel->SetLabelFor(m_pDelivery);
+        const wxRect rect = m_pDelivery->GetRect();
+        m_formSize.IncTo(wxSize(rect.GetRight() + 1, rect.GetBottom() + 1 +
+                                                         self->ConvertDialogToPixels(wxSize(0, 3)).y));
+        self->SetVirtualSize(m_formSize);
+    }
+    if (m_pDelivery->GetValue() != strText)
+        m_pDelivery->ChangeValue(strText);
+}
+
+wxString CViewForm::DeliveryText() const {
+    return m_pDelivery != nullptr ? m_pDelivery->GetValue() : wxString();
 }
 
 void CViewForm::AddPage(const std::vector<std::string>& lines, unsigned nLimit) {

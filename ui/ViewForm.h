@@ -26,6 +26,11 @@ class CViewForm {
     void AddPage(const std::vector<std::string>& lines, unsigned nLimit);
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
     wxString ShownText(int nId) const;
+    // The delivery line: one line per delivery target, below the form. It
+    // is made with the first lines to show (the form grows by it); with no
+    // target it never exists.
+    void ShowDelivery(const std::vector<std::string>& lines);
+    wxString DeliveryText() const;
 
     CReportListBox* m_pageList = nullptr;
     wxStaticText* m_pState = nullptr;
@@ -37,4 +42,6 @@ class CViewForm {
     unsigned m_nGoodShown = ~0u; // what the counters show
     unsigned m_nBadShown = ~0u;
     wxSize m_formSize;
+    wxScrolled<wxPanel>* m_pView = nullptr;
+    wxTextCtrl* m_pDelivery = nullptr;
 };

@@ -2,6 +2,7 @@
 // has always started in, and takes them down again.
 #include "BuildInfo.h"
 #include "session/Headless.h"
+#include "session/OutboxReport.h"
 #include "settings/Profile.h"
 #include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
@@ -91,6 +92,10 @@ int main(int argc, char** argv) {
     // Headless: the same session with no display; GTK is never started.
     if (g_commandLine.bHeadless)
         return RunHeadless(g_commandLine);
+    if (g_commandLine.bOutbox) {
+        CIniProfile profile(ProgramProfilePath(g_commandLine));
+        return PrintOutboxReport(profile, g_commandLine.bJson, std::cout, std::cerr);
+    }
     // The desktop matches the window to its menu entry and icon by this name.
     g_set_prgname(VOLNEX_APP_ID);
     return wxEntry(argc, argv);

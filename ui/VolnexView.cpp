@@ -86,6 +86,9 @@ bool CVolnexVw::OpenPort() {
 
 void CVolnexVw::OnInitialUpdate() {
     UpdateData();
+    m_form.ShowDelivery(m_session.GetDeliveryLines());
+    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
+        pFrame->ShowDeliveriesCommand(m_session.GetDelivery() != nullptr);
     // The frame's first size is the form's at the current font and scale.
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
@@ -104,6 +107,7 @@ void CVolnexVw::OnDestroy() {
     m_protocol.Destroy(); // ViewProtocol stays: the window comes back next time
     m_timer.Stop();
     m_session.Close();
+    m_session.StopDelivery(CSessionDelivery::kStopGraceMs);
 }
 
 void CVolnexVw::OnLogon() {
@@ -131,8 +135,16 @@ void CVolnexVw::OnDblclkPageList() {
 }
 
 void CVolnexVw::OnTimer(int nTimerId) {
-    if (nTimerId == kTimerId)
+    if (nTimerId == kTimerId) {
         m_session.Tick();
+        // The delivery line changes at a reader's pace, not a page's.
+        if (++m_nDeliveryTicks >= kDeliveryLineTicks) {
+            m_nDeliveryTicks = 0;
+            m_form.ShowDelivery(m_session.GetDeliveryLines());
+            if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
+                pFrame->ShowDeliveriesCommand(m_session.GetDelivery() != nullptr);
+        }
+    }
     else
         wxLogDebug("\n Hit the default case in OnTimer \n");
 }

@@ -72,6 +72,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
     wxString GetShownText(int nId) const { return m_form.ShownText(nId); }
     wxString GetShownState() const { return GetShownText(IDC_STATE); }
+    // The delivery line's text (empty when no target is set up).
+    wxString GetDeliveryText() const { return m_form.DeliveryText(); }
     wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
     unsigned GetGoodPages() const { return m_session.GetGoodPages(); }
     unsigned GetBadPages() const { return m_session.GetBadPages(); }
@@ -108,4 +110,6 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     wxTimer m_timer;
     CProtocolSwitch m_protocol;
     bool m_bDestroyed = false;
+    static constexpr int kDeliveryLineTicks = 10;
+    int m_nDeliveryTicks = 0;
 };
