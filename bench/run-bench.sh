@@ -163,3 +163,5 @@ for view in 0 1; do
         "$([[ $view == 1 ]] && echo open || echo closed)" "$r1" "$r2" "$((r2 - r1))"
     stop
 done
+
+bash "$(dirname "$0")/run-delivery-bench.sh" "$build"
