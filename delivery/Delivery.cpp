@@ -69,6 +69,13 @@ bool CDelivery::Start(std::string* pstrError, std::string* pstrDamage) {
     m_pOutbox = COutbox::Open(m_strOutboxPath, true, pstrError, pstrDamage);
     if (!m_pOutbox)
         return false;
+    StartWorkers();
+    return true;
+}
+
+void CDelivery::StartWorkers() {
+    if (!m_workers.empty())
+        return;
     for (const CTargetConfig& target : m_targets) {
         auto pWorker = std::make_unique<CTargetWorker>(
             target, m_strOutboxPath, m_factory(target),
@@ -76,7 +83,6 @@ bool CDelivery::Start(std::string* pstrError, std::string* pstrDamage) {
         pWorker->Start();
         m_workers.push_back(std::move(pWorker));
     }
-    return true;
 }
 
 std::vector<const CTargetConfig*> CDelivery::Route(int nPort,
@@ -98,6 +104,7 @@ bool CDelivery::Accept(const CStoredPage& page,
         m_pOutbox = COutbox::Open(m_strOutboxPath, false, pstrError, &strDamage);
         if (!m_pOutbox)
             return false;
+        StartWorkers(); // nothing kept may wait without a worker
     }
     std::vector<std::string> names;
     std::vector<std::int64_t> expire;

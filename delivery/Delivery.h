@@ -83,6 +83,8 @@ class CDelivery {
 
   private:
     void Push(CDeliveryEvent event);
+    // One worker per target, once the outbox is open.
+    void StartWorkers();
 
     const std::string m_strOutboxPath;
     const std::vector<CTargetConfig> m_targets;

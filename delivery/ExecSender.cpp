@@ -193,6 +193,7 @@ std::vector<CSendResult> CExecSender::Send(const std::vector<COutgoing>& pages) 
         if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
             CSendResult unrun = results.back();
             unrun.strDetail.clear();
+            unrun.bAttempted = false;
             results.push_back(unrun);
             continue;
         }

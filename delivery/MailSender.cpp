@@ -167,6 +167,7 @@ std::vector<CSendResult> CMailSender::Send(const std::vector<COutgoing>& pages) 
         if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
             CSendResult unsent = results.back();
             unsent.strDetail.clear();
+            unsent.bAttempted = false;
             results.push_back(unsent);
             continue;
         }

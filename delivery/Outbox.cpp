@@ -159,9 +159,40 @@ sqlite3* OpenConnection(const std::string& strPath, int nFlags,
     return pDb;
 }
 
-bool IsHealthy(sqlite3* pDb) {
-    CStatement check(pDb, "PRAGMA quick_check");
-    return check.Ok() && check.Step() == SQLITE_ROW && check.Text(0) == "ok";
+enum class Health { kOk, kDamaged, kUnreadable };
+
+// Only a file SQLite finds corrupt, or no database at all, is damaged: a
+// busy or unreadable one is an error to report, never a reason to move a
+// file full of acknowledged pages aside.
+Health CheckHealth(sqlite3* pDb, std::string* pstrWhy) {
+    sqlite3_stmt* pCheck = nullptr;
+    int nResult = sqlite3_prepare_v2(pDb, "PRAGMA quick_check", -1, &pCheck, nullptr);
+    if (nResult == SQLITE_OK)
+        nResult = sqlite3_step(pCheck);
+    Health health = Health::kOk;
+    if (nResult == SQLITE_ROW) {
+        const unsigned char* p = sqlite3_column_text(pCheck, 0);
+        if (p == nullptr || std::string(reinterpret_cast<const char*>(p)) != "ok")
+            health = Health::kDamaged;
+    } else {
+        const int nPrimary = sqlite3_errcode(pDb) & 0xFF;
+        health = nPrimary == SQLITE_CORRUPT || nPrimary == SQLITE_NOTADB
+                     ? Health::kDamaged
+                     : Health::kUnreadable;
+        *pstrWhy = sqlite3_errmsg(pDb);
+    }
+    sqlite3_finalize(pCheck);
+    return health;
+}
+
+// The outbox holds the messages: its owner's alone. SQLite gives its -wal
+// and -shm files the main file's mode, so this comes before they exist.
+void MakePrivate(const std::string& strPath) {
+    const int fd = open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        fchmod(fd, 0600);
+        close(fd);
+    }
 }
 
 } // namespace
@@ -215,12 +246,19 @@ std::unique_ptr<COutbox> COutbox::Open(const std::string& strPath, bool bCheck,
     }
     const int nFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     std::string strWhy;
+    MakePrivate(strPath);
     sqlite3* pDb = OpenConnection(strPath, nFlags, &strWhy);
     if (pDb == nullptr) {
         *pstrError = strPath + ": " + strWhy;
         return nullptr;
     }
-    if (bCheck && !IsHealthy(pDb)) {
+    const Health health = bCheck ? CheckHealth(pDb, &strWhy) : Health::kOk;
+    if (health == Health::kUnreadable) {
+        sqlite3_close_v2(pDb);
+        *pstrError = strPath + ": " + strWhy;
+        return nullptr;
+    }
+    if (health == Health::kDamaged) {
         // Kept for whoever wants to rescue it; the line goes on with a new one.
         sqlite3_close_v2(pDb);
         const std::string strAside = DamagedName(strPath);
@@ -239,6 +277,7 @@ std::unique_ptr<COutbox> COutbox::Open(const std::string& strPath, bool bCheck,
                 "The outbox " + strPath + " was damaged. It was moved aside as " +
                 strAside +
                 " and a new one begun: pages waiting in it are not delivered.";
+        MakePrivate(strPath);
         pDb = OpenConnection(strPath, nFlags, &strWhy);
         if (pDb == nullptr) {
             *pstrError = strPath + ": " + strWhy;
@@ -252,8 +291,6 @@ std::unique_ptr<COutbox> COutbox::Open(const std::string& strPath, bool bCheck,
         *pstrError = strPath + ": " + strWhy;
         return nullptr;
     }
-    // Whoever else can log in has no business reading the pages.
-    chmod(strPath.c_str(), 0600);
     return pOutbox;
 }
 
@@ -484,7 +521,9 @@ std::vector<std::string> COutbox::Cancel(const std::string& strId) {
         while (had.Step() == SQLITE_ROW)
             delivered.push_back(had.Text(0));
     }
-    Exec("COMMIT");
+    // A transaction left open would hold the write lock for good.
+    if (!Exec("COMMIT"))
+        Exec("ROLLBACK");
     return delivered;
 }
 
@@ -600,7 +639,10 @@ std::int64_t COutbox::RemoveFinishedBefore(std::int64_t nBeforeMs) {
         pages.Bind(1, nBeforeMs).Step();
         nRemoved = sqlite3_changes(m_pDb);
     }
-    Exec("COMMIT");
+    if (!Exec("COMMIT")) {
+        Exec("ROLLBACK");
+        return 0;
+    }
     return nRemoved;
 }
 

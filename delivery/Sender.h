@@ -46,6 +46,9 @@ struct CSendResult {
     // The receiver asked to wait this long before the next try (Retry-After);
     // -1 when it did not say.
     std::int64_t nRetryAfterMs = -1;
+    // False for a page not sent at all, because one before it must be tried
+    // again first: it is no attempt, and keeps its place and its count.
+    bool bAttempted = true;
 };
 
 class ISender {

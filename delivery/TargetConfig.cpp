@@ -67,22 +67,21 @@ std::string Problem(const std::string& strName, const std::string& strKey,
            "=" + ShownValue(strShown) + ": " + strWhy;
 }
 
-// The URL with "user:password@" shown as "user:***@".
+// The URL with "user:password@" shown as "user:***@". The credentials run
+// to the last '@' of the whole URL: a password may hold '/', '?' or '#',
+// and hiding too much is better than showing a secret.
 std::string MaskUrlPassword(const std::string& strUrl) {
     const size_t nScheme = strUrl.find("://");
     if (nScheme == std::string::npos)
         return strUrl;
     const size_t nAuthority = nScheme + 3;
-    const size_t nEnd = strUrl.find_first_of("/?#", nAuthority);
-    const std::string strAuthority = strUrl.substr(nAuthority, nEnd - nAuthority);
-    const size_t nAt = strAuthority.rfind('@');
-    if (nAt == std::string::npos)
+    const size_t nAt = strUrl.rfind('@');
+    if (nAt == std::string::npos || nAt < nAuthority)
         return strUrl;
-    const size_t nColon = strAuthority.find(':');
+    const size_t nColon = strUrl.find(':', nAuthority);
     if (nColon == std::string::npos || nColon > nAt)
         return strUrl;
-    return strUrl.substr(0, nAuthority + nColon + 1) + "***" +
-           strUrl.substr(nAuthority + nAt);
+    return strUrl.substr(0, nColon + 1) + "***" + strUrl.substr(nAt);
 }
 
 struct CUrlDeleter {

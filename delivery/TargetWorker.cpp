@@ -196,7 +196,8 @@ bool CTargetWorker::DeliverDue(COutbox& outbox) {
     const std::int64_t nTookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - start)
                                      .count();
-    results.resize(due.size(), CSendResult{SendOutcome::kRetry, "NOT SENT", "", -1});
+    results.resize(due.size(),
+                   CSendResult{SendOutcome::kRetry, "NOT SENT", "", -1, false});
     const std::int64_t nEnd = NowMs();
 
     std::vector<CAttemptResult> attempts;
@@ -205,6 +206,9 @@ bool CTargetWorker::DeliverDue(COutbox& outbox) {
     std::string strRetryReason;
     for (size_t i = 0; i < due.size(); ++i) {
         const CSendResult& result = results[i];
+        // Not sent: it waits behind the page that failed, as it was.
+        if (!result.bAttempted)
+            continue;
         CAttemptResult attempt;
         attempt.nSeq = due[i].nSeq;
         attempt.nTimeMs = nEnd;
@@ -230,8 +234,11 @@ bool CTargetWorker::DeliverDue(COutbox& outbox) {
             break;
         case SendOutcome::kRetry: {
             std::int64_t nDelay = RetryDelayMs(due[i].nAttempts + 1, Jitter());
+            // Retry-After says how long at least; never less than the
+            // first step, so "Retry-After: 0" cannot make the worker spin.
             if (result.nRetryAfterMs >= 0)
-                nDelay = std::min(result.nRetryAfterMs, kLongestRetryAfterMs);
+                nDelay = std::clamp(result.nRetryAfterMs, kFirstRetryMs,
+                                    kLongestRetryAfterMs);
             attempt.state = DeliveryState::kPending;
             attempt.nNextMs = nEnd + nDelay;
             event.kind = CDeliveryEvent::Kind::kRetry;

@@ -274,8 +274,9 @@ void CPageTerminal::SendLogonPrompt() {
 
 void CPageTerminal::StartBlock() {
     // A caller that starts a page before the last one was answered has
-    // given up on it.
-    ResolveAwait(false);
+    // given up on it: refused, and no answer goes out that it would take
+    // for the new block's.
+    WithdrawAwait();
     m_nState = ST_RECEIVING_PAGE;
     NotifyState();
     ResetBlock();
@@ -577,7 +578,7 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
 void CPageTerminal::AbandonMessage() {
     // The session ends (or the line is set up anew) with a page still
     // waiting for its answer: it is refused, not left to be answered later.
-    ResolveAwait(false);
+    WithdrawAwait();
     if (!m_bMessageOpen)
         return;
     m_strText = m_strMessage;
@@ -726,6 +727,12 @@ void CPageTerminal::ReleaseHeldAnswers() {
     }
 }
 
+void CPageTerminal::WithdrawAwait() {
+    m_bWithholdAnswer = true;
+    ResolveAwait(false);
+    m_bWithholdAnswer = false;
+}
+
 void CPageTerminal::ResolveAwait(bool bAccepted) {
     if (!m_await.bActive)
         return;
@@ -740,11 +747,13 @@ void CPageTerminal::ResolveAwait(bool bAccepted) {
     m_refusal = CAnswerChange::Refusal::kBusy;
     const std::string strAnswer = bAccepted ? Coded(kSeqPageSent) + kPageAccepted
                                             : Coded(kSeqTryLater) + kPageRefused;
-    QueueWrite(strAnswer);
+    if (!m_bWithholdAnswer)
+        QueueWrite(strAnswer);
     m_pResolvedBlock = &await.strBlock;
     NotifyPageResult(bAccepted);
     m_pResolvedBlock = nullptr;
-    NotifyTrace(strAnswer.c_str());
+    if (!m_bWithholdAnswer)
+        NotifyTrace(strAnswer.c_str());
     m_strText = strReceiving;
 }
 

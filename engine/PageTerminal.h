@@ -131,14 +131,18 @@ public:
     void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
     IAnswerHook* GetAnswerHook() const { return m_pHook; }
 
+    // While UM_PAGE_RESULT of a waiting page is handled: it was refused
+    // without an answer, because the caller moved on or the session ended.
+    bool IsAnswerWithheld() const { return m_bWithholdAnswer; }
     // A page whose answer the hook made wait (CAnswerChange::kAwait) has
     // not been answered yet. Only one can wait: the caller sends nothing
     // before its answer.
     bool IsAwaiting() const { return m_await.bActive; }
     // Answers the waiting page: ACK CR (211 first with message sequences)
     // or RS CR (512 first), and hands it on as accepted or refused. Nothing
-    // happens when no page waits. The engine refuses it itself when its
-    // time passes, the session ends or a new block begins first.
+    // happens when no page waits. The engine refuses it itself with RS when
+    // its time passes, and without an answer when the session ends or a new
+    // block begins first (the caller has moved on).
     void ResolveAwait(bool bAccepted);
 
 private:
@@ -245,4 +249,7 @@ private:
     CAwait m_await;
     // While a waiting page is handed on: its last block, for GetStoredBlock.
     const std::string* m_pResolvedBlock = nullptr;
+    bool m_bWithholdAnswer = false; // refused without an answer
+    // The waiting page is refused, and nothing goes on the line for it.
+    void WithdrawAwait();
 };

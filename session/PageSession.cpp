@@ -164,8 +164,10 @@ void CPageSession::Logoff() {
 }
 
 void CPageSession::Tick() {
-    m_terminal.Tick();
+    // Confirmations first: a page confirmed in the last tick is not then
+    // refused for the wait that ends in this one.
     const std::string strDeliveryBox = m_delivery.Tick(m_terminal, m_config, AppProfile());
+    m_terminal.Tick();
     // Targets may come or go with the profile.
     m_terminal.SetAnswerHook(m_pTestMode || m_delivery.IsOn() ? this : nullptr);
     if (m_pLog) {
@@ -255,7 +257,8 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
 void CPageSession::OnPageResult(LPARAM lParam) {
     CPageRecord record = MakeRecord(lParam != 0);
     // While a page's answer waits, the next result is that page's.
-    m_delivery.OnPageResult(&record, m_delivery.IsAwaiting() && !m_terminal.IsAwaiting());
+    m_delivery.OnPageResult(&record, m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(),
+                            m_terminal.IsAnswerWithheld());
     if (lParam == 0 && m_bDiagnose)
         DiagnoseRejectedBlock(record.verdict);
     if (lParam != 0)

@@ -96,6 +96,12 @@ std::string CSessionDelivery::Apply(const CPortConfig& config, const IProfile& p
         config.GetDeliveryWait() + "\n" + config.GetKeepDays();
     if (!bForce && strFingerprint == m_strFingerprint)
         return std::string();
+    // A profile caught in the middle of an editor's save, or unreadable for a
+    // moment, holds no targets: they go only when a second look agrees.
+    const bool bNoneNow = list.targets.empty() && list.off.empty();
+    if (!bForce && bNoneNow && m_pDelivery && ++m_nEmptyLooks < 2)
+        return std::string();
+    m_nEmptyLooks = 0;
     m_strFingerprint = strFingerprint;
     if (m_pDelivery) {
         m_pDelivery->Stop(kRestartGraceMs);
@@ -231,13 +237,17 @@ CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
         return refused;
     }
     m_strStoreFailure.clear();
-    if (m_answerWhen == AnswerWhen::kDelivered) {
+    // A page a test mode cuts or defers keeps that answer: only a page
+    // answered as it is waits for its deliveries.
+    if (m_answerWhen == AnswerWhen::kDelivered && change.kind == Kind::kAsIs) {
         CAnswerChange wait = change;
         wait.kind = Kind::kAwait;
         wait.nDelayTicks = m_nDeliveryWait * 10;
         m_await = CAwait();
         m_await.strId = record.strId;
         m_await.nTimeMs = record.nTimeMs;
+        m_await.deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(m_nDeliveryWait);
         for (const CTargetConfig* pTarget : targets)
             m_await.targets.insert(pTarget->strName);
         return wait;
@@ -251,7 +261,8 @@ CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
     return stored;
 }
 
-void CSessionDelivery::OnPageResult(CPageRecord* pRecord, bool bAwaited) {
+void CSessionDelivery::OnPageResult(CPageRecord* pRecord, bool bAwaited,
+                                    bool bWithheld) {
     if (bAwaited && !m_await.strId.empty()) {
         pRecord->strId = m_await.strId;
         // The time the page came, as its forwarded record says, not the
@@ -271,6 +282,8 @@ void CSessionDelivery::OnPageResult(CPageRecord* pRecord, bool bAwaited) {
             for (size_t i = 0; i < had.size(); ++i)
                 strResult += (i == 0 ? "; ALREADY DELIVERED TO " : ", ") + had[i];
             SetResult(pRecord, strResult);
+            if (bWithheld)
+                pRecord->strAnswer.clear(); // nothing went on the line
         }
         m_await = CAwait();
         return;
@@ -307,7 +320,10 @@ std::string CSessionDelivery::Tick(CPageTerminal& terminal, const CPortConfig& c
             m_await.bFailed = true;
     }
     if (!m_await.strId.empty() && terminal.IsAwaiting()) {
-        if (m_await.bFailed)
+        // The engine counts ticks; a thread kept busy for a while misses
+        // some, so the time itself decides too: the caller waits no longer.
+        const bool bLate = std::chrono::steady_clock::now() >= m_await.deadline;
+        if (m_await.bFailed || (bLate && !m_await.targets.empty()))
             terminal.ResolveAwait(false);
         else if (m_await.targets.empty())
             terminal.ResolveAwait(true);

@@ -14,6 +14,7 @@
 #include "engine/AnswerHook.h"
 #include "session/PageRecord.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,7 +58,8 @@ class CSessionDelivery {
     // The result of a page: gives the record its id and, for a page refused
     // because it could not be stored or delivered in time, says why.
     // bAwaited: it is the page whose answer waited.
-    void OnPageResult(CPageRecord* pRecord, bool bAwaited);
+    // bWithheld: it was refused without an answer (the caller moved on).
+    void OnPageResult(CPageRecord* pRecord, bool bAwaited, bool bWithheld);
     // Every 100 ms: what the workers told, the answer that waits for them,
     // housekeeping, and a look at the profile. Returns a message box's text
     // when changed settings are wrong (empty: nothing to say).
@@ -84,6 +86,7 @@ class CSessionDelivery {
     int m_nDeliveryWait = kDefaultDeliveryWait;
     int m_nKeepDays = kDefaultKeepDays;
     int m_nTicks = 0;
+    int m_nEmptyLooks = 0;         // looks in a row that found no target
     bool m_bSecretSaid = false;    // the readable profile holding a secret
     std::string m_strStoreFailure; // said once until a page is stored again
 
@@ -94,9 +97,10 @@ class CSessionDelivery {
     // The page whose answer waits for its deliveries.
     struct CAwait {
         std::string strId;
-        std::int64_t nTimeMs = 0;      // when it came
-        std::set<std::string> targets; // not yet confirmed
-        bool bFailed = false;          // one refused it for good
+        std::int64_t nTimeMs = 0;                       // when it came
+        std::chrono::steady_clock::time_point deadline; // refused from then on
+        std::set<std::string> targets;                  // not yet confirmed
+        bool bFailed = false;                           // one refused it for good
     };
     CAwait m_await;
     std::string m_strAwaitResult; // the awaited page's result, once resolved

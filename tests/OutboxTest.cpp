@@ -92,9 +92,11 @@ TEST_F(OutboxTest, PagesComeOutInTheOrderTheyWereAcceptedForEachTarget) {
     EXPECT_EQ(Due("b", 1000), (std::vector<std::string>{"p1", "p3"}));
     EXPECT_TRUE(Due("c", 1000).empty());
     // The file is the user's alone: it holds the messages.
-    struct stat st;
-    ASSERT_EQ(stat(Path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 077, 0u);
+    for (const char* szSuffix : {"", "-wal"}) {
+        struct stat st;
+        ASSERT_EQ(stat((Path() + szSuffix).c_str(), &st), 0) << szSuffix;
+        EXPECT_EQ(st.st_mode & 077, 0u) << szSuffix;
+    }
 }
 
 TEST_F(OutboxTest, ARetryHoldsBackLaterPagesButAFailureForGoodDoesNot) {
@@ -268,7 +270,7 @@ class CScriptedSender : public ISender {
         for (const COutgoing& page : pages) {
             // As the real senders do: nothing after a page that waits.
             if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
-                results.push_back({SendOutcome::kRetry, "NOT SENT", "", 0});
+                results.push_back({SendOutcome::kRetry, "NOT SENT", "", 0, false});
                 continue;
             }
             m_shared->sent.push_back(page.strId);
@@ -358,6 +360,31 @@ TEST_F(DeliveryTest, AWorkerDeliversInOrderRetriesAndSkipsWhatFailedForGood) {
     ASSERT_TRUE(WaitFor([&] { return pDelivery->Status()[0].counts.nDelivered == 3; }));
     EXPECT_EQ(pDelivery->Status()[0].counts.nFailed, 1);
     EXPECT_EQ(pDelivery->Status()[0].counts.nPending, 0);
+    // The pages held back behind p2 were not tried meanwhile: one attempt
+    // each, and no retry wait of their own.
+    for (const CPageStatus& page : pDelivery->Recent(10)) {
+        const int nWanted = page.strId == "p2" ? 2 : 1;
+        EXPECT_EQ(page.deliveries[0].nAttempts, nWanted) << page.strId;
+    }
+}
+
+TEST_F(DeliveryTest, AnOutboxThatOpensOnlyLaterStillGetsItsPagesDelivered) {
+    CTempDir::Write(dir.Path("o.db"), ""); // in the way: a folder is wanted there
+    CTargetConfig target;
+    target.strName = "t";
+    pDelivery = std::make_unique<CDelivery>(
+        dir.Path("o.db/sub/o.db"), std::vector<CTargetConfig>{target},
+        [this](const CTargetConfig&) {
+            return std::make_unique<CScriptedSender>(shared);
+        });
+    std::string strError, strDamage;
+    EXPECT_FALSE(pDelivery->Start(&strError, &strDamage));
+    EXPECT_FALSE(
+        pDelivery->Accept(Page("early"), pDelivery->Route(1, "1234"), &strError));
+    unlink(dir.Path("o.db").c_str());
+    Accept("later");
+    ASSERT_TRUE(WaitFor([&] { return Count(CDeliveryEvent::Kind::kDelivered) == 1; }));
+    EXPECT_EQ(events.back().strId, "later");
 }
 
 TEST_F(DeliveryTest, PendingPagesSurviveARestartAndAreDeliveredOnce) {
