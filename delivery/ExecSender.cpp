@@ -187,19 +187,7 @@ void Reap(pid_t pid, int* pnStatus) {
 CExecSender::CExecSender(const CTargetConfig& target) : m_target(target) {}
 
 std::vector<CSendResult> CExecSender::Send(const std::vector<COutgoing>& pages) {
-    std::vector<CSendResult> results;
-    results.reserve(pages.size());
-    for (const COutgoing& page : pages) {
-        if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
-            CSendResult unrun = results.back();
-            unrun.strDetail.clear();
-            unrun.bAttempted = false;
-            results.push_back(unrun);
-            continue;
-        }
-        results.push_back(RunOne(page));
-    }
-    return results;
+    return SendOneByOne(pages, [this](const COutgoing& page) { return RunOne(page); });
 }
 
 CSendResult CExecSender::RunOne(const COutgoing& page) {

@@ -146,19 +146,7 @@ CHttpSender::CHttpSender(const CTargetConfig& target) : m_target(target) {
 }
 
 std::vector<CSendResult> CHttpSender::Send(const std::vector<COutgoing>& pages) {
-    std::vector<CSendResult> results;
-    results.reserve(pages.size());
-    for (const COutgoing& page : pages) {
-        if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
-            CSendResult unsent = results.back();
-            unsent.strDetail.clear();
-            unsent.bAttempted = false;
-            results.push_back(unsent);
-            continue;
-        }
-        results.push_back(SendOne(page));
-    }
-    return results;
+    return SendOneByOne(pages, [this](const COutgoing& page) { return SendOne(page); });
 }
 
 CSendResult CHttpSender::SendOne(const COutgoing& page) {

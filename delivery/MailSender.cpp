@@ -161,19 +161,7 @@ CMailSender::CMailSender(const CTargetConfig& target) : m_target(target) {
 }
 
 std::vector<CSendResult> CMailSender::Send(const std::vector<COutgoing>& pages) {
-    std::vector<CSendResult> results;
-    results.reserve(pages.size());
-    for (const COutgoing& page : pages) {
-        if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
-            CSendResult unsent = results.back();
-            unsent.strDetail.clear();
-            unsent.bAttempted = false;
-            results.push_back(unsent);
-            continue;
-        }
-        results.push_back(SendOne(page));
-    }
-    return results;
+    return SendOneByOne(pages, [this](const COutgoing& page) { return SendOne(page); });
 }
 
 std::string CMailSender::Compose(const COutgoing& page, std::time_t now) const {

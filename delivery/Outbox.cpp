@@ -1,5 +1,7 @@
 #include "delivery/Outbox.h"
 
+#include "settings/Profile.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -97,23 +99,6 @@ DeliveryState StateOf(std::int64_t nCode) {
     return nCode >= 0 && nCode <= static_cast<int>(DeliveryState::kCancelled)
                ? static_cast<DeliveryState>(nCode)
                : DeliveryState::kFailed;
-}
-
-// 0 or the errno of the failure.
-int MakeFolders(const std::string& strFolder) {
-    if (strFolder.empty())
-        return 0;
-    struct stat st;
-    if (stat(strFolder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    const size_t nSlash = strFolder.find_last_of('/');
-    if (nSlash != std::string::npos && nSlash > 0) {
-        if (int nError = MakeFolders(strFolder.substr(0, nSlash)))
-            return nError;
-    }
-    // The outbox holds the messages: the user's own, as the state folder's
-    // convention has it.
-    return mkdir(strFolder.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 std::string FolderOf(const std::string& strPath) {
@@ -240,7 +225,9 @@ COutbox::~COutbox() {
 std::unique_ptr<COutbox> COutbox::Open(const std::string& strPath, bool bCheck,
                                        std::string* pstrError,
                                        std::string* pstrDamage) {
-    if (int nError = MakeFolders(FolderOf(strPath))) {
+    // The outbox holds the messages: the user's own, as the state folder's
+    // convention has it.
+    if (int nError = MakeFolders(FolderOf(strPath), 0700)) {
         *pstrError = FolderOf(strPath) + ": " + std::strerror(nError);
         return nullptr;
     }

@@ -30,6 +30,24 @@ std::unique_ptr<ISender> MakeSender(const CTargetConfig& target) {
     return nullptr;
 }
 
+std::vector<CSendResult>
+ISender::SendOneByOne(const std::vector<COutgoing>& pages,
+                      const std::function<CSendResult(const COutgoing&)>& sendOne) {
+    std::vector<CSendResult> results;
+    results.reserve(pages.size());
+    for (const COutgoing& page : pages) {
+        if (!results.empty() && results.back().outcome == SendOutcome::kRetry) {
+            CSendResult unsent = results.back();
+            unsent.strDetail.clear();
+            unsent.bAttempted = false;
+            results.push_back(unsent);
+            continue;
+        }
+        results.push_back(sendOne(page));
+    }
+    return results;
+}
+
 std::string HideSecrets(std::string strText, const std::vector<std::string>& secrets) {
     // Longest first, so a secret that holds a shorter one goes whole.
     std::vector<std::string> sorted;

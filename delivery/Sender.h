@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,12 @@ class ISender {
 
   protected:
     bool StopRequested() const { return m_bStop; }
+    // Sends the pages one at a time in order; after one that must be tried
+    // again the rest are not sent (the order is kept) and get its result,
+    // marked as not attempted.
+    static std::vector<CSendResult>
+    SendOneByOne(const std::vector<COutgoing>& pages,
+                 const std::function<CSendResult(const COutgoing&)>& sendOne);
 
   private:
     std::atomic<bool> m_bStop{false};

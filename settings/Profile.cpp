@@ -115,28 +115,13 @@ bool IsEntry(const std::string& strLine, std::string* pstrKey, std::string* pstr
     return true;
 }
 
-// 0 or the errno of the failure.
-int MakeFolders(const std::string& strFolder) {
-    if (strFolder.empty())
-        return 0;
-    struct stat st;
-    if (stat(strFolder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    size_t nSlash = strFolder.find_last_of('/');
-    if (nSlash != std::string::npos && nSlash > 0) {
-        if (int nError = MakeFolders(strFolder.substr(0, nSlash)))
-            return nError;
-    }
-    return mkdir(strFolder.c_str(), 0755) == 0 || errno == EEXIST ? 0 : errno;
-}
-
 // Writes the text to a temporary file beside the target and renames it over
 // the target, so that readers see the old file or the new one, never a part.
 // 0 or the errno of the first failure.
 int ReplaceFile(const std::string& strPath, const std::string& strText) {
     size_t nSlash = strPath.find_last_of('/');
     std::string strFolder = nSlash == std::string::npos ? "." : strPath.substr(0, nSlash);
-    if (int nError = MakeFolders(strFolder))
+    if (int nError = MakeFolders(strFolder, 0755))
         return nError;
     std::string strTemplate = strPath + ".XXXXXX";
     std::vector<char> name(strTemplate.begin(), strTemplate.end());
@@ -179,6 +164,20 @@ std::string LowerCase(const std::string& strText) {
 }
 
 } // namespace
+
+int MakeFolders(const std::string& strFolder, unsigned nMode) {
+    if (strFolder.empty())
+        return 0;
+    struct stat st;
+    if (stat(strFolder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    size_t nSlash = strFolder.find_last_of('/');
+    if (nSlash != std::string::npos && nSlash > 0) {
+        if (int nError = MakeFolders(strFolder.substr(0, nSlash), nMode))
+            return nError;
+    }
+    return mkdir(strFolder.c_str(), nMode) == 0 || errno == EEXIST ? 0 : errno;
+}
 
 int DecimalValue(const std::string& strText) {
     size_t i = 0;

@@ -82,6 +82,10 @@ private:
     bool m_bFailing = false; // the last write failed
 };
 
+// Makes the folder and those above it that are missing, with this mode;
+// 0 or the errno of the failure (ENOTDIR where a file is in the way).
+int MakeFolders(const std::string& strFolder, unsigned nMode);
+
 // The leading decimal number of a text: white space, an optional sign, then
 // digits; 0 when there is none. Clamped to the int range.
 int DecimalValue(const std::string& strText);

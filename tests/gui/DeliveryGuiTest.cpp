@@ -20,16 +20,6 @@ namespace {
 
 class DeliveryGuiTest : public CProgramFixture {
   protected:
-    void LogOn() {
-        view->GetTerminal().QueryDsr(true);
-        view->GetTerminal().QueryDcd(true);
-        Feed("\r\x1bPG1\r");
-        ASSERT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
-    }
-    void Feed(const std::string& strBytes) {
-        for (char ch : strBytes)
-            view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
-    }
     // A target whose program refuses pages until the file "fixed" exists.
     std::string Targets() {
         const std::string strScript = dir.Path("deliver.sh");
@@ -60,10 +50,10 @@ TEST_F(DeliveryGuiTest, TheDeliveryLineAndTheRetryOfAPageRefusedForGood) {
     EXPECT_NE(strLine.Find("bad: off ([Target bad] Url=exec:relative"), wxNOT_FOUND)
         << strLine;
 
-    LogOn();
-    Feed("\x02"
-         "1234\rHI\r\x03"
-         "17:\r");
+    LogOnCaller();
+    FeedBytes("\x02"
+              "1234\rHI\r\x03"
+              "17:\r");
     ASSERT_TRUE(PumpUntil([&] {
         return view->GetDeliveryText().Find("0 delivered, 1 failed") != wxNOT_FOUND;
     })) << view->GetDeliveryText();

@@ -4,6 +4,7 @@
 // are served.
 #pragma once
 
+#include "engine/SessionState.h"
 #include "settings/Profile.h"
 #include "tests/TempDir.h"
 #include "tests/TestSupport.h"
@@ -48,6 +49,19 @@ protected:
             text += line.Read(64, 0);
         }
         return text;
+    }
+
+    // The line levels on and a caller logged on, fed straight to the view as
+    // the monitor thread delivers them.
+    void LogOnCaller() {
+        view->GetTerminal().QueryDsr(true);
+        view->GetTerminal().QueryDcd(true);
+        FeedBytes("\r\x1bPG1\r");
+        ASSERT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
+    }
+    void FeedBytes(const std::string& strBytes) {
+        for (char ch : strBytes)
+            view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
     }
 
     CPtyPair pty;
