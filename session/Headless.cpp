@@ -7,9 +7,13 @@
 #include "settings/Profile.h"
 #include "ui/CommandLine.h"
 
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -53,13 +57,37 @@ class CHeadlessDisplay : public ISessionDisplay {
           }) {}
 
     void ShowSession() override {}
+    bool KeepsRecordsFirst() const override { return true; }
+    bool KeepRecord(const CPageRecord& record, std::string* pstrWhy) override {
+        if (m_nStdoutError == 0)
+            WriteRecord(record);
+        if (m_nStdoutError != 0)
+            *pstrWhy = "STANDARD OUTPUT: " + UpperCase(std::strerror(m_nStdoutError));
+        return m_nStdoutError == 0;
+    }
     void ShowPage(const CPageRecord& record) override {
-        std::printf("%s\n", PageRecordJson(record).c_str());
-        std::fflush(stdout);
+        if (!record.bKept && m_nStdoutError == 0)
+            WriteRecord(record);
         ++m_nResults;
         if (record.verdict != PageVerdict::kAccepted &&
             record.verdict != PageVerdict::kTruncated)
             m_bAllAccepted = false;
+    }
+    // Whether pages are kept in an outbox (delivered onward): then a failed
+    // standard output is said once and given up, and the line goes on.
+    void SetOutboxCheck(std::function<bool()> hasOutbox) {
+        m_hasOutbox = std::move(hasOutbox);
+    }
+    void CheckStdout() {
+        if (m_nStdoutError == 0 || m_bStdoutGivenUp || !m_hasOutbox || !m_hasOutbox())
+            return;
+        m_bStdoutGivenUp = true;
+        std::fprintf(
+            stderr,
+            "volnex: standard output: %s after %d records; the pages are kept in "
+            "the outbox, their records no longer written there\n",
+            std::strerror(m_nStdoutError), m_nWritten);
+        std::fflush(stderr);
     }
     void ShowTrace(bool bSent, const std::string& strText) override {
         if (m_pTrace != nullptr)
@@ -82,6 +110,14 @@ class CHeadlessDisplay : public ISessionDisplay {
     }
 
     bool IsDone() const { return m_nExitAfter > 0 && m_nResults >= m_nExitAfter; }
+    // Standard output failed and the pages have no outbox: nothing more
+    // can be acknowledged, the run ends (exit 1).
+    bool HasLostStdout() const { return m_nStdoutError != 0 && !m_bStdoutGivenUp; }
+    void SayLostStdout() const {
+        std::fprintf(stderr, "exit 1: standard output: %s after %d records\n",
+                     std::strerror(m_nStdoutError), m_nWritten);
+        std::fflush(stderr);
+    }
     int ExitStatus() const {
         return m_nResults > 0 && m_bAllAccepted ? kHeadlessAllAccepted
                                                 : kHeadlessNotAllAccepted;
@@ -89,8 +125,36 @@ class CHeadlessDisplay : public ISessionDisplay {
     void Flush() { m_lines.Flush(); }
 
   private:
+    // One write of the whole line, straight to the descriptor: nothing held
+    // in a buffer across pages, and a failure seen at once.
+    void WriteRecord(const CPageRecord& record) {
+        const std::string strLine = PageRecordJson(record) + "\n";
+        size_t nDone = 0;
+        while (nDone < strLine.size()) {
+            const ssize_t n =
+                write(STDOUT_FILENO, strLine.data() + nDone, strLine.size() - nDone);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_nStdoutError = n < 0 ? errno : EIO;
+                return;
+            }
+            nDone += static_cast<size_t>(n);
+        }
+        ++m_nWritten;
+    }
+    static std::string UpperCase(std::string strText) {
+        for (char& c : strText)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return strText;
+    }
+
     std::FILE* m_pTrace;
     int m_nExitAfter;
+    int m_nStdoutError = 0;        // the errno of the failed write; 0: none
+    bool m_bStdoutGivenUp = false; // failed with an outbox: said, the line goes on
+    int m_nWritten = 0;            // records written to standard output
+    std::function<bool()> m_hasOutbox;
     int m_nResults = 0;
     bool m_bAllAccepted = true;
     CTraceLines m_lines;
@@ -142,7 +206,27 @@ std::string ProgramProfilePath(const CCommandLine& cmd) {
     return ChooseProfilePath(cmd, strCwd, strExe);
 }
 
+bool OpenStandardDescriptors() {
+    bool bStdoutClosed = false;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        bStdoutClosed = bStdoutClosed || fd == STDOUT_FILENO;
+        // The lowest free number is this one.
+        const int nNull = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (nNull >= 0 && nNull != fd)
+            close(nNull);
+    }
+    return bStdoutClosed;
+}
+
 int RunHeadless(const CCommandLine& cmd) {
+    if (cmd.bStdoutClosed) {
+        std::fprintf(stderr,
+                     "volnex: standard output is closed: the page records would "
+                     "have nowhere to go\n");
+        return kHeadlessLineFailed;
+    }
     CIniProfile profile(ProgramProfilePath(cmd));
     SetAppProfile(&profile);
     struct CResetProfile {
@@ -161,8 +245,10 @@ int RunHeadless(const CCommandLine& cmd) {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    // A hang-up (the terminal or the supervisor's session went) ends the run
+    // as SIGTERM does: the caller gets ESC EOT CR, the records are out.
+    for (int nSignal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a reader that went is a failed write
 
     CJobLoop loop; // outlives the session: its deliveries run here
@@ -171,6 +257,7 @@ int RunHeadless(const CCommandLine& cmd) {
     int nStatus;
     {
         CPageSession session(display, boxes, loop.Poster(), &CTermiosDevice::CanOpen);
+        display.SetOutboxCheck([&session] { return session.GetDelivery() != nullptr; });
         if (!session.OpenPort()) {
             nStatus = kHeadlessLineFailed;
         } else {
@@ -181,8 +268,10 @@ int RunHeadless(const CCommandLine& cmd) {
                     ? start + std::chrono::seconds(cmd.nTimeoutSeconds)
                     : Clock::time_point::max();
             Clock::time_point nextTick = start + std::chrono::milliseconds(100);
-            while (!g_bStopSignal && !display.IsDone() && Clock::now() < end) {
+            while (!g_bStopSignal && !display.IsDone() && !display.HasLostStdout() &&
+                   Clock::now() < end) {
                 loop.RunUntil(std::min(nextTick, end), g_bStopSignal);
+                display.CheckStdout();
                 if (Clock::now() >= nextTick) {
                     session.Tick();
                     nextTick += std::chrono::milliseconds(100);
@@ -194,6 +283,10 @@ int RunHeadless(const CCommandLine& cmd) {
                 loop.RunUntil(Clock::now() + std::chrono::milliseconds(kGraceMs),
                               g_bStopSignal);
             nStatus = display.ExitStatus();
+            if (display.HasLostStdout()) {
+                display.SayLostStdout();
+                nStatus = kHeadlessNotAllAccepted;
+            }
         }
         // As the window's close: a session in progress ends on the line.
         session.Close();

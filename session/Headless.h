@@ -9,9 +9,15 @@
 // session every 100 ms. SIGTERM and SIGINT end it as closing the window
 // does (ESC EOT CR for a session in progress).
 //
+// Each page that is acknowledged has its record written to standard output
+// first (or kept in the outbox, when pages are delivered onward): when
+// standard output cannot take it, the page is refused, nothing later is
+// acknowledged and the run ends (exit 1) with the reason on standard error.
+// SIGHUP ends it as SIGTERM does.
+//
 // Exit status: 0 when at least one page result came and every one was
-// accepted, 1 when one was not or none came, 2 when the line could not be
-// opened.
+// accepted, 1 when one was not or none came (or standard output failed), 2
+// when the line could not be opened or standard output was closed.
 #pragma once
 
 #include "serial/SyncCall.h"
@@ -53,6 +59,12 @@ class CJobLoop {
 // The profile file the program uses: --profile FILE, or the default one
 // named after the executable.
 std::string ProgramProfilePath(const CCommandLine& cmd);
+
+// Descriptors 0, 1 and 2 that are not open are opened on /dev/null, so that
+// nothing of the program's own (an event descriptor, a device) takes their
+// number and receives what was meant for them. True when standard output
+// was closed.
+bool OpenStandardDescriptors();
 
 // Runs the session as the command line asks, on the profile it names (or
 // the default one), until it ends; returns the exit status.

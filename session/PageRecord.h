@@ -39,6 +39,9 @@ struct CPageRecord {
     int nBlocks = 1;
     std::string strAnswer;          // "ACK", "NAK", or empty when none was sent
     std::vector<std::string> lines; // the page list's lines for the page
+    // Its record was written out before the ACK (KeepRecord): a display
+    // that did so does not write it again.
+    bool bKept = false;
 };
 
 // Pager ID and message of a block as the engine stored it (from its STX

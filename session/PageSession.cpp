@@ -79,23 +79,52 @@ std::string CPageSession::ApplyTestBench() {
                  "=" + ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
     else if (settings.IsOn())
         m_pTestMode = std::make_unique<CTestMode>(settings);
-    // Without a test mode or a delivery the engine answers as always.
-    m_terminal.SetAnswerHook(m_pTestMode || m_delivery.IsOn() ? this : nullptr);
+    // Without a test mode, a delivery or records kept before the ACK the
+    // engine answers as always.
+    m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
     if (!strDeliveryBox.empty())
         strBox += (strBox.empty() ? "" : "\n\n") + strDeliveryBox;
     return strBox;
 }
 
+bool CPageSession::NeedsHook() const {
+    return m_pTestMode || m_delivery.IsOn() || m_display.KeepsRecordsFirst();
+}
+
 CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     const CAnswerChange change =
         m_pTestMode ? m_pTestMode->OnAnswer(kind, facts) : CAnswerChange();
+    m_bRecordKept = false;
     if (kind != AnswerKind::kPageAccepted || !facts.bLastBlock)
         return change;
     CPageRecord proto;
     proto.nTimeMs = GetClock().NowMs();
     proto.nPort = m_terminal.GetPortNumber();
     proto.strDevice = m_terminal.GetDevicePath();
-    return m_delivery.OnLastBlock(change, facts, proto, m_config.HasMessageSequences());
+    CPageRecord record;
+    CAnswerChange answer = m_delivery.OnLastBlock(change, facts, proto,
+                                                  m_config.HasMessageSequences(), &record);
+    // A page kept in the outbox is safe there; one that is not must be in
+    // the display's record before it is acknowledged.
+    using Kind = CAnswerChange::Kind;
+    const bool bAcknowledged =
+        answer.kind == Kind::kAsIs || answer.kind == Kind::kDefer || answer.kind == Kind::kTruncate;
+    if (!bAcknowledged || !m_display.KeepsRecordsFirst() || !record.strId.empty())
+        return answer;
+    if (record.lines.empty()) // no target took it: its record is made here
+        record = CSessionDelivery::ProvisionalRecord(answer, facts, proto);
+    std::string strWhy;
+    if (m_display.KeepRecord(record, &strWhy)) {
+        m_bRecordKept = true;
+        if (m_pLog)
+            m_pLog->ShowPage(record);
+        return answer;
+    }
+    answer.kind = Kind::kRefuse;
+    answer.refusal = CAnswerChange::Refusal::kBusy;
+    answer.nCutTo = 0;
+    answer.notes.push_back("   PAGE REFUSED: ITS RECORD CANNOT BE WRITTEN: " + strWhy);
+    return answer;
 }
 
 void CPageSession::ShowSettingsBox(const std::string& strText) {
@@ -169,7 +198,7 @@ void CPageSession::Tick() {
     const std::string strDeliveryBox = m_delivery.Tick(m_terminal, m_config, AppProfile());
     m_terminal.Tick();
     // Targets may come or go with the profile.
-    m_terminal.SetAnswerHook(m_pTestMode || m_delivery.IsOn() ? this : nullptr);
+    m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
     if (m_pLog) {
         for (const std::string& strReport : m_pLog->TakeReports())
             Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
@@ -266,6 +295,8 @@ void CPageSession::OnPageResult(LPARAM lParam) {
     else
         ++m_nBadPages;
     m_pageRecords.Add(record);
+    record.bKept = m_bRecordKept; // written already, before the ACK
+    m_bRecordKept = false;
     Tell([&](ISessionDisplay& d) { d.ShowPage(record); });
     m_display.ShowSession();
 }

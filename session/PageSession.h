@@ -54,6 +54,19 @@ class ISessionDisplay {
     // One delivery attempt (its note comes through ShowNote as well), for a
     // record of the session; a display may ignore it.
     virtual void ShowDelivery(const CDeliveryEvent& event) { (void)event; }
+    // A display whose records must be out before a page is acknowledged
+    // (the headless face's standard output) says so here: the session then
+    // gives it each page that would be acknowledged through KeepRecord,
+    // before the ACK; its ShowPage then comes with the record's bKept set.
+    virtual bool KeepsRecordsFirst() const { return false; }
+    // The record of a page about to be acknowledged. False, with the
+    // reason, when it cannot be kept: the page is then refused, never
+    // acknowledged unrecorded.
+    virtual bool KeepRecord(const CPageRecord& record, std::string* pstrWhy) {
+        (void)record;
+        (void)pstrWhy;
+        return true;
+    }
 };
 
 class CPageSession : public INotifyTarget, private IAnswerHook {
@@ -132,7 +145,9 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
     void AddNote(const std::string& strNote);
-    // The test bench's answer, then the delivery's part in it.
+    bool NeedsHook() const;
+    // The test bench's answer, then the delivery's part in it, then the
+    // record kept before the ACK where the display asks for that.
     CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts) override;
     // The box of settings that cannot be used, when no other box is up.
     void ShowSettingsBox(const std::string& strText);
@@ -165,6 +180,9 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     bool m_bClosed = false;
     CPageRecordList m_pageRecords{kPageListLimit};
     CSessionDelivery m_delivery;
+    // The page whose record the display kept before its ACK: its result is
+    // not shown to the display again.
+    bool m_bRecordKept = false;
     bool m_bBoxUp = false; // a box about settings waits for OK
     // Sees everything the display sees, after it. Goes after the monitor
     // thread has stopped (the destructor stops it first).

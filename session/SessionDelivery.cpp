@@ -188,32 +188,41 @@ std::string CSessionDelivery::Apply(const CPortConfig& config, const IProfile& p
     return strBox;
 }
 
+CPageRecord CSessionDelivery::ProvisionalRecord(const CAnswerChange& change,
+                                               const CPageFacts& facts,
+                                               const CPageRecord& proto) {
+    CPageRecord record = proto;
+    const bool bCut = change.kind == CAnswerChange::Kind::kTruncate;
+    record.verdict = bCut ? PageVerdict::kTruncated : PageVerdict::kAccepted;
+    record.nBlocks = facts.nBlocks;
+    record.strAnswer = AnswerOf(record.verdict);
+    if (bCut)
+        record.strResult = "\tACCEPTED, CUT TO " + std::to_string(change.nCutTo) + " CHARACTERS";
+    FillPageFields(&record, facts.strPageText, facts.strBlock, true);
+    if (bCut && record.strMessage.size() > change.nCutTo)
+        record.strMessage.resize(change.nCutTo);
+    return record;
+}
+
 CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
-                                            const CPageFacts& facts,
-                                            const CPageRecord& proto, bool bSequences) {
+                                            const CPageFacts& facts, const CPageRecord& proto,
+                                            bool bSequences, CPageRecord* pRecord) {
     using Kind = CAnswerChange::Kind;
     m_strPageId.clear();
     m_strRefusedWhy.clear();
     if (!m_pDelivery || (change.kind != Kind::kAsIs && change.kind != Kind::kDefer &&
                          change.kind != Kind::kTruncate))
         return change;
-    CPageRecord record = proto;
-    const bool bCut = change.kind == Kind::kTruncate;
-    record.verdict = bCut ? PageVerdict::kTruncated : PageVerdict::kAccepted;
-    record.nBlocks = facts.nBlocks;
-    record.strAnswer = AnswerOf(record.verdict);
-    if (bCut)
-        record.strResult =
-            "\tACCEPTED, CUT TO " + std::to_string(change.nCutTo) + " CHARACTERS";
-    FillPageFields(&record, facts.strPageText, facts.strBlock, true);
-    if (bCut && record.strMessage.size() > change.nCutTo)
-        record.strMessage.resize(change.nCutTo);
+    CPageRecord record = ProvisionalRecord(change, facts, proto);
     const std::vector<const CTargetConfig*> targets =
         m_pDelivery->Route(record.nPort, record.strPager);
-    if (targets.empty())
+    if (targets.empty()) {
+        *pRecord = record;
         return change;
+    }
 
     record.strId = NewPageId();
+    *pRecord = record;
     CStoredPage page;
     page.strId = record.strId;
     page.nAcceptedMs = record.nTimeMs;

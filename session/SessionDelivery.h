@@ -53,8 +53,14 @@ class CSessionDelivery {
     // stored (or the answer made to wait) when it goes to any target;
     // refused when it cannot be stored. change: the test bench's answer;
     // proto: the page's time, port and device.
+    // *pRecord: the page's record as kept and forwarded (with its id when
+    // it was stored); left empty when no target is set up.
     CAnswerChange OnLastBlock(const CAnswerChange& change, const CPageFacts& facts,
-                              const CPageRecord& proto, bool bSequences);
+                              const CPageRecord& proto, bool bSequences, CPageRecord* pRecord);
+    // The record of a page about to be acknowledged with this answer, from
+    // what the engine knows of it and its time, port and device (proto).
+    static CPageRecord ProvisionalRecord(const CAnswerChange& change, const CPageFacts& facts,
+                                         const CPageRecord& proto);
     // The result of a page: gives the record its id and, for a page refused
     // because it could not be stored or delivered in time, says why.
     // bAwaited: it is the page whose answer waited.

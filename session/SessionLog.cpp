@@ -70,7 +70,8 @@ std::string CSessionLog::DeliveriesFileName(std::int64_t nTimeMs) {
 }
 
 void CSessionLog::ShowPage(const CPageRecord& record) {
-    Push(FileKind::kPages, PageRecordJson(record) + "\n");
+    if (!record.bKept) // a kept one was written before its ACK
+        Push(FileKind::kPages, PageRecordJson(record) + "\n");
 }
 
 void CSessionLog::ShowDelivery(const CDeliveryEvent& event) {

@@ -49,6 +49,15 @@ class CRecordingDisplay : public ISessionDisplay {
         timeline.push_back("note" + strNote);
     }
     void ShowEvent(const std::string& strEvent) override { events.push_back(strEvent); }
+    // As the headless face: records written before the ACK.
+    bool KeepsRecordsFirst() const override { return bKeepFirst; }
+    bool KeepRecord(const CPageRecord& record, std::string* pstrWhy) override {
+        timeline.push_back("kept " + record.strMessage);
+        *pstrWhy = "STANDARD OUTPUT: NO SPACE LEFT ON DEVICE";
+        return !bKeepFails;
+    }
+    bool bKeepFirst = false;
+    bool bKeepFails = false;
 
     static std::string Named(const std::string& s) { return WithControlNames(s); }
 
@@ -301,6 +310,30 @@ TEST_F(PageSessionTest, ClosingEndsASessionOnTheLineOnce) {
     EXPECT_EQ(written().substr(nBefore), "\x1b\x04\r");
 }
 
+
+TEST_F(PageSessionTest, ARecordKeptBeforeTheAckIsNotShownTwiceAndOneThatFailsRefuses) {
+    display.bKeepFirst = true;
+    Start(""); // the hook is chosen with the display's wish
+    ToWaitingForPage();
+    Feed(kGood);
+    const std::vector<std::string> tail(display.timeline.end() - 3, display.timeline.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"kept HI", "page", "sent <ACK><CR>"}));
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_TRUE(display.pages[0].bKept);
+
+    display.bKeepFails = true;
+    display.timeline.clear();
+    Feed(kGood);
+    EXPECT_EQ(display.timeline.back(), "sent <RS><CR>");
+    ASSERT_EQ(display.pages.size(), 2u);
+    EXPECT_FALSE(display.pages[1].bKept);
+    EXPECT_EQ(display.pages[1].verdict, PageVerdict::kRefused);
+    EXPECT_NE(std::find(display.timeline.begin(), display.timeline.end(),
+                        "note   PAGE REFUSED: ITS RECORD CANNOT BE WRITTEN: STANDARD OUTPUT: "
+                        "NO SPACE LEFT ON DEVICE"),
+              display.timeline.end());
+    EXPECT_EQ(session->GetGoodPages(), 1u);
+}
 
 // Pages delivered onward: kept in the outbox before the ACK, refused when
 // they cannot be kept, and with AnswerWhen=delivered answered only once the

@@ -31,6 +31,8 @@ struct CCommandLine {
     // --outbox: the delivery targets' counts, then exit; --json: as JSON.
     bool bOutbox = false;
     bool bJson = false;
+    // Standard output was closed when the program started (not an option).
+    bool bStdoutClosed = false;
 };
 
 // Parses the arguments (without the program name).

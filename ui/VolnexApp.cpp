@@ -85,7 +85,9 @@ wxIMPLEMENT_APP_NO_MAIN(CVolnexApp);
 // The command line is read before wxWidgets starts: --help, --version and a
 // wrong option end the program without opening a display or the line.
 int main(int argc, char** argv) {
+    const bool bStdoutClosed = OpenStandardDescriptors();
     g_commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    g_commandLine.bStdoutClosed = bStdoutClosed;
     int nExitStatus = 0;
     if (PrintCommandLineOutcome(g_commandLine, std::cout, std::cerr, &nExitStatus))
         return nExitStatus;

@@ -228,6 +228,20 @@ check "  ... its delivery is cancelled, not left to go later" \
 check "  ... the record says why" grep -q '"result":"REFUSED: NOT DELIVERED WITHIN 8 S"' "$work/pages.jsonl"
 stop_headless TERM
 
+# --- standard output full, with an outbox: the pages are kept, the line goes on
+profile "[Target t]\nUrl=exec:/bin/true\n"
+"$volnex" --headless --profile "$work/lab.INI" > /dev/full 2> "$work/err" &
+volnex_pid=$!
+wait_for 10 test -e "$volnex_tty"
+sim --count 3
+check "standard output full with an outbox: every page still acknowledged" \
+    grep -q "every answer as expected" "$work/sim.out"
+check "  ... standard error says once that records are no longer written there" \
+    wait_for 5 grep -q 'standard output: No space left on device after 0 records; the pages are kept' "$work/err"
+check "  ... and only once" \
+    test "$(grep -c 'standard output: No space left' "$work/err")" -eq 1
+stop_headless TERM
+
 # --- an outbox that cannot be written; a bad setting ------------------------
 printf 'x' > "$work/not-a-folder"
 printf '[Configuration]\nDevice1=%s\nStateFolder=%s\n[Target t]\nUrl=exec:/bin/true\n' \

@@ -100,6 +100,42 @@ check "SIGTERM in a session: the session is ended on the line" \
     test "$(tail -n 1 "$work/caller.out")" = "1b040d"
 check "  ... and no page came: exit status 1" ended_with 1
 
+# SIGHUP (the terminal or the supervisor's session went) ends it as SIGTERM.
+start_headless
+PYTHONPATH="$here/../e2e" python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
+import os, signal, sys
+from tap_caller import Caller
+caller = Caller(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY))
+caller.log_on()
+os.kill(int(sys.argv[2]), signal.SIGHUP)
+print(caller.read_until(b"\x1b\x04\r", 5).hex())
+PY
+check "SIGHUP in a session: the session is ended on the line" \
+    test "$(tail -n 1 "$work/caller.out")" = "1b040d"
+check "  ... and the exit status is the verdict's (1), not the signal's" ended_with 1
+
+# Standard output that cannot take a record: the page is refused, not
+# acknowledged unrecorded, and the run ends saying why.
+"$volnex" --headless --profile "$work/lab.INI" > /dev/full 2> "$work/err" &
+volnex_pid=$!
+PYTHONPATH="$here/../e2e" python3 - "$caller_tty" > "$work/caller.out" 2>&1 <<'PY'
+import os, sys
+from tap_caller import Caller, block
+caller = Caller(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY))
+caller.log_on()
+caller.send(block(b"\x0212\rNOWHERE TO WRITE IT\r\x03"))
+print(caller.read_until(b"\x1b\x04\r", 5).hex())
+PY
+check "standard output full: the page is answered RS, then the session ends" \
+    test "$(tail -n 1 "$work/caller.out")" = "1e0d1b040d"
+check "  ... exit status 1" ended_with 1
+check "  ... and standard error says why" \
+    grep -qx "exit 1: standard output: No space left on device after 0 records" "$work/err"
+
+"$volnex" --headless --profile "$work/lab.INI" --timeout 5 >&- 2> "$work/err"
+check "standard output closed at the start: exit status 2" test $? -eq 2
+check "  ... saying so" grep -q "standard output is closed" "$work/err"
+
 # The session log: both files, whole lines, the same pages as standard
 # output, and a file size limit told once while the line keeps answering.
 mkdir -p "$work/log"
@@ -157,8 +193,10 @@ echo "      $(tail -n 1 "$work/caller.out") pages answered more than 1 s before 
     "$(wc -l < "$work/log/pages-$(date +%F).jsonl") in the log"
 
 rm -f "$work/log"/*
+# (Standard output goes to /dev/null, which no size limit touches: a record
+# it could not take would refuse the page.)
 (ulimit -f 1; exec "$volnex" --headless --profile "$work/lab.INI" --exit-after 20 \
-    > "$work/pages.jsonl" 2> "$work/err") &
+    > /dev/null 2> "$work/err") &
 volnex_pid=$!
 sim --count 20 --quiet
 check "a full disk (a 1 KiB file size limit): every page still answered" ended_with 0
