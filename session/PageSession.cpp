@@ -75,8 +75,9 @@ std::string CPageSession::ApplyTestBench() {
     std::string strError;
     std::string strBox;
     if (!ParseTestMode(m_config.GetMisbehave(), &settings, &strError))
-        strBox = "The test setting " + CPortConfig::PortKey("Misbehave", m_config.m_nPort) +
-                 "=" + ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
+        strBox = "The test setting " +
+                 CPortConfig::PortKey("Misbehave", m_config.m_nPort) + "=" +
+                 ShownValue(m_config.GetMisbehave()) + " is not used:\n" + strError;
     else if (settings.IsOn())
         m_pTestMode = std::make_unique<CTestMode>(settings);
     // Without a test mode, a delivery or records kept before the ACK the
@@ -102,13 +103,14 @@ CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     proto.nPort = m_terminal.GetPortNumber();
     proto.strDevice = m_terminal.GetDevicePath();
     CPageRecord record;
-    CAnswerChange answer = m_delivery.OnLastBlock(change, facts, proto,
-                                                  m_config.HasMessageSequences(), &record);
+    CAnswerChange answer = m_delivery.OnLastBlock(
+        change, facts, proto, m_config.HasMessageSequences(), &record);
     // A page kept in the outbox is safe there; one that is not must be in
     // the display's record before it is acknowledged.
     using Kind = CAnswerChange::Kind;
-    const bool bAcknowledged =
-        answer.kind == Kind::kAsIs || answer.kind == Kind::kDefer || answer.kind == Kind::kTruncate;
+    const bool bAcknowledged = answer.kind == Kind::kAsIs ||
+                               answer.kind == Kind::kDefer ||
+                               answer.kind == Kind::kTruncate;
     if (!bAcknowledged || !m_display.KeepsRecordsFirst() || !record.strId.empty())
         return answer;
     if (record.lines.empty()) // no target took it: its record is made here
@@ -158,18 +160,20 @@ bool CPageSession::OpenPort() {
     const std::string strBox = ApplyTestBench();
     const bool bOpen = m_terminal.Connect(
         this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
-        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
-        m_config.GetCTS(), m_config.GetDSR(), kEventMask, kOutBufferSize);
+        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(),
+        m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(), kEventMask,
+        kOutBufferSize);
     ShowTestBenchBox(strBox);
     return bOpen;
 }
 
 bool CPageSession::Logon() {
     const std::string strBox = ApplyTestBench();
-    const bool bOpen = m_terminal.Logon(
-        this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
-        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(), m_config.GetDTR(),
-        m_config.GetCTS(), m_config.GetDSR(), kEventMask, kOutBufferSize);
+    const bool bOpen = m_terminal.Logon(this, m_config.m_nPort, m_config.m_nBaudRate,
+                                        m_config.m_chParity, m_config.m_nDataBits,
+                                        m_config.m_nStopBits, m_config.GetRTS(),
+                                        m_config.GetDTR(), m_config.GetCTS(),
+                                        m_config.GetDSR(), kEventMask, kOutBufferSize);
     ShowTestBenchBox(strBox);
     if (!bOpen)
         return false;
@@ -195,7 +199,8 @@ void CPageSession::Logoff() {
 void CPageSession::Tick() {
     // Confirmations first: a page confirmed in the last tick is not then
     // refused for the wait that ends in this one.
-    const std::string strDeliveryBox = m_delivery.Tick(m_terminal, m_config, AppProfile());
+    const std::string strDeliveryBox =
+        m_delivery.Tick(m_terminal, m_config, AppProfile());
     m_terminal.Tick();
     // Targets may come or go with the profile.
     m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
@@ -279,14 +284,16 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     record.strResult = m_terminal.GetResultText();
     record.nBlocks = m_terminal.GetBlockCount();
     record.strAnswer = AnswerOf(record.verdict);
-    FillPageFields(&record, m_terminal.GetPageText(), m_terminal.GetStoredBlock(), bAccepted);
+    FillPageFields(&record, m_terminal.GetPageText(), m_terminal.GetStoredBlock(),
+                   bAccepted);
     return record;
 }
 
 void CPageSession::OnPageResult(LPARAM lParam) {
     CPageRecord record = MakeRecord(lParam != 0);
     // While a page's answer waits, the next result is that page's.
-    m_delivery.OnPageResult(&record, m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(),
+    m_delivery.OnPageResult(&record,
+                            m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(),
                             m_terminal.IsAnswerWithheld());
     if (lParam == 0 && m_bDiagnose)
         DiagnoseRejectedBlock(record.verdict);
@@ -301,11 +308,29 @@ void CPageSession::OnPageResult(LPARAM lParam) {
     m_display.ShowSession();
 }
 
+std::string CPageSession::TracedLogonByte(unsigned char ch) {
+    // A password between ESC "PG1" and the CR of a logon shows as "***",
+    // whatever its length, in every trace; the engine still gets it whole.
+    if (m_nPasswordChars >= 0) {
+        if (ch != kCr && ch != kEsc && ch != kStx)
+            return m_nPasswordChars++ == 0 ? "***" : std::string();
+        m_nPasswordChars = -1;
+    }
+    m_strLogonTail =
+        (m_strLogonTail + static_cast<char>(ch))
+            .substr(m_strLogonTail.size() + 1 > 4 ? m_strLogonTail.size() + 1 - 4 : 0);
+    if (m_strLogonTail == kLogonStart)
+        m_nPasswordChars = 0;
+    return std::string(1, static_cast<char>(ch));
+}
+
 void CPageSession::OnCommRxChar(WPARAM wParam) {
     const unsigned char ch = static_cast<unsigned char>(wParam & 0xFF);
     // The character is traced before the engine can answer it.
-    Notify(UM_PROTOCOL_TRACE, kTraceReceived,
-           ReleaseTraceText(std::make_unique<std::string>(1, static_cast<char>(ch))));
+    const std::string strTraced = TracedLogonByte(ch);
+    if (!strTraced.empty())
+        Notify(UM_PROTOCOL_TRACE, kTraceReceived,
+               ReleaseTraceText(std::make_unique<std::string>(strTraced)));
     if (m_bDiagnose) {
         const std::string strHint = m_lineHints.OnByte(ch);
         if (!strHint.empty())

@@ -145,6 +145,9 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
     void AddNote(const std::string& strNote);
+    // What the trace shows of a received byte: the byte, or for a logon's
+    // password "***" once and nothing for the rest of it.
+    std::string TracedLogonByte(unsigned char ch);
     bool NeedsHook() const;
     // The test bench's answer, then the delivery's part in it, then the
     // record kept before the ACK where the display asks for that.
@@ -184,6 +187,8 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // not shown to the display again.
     bool m_bRecordKept = false;
     bool m_bBoxUp = false; // a box about settings waits for OK
+    std::string m_strLogonTail; // the last received bytes, for ESC "PG1"
+    int m_nPasswordChars = -1;  // password bytes hidden so far; -1: none now
     // Sees everything the display sees, after it. Goes after the monitor
     // thread has stopped (the destructor stops it first).
     std::unique_ptr<CSessionLog> m_pLog;

@@ -335,6 +335,30 @@ TEST_F(PageSessionTest, ARecordKeptBeforeTheAckIsNotShownTwiceAndOneThatFailsRef
     EXPECT_EQ(session->GetGoodPages(), 1u);
 }
 
+TEST_F(PageSessionTest, ALogonPasswordIsTracedAsStarsWhateverItsLength) {
+    Start("Password1=s3cret-pw\n");
+    ASSERT_TRUE(session->Logon());
+    display.timeline.clear();
+    Feed("\r\x1bPG1s3cret-pw\r");
+    ASSERT_EQ(session->GetTerminal().GetState(), ST_WAITING_FOR_PAGE); // the engine got it all
+    std::string strReceived;
+    for (const std::string& entry : display.timeline) {
+        if (entry.rfind("received ", 0) == 0)
+            strReceived += entry.substr(9);
+    }
+    EXPECT_EQ(strReceived, "<CR><ESC>PG1***<CR>");
+    // A logon without one, and a page after, are traced as they come.
+    display.timeline.clear();
+    Feed("\x1bPG1\r" + kGood);
+    strReceived.clear();
+    for (const std::string& entry : display.timeline) {
+        if (entry.rfind("received ", 0) == 0)
+            strReceived += entry.substr(9);
+    }
+    EXPECT_EQ(strReceived.rfind("<ESC>PG1<CR><STX>1234<CR>HI<CR><ETX>17:<CR>", 0), 0u)
+        << strReceived;
+}
+
 // Pages delivered onward: kept in the outbox before the ACK, refused when
 // they cannot be kept, and with AnswerWhen=delivered answered only once the
 // targets confirmed.
