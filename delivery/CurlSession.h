@@ -33,6 +33,9 @@ class CCurlSession {
     // nTimeoutSeconds at most (CURLE_OPERATION_TIMEDOUT; the caller sets no
     // time-out of its own). When stop() becomes true, the transfer is
     // abandoned and *pbStopped set.
+    // TLS: the receiver's certificate is checked against strCaFile (empty:
+    // the system's CAs), or not at all when bInsecure (asked for).
+    void VerifyPeer(const std::string& strCaFile, bool bInsecure);
     CURLcode Perform(const std::function<bool()>& stop, int nTimeoutSeconds,
                      bool* pbStopped);
     // libcurl's own words for the last failure (may name the host; the

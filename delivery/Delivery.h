@@ -67,7 +67,6 @@ class CDelivery {
     std::vector<CDeliveryEvent> TakeEvents();
     std::vector<CTargetStatus> Status() const;
     const std::vector<CTargetConfig>& GetTargets() const { return m_targets; }
-    const std::string& GetOutboxPath() const { return m_strOutboxPath; }
 
     void RetryTarget(const std::string& strTarget);
     // A page that failed for good (or expired) goes out again.

@@ -193,12 +193,7 @@ CSendResult CHttpSender::SendOne(const COutgoing& page) {
     curl_easy_setopt(pCurl, CURLOPT_HEADERDATA, &answer);
     curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &answer);
-    if (!m_target.strCaFile.empty())
-        curl_easy_setopt(pCurl, CURLOPT_CAINFO, m_target.strCaFile.c_str());
-    if (m_target.bInsecure) {
-        curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
+    m_session.VerifyPeer(m_target.strCaFile, m_target.bInsecure);
 
     bool bStopped = false;
     const CURLcode code = m_session.Perform([this] { return StopRequested(); },

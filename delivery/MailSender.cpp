@@ -271,12 +271,7 @@ CSendResult CMailSender::SendOne(const COutgoing& page) {
     }
     if (m_target.scheme == TargetScheme::kSmtp && m_target.bStartTls)
         curl_easy_setopt(pCurl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-    if (!m_target.strCaFile.empty())
-        curl_easy_setopt(pCurl, CURLOPT_CAINFO, m_target.strCaFile.c_str());
-    if (m_target.bInsecure) {
-        curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
+    m_session.VerifyPeer(m_target.strCaFile, m_target.bInsecure);
 
     bool bStopped = false;
     const CURLcode code = m_session.Perform([this] { return StopRequested(); },

@@ -632,13 +632,3 @@ std::int64_t COutbox::RemoveFinishedBefore(std::int64_t nBeforeMs) {
     }
     return nRemoved;
 }
-
-std::int64_t COutbox::FileBytes() const {
-    std::int64_t nBytes = 0;
-    for (const char* szSuffix : {"", "-wal"}) {
-        struct stat st;
-        if (stat((m_strPath + szSuffix).c_str(), &st) == 0)
-            nBytes += st.st_size;
-    }
-    return nBytes;
-}

@@ -135,8 +135,6 @@ class COutbox {
     // Removes pages that no delivery waits for any more and that were
     // accepted before nBeforeMs; returns how many went.
     std::int64_t RemoveFinishedBefore(std::int64_t nBeforeMs);
-    // The size of the file and its log on the disk, in bytes.
-    std::int64_t FileBytes() const;
     const std::string& GetPath() const { return m_strPath; }
 
   private:

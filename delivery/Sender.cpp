@@ -195,6 +195,15 @@ int CCurlSession::OnCloseSocket(void* pSelf, curl_socket_t fd) {
     return close(fd);
 }
 
+void CCurlSession::VerifyPeer(const std::string& strCaFile, bool bInsecure) {
+    if (!strCaFile.empty())
+        curl_easy_setopt(m_pEasy, CURLOPT_CAINFO, strCaFile.c_str());
+    if (bInsecure) {
+        curl_easy_setopt(m_pEasy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(m_pEasy, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+}
+
 CURLcode CCurlSession::Perform(const std::function<bool()>& stop, int nTimeoutSeconds,
                                bool* pbStopped) {
     *pbStopped = false;

@@ -1,7 +1,7 @@
 #include "delivery/TargetConfig.h"
 
 #include "settings/Profile.h"
-#include "ui/ViewText.h"
+#include "settings/ShownValue.h"
 
 #include <curl/curl.h>
 

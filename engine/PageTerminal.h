@@ -129,7 +129,6 @@ public:
     // A test mode that changes answers on purpose; null (the default) for
     // none. Not owned.
     void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
-    IAnswerHook* GetAnswerHook() const { return m_pHook; }
 
     // While UM_PAGE_RESULT of a waiting page is handled: it was refused
     // without an answer, because the caller moved on or the session ended.

@@ -64,7 +64,7 @@ long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
 
 std::string CPageSession::ApplyTestBench() {
     ApplyLogFolder();
-    const std::string strDeliveryBox = m_delivery.Apply(m_config, AppProfile(), false);
+    const std::string strDeliveryBox = m_delivery.Apply(m_config, AppProfile());
     m_bDiagnose = m_config.GetDiagnose() != 0;
     m_terminal.SetExplain(m_bDiagnose);
     m_terminal.SetLogonPassword(m_config.GetPassword());

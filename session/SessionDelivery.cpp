@@ -86,20 +86,20 @@ void CSessionDelivery::Stop(int nGraceMs) {
         m_pDelivery->Stop(nGraceMs);
 }
 
-std::string CSessionDelivery::Apply(const CPortConfig& config, const IProfile& profile,
-                                    bool bForce) {
+std::string CSessionDelivery::Apply(const CPortConfig& config,
+                                    const IProfile& profile) {
     CTargetList list = LoadTargets(profile);
     const std::string strPath =
         OutboxPath(config.GetStateFolder(), profile.GetFilePath());
     const std::string strFingerprint =
         list.strFingerprint + strPath + "\n" + config.GetAnswerWhen() + "\n" +
         config.GetDeliveryWait() + "\n" + config.GetKeepDays();
-    if (!bForce && strFingerprint == m_strFingerprint)
+    if (strFingerprint == m_strFingerprint)
         return std::string();
     // A profile caught in the middle of an editor's save, or unreadable for a
     // moment, holds no targets: they go only when a second look agrees.
     const bool bNoneNow = list.targets.empty() && list.off.empty();
-    if (!bForce && bNoneNow && m_pDelivery && ++m_nEmptyLooks < 2)
+    if (bNoneNow && m_pDelivery && ++m_nEmptyLooks < 2)
         return std::string();
     m_nEmptyLooks = 0;
     m_strFingerprint = strFingerprint;
@@ -108,7 +108,6 @@ std::string CSessionDelivery::Apply(const CPortConfig& config, const IProfile& p
         m_pDelivery.reset();
     }
     m_off = list.off;
-    m_strOutboxPath = strPath;
     if (list.targets.empty() && list.off.empty())
         return std::string();
 
@@ -189,15 +188,16 @@ std::string CSessionDelivery::Apply(const CPortConfig& config, const IProfile& p
 }
 
 CPageRecord CSessionDelivery::ProvisionalRecord(const CAnswerChange& change,
-                                               const CPageFacts& facts,
-                                               const CPageRecord& proto) {
+                                                const CPageFacts& facts,
+                                                const CPageRecord& proto) {
     CPageRecord record = proto;
     const bool bCut = change.kind == CAnswerChange::Kind::kTruncate;
     record.verdict = bCut ? PageVerdict::kTruncated : PageVerdict::kAccepted;
     record.nBlocks = facts.nBlocks;
     record.strAnswer = AnswerOf(record.verdict);
     if (bCut)
-        record.strResult = "\tACCEPTED, CUT TO " + std::to_string(change.nCutTo) + " CHARACTERS";
+        record.strResult =
+            "\tACCEPTED, CUT TO " + std::to_string(change.nCutTo) + " CHARACTERS";
     FillPageFields(&record, facts.strPageText, facts.strBlock, true);
     if (bCut && record.strMessage.size() > change.nCutTo)
         record.strMessage.resize(change.nCutTo);
@@ -205,8 +205,9 @@ CPageRecord CSessionDelivery::ProvisionalRecord(const CAnswerChange& change,
 }
 
 CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
-                                            const CPageFacts& facts, const CPageRecord& proto,
-                                            bool bSequences, CPageRecord* pRecord) {
+                                            const CPageFacts& facts,
+                                            const CPageRecord& proto, bool bSequences,
+                                            CPageRecord* pRecord) {
     using Kind = CAnswerChange::Kind;
     m_strPageId.clear();
     m_strRefusedWhy.clear();
@@ -313,7 +314,7 @@ std::string CSessionDelivery::Tick(CPageTerminal& terminal, const CPortConfig& c
     std::string strBox;
     ++m_nTicks;
     if (m_nTicks % kProfileTicks == 0)
-        strBox = Apply(config, profile, false);
+        strBox = Apply(config, profile);
     if (!m_pDelivery)
         return strBox;
     for (const CDeliveryEvent& event : m_pDelivery->TakeEvents()) {

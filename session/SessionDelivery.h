@@ -41,11 +41,11 @@ class CSessionDelivery {
     explicit CSessionDelivery(CCallbacks callbacks);
     ~CSessionDelivery();
 
-    // Reads the targets and the keys again; when they changed (or bForce),
+    // Reads the targets and the keys again; when they changed,
     // stops the old deliveries and starts the new ones. Returns the text of
     // a message box saying what is wrong with any of them (empty: nothing).
     // The profile's own path names the outbox.
-    std::string Apply(const CPortConfig& config, const IProfile& profile, bool bForce);
+    std::string Apply(const CPortConfig& config, const IProfile& profile);
     // Whether pages are kept and delivered onward (a target is set up).
     bool IsOn() const { return m_pDelivery != nullptr; }
 
@@ -56,10 +56,12 @@ class CSessionDelivery {
     // *pRecord: the page's record as kept and forwarded (with its id when
     // it was stored); left empty when no target is set up.
     CAnswerChange OnLastBlock(const CAnswerChange& change, const CPageFacts& facts,
-                              const CPageRecord& proto, bool bSequences, CPageRecord* pRecord);
+                              const CPageRecord& proto, bool bSequences,
+                              CPageRecord* pRecord);
     // The record of a page about to be acknowledged with this answer, from
     // what the engine knows of it and its time, port and device (proto).
-    static CPageRecord ProvisionalRecord(const CAnswerChange& change, const CPageFacts& facts,
+    static CPageRecord ProvisionalRecord(const CAnswerChange& change,
+                                         const CPageFacts& facts,
                                          const CPageRecord& proto);
     // The result of a page: gives the record its id and, for a page refused
     // because it could not be stored or delivered in time, says why.
@@ -77,7 +79,6 @@ class CSessionDelivery {
     // The delivery line: one text per target, for the main window.
     std::vector<std::string> StatusLines() const;
     CDelivery* GetDelivery() const { return m_pDelivery.get(); }
-    const std::string& GetOutboxPath() const { return m_strOutboxPath; }
     void Stop(int nGraceMs);
 
   private:
@@ -87,7 +88,6 @@ class CSessionDelivery {
     std::unique_ptr<CDelivery> m_pDelivery;
     std::vector<std::pair<std::string, std::string>> m_off; // targets off, and why
     std::string m_strFingerprint;                           // the settings in force
-    std::string m_strOutboxPath;
     AnswerWhen m_answerWhen = AnswerWhen::kStored;
     int m_nDeliveryWait = kDefaultDeliveryWait;
     int m_nKeepDays = kDefaultKeepDays;

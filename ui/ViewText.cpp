@@ -27,25 +27,6 @@ std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
     return strLine;
 }
 
-namespace {
-
-// The first nLimit bytes of a longer text, not ending inside a character,
-// then how long the text was.
-std::string CutWithLength(const std::string& strText, size_t nLimit) {
-    if (strText.size() <= nLimit)
-        return strText;
-    size_t nKeep = nLimit;
-    while (nKeep > 0 && (static_cast<unsigned char>(strText[nKeep]) & 0xC0) == 0x80)
-        --nKeep; // a UTF-8 continuation byte
-    return strText.substr(0, nKeep) + "... (" + std::to_string(strText.size()) + " characters)";
-}
-
-} // namespace
-
-std::string ShownValue(const std::string& strValue) {
-    return CutWithLength(strValue, kShownValueLimit);
-}
-
 std::string ReadableBoxText(const std::string& strText) {
     std::string strResult;
     size_t nStart = 0;

@@ -2,6 +2,8 @@
 // line, the status bar's port settings and clock.
 #pragma once
 
+#include "settings/ShownValue.h" // ShownValue, for the boxes quoting a value
+
 #include <cstddef>
 #include <ctime>
 #include <functional>
@@ -22,11 +24,6 @@ std::string FormatPageLine(std::time_t when, const std::string& strPageText);
 size_t OldestPageLinesToDrop(size_t nCount, size_t nLimit,
                              const std::function<std::string(size_t)>& lineAt);
 
-// A value as a message box quotes it: a long one is cut, with its length
-// said ("nak-every:3,nak-every:3,... (102400 characters)"), so that the box
-// stays readable and its buttons within reach.
-constexpr size_t kShownValueLimit = 40;
-std::string ShownValue(const std::string& strValue);
 // The text of a message box with every line longer than kBoxLineLimit cut
 // the same way, whatever it quotes.
 constexpr size_t kBoxLineLimit = 120;
