@@ -4,6 +4,7 @@
 #include "engine/MessageBoxes.h"
 #include "engine/Protocol.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,13 @@ constexpr const char* kOpenFailed =
     "Unable to Open CommPort. Please check Comm. Settings";
 constexpr const char* kInvalidState =
     "Error : VOLNEX in Invalid State. Please Disconnect and reconnect";
+
+// How the port describes a network line's peer: "..., peer 127.0.0.1:53122".
+constexpr const char* kPeerMark = ", peer ";
+
+bool IsBlockEnd(unsigned char ch) {
+    return ch == kEtx || ch == kEtb || ch == kUs;
+}
 
 } // namespace
 
@@ -124,6 +132,7 @@ void CPageTerminal::HandleChar(unsigned char ch) {
             Answer((Coded(kSeqRevision) + kLogonAccepted).c_str());
             m_nSessionPages = 0;
             m_nNakRun = 0;
+            m_bSkippingTail = false; // nothing of an earlier session's block
             m_nState = ST_WAITING_FOR_PAGE;
             NotifyState();
             m_nLogonRetries = 0;
@@ -132,6 +141,11 @@ void CPageTerminal::HandleChar(unsigned char ch) {
         break;
     }
     case ST_WAITING_FOR_PAGE:
+        if (m_bSkippingTail) {
+            SkipTailChar(ch);
+            m_nQuietTicks = 0;
+            break;
+        }
         AppendLine(ch);
         if (ch == kStx) {
             StartBlock();
@@ -190,10 +204,16 @@ void CPageTerminal::Tick() {
         if (++m_nTicks > kTimeoutTicks)
             TimeOutBlock();
         break;
+    case ST_WAITING_FOR_PAGE:
+        // A sender writes a block in one go: a pause means nothing more of
+        // an over-long one is coming (a caller that hung up unseen calls
+        // again with a CR, which must be heard).
+        if (m_bSkippingTail && ++m_nQuietTicks >= kQuietTicks)
+            m_bSkippingTail = false;
+        break;
     case ST_DISCONNECTED:
     case ST_WAIT_FOR_LOGON_REQUEST:
     case ST_SENT_LOGON_ACK:
-    case ST_WAITING_FOR_PAGE:
     case ST_SENDING_PAGE_ACK:
     case ST_LOGGED_OFF:
         break;
@@ -256,13 +276,32 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
     } else if (strPassword == m_strPassword) {
         return LogonMatch::kAccepted;
     } else {
+        // The password tried is never shown; on a network line the
+        // operator learns who tried it.
         strWhy = "NOT THE PASSWORD " + strKey + " NAMES";
+        if (m_bExplain) {
+            const std::string strPeer = PeerText();
+            if (!strPeer.empty())
+                strWhy += " (FROM " + strPeer + ")";
+        }
     }
     if (m_bExplain)
         Note(std::string(bPlain ? "   LOGON NOT ACCEPTED: " : "   LOGON WITH A PASSWORD "
                                                                "NOT ACCEPTED: ") +
              strWhy);
     return LogonMatch::kRefused;
+}
+
+std::string CPageTerminal::PeerText() const {
+    const std::string strLine = DescribeLine();
+    const size_t nAt = strLine.rfind(kPeerMark);
+    if (nAt == std::string::npos)
+        return {};
+    // In capitals, as the port's own notes of the connection show it.
+    std::string strPeer = strLine.substr(nAt + std::strlen(kPeerMark));
+    for (char& c : strPeer)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return strPeer;
 }
 
 void CPageTerminal::SendLogonPrompt() {
@@ -321,18 +360,19 @@ void CPageTerminal::AnswerUnseenNewCall() {
 }
 
 void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
-    if (ch == kCr)
-        ++m_nCrCount; // counted also when it cannot be stored
-    // A block holds at most kBlockLimit characters; what a longer one sends
-    // past that is not stored, so it cannot be judged and times out.
     bool bStored = false;
     if (ch != kNul) {
-        if (m_nBlockLen < kBlockLimit) {
-            m_szBlock[m_nBlockLen++] = static_cast<char>(ch);
-            bStored = true;
-        } else {
-            ++m_nBlockDropped;
+        // A block that has not ended within kBlockLimit characters never
+        // can be judged: it is refused now rather than left to the
+        // caller's time-out.
+        if (m_nBlockLen >= kBlockLimit) {
+            RefuseOverlongBlock(ch);
+            return;
         }
+        m_szBlock[m_nBlockLen++] = static_cast<char>(ch);
+        bStored = true;
+        if (ch == kCr)
+            ++m_nCrCount;
     }
     // A page in one block is judged at its ETX once it has three CRs; the
     // last block of a message, which may hold any number of fields, at the
@@ -346,6 +386,68 @@ void CPageTerminal::ReceiveBlockChar(unsigned char ch) {
     // The block store has no NUL in it: a text search sees all of it.
     if (std::strstr(m_szBlock, kCallerEnd) != nullptr)
         EndSessionForCaller(); // the block is dropped without a page result
+}
+
+void CPageTerminal::RefuseOverlongBlock(unsigned char ch) {
+    // The caller's EOT CR ends the session, in a block of any length.
+    if (ch == kCr && m_szBlock[m_nBlockLen - 1] == kEot) {
+        EndSessionForCaller();
+        return;
+    }
+    ++m_nBlockDropped;
+    // A message in progress can no longer get its last block: listed as
+    // unfinished on its own, and the block by itself as too long.
+    AbandonMessage();
+    m_strText.assign(m_szBlock, static_cast<size_t>(m_nBlockLen));
+    m_nPageBlocks = 1;
+    m_verdict = Verdict::kTooLong;
+    AnswerBlock((Coded(kSeqTooLong) + kPageRefused).c_str(), CAnswerChange(), false);
+    if (m_bExplain)
+        Note("   BLOCK REFUSED: LONGER THAN " + std::to_string(kBlockLimit) +
+             " CHARACTERS; SPLIT LONG MESSAGES WITH ETB OR US");
+    // The rest of the block is skipped up to its checksum's CR: an end
+    // character already stored counts towards it.
+    int nAfterEnd = -1;
+    for (int i = 0; i < m_nBlockLen; ++i) {
+        if (IsBlockEnd(static_cast<unsigned char>(m_szBlock[i])))
+            nAfterEnd = 0;
+        else if (nAfterEnd >= 0)
+            ++nAfterEnd;
+    }
+    const unsigned char chLast = static_cast<unsigned char>(m_szBlock[m_nBlockLen - 1]);
+    ResetBuffers();
+    m_nState = ST_WAITING_FOR_PAGE;
+    NotifyState();
+    m_nTicks = 0;
+    m_nQuietTicks = 0;
+    m_bSkippingTail = true;
+    m_nTailAfterEnd = nAfterEnd;
+    m_chTailLast = chLast;
+    SkipTailChar(ch);
+}
+
+void CPageTerminal::SkipTailChar(unsigned char ch) {
+    if (ch == kNul)
+        return; // never part of a block
+    const unsigned char chBefore = m_chTailLast;
+    m_chTailLast = ch;
+    if (ch == kStx) {
+        m_bSkippingTail = false;
+        StartBlock();
+        return;
+    }
+    if (ch == kCr && chBefore == kEot) {
+        m_bSkippingTail = false;
+        EndSessionForCaller();
+        return;
+    }
+    if (IsBlockEnd(ch))
+        m_nTailAfterEnd = 0;
+    else if (m_nTailAfterEnd >= 0)
+        ++m_nTailAfterEnd;
+    // The end character, three checksum characters and the CR: it is over.
+    if (ch == kCr && m_nTailAfterEnd == 4)
+        m_bSkippingTail = false;
 }
 
 bool CPageTerminal::EndsBlockOfMessage() const {
@@ -654,6 +756,7 @@ void CPageTerminal::ResetBlock() {
     m_nBlockLen = 0;
     m_nBlockDropped = 0;
     m_nCrCount = 0;
+    m_bSkippingTail = false;
 }
 
 void CPageTerminal::ResetBuffers() {
@@ -699,13 +802,13 @@ void CPageTerminal::AnswerBlock(const char* szSequence, const CAnswerChange& cha
     if (change.nDelayTicks > 0) {
         m_held.push_back({strAnswer, change.nDelayTicks, change.bHangUpAfter});
         if (bList)
-            NotifyPageResult(bAccepted);
+            NotifyPageResultWith(bAccepted, strAnswer);
         NotifyNotes(change.notes);
         return; // traced when it goes out
     }
     QueueWrite(strAnswer);
     if (bList)
-        NotifyPageResult(bAccepted);
+        NotifyPageResultWith(bAccepted, strAnswer);
     NotifyNotes(change.notes);
     NotifyTrace(strAnswer.c_str());
     if (change.bHangUpAfter)
@@ -750,7 +853,7 @@ void CPageTerminal::ResolveAwait(bool bAccepted) {
     if (!m_bWithholdAnswer)
         QueueWrite(strAnswer);
     m_pResolvedBlock = &await.strBlock;
-    NotifyPageResult(bAccepted);
+    NotifyPageResultWith(bAccepted, m_bWithholdAnswer ? std::string() : strAnswer);
     m_pResolvedBlock = nullptr;
     if (!m_bWithholdAnswer)
         NotifyTrace(strAnswer.c_str());
@@ -768,6 +871,12 @@ void CPageTerminal::Note(const std::string& strNote) {
 
 void CPageTerminal::NotifyState() {
     SendToOwner(UM_SESSION_STATE, 0, m_nState);
+}
+
+void CPageTerminal::NotifyPageResultWith(bool bAccepted, const std::string& strAnswer) {
+    m_pResultAnswer = &strAnswer;
+    NotifyPageResult(bAccepted);
+    m_pResultAnswer = nullptr;
 }
 
 void CPageTerminal::NotifyPageResult(bool bAccepted) {

@@ -22,8 +22,11 @@
 //
 // Stores: the line store holds up to 99 received characters outside a
 // block; the block store holds a block from its STX on, at most kBlockLimit
-// characters (what follows is not stored); a message holds at most
-// kMessageBlockLimit blocks and kMessageTextLimit characters.
+// characters; a message holds at most kMessageBlockLimit blocks and
+// kMessageTextLimit characters. A block that does not end within
+// kBlockLimit characters can never be judged: it is refused (RS CR) at its
+// first character past the store, and what the caller still sends of it is
+// skipped until its own end, the next STX, EOT CR or a pause of kQuietTicks.
 #pragma once
 
 #include "engine/AnswerHook.h"
@@ -41,7 +44,8 @@ public:
     static constexpr size_t kMessageTextLimit = 16000;
     static constexpr int kPromptTicks = 20;  // first prompt without a CR
     static constexpr int kTimeoutTicks = 80; // logon prompt and block waits
-    // Silence in a block after which a CR on a pty is a new call.
+    // Silence in a block after which a CR on a pty is a new call, and after
+    // which the rest of an over-long block is no longer waited for.
     static constexpr int kQuietTicks = 10;
     static constexpr int kLogonRepeats = 3;
 
@@ -103,12 +107,18 @@ public:
     int GetBlockCount() const { return m_nPageBlocks; }
     // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
     // (for saying why it was judged bad), and how many of its bytes came
-    // after the store was full.
+    // after the store was full (only the one that made it too long: the
+    // block is refused there).
     std::string GetStoredBlock() const {
         return m_pResolvedBlock != nullptr ? *m_pResolvedBlock
                                            : std::string(m_szBlock, m_nBlockLen);
     }
     int GetDroppedCount() const { return m_nBlockDropped; }
+    // While UM_PAGE_RESULT is handled: the bytes the page is answered with
+    // (written or held to be written), empty when it gets no answer.
+    std::string GetResultAnswer() const {
+        return m_pResultAnswer != nullptr ? *m_pResultAnswer : std::string();
+    }
     // While the result is handled: the stored block is one that timed out.
     bool HasTimedOutBlock() const {
         return m_nState == ST_RECEIVING_PAGE && m_nTicks > kTimeoutTicks;
@@ -149,6 +159,9 @@ private:
     // At a CR while the prompt waits: whether the line holds a logon this
     // port takes; explains one it does not take.
     LogonMatch MatchLogon();
+    // The network peer as the port describes it ("127.0.0.1:53122");
+    // empty for a serial line or without a peer.
+    std::string PeerText() const;
     void SendLogonPrompt();
     // The message sequence line for a code, when they are on; else empty.
     std::string Coded(const char* szSequence) const;
@@ -166,6 +179,13 @@ private:
     bool IsUnseenNewCall(unsigned char ch) const;
     void AnswerUnseenNewCall();
     void ReceiveBlockChar(unsigned char ch);
+    // A character the full block store cannot hold: the block is refused
+    // as too long, and the rest of it is skipped.
+    void RefuseOverlongBlock(unsigned char ch);
+    // After an over-long block: swallows what the caller still sends of it,
+    // until its checksum's CR, a new block's STX or the caller's EOT CR
+    // (or a pause, seen by Tick).
+    void SkipTailChar(unsigned char ch);
     // A CR that ends the checksum of a block ending in ETB or US, or of the
     // last block of a message.
     bool EndsBlockOfMessage() const;
@@ -199,6 +219,8 @@ private:
     void ReleaseHeldAnswers();
     void NotifyState();
     void NotifyPageResult(bool bAccepted);
+    // The same, GetResultAnswer giving the answer meanwhile.
+    void NotifyPageResultWith(bool bAccepted, const std::string& strAnswer);
     void NotifyTrace(const char* szSequence);
 
     int m_nState = ST_DISCONNECTED;
@@ -209,6 +231,10 @@ private:
     char m_szBlock[kBlockLimit + 1] = {}; // never written past kBlockLimit
     int m_nBlockLen = 0;
     int m_nBlockDropped = 0; // bytes of the block past kBlockLimit
+    // The tail of an over-long block is being skipped (in ST_WAITING_FOR_PAGE).
+    bool m_bSkippingTail = false;
+    int m_nTailAfterEnd = -1;       // characters since its end character, or -1
+    unsigned char m_chTailLast = 0; // the last character of it seen
     std::string m_strText;   // the page text handed on
     Verdict m_verdict = Verdict::kAccepted;
     int m_nPageBlocks = 0;   // blocks of the page handed on
@@ -248,6 +274,7 @@ private:
     CAwait m_await;
     // While a waiting page is handed on: its last block, for GetStoredBlock.
     const std::string* m_pResolvedBlock = nullptr;
+    const std::string* m_pResultAnswer = nullptr; // see GetResultAnswer
     bool m_bWithholdAnswer = false; // refused without an answer
     // The waiting page is refused, and nothing goes on the line for it.
     void WithdrawAwait();

@@ -54,28 +54,123 @@ TEST_F(MessageBlocksTest, BlocksUpToTheProtocolsLengthAreJudgedAndHandedOnWhole)
     }
 }
 
-TEST_F(MessageBlocksTest, ABlockLongerThanTheProtocolAllowsIsNeverAnsweredAndStaysBounded) {
-    // One character past the limit: the ETX is stored but not where the
-    // checksum needs it; far past it, the ETX is never stored.
+TEST_F(MessageBlocksTest,
+       ABlockLongerThanTheProtocolAllowsIsRefusedAtItsFirstCharacterPastIt) {
+    // A block of 300: nothing until its 257th character, then RS CR at once.
+    const std::string strBlock = Page("1", std::string(291, 'L'));
+    ASSERT_EQ(strBlock.size(), 300u);
+    engine->SetExplain(true);
     ToWaitingForPage();
-    harness->Feed(Page("1", std::string(248, 'L')));
+    harness->Feed(strBlock.substr(0, kBlockLimit));
     EXPECT_EQ(harness->written, "");
-    ASSERT_EQ(harness->resultTexts.size(), 1u);
-    EXPECT_EQ(harness->resultTexts[0], "\tBAD PAGE - INVALID FORMAT");
-    EXPECT_EQ(harness->pageTexts[0].size(), static_cast<size_t>(kBlockLimit));
-
-    harness->Clear();
-    harness->Feed(Page("2", std::string(400, 'Z')));
     EXPECT_EQ(engine->GetState(), ST_RECEIVING_PAGE);
-    EXPECT_EQ(engine->GetDroppedCount(), 409 - kBlockLimit); // a block of 409
-    harness->Ticks(81);
-    EXPECT_EQ(harness->written, "");
-    ASSERT_EQ(harness->pageTexts.size(), 1u);
-    EXPECT_EQ(harness->pageTexts[0].size(), static_cast<size_t>(kBlockLimit));
-    EXPECT_EQ(harness->resultTexts[0], "\tTIMED OUT ");
+    harness->Clear();
+    harness->Feed(strBlock.substr(kBlockLimit, 1));
+    EXPECT_EQ(
+        harness->timeline,
+        (Lines{"purge 0C", "write <RS><CR>",
+               "page 0 | " + Named(strBlock.substr(0, kBlockLimit)) +
+                   " | <HT>BAD PAGE - MESSAGE TOO LONG",
+               "trace <RS><CR>",
+               "note   BLOCK REFUSED: LONGER THAN 256 CHARACTERS; SPLIT LONG MESSAGES "
+               "WITH ETB OR US",
+               "state 5"}));
+    // The rest of it, fields, ETX, checksum and CR, is swallowed, and no
+    // time-out comes of it later.
+    harness->Clear();
+    harness->Feed(strBlock.substr(kBlockLimit + 1));
+    harness->Ticks(2 * (CPageTerminal::kTimeoutTicks + 1));
+    EXPECT_TRUE(harness->timeline.empty());
+    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
+    // The caller's next page is a page as any.
+    harness->Feed(Page("1234", "HI"));
+    EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 HI   | "});
+    EXPECT_EQ(harness->written, "\x06\r");
+
+    // With message sequences, 513 comes first.
+    engine->SetMessageSequences(true);
+    ToWaitingForPage();
+    harness->Feed(strBlock);
+    EXPECT_EQ(harness->written, "513 MESSAGE REFUSED, TOO LONG\r\x1e\r");
+    EXPECT_EQ(harness->resultTexts, Lines{CPageTerminal::kResultTooLong});
+    engine->SetMessageSequences(false);
+}
+
+TEST_F(MessageBlocksTest, WhatFollowsAnOverlongBlockIsSkippedOnlyUntilItsEnd) {
+    struct {
+        const char* szCase;
+        std::string strBlock; // its 257th character refuses it
+        std::string strAfter;
+        Lines writes; // everything written for both
+        size_t nPages;
+    } cases[] = {
+        // Its 257th character is its last: a bare CR after it prompts again.
+        {"ends at 257",
+         Page("1", std::string(248, 'L')),
+         "\r",
+         {"write <RS><CR>", "write ID="},
+         1},
+        // Far past it, with CRs in the tail: the tail's own end counts.
+        {"ends at 409",
+         Page("2", std::string(400, 'Z')),
+         "\r",
+         {"write <RS><CR>", "write ID="},
+         1},
+        // Not a block's end in sight: the next STX starts the next block.
+        {"next STX",
+         "\x02" + std::string(300, 'N'),
+         Page("3", "NEXT"),
+         {"write <RS><CR>", "write <ACK><CR>"},
+         2},
+        // Or the caller ends the session.
+        {"EOT CR",
+         "\x02" + std::string(300, 'N'),
+         "\x04\r",
+         {"write <RS><CR>", "write <ESC><EOT><CR>"},
+         1},
+        // EOT CR across the end of the store: no refusal, the session ends.
+        {"EOT CR at 256",
+         "\x02" + std::string(254, 'N') + "\x04\r",
+         "",
+         {"write <ESC><EOT><CR>"},
+         0},
+    };
+    for (const auto& c : cases) {
+        ToWaitingForPage();
+        harness->Feed(c.strBlock + c.strAfter);
+        EXPECT_EQ(harness->Only("write"), c.writes) << c.szCase;
+        ASSERT_EQ(harness->resultTexts.size(), c.nPages) << c.szCase;
+        if (c.nPages > 0) {
+            EXPECT_EQ(harness->resultTexts[0], CPageTerminal::kResultTooLong)
+                << c.szCase;
+            EXPECT_EQ(harness->pageTexts[0], c.strBlock.substr(0, kBlockLimit))
+                << c.szCase;
+        }
+        engine->Logoff();
+    }
+
+    // A pause ends it too: a caller that hung up unseen and calls again is
+    // heard.
+    ToWaitingForPage();
+    harness->Feed("\x02" + std::string(300, 'N'));
+    harness->Ticks(CPageTerminal::kQuietTicks - 1);
+    harness->Feed("\r"); // still part of the block
+    harness->Ticks(CPageTerminal::kQuietTicks);
+    EXPECT_EQ(harness->written, "\x1e\r");
+    harness->Feed("\r");
+    EXPECT_EQ(harness->written, "\x1e\rID=");
+
+    // NULs are never stored: they do not make a block too long.
+    ToWaitingForPage();
+    const std::string strFull = Page("1", std::string(247, 'M'));
+    std::string strWithNuls;
+    for (char ch : strFull)
+        strWithNuls += std::string(1, ch) + '\0';
+    harness->Feed(strWithNuls);
+    EXPECT_EQ(harness->written, "\x06\r");
 
     // Garbage of every byte value, far past every store.
-    harness->Clear();
+    ToWaitingForPage();
     std::string noise;
     for (int i = 0; i < 5000; ++i)
         noise += static_cast<char>((i * 37) & 0xFF);
@@ -83,6 +178,23 @@ TEST_F(MessageBlocksTest, ABlockLongerThanTheProtocolAllowsIsNeverAnsweredAndSta
     harness->Ticks(200);
     for (const std::string& text : harness->pageTexts)
         EXPECT_LE(text.size(), CPageTerminal::kMessageTextLimit + kBlockLimit);
+}
+
+TEST_F(MessageBlocksTest, AnOverlongBlockInAMessageLeavesWhatCameListedAsUnfinished) {
+    ToWaitingForPage();
+    harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
+    harness->Clear();
+    const std::string strBlock = BlockOf(std::string(300, 'B'), kUs);
+    harness->Feed(strBlock);
+    EXPECT_EQ(harness->Only("page"),
+              (Lines{"page 0 |  1234 ROOM 412  | " + kIncompleteLine,
+                     "page 0 | " + Named(strBlock.substr(0, kBlockLimit)) +
+                         " | <HT>BAD PAGE - MESSAGE TOO LONG"}));
+    EXPECT_EQ(harness->written, "\x1e\r");
+    // The next message starts afresh.
+    harness->Clear();
+    harness->Feed(BlockOf("5678\r", kEtb) + BlockOf("NEXT\r", kEtx));
+    EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  5678 NEXT   | "});
 }
 
 TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOnce) {

@@ -1,12 +1,15 @@
 // Network lines: the values that name them, and the port serving a TCP
 // connection over loopback as its line.
+#include "engine/PageTerminal.h"
 #include "serial/CommPort.h"
 #include "serial/TcpDevice.h"
 #include "serial/TcpEndpoint.h"
+#include "tests/EngineHarness.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
@@ -138,6 +141,13 @@ public:
             strText.append(buffer, static_cast<size_t>(r));
         }
         return strText;
+    }
+    // This end's address as the terminal sees it ("127.0.0.1:53122").
+    std::string LocalAddress() const {
+        sockaddr_in address{};
+        socklen_t nSize = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nSize);
+        return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     }
     // True when the terminal closed the connection within five seconds.
     bool Ended() {
@@ -288,6 +298,39 @@ TEST_F(TcpLineTest, ConnectingOutWaitsForTheServerAndFollowsItAway) {
     ASSERT_TRUE(PumpUntil([&] { return Dcd() == "on off "; }));
     ASSERT_TRUE(server.Accept()); // and the terminal comes back by itself
     ASSERT_TRUE(PumpUntil([&] { return Dcd() == "on off on "; }));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(TcpLineTest, AWrongLogonPasswordIsNotedWithThePeerItCameFromButNotItself) {
+    CPageTerminal engine;
+    CEngineHarness harness(&engine);
+    engine.SetUiPoster(loop.Poster());
+    engine.SetMessageBoxes(&boxes);
+    const std::string strValue = "tcp-listen:" + std::to_string(nPort);
+    engine.SetDeviceResolver([strValue](int) { return strValue; });
+    engine.SetLogonPassword("000000");
+    engine.SetExplain(true);
+    ASSERT_TRUE(engine.Logon(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    CPeer caller;
+    ASSERT_TRUE(caller.Connect(nPort));
+    ASSERT_TRUE(PumpUntil([&] { return engine.GetState() == ST_WAITING_FOR_CR; }));
+    caller.Send("\r");
+    ASSERT_TRUE(
+        PumpUntil([&] { return engine.GetState() == ST_SENDING_LOGON_PROMPT; }));
+    EXPECT_EQ(caller.Receive(3), "ID=");
+
+    caller.Send("\x1bPG1SECRET99\r");
+    const std::string strNote =
+        "note   LOGON WITH A PASSWORD NOT ACCEPTED: NOT THE PASSWORD "
+        "Password1 NAMES (FROM " +
+        caller.LocalAddress() + ")";
+    EXPECT_TRUE(PumpUntil([&] {
+        return std::find(harness.timeline.begin(), harness.timeline.end(), strNote) !=
+               harness.timeline.end();
+    })) << strNote;
+    EXPECT_EQ(engine.GetState(), ST_SENDING_LOGON_PROMPT);
+    for (const std::string& strEntry : harness.timeline)
+        EXPECT_EQ(strEntry.find("SECRET99"), std::string::npos) << strEntry;
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
