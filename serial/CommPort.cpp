@@ -139,6 +139,9 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
                 m_strOpenError = strReason.empty()
                                      ? OpenErrorText(m_strDevicePath, nError)
                                      : m_strDevicePath + ": " + strReason;
+                if (m_explainOpenError)
+                    m_strOpenError =
+                        m_explainOpenError(nPort, m_strDevicePath, m_strOpenError);
                 return false;
             }
         }
@@ -672,11 +675,13 @@ bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
 }
 
 void CCommPort::FlushOutput() {
-    m_bWriteRequested = false;
     std::string strText;
     {
         std::lock_guard<std::mutex> lock(m_outLock);
         strText.swap(m_strOutBuffer); // taken: a purge can no longer drop it
+        // Cleared once taken, so that an answer seen as no longer queued
+        // (IsOutputQueued) is one that will be written.
+        m_bWriteRequested = false;
     }
     std::vector<CPortError> errors;
     std::string strUnsent;

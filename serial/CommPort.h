@@ -92,14 +92,26 @@ public:
     void SetTap(IPortTap* pTap) { m_pTap = pTap; }
     // Maps a port number to its device path; the default is /dev/ttyS(n-1).
     void SetDeviceResolver(DeviceResolver resolver);
+    // Lets the owner, which knows where the device path came from, say
+    // more about an open that failed: given the port, the path and the
+    // reason ("<path>: <system text>"), the text GetOpenError gives.
+    using OpenErrorExplainer = std::function<std::string(
+        int nPort, const std::string& strPath, const std::string& strReason)>;
+    void SetOpenErrorExplainer(OpenErrorExplainer explain) {
+        m_explainOpenError = std::move(explain);
+    }
 
     std::string GetDevicePath() const { return m_strDevicePath; }
     // The line is a network connection (tcp-listen:, tcp:): each connection
     // is a call, and the line format does not apply.
     bool IsNetworkLine() const;
-    // "<path>: <reason>" for the last open that failed.
+    // "<path>: <reason>" for the last open that failed, or what the
+    // explainer made of it.
     std::string GetOpenError() const { return m_strOpenError; }
     bool IsMonitorAlive() const { return m_bMonitorAlive; }
+    // An answer is queued that the monitor thread has not taken to write
+    // yet (a purge before it is written would drop it).
+    bool IsOutputQueued() const { return m_bWriteRequested; }
     // The device hung up or went away since the last Setup.
     bool IsDeviceLost() const { return m_bDeviceLost; }
     // The device has no modem lines (a pseudo-terminal): a caller that
@@ -231,6 +243,7 @@ private:
     IMessageBoxes* m_pBoxes = nullptr;
     IPortTap* m_pTap = nullptr;
     DeviceResolver m_resolver;
+    OpenErrorExplainer m_explainOpenError; // empty: the reason as it is
     bool m_bHoldSetupReports = false;
     std::vector<CPortError> m_heldErrors; // of a Setup, not reported yet
     std::string m_strDevicePath;

@@ -2,6 +2,7 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
+#include "session/OutputStream.h"
 #include "session/PageSession.h"
 #include "session/TraceLines.h"
 #include "settings/Profile.h"
@@ -19,15 +20,49 @@
 namespace {
 
 std::atomic<bool> g_bStopSignal{false};
-constexpr int kGraceMs = 300;
+// How long a page's record may wait for a reader that does not read
+// before the page is refused instead.
+constexpr int kStdoutWaitMs = 2000;
+// How long the answers already queued may take to reach the line at the
+// end, and the records still waiting to reach standard output's reader.
+constexpr int kEndWaitMs = 1000;
+constexpr int kEndFlushMs = 2000;
+constexpr int kAnswerOutMs = 100;
 
 extern "C" void OnStopSignal(int) {
     g_bStopSignal = true;
 }
 
+// Standard error, one line at a time. A reader that does not read never
+// stalls the line: a line it cannot take now is dropped and counted, and
+// the count is said before the next line that goes out.
+class CStderrLines {
+  public:
+    CStderrLines() : m_out(STDERR_FILENO) {}
+    void Say(const std::string& strLine) {
+        if (m_nDropped > 0) {
+            const std::string strDropped = "volnex: " + std::to_string(m_nDropped) +
+                                           " lines of standard error were dropped: "
+                                           "nobody read them\n";
+            if (m_out.Write(strDropped, 0) != COutputStream::Result::kWritten) {
+                ++m_nDropped;
+                return;
+            }
+            m_nDropped = 0;
+        }
+        if (m_out.Write(strLine + "\n", 0) != COutputStream::Result::kWritten)
+            ++m_nDropped;
+    }
+
+  private:
+    COutputStream m_out;
+    size_t m_nDropped = 0;
+};
+
 // A message box as one line on standard error; a question is answered No.
 class CStreamBoxes : public IMessageBoxes {
   public:
+    explicit CStreamBoxes(CStderrLines& err) : m_err(err) {}
     int Show(const std::string& strText, const std::string&, unsigned nStyle,
              bool) override {
         std::string strLine = strText;
@@ -35,39 +70,56 @@ class CStreamBoxes : public IMessageBoxes {
             if (ch == '\n' || ch == '\r')
                 ch = ' ';
         }
-        std::fprintf(stderr, "%s\n", strLine.c_str());
-        std::fflush(stderr);
+        m_err.Say(strLine);
         switch (nStyle & MB_TYPEMASK) {
         case MB_YESNO:
         case MB_YESNOCANCEL: return IDNO;
         default: return IDOK;
         }
     }
+
+  private:
+    CStderrLines& m_err;
 };
 
 class CHeadlessDisplay : public ISessionDisplay {
   public:
-    CHeadlessDisplay(std::FILE* pTrace, int nExitAfter)
-        : m_pTrace(pTrace), m_nExitAfter(nExitAfter),
-          m_lines([this](const std::string& strLine) {
-              if (m_pTrace != nullptr) {
-                  std::fprintf(m_pTrace, "%s\n", strLine.c_str());
-                  std::fflush(m_pTrace);
-              }
-          }) {}
+    using Sink = std::function<void(const std::string&)>;
+    CHeadlessDisplay(Sink trace, CStderrLines& err, int nExitAfter)
+        : m_err(err), m_nExitAfter(nExitAfter), m_out(STDOUT_FILENO),
+          m_bTrace(static_cast<bool>(trace)), m_lines(std::move(trace)) {}
 
     void ShowSession() override {}
     bool KeepsRecordsFirst() const override { return true; }
+    bool TakesPages() const override { return !m_bEnding && !IsDone(); }
     bool KeepRecord(const CPageRecord& record, std::string* pstrWhy) override {
-        if (m_nStdoutError == 0)
-            WriteRecord(record);
-        if (m_nStdoutError != 0)
-            *pstrWhy = "STANDARD OUTPUT: " + UpperCase(std::strerror(m_nStdoutError));
-        return m_nStdoutError == 0;
+        if (m_out.GetError() == 0) {
+            switch (m_out.Write(PageRecordJson(record) + "\n", kStdoutWaitMs,
+                                &g_bStopSignal)) {
+            case COutputStream::Result::kWritten: ++m_nWritten; return true;
+            case COutputStream::Result::kBehind:
+                if (!m_bBehindSaid)
+                    m_err.Say("volnex: standard output: the reader is not keeping up "
+                              "after " +
+                              std::to_string(m_nWritten) +
+                              " records; pages are refused until it reads");
+                m_bBehindSaid = true;
+                *pstrWhy = "STANDARD OUTPUT: THE READER IS NOT KEEPING UP";
+                return false;
+            case COutputStream::Result::kFailed: break;
+            }
+        }
+        *pstrWhy = "STANDARD OUTPUT: " + UpperCase(std::strerror(m_out.GetError()));
+        return false;
     }
     void ShowPage(const CPageRecord& record) override {
-        if (!record.bKept && m_nStdoutError == 0)
-            WriteRecord(record);
+        // Past --exit-after's count the run is ending: what still comes is
+        // not answered and not a result of the run.
+        if (IsDone())
+            return;
+        if (!record.bKept && m_out.GetError() == 0 &&
+            m_out.WriteOrQueue(PageRecordJson(record) + "\n"))
+            ++m_nWritten;
         ++m_nResults;
         if (record.verdict != PageVerdict::kAccepted &&
             record.verdict != PageVerdict::kTruncated)
@@ -78,85 +130,87 @@ class CHeadlessDisplay : public ISessionDisplay {
     void SetOutboxCheck(std::function<bool()> hasOutbox) {
         m_hasOutbox = std::move(hasOutbox);
     }
-    void CheckStdout() {
-        if (m_nStdoutError == 0 || m_bStdoutGivenUp || !m_hasOutbox || !m_hasOutbox())
+    // Called between jobs: records that wait go out as the reader takes
+    // them, and a failed standard output with an outbox is said once.
+    void Poll() {
+        if (m_out.GetPending() > 0 && m_out.FlushPending(0) && m_out.GetPending() == 0)
+            m_bBehindSaid = false; // caught up: a new lag is said again
+        if (m_out.GetError() == 0 || m_bStdoutGivenUp || !m_hasOutbox || !m_hasOutbox())
             return;
         m_bStdoutGivenUp = true;
-        std::fprintf(
-            stderr,
-            "volnex: standard output: %s after %d records; the pages are kept in "
-            "the outbox, their records no longer written there\n",
-            std::strerror(m_nStdoutError), m_nWritten);
-        std::fflush(stderr);
+        m_err.Say(
+            "volnex: standard output: " + std::string(std::strerror(m_out.GetError())) +
+            " after " + std::to_string(m_nWritten) +
+            " records; the pages are kept in the outbox, their records no "
+            "longer written there");
     }
     void ShowTrace(bool bSent, const std::string& strText) override {
-        if (m_pTrace != nullptr)
+        if (m_bTrace)
             m_lines.Trace(bSent, strText);
     }
     void ShowNote(const std::string& strNote) override {
-        if (m_pTrace != nullptr)
+        if (m_bTrace)
             m_lines.Note(strNote);
     }
     void ShowEvent(const std::string& strEvent) override {
-        if (m_pTrace != nullptr)
+        if (m_bTrace)
             m_lines.Event(strEvent);
     }
 
     void ShowLogProblem(const std::string& strReport) override {
-        std::fprintf(stderr, "%s\n",
-                     strReport.c_str() + strReport.find_first_not_of(' '));
-        std::fflush(stderr);
+        m_err.Say(strReport.substr(strReport.find_first_not_of(' ')));
         ShowNote(strReport);
     }
 
+    // The run ends: pages that still come are not answered.
+    void SetEnding() { m_bEnding = true; }
     bool IsDone() const { return m_nExitAfter > 0 && m_nResults >= m_nExitAfter; }
     // Standard output failed and the pages have no outbox: nothing more
     // can be acknowledged, the run ends (exit 1).
-    bool HasLostStdout() const { return m_nStdoutError != 0 && !m_bStdoutGivenUp; }
-    void SayLostStdout() const {
-        std::fprintf(stderr, "exit 1: standard output: %s after %d records\n",
-                     std::strerror(m_nStdoutError), m_nWritten);
-        std::fflush(stderr);
+    bool HasLostStdout() const { return m_out.GetError() != 0 && !m_bStdoutGivenUp; }
+    // At the end: the records that wait get a last while to go out, and
+    // what is lost of standard output is said.
+    void Finish() {
+        m_lines.Flush();
+        if (m_out.GetError() == 0)
+            m_out.FlushPending(kEndFlushMs);
+        const size_t nLost = m_out.GetPending() + m_out.GetDropped();
+        if (nLost > 0 && m_out.GetError() == 0)
+            m_err.Say("volnex: standard output: " + std::to_string(nLost) +
+                      " records of refused or unanswered pages were not taken by the "
+                      "reader");
+        if (HasLostStdout())
+            m_err.Say("exit 1: standard output: " +
+                      std::string(std::strerror(m_out.GetError())) + " after " +
+                      std::to_string(m_nWritten) + " records");
     }
     int ExitStatus() const {
+        if (HasLostStdout())
+            return kHeadlessNotAllAccepted;
         return m_nResults > 0 && m_bAllAccepted ? kHeadlessAllAccepted
                                                 : kHeadlessNotAllAccepted;
     }
-    void Flush() { m_lines.Flush(); }
 
   private:
-    // One write of the whole line, straight to the descriptor: nothing held
-    // in a buffer across pages, and a failure seen at once.
-    void WriteRecord(const CPageRecord& record) {
-        const std::string strLine = PageRecordJson(record) + "\n";
-        size_t nDone = 0;
-        while (nDone < strLine.size()) {
-            const ssize_t n =
-                write(STDOUT_FILENO, strLine.data() + nDone, strLine.size() - nDone);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                m_nStdoutError = n < 0 ? errno : EIO;
-                return;
-            }
-            nDone += static_cast<size_t>(n);
-        }
-        ++m_nWritten;
-    }
     static std::string UpperCase(std::string strText) {
         for (char& c : strText)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         return strText;
     }
 
-    std::FILE* m_pTrace;
+    CStderrLines& m_err;
     int m_nExitAfter;
-    int m_nStdoutError = 0;        // the errno of the failed write; 0: none
+    // Each record is one whole line on standard output, handed to the
+    // kernel before its page's ACK: nothing held in a buffer across pages.
+    COutputStream m_out;
     bool m_bStdoutGivenUp = false; // failed with an outbox: said, the line goes on
-    int m_nWritten = 0;            // records written to standard output
+    bool m_bBehindSaid = false;    // the reader's lag said since it last caught up
+    bool m_bEnding = false;
+    int m_nWritten = 0; // records written to standard output
     std::function<bool()> m_hasOutbox;
     int m_nResults = 0;
     bool m_bAllAccepted = true;
+    bool m_bTrace; // --trace was given
     CTraceLines m_lines;
 };
 
@@ -174,9 +228,10 @@ CSyncCall::Poster CJobLoop::Poster() {
 }
 
 void CJobLoop::RunUntil(std::chrono::steady_clock::time_point until,
-                        const std::atomic<bool>& bStop) {
+                        const std::atomic<bool>& bStop,
+                        const std::function<bool()>& isDone) {
     std::unique_lock<std::mutex> lock(m_state->mutex);
-    while (!bStop) {
+    while (!bStop && !(isDone && isDone())) {
         if (m_state->jobs.empty()) {
             const auto wake = std::min(until, std::chrono::steady_clock::now() +
                                                   std::chrono::milliseconds(100));
@@ -227,20 +282,45 @@ int RunHeadless(const CCommandLine& cmd) {
                      "have nowhere to go\n");
         return kHeadlessLineFailed;
     }
-    CIniProfile profile(ProgramProfilePath(cmd));
+    const std::string strProfilePath = ProgramProfilePath(cmd);
+    std::string strProfileWhy;
+    const ProfileFileState profileState =
+        CheckProfileFile(strProfilePath, &strProfileWhy);
+    // A run on the defaults in place of the profile asked for would serve
+    // the wrong line; a headless run writes no setting, so a profile named
+    // that is missing stays missing. The default one may be missing.
+    if (profileState == ProfileFileState::kUnusable ||
+        (profileState == ProfileFileState::kMissing && !cmd.strProfile.empty())) {
+        if (profileState == ProfileFileState::kMissing)
+            std::fprintf(stderr, "volnex: no such profile: %s\n",
+                         strProfilePath.c_str());
+        else
+            std::fprintf(stderr, "volnex: cannot use the profile %s: %s\n",
+                         strProfilePath.c_str(), strProfileWhy.c_str());
+        return kHeadlessLineFailed;
+    }
+    CIniProfile profile(strProfilePath);
     SetAppProfile(&profile);
     struct CResetProfile {
         ~CResetProfile() { SetAppProfile(nullptr); }
     } resetProfile;
 
-    std::FILE* pTrace = nullptr;
-    if (cmd.bTrace) {
-        pTrace = cmd.strTrace.empty() ? stderr : std::fopen(cmd.strTrace.c_str(), "a");
-        if (pTrace == nullptr) {
+    CStderrLines err;
+    std::FILE* pTraceFile = nullptr;
+    CHeadlessDisplay::Sink trace;
+    if (cmd.bTrace && cmd.strTrace.empty()) {
+        trace = [&err](const std::string& strLine) { err.Say(strLine); };
+    } else if (cmd.bTrace) {
+        pTraceFile = std::fopen(cmd.strTrace.c_str(), "a");
+        if (pTraceFile == nullptr) {
             std::fprintf(stderr, "volnex: cannot write the trace to %s: %s\n",
                          cmd.strTrace.c_str(), std::strerror(errno));
             return kHeadlessLineFailed;
         }
+        trace = [pTraceFile](const std::string& strLine) {
+            std::fprintf(pTraceFile, "%s\n", strLine.c_str());
+            std::fflush(pTraceFile);
+        };
     }
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -252,8 +332,8 @@ int RunHeadless(const CCommandLine& cmd) {
     std::signal(SIGPIPE, SIG_IGN); // a reader that went is a failed write
 
     CJobLoop loop; // outlives the session: its deliveries run here
-    CStreamBoxes boxes;
-    CHeadlessDisplay display(pTrace, cmd.nExitAfter);
+    CStreamBoxes boxes(err);
+    CHeadlessDisplay display(trace, err, cmd.nExitAfter);
     int nStatus;
     {
         CPageSession session(display, boxes, loop.Poster(), &CTermiosDevice::CanOpen);
@@ -268,25 +348,34 @@ int RunHeadless(const CCommandLine& cmd) {
                     ? start + std::chrono::seconds(cmd.nTimeoutSeconds)
                     : Clock::time_point::max();
             Clock::time_point nextTick = start + std::chrono::milliseconds(100);
-            while (!g_bStopSignal && !display.IsDone() && !display.HasLostStdout() &&
-                   Clock::now() < end) {
-                loop.RunUntil(std::min(nextTick, end), g_bStopSignal);
-                display.CheckStdout();
+            // Looked at after every job: the run ends right after the page
+            // that makes --exit-after's count, or that standard output lost.
+            const auto ends = [&display] {
+                return display.IsDone() || display.HasLostStdout();
+            };
+            while (!g_bStopSignal && !ends() && Clock::now() < end) {
+                loop.RunUntil(std::min(nextTick, end), g_bStopSignal, ends);
+                display.Poll();
                 if (Clock::now() >= nextTick) {
                     session.Tick();
                     nextTick += std::chrono::milliseconds(100);
                 }
             }
-            // The answer to the last page is on its way out: let it go
-            // before the session ends on the line.
-            if (display.IsDone())
-                loop.RunUntil(Clock::now() + std::chrono::milliseconds(kGraceMs),
-                              g_bStopSignal);
+            // From here no page is answered. The answers already queued (the
+            // last page's ACK, whose record is out) reach the line before
+            // the session's end does, which would otherwise purge them.
+            display.SetEnding();
+            const Clock::time_point endWait =
+                Clock::now() + std::chrono::milliseconds(kEndWaitMs);
+            const std::atomic<bool> bGoOn{false}; // after a signal, too
+            while (session.IsAnswerQueued() && Clock::now() < endWait)
+                loop.RunUntil(Clock::now() + std::chrono::milliseconds(5), bGoOn);
+            // Written, it may still wait in the line's output queue, which
+            // the session's end purges: a pseudo-terminal does not tell
+            // when its far side has read it, so it gets a while.
+            loop.RunUntil(Clock::now() + std::chrono::milliseconds(kAnswerOutMs),
+                          bGoOn);
             nStatus = display.ExitStatus();
-            if (display.HasLostStdout()) {
-                display.SayLostStdout();
-                nStatus = kHeadlessNotAllAccepted;
-            }
         }
         // As the window's close: a session in progress ends on the line.
         session.Close();
@@ -294,9 +383,10 @@ int RunHeadless(const CCommandLine& cmd) {
         // Deliveries in flight finish (for a while); the rest wait in the
         // outbox for the next start.
         session.StopDelivery(CSessionDelivery::kStopGraceMs);
+        session.FinishLog();
     }
-    display.Flush();
-    if (pTrace != nullptr && pTrace != stderr)
-        std::fclose(pTrace);
+    display.Finish();
+    if (pTraceFile != nullptr)
+        std::fclose(pTraceFile);
     return nStatus;
 }

@@ -17,7 +17,9 @@
 //
 // Exit status: 0 when at least one page result came and every one was
 // accepted, 1 when one was not or none came (or standard output failed), 2
-// when the line could not be opened or standard output was closed.
+// when the line could not be opened or standard output was closed, or when
+// the profile cannot be used (a folder, unreadable, not text; or missing
+// when --profile named it: the run would otherwise serve the defaults).
 #pragma once
 
 #include "serial/SyncCall.h"
@@ -26,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,10 +45,12 @@ class CJobLoop {
     CJobLoop() : m_state(std::make_shared<CState>()) {}
     // Posting is safe from any thread and after the loop is gone.
     CSyncCall::Poster Poster();
-    // Runs jobs until the time comes or bStop is set (looked at least every
-    // 100 ms: a signal handler sets it).
+    // Runs jobs until the time comes, bStop is set (looked at least every
+    // 100 ms: a signal handler sets it) or, looked at after each job,
+    // isDone says so.
     void RunUntil(std::chrono::steady_clock::time_point until,
-                  const std::atomic<bool>& bStop);
+                  const std::atomic<bool>& bStop,
+                  const std::function<bool()>& isDone = {});
 
   private:
     struct CState {

@@ -35,6 +35,15 @@ const char* AnswerOf(PageVerdict verdict) {
     }
 }
 
+const char* AnswerName(const std::string& strAnswer) {
+    // The page's answer ends the bytes (a coded line may come first).
+    const auto endsWith = [&strAnswer](char ch) {
+        return strAnswer.size() >= 2 && strAnswer[strAnswer.size() - 2] == ch &&
+               strAnswer.back() == kCr;
+    };
+    return endsWith(kAck) ? "ACK" : endsWith(kNak) ? "NAK" : endsWith(kRs) ? "RS" : "";
+}
+
 void SplitBlockFields(const std::string& strBlock, std::string* pstrPager,
                       std::string* pstrMessage) {
     pstrPager->clear();

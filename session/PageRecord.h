@@ -24,6 +24,9 @@ const char* VerdictName(PageVerdict verdict);
 // What went back on the line for a page with this verdict: "ACK", "NAK" or
 // empty for none.
 const char* AnswerOf(PageVerdict verdict);
+// The same from the bytes the page was answered with: "ACK", "NAK", "RS",
+// or empty for none (ESC EOT CR, which ends the session, is none).
+const char* AnswerName(const std::string& strAnswer);
 
 struct CPageRecord {
     // Given when the page is kept for delivery onward: the same for every

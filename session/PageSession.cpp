@@ -1,6 +1,7 @@
 #include "session/PageSession.h"
 
 #include "engine/MessageBoxes.h"
+#include "serial/DeviceList.h"
 #include "session/SessionLog.h"
 #include "ui/Clock.h"
 #include "ui/ViewText.h"
@@ -34,6 +35,11 @@ CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
     // COMn is the device the profile names for it, read when the port opens.
     m_terminal.SetDeviceResolver(
         [](int nPort) { return CPortConfig().GetDevicePath(nPort); });
+    // A device that does not open is told with the setting that chose it.
+    m_terminal.SetOpenErrorExplainer([this](int nPort, const std::string& strPath,
+                                            const std::string& strReason) {
+        return m_config.ExplainOpenError(nPort, strPath, strReason, CDeviceScanner());
+    });
 }
 
 CPageSession::~CPageSession() {
@@ -93,9 +99,15 @@ bool CPageSession::NeedsHook() const {
 }
 
 CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
+    m_bRecordKept = false;
+    if (kind == AnswerKind::kPageAccepted && !m_display.TakesPages()) {
+        CAnswerChange silent;
+        silent.kind = CAnswerChange::Kind::kSilent;
+        silent.notes.push_back("   NOT ANSWERED: THE RUN IS ENDING");
+        return silent;
+    }
     const CAnswerChange change =
         m_pTestMode ? m_pTestMode->OnAnswer(kind, facts) : CAnswerChange();
-    m_bRecordKept = false;
     if (kind != AnswerKind::kPageAccepted || !facts.bLastBlock)
         return change;
     CPageRecord proto;
@@ -119,7 +131,7 @@ CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     if (m_display.KeepRecord(record, &strWhy)) {
         m_bRecordKept = true;
         if (m_pLog)
-            m_pLog->ShowPage(record);
+            m_pLog->WritePageNow(record);
         return answer;
     }
     answer.kind = Kind::kRefuse;
@@ -150,6 +162,8 @@ void CPageSession::ApplyLogFolder() {
     m_pLog.reset();
     if (!strFolder.empty())
         m_pLog = std::make_unique<CSessionLog>(strFolder);
+    if (m_pLog)
+        m_pLog->SetPagesWrittenThrough(m_display.KeepsRecordsFirst());
 }
 
 std::string CPageSession::GetTestModeText() const {
@@ -204,10 +218,7 @@ void CPageSession::Tick() {
     m_terminal.Tick();
     // Targets may come or go with the profile.
     m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
-    if (m_pLog) {
-        for (const std::string& strReport : m_pLog->TakeReports())
-            Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
-    }
+    TellLogProblems();
     // A line that hung up or lost its device comes back by itself once the
     // device opens again: the same as pressing Logon.
     const bool bWasWaiting = m_recovery.IsWaiting();
@@ -226,6 +237,21 @@ void CPageSession::SettingsChanged() {
     m_config.Load();
     m_recovery.Cancel();
     m_terminal.Logoff();
+}
+
+void CPageSession::TellLogProblems() {
+    if (m_pLog) {
+        for (const std::string& strReport : m_pLog->TakeReports())
+            Tell([&](ISessionDisplay& d) { d.ShowLogProblem(strReport); });
+    }
+}
+
+void CPageSession::FinishLog() {
+    if (!m_pLog)
+        return;
+    m_pLog->Finish();
+    TellLogProblems();
+    m_pLog.reset();
 }
 
 void CPageSession::Close() {
@@ -283,7 +309,7 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     // A bad page says why; a page accepted cut short by a test mode says so.
     record.strResult = m_terminal.GetResultText();
     record.nBlocks = m_terminal.GetBlockCount();
-    record.strAnswer = AnswerOf(record.verdict);
+    record.strAnswer = AnswerName(m_terminal.GetResultAnswer());
     FillPageFields(&record, m_terminal.GetPageText(), m_terminal.GetStoredBlock(),
                    bAccepted);
     return record;

@@ -67,6 +67,10 @@ class ISessionDisplay {
         (void)pstrWhy;
         return true;
     }
+    // False once the display's run is ending (headless: --exit-after's
+    // count is made, or a signal came): a page that comes then gets no
+    // answer at all.
+    virtual bool TakesPages() const { return true; }
 };
 
 class CPageSession : public INotifyTarget, private IAnswerHook {
@@ -105,6 +109,11 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void Close();
     // Delivers what the monitor thread still has and stops it.
     void StopMonitor() { m_terminal.StopMonitor(); }
+    // Writes what the session log holds and tells its last problems; the
+    // session logs no more after it (the run is over).
+    void FinishLog();
+    // An answer waits for the monitor thread to write it.
+    bool IsAnswerQueued() const { return m_terminal.IsOutputQueued(); }
     // Lets delivery attempts in flight finish for up to nGraceMs and stops
     // delivering; what is left stays in the outbox for the next start.
     void StopDelivery(int nGraceMs) { m_delivery.Stop(nGraceMs); }
@@ -154,6 +163,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts) override;
     // The box of settings that cannot be used, when no other box is up.
     void ShowSettingsBox(const std::string& strText);
+    void TellLogProblems();
     // Returns the text of a box about a test setting it cannot use, shown
     // once the line is set up (empty when there is nothing to say).
     std::string ApplyTestBench();

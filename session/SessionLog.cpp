@@ -48,6 +48,12 @@ CSessionLog::CSessionLog(const std::string& strFolder)
 }
 
 CSessionLog::~CSessionLog() {
+    Finish();
+}
+
+void CSessionLog::Finish() {
+    if (!m_writer.joinable())
+        return;
     m_lines.Flush();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -70,7 +76,11 @@ std::string CSessionLog::DeliveriesFileName(std::int64_t nTimeMs) {
 }
 
 void CSessionLog::ShowPage(const CPageRecord& record) {
-    if (!record.bKept) // a kept one was written before its ACK
+    if (record.bKept) // written before its ACK
+        return;
+    if (m_bPagesWrittenThrough)
+        WritePageNow(record);
+    else
         Push(FileKind::kPages, PageRecordJson(record) + "\n");
 }
 
@@ -152,7 +162,7 @@ void CSessionLog::WriterProc() {
         std::string strDropped;
         // (Stamped with the time of the batch: the clock is the UI thread's.)
         const std::int64_t nBatchMs = entries.empty() ? 0 : entries.front().nTimeMs;
-        if (m_nDropped > m_nDroppedSaid && !m_bFailing && !entries.empty()) {
+        if (m_nDropped > m_nDroppedSaid && !IsFailing() && !entries.empty()) {
             strDropped = TraceTimeText(nBatchMs) + " " + kPrefix +
                          std::to_string(m_nDropped - m_nDroppedSaid) +
                          " RECORDS DROPPED\n";
@@ -160,12 +170,17 @@ void CSessionLog::WriterProc() {
             m_bOverflowSaid = false;
         }
         lock.unlock();
-        if (!strDropped.empty())
-            Write({FileKind::kTrace, nBatchMs, strDropped});
         uint64_t nFailed = 0;
-        for (const CEntry& entry : entries) {
-            if (!Write(entry))
-                ++nFailed;
+        std::vector<std::string> failures;
+        {
+            std::lock_guard<std::mutex> fileLock(m_fileMutex);
+            if (!strDropped.empty())
+                Write({FileKind::kTrace, nBatchMs, strDropped});
+            for (const CEntry& entry : entries) {
+                if (!Write(entry))
+                    ++nFailed;
+            }
+            failures.swap(m_failures);
         }
         if (Clock::now() - lastSync >= std::chrono::milliseconds(kSyncMs)) {
             SyncFiles();
@@ -173,17 +188,38 @@ void CSessionLog::WriterProc() {
         }
         lock.lock();
         m_nDropped += nFailed;
-        if (!m_strFailure.empty()) {
-            Report(m_strFailure);
-            m_strFailure.clear();
-        }
+        for (const std::string& strFailure : failures)
+            Report(strFailure);
     }
     lock.unlock();
     SyncFiles();
+    std::lock_guard<std::mutex> fileLock(m_fileMutex);
     for (CFile* pFile : {&m_pages, &m_trace, &m_deliveries}) {
         if (pFile->fd >= 0)
             close(pFile->fd);
+        pFile->fd = -1;
     }
+}
+
+bool CSessionLog::IsFailing() {
+    std::lock_guard<std::mutex> fileLock(m_fileMutex);
+    return !m_strFailingPath.empty();
+}
+
+void CSessionLog::WritePageNow(const CPageRecord& record) {
+    bool bWritten;
+    std::vector<std::string> failures;
+    {
+        std::lock_guard<std::mutex> fileLock(m_fileMutex);
+        bWritten = Write(
+            {FileKind::kPages, GetClock().NowMs(), PageRecordJson(record) + "\n"});
+        failures.swap(m_failures);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!bWritten)
+        ++m_nDropped;
+    for (const std::string& strFailure : failures)
+        Report(strFailure);
 }
 
 bool CSessionLog::Write(const CEntry& entry) {
@@ -218,26 +254,43 @@ bool CSessionLog::Write(const CEntry& entry) {
     }
     if (nError != 0) {
         // Once per outage; the file is opened afresh for the next record.
-        if (!m_bFailing)
-            m_strFailure = "CANNOT WRITE " + strPath + ": " + std::strerror(nError);
-        m_bFailing = true;
+        if (m_strFailingPath.empty()) {
+            m_failures.push_back("CANNOT WRITE " + strPath + ": " +
+                                 std::strerror(nError));
+            m_strFailingPath = strPath;
+        }
         if (file.fd >= 0)
             close(file.fd);
         file.fd = -1;
         return false;
     }
-    if (m_bFailing) {
-        m_bFailing = false;
-        m_strFailure = "WRITING AGAIN TO " + strPath;
+    // The outage ends when the file that failed takes a record again; the
+    // others may have worked on all along (a size limit is per file).
+    if (m_strFailingPath == strPath) {
+        m_strFailingPath.clear();
+        m_failures.push_back("WRITING AGAIN TO " + strPath);
     }
     file.bDirty = true;
     return true;
 }
 
 void CSessionLog::SyncFiles() {
-    for (CFile* pFile : {&m_pages, &m_trace, &m_deliveries}) {
-        if (pFile->fd >= 0 && pFile->bDirty)
-            fdatasync(pFile->fd);
-        pFile->bDirty = false;
+    // Synced through copies of the descriptors, so that a page written now
+    // (WritePageNow) does not wait for the disk's sync.
+    std::vector<int> fds;
+    {
+        std::lock_guard<std::mutex> fileLock(m_fileMutex);
+        for (CFile* pFile : {&m_pages, &m_trace, &m_deliveries}) {
+            if (pFile->fd >= 0 && pFile->bDirty) {
+                const int fd = fcntl(pFile->fd, F_DUPFD_CLOEXEC, 0);
+                if (fd >= 0)
+                    fds.push_back(fd);
+            }
+            pFile->bDirty = false;
+        }
+    }
+    for (int fd : fds) {
+        fdatasync(fd);
+        close(fd);
     }
 }

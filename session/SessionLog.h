@@ -5,7 +5,10 @@
 // delivered onward, deliveries-YYYY-MM-DD.jsonl (one JSON object a line per
 // attempt), in one folder, new files each day.
 //
-// The line never waits for the disk. The session hands records over on the
+// The line never waits for the disk, with one exception: the record of a
+// page that waits for it to be out before its ACK (WritePageNow) is written
+// at once, one write() and no fdatasync, so that a process killed after the
+// ACK has it in the file. The session hands other records over on the
 // user-interface thread (as a second ISessionDisplay); they go into a
 // bounded queue that a writer thread of its own drains. Each record is one
 // write() of whole lines, and fdatasync runs at most once a second, so a
@@ -45,7 +48,17 @@ class CSessionLog : public ISessionDisplay {
     void ShowNote(const std::string& strNote) override;
     void ShowEvent(const std::string& strEvent) override;
     void ShowDelivery(const CDeliveryEvent& event) override;
+    // Writes the record to the day's pages file now, on the calling thread
+    // (after what the writer thread is writing). A failure is reported as
+    // any other and the record is counted as dropped.
+    void WritePageNow(const CPageRecord& record);
+    // Every page record is written at once (WritePageNow), in the order
+    // the pages came: for a face whose acknowledged pages are written so.
+    void SetPagesWrittenThrough(bool bOn) { m_bPagesWrittenThrough = bOn; }
 
+    // Writes what is queued and ends the writer; what comes after is
+    // dropped. TakeReports then has the last problems.
+    void Finish();
     // The problems to tell the operator since the last call, each once
     // ("   SESSION LOG: CANNOT WRITE <path>: No space left on device").
     std::vector<std::string> TakeReports();
@@ -72,13 +85,15 @@ class CSessionLog : public ISessionDisplay {
     };
     void Push(FileKind kind, std::string strText);
     void WriterProc();
-    // Writer thread, no lock held: appends the entry to its day's file.
+    // Appends the entry to its day's file, m_fileMutex held.
     bool Write(const CEntry& entry);
     void Report(const std::string& strReport); // under m_mutex
     void SyncFiles();
+    bool IsFailing(); // takes m_fileMutex
 
     std::string m_strFolder;
     CTraceLines m_lines; // UI thread
+    bool m_bPagesWrittenThrough = false; // UI thread
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<CEntry> m_queue;
@@ -87,11 +102,15 @@ class CSessionLog : public ISessionDisplay {
     uint64_t m_nDropped = 0;
     uint64_t m_nDroppedSaid = 0; // dropped records the trace file was told of
     std::vector<std::string> m_reports;
-    // Writer thread only.
+    // The files and their failure state: the writer thread's, and the
+    // caller's of WritePageNow. m_mutex is never taken while it is held.
+    std::mutex m_fileMutex;
     CFile m_pages;
     CFile m_trace;
     CFile m_deliveries;
-    bool m_bFailing = false;
-    std::string m_strFailure;
+    // Failures and recoveries Write noted: one failure an outage, which
+    // ends when the file that failed (m_strFailingPath) is written again.
+    std::vector<std::string> m_failures;
+    std::string m_strFailingPath;
     std::thread m_writer;
 };

@@ -1,5 +1,12 @@
 #include "settings/PortConfig.h"
 
+#include "engine/ControlNames.h"
+#include "serial/DeviceList.h"
+#include "settings/ShownValue.h"
+
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr const char* kCommPort = "CommPort";
@@ -21,6 +28,54 @@ constexpr const char* kAnswerWhen = "AnswerWhen";
 constexpr const char* kDeliveryWait = "DeliveryWait";
 constexpr const char* kStateFolder = "StateFolder";
 constexpr const char* kKeepDays = "KeepDays";
+
+// The port is the last character of its name: COM1 to COM9 name one (the
+// program offers COM1 to COM4).
+constexpr int kLastPortNamed = 9;
+constexpr const char* kPortsOffered = "COM1 to COM4";
+
+// A value as a box quotes it, its control characters by name.
+std::string Spelled(const std::string& strValue) {
+    return ShownValue(WithControlNames(strValue));
+}
+
+// The name of the first control character of the text; empty for none.
+std::string FirstControlName(const std::string& strText) {
+    for (char ch : strText) {
+        if (const char* szName = ControlName(static_cast<unsigned char>(ch)))
+            return szName;
+    }
+    return std::string();
+}
+
+// The COM ports of this machine, in order: n where /dev/ttyS(n-1) is there
+// with a UART behind it, for the n a COM name can reach.
+std::vector<int> ComPortsHere(const CDeviceScanner& scanner) {
+    std::vector<int> ports;
+    for (const CDeviceChoice& choice : scanner.List(std::string())) {
+        const std::string strName =
+            choice.strPath.substr(choice.strPath.rfind('/') + 1);
+        if (strName.size() == 5 && strName.compare(0, 4, "ttyS") == 0 &&
+            strName[4] >= '0' && strName[4] < '0' + kLastPortNamed)
+            ports.push_back(strName[4] - '0' + 1);
+    }
+    return ports;
+}
+
+// "this machine has COM1 (/dev/ttyS0) and COM2 (/dev/ttyS1)"
+std::string ComPortsText(const std::vector<int>& ports) {
+    if (ports.empty())
+        return "this machine has no COM port (a USB adapter goes in Device1, such as "
+               "/dev/ttyUSB0)";
+    std::string strText = "this machine has ";
+    for (size_t i = 0; i < ports.size(); ++i) {
+        if (i > 0)
+            strText += i + 1 == ports.size() ? " and " : ", ";
+        strText += "COM" + std::to_string(ports[i]) + " (" +
+                   CPortConfig::DefaultDevicePath(ports[i]) + ")";
+    }
+    return strText;
+}
 
 } // namespace
 
@@ -150,4 +205,38 @@ void CPortConfig::SetResponses(uint8_t nPort, const std::string& strValue) {
 void CPortConfig::SetDiagnose(uint8_t nPort, int nValue) {
     m_profile.WriteInt(kSection, PortKey(kDiagnose, nPort), nValue);
     m_nDiagnose = nValue;
+}
+
+std::string CPortConfig::ExplainOpenError(int nPort, const std::string& strPath,
+                                          const std::string& strReason,
+                                          const CDeviceScanner& scanner) const {
+    const std::string strPort = Spelled(m_strCommPort);
+    const std::string strDeviceKey = PortKey(kDevice, static_cast<uint8_t>(nPort));
+    // No stored value holds a line end: this default tells a missing key.
+    const bool bDeviceKey = m_profile.GetString(kSection, strDeviceKey, "\n") != "\n";
+    if (bDeviceKey) {
+        // A value that cannot be a device: the system's text about it (with
+        // the raw control character) would say nothing more.
+        if (strPath.empty())
+            return strDeviceKey + " is empty: it names no device for " + strPort + ".";
+        const std::string strControl = FirstControlName(strPath);
+        if (!strControl.empty())
+            return strDeviceKey + "=" + Spelled(strPath) +
+                   " holds a control character (" + strControl + ").";
+        return strReason + "\n" + strDeviceKey + "=" + Spelled(strPath) +
+               " is the device of " + strPort + ".";
+    }
+    const std::vector<int> ports = ComPortsHere(scanner);
+    if (m_strCommPort.empty())
+        return std::string(kCommPort) + " is empty: it names no port (" +
+               kPortsOffered + "); " + ComPortsText(ports) + ".";
+    if (nPort < 1 || nPort > kLastPortNamed)
+        return std::string(kCommPort) + "=" + strPort + " names no port (" +
+               kPortsOffered + "); " + ComPortsText(ports) + ".";
+    const std::string strSetting =
+        std::string(kCommPort) + "=" + strPort + " is " + strPath;
+    if (std::find(ports.begin(), ports.end(), nPort) == ports.end())
+        return strReason + "\n" + strSetting + ", which is no serial port here; " +
+               ComPortsText(ports) + ".";
+    return strReason + "\n" + strSetting + ".";
 }

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <string>
 
+class CDeviceScanner;
+
 class CPortConfig {
   public:
     explicit CPortConfig(IProfile& profile = AppProfile());
@@ -83,6 +85,17 @@ class CPortConfig {
     static std::string DefaultDevicePath(int nPort);
 
     static std::string PortKey(const std::string& strStem, uint8_t nPort);
+
+    // Port nPort's device strPath did not open for strReason ("<path>:
+    // <system text>"): the text that also names the setting that chose the
+    // device (CommPort, or Device n when the profile has it), its value with
+    // control characters spelled out, and what is wrong with it. A setting
+    // that names no device replaces the reason; otherwise its line follows
+    // the reason. COM names say which COM ports this machine has: COMn is
+    // /dev/ttyS(n-1) where the scanner finds a UART behind it.
+    std::string ExplainOpenError(int nPort, const std::string& strPath,
+                                 const std::string& strReason,
+                                 const CDeviceScanner& scanner) const;
 
     static constexpr const char* kSection = "Configuration";
 

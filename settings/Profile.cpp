@@ -163,7 +163,122 @@ std::string LowerCase(const std::string& strText) {
     return strLower;
 }
 
+// The start of a file tells text from binary data: a large file is not read
+// whole to tell.
+constexpr size_t kTextSampleSize = 64 * 1024;
+constexpr unsigned char kDelete = 0x7F;
+constexpr unsigned char kEndOfFileMark = 0x1A; // SUB, which old editors leave
+
+bool IsTextControl(unsigned char ch) {
+    return ch == '\t' || ch == '\n' || ch == '\r' || ch == '\f' || ch == kEndOfFileMark;
+}
+
+// The length of the well-formed UTF-8 sequence that starts at p (a byte of
+// 80 hex or more), or 0 when none does.
+size_t Utf8SequenceLength(const unsigned char* p, size_t nLeft) {
+    size_t nLength = 0;
+    unsigned char nLowest = 0x80, nHighest = 0xBF; // the second byte's range
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+        nLength = 2;
+    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+        nLength = 3;
+        nLowest = p[0] == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+        nHighest = p[0] == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+        nLength = 4;
+        nLowest = p[0] == 0xF0 ? 0x90 : 0x80;
+        nHighest = p[0] == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+    }
+    if (nLength == 0 || nLeft < nLength || p[1] < nLowest || p[1] > nHighest)
+        return 0;
+    for (size_t i = 2; i < nLength; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return nLength;
+}
+
+bool StartsWithUtf16Mark(const std::string& strBytes) {
+    return strBytes.compare(0, 2, "\xFF\xFE") == 0 ||
+           strBytes.compare(0, 2, "\xFE\xFF") == 0;
+}
+
 } // namespace
+
+bool LooksLikeText(const std::string& strBytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(strBytes.data());
+    const size_t nSize = strBytes.size();
+    size_t nOdd = 0;
+    for (size_t i = 0; i < nSize;) {
+        const unsigned char ch = p[i];
+        if (ch == 0)
+            return false;
+        if (ch >= 0x80) {
+            if (const size_t nLength = Utf8SequenceLength(p + i, nSize - i)) {
+                i += nLength;
+                continue;
+            }
+            ++nOdd;
+        } else if ((ch < 0x20 && !IsTextControl(ch)) || ch == kDelete) {
+            ++nOdd;
+        }
+        ++i;
+    }
+    return nOdd * 4 <= nSize;
+}
+
+ProfileFileState CheckProfileFile(const std::string& strPath, std::string* pstrReason) {
+    pstrReason->clear();
+    struct stat st;
+    if (stat(strPath.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return ProfileFileState::kMissing;
+        *pstrReason = std::strerror(errno); // "Not a directory", "Permission denied"
+        return ProfileFileState::kUnusable;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *pstrReason = "is a folder";
+        return ProfileFileState::kUnusable;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Not opened: a pipe would wait for a writer, a device may answer.
+        *pstrReason = "is not a regular file";
+        return ProfileFileState::kUnusable;
+    }
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        *pstrReason = std::strerror(errno);
+        return ProfileFileState::kUnusable;
+    }
+    std::string strSample(kTextSampleSize, '\0');
+    size_t nRead = 0;
+    int nError = 0;
+    while (nRead < strSample.size()) {
+        const ssize_t n = read(fd, &strSample[nRead], strSample.size() - nRead);
+        if (n > 0)
+            nRead += static_cast<size_t>(n);
+        else if (n == 0)
+            break;
+        else if (errno != EINTR) {
+            nError = errno;
+            break;
+        }
+    }
+    close(fd);
+    strSample.resize(nRead);
+    if (nError != 0) {
+        *pstrReason = std::strerror(nError);
+        return ProfileFileState::kUnusable;
+    }
+    if (!LooksLikeText(strSample)) {
+        // Windows editors save "Unicode" as UTF-16, every other byte a NUL.
+        *pstrReason = StartsWithUtf16Mark(strSample)
+                          ? "is UTF-16 text: save it as UTF-8"
+                          : "is not a text file";
+        return ProfileFileState::kUnusable;
+    }
+    return ProfileFileState::kUsable;
+}
 
 int MakeFolders(const std::string& strFolder, unsigned nMode) {
     if (strFolder.empty())
@@ -317,6 +432,9 @@ int CIniProfile::GetInt(const std::string& strSection, const std::string& strKey
 
 bool CIniProfile::WriteString(const std::string& strSection, const std::string& strKey,
                               const std::string& strValue) {
+    std::string strWhy;
+    if (CheckProfileFile(m_strPath, &strWhy) == ProfileFileState::kUnusable)
+        return NoteWrite(m_strPath + ": " + strWhy);
     // A line end inside a value would break the file into new entries.
     std::string strClean;
     for (char ch : strValue)
@@ -366,16 +484,18 @@ bool CIniProfile::WriteString(const std::string& strSection, const std::string& 
     std::string strText = file.bByteOrderMark ? kByteOrderMark : "";
     for (const CLine& line : lines)
         strText += line.strText + line.strEnding;
-    return NoteWrite(ReplaceFile(m_strPath, strText));
+    const int nError = ReplaceFile(m_strPath, strText);
+    return NoteWrite(nError == 0 ? std::string()
+                                 : m_strPath + ": " + std::strerror(nError));
 }
 
-bool CIniProfile::NoteWrite(int nError) {
-    if (nError == 0) {
+bool CIniProfile::NoteWrite(const std::string& strFailure) {
+    if (strFailure.empty()) {
         m_bFailing = false;
         return true;
     }
     if (!m_bFailing && m_onFailure)
-        m_onFailure(m_strPath + ": " + std::strerror(nError));
+        m_onFailure(strFailure);
     m_bFailing = true;
     return false;
 }

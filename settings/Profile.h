@@ -11,7 +11,10 @@
 // (or appends it), keeps every other line as it was (a leading UTF-8 byte
 // order mark included, which reading skips), and replaces the file
 // atomically: a write that fails leaves the file untouched. A missing,
-// unreadable or garbage file reads as empty.
+// unreadable or garbage file reads as empty. A write never replaces a file
+// that CheckProfileFile finds unusable (one it cannot read would lose what
+// it holds, one that is no text file was never a profile): it fails, and the
+// failure handler is told why.
 //
 // Used on the user-interface thread only.
 #pragma once
@@ -74,13 +77,35 @@ private:
     const CParsed* Parsed() const;
     bool Find(const std::string& strSection, const std::string& strKey,
               std::string* pstrValue) const;
-    bool NoteWrite(int nError);
+    // strFailure: empty when the write worked, else "<path>: <reason>".
+    bool NoteWrite(const std::string& strFailure);
 
     std::string m_strPath;
     mutable std::unique_ptr<CParsed> m_pParsed; // the file as last parsed
     FailureHandler m_onFailure;
     bool m_bFailing = false; // the last write failed
 };
+
+// What a profile path holds, before it is used.
+enum class ProfileFileState {
+    kUsable,   // a readable text file
+    kMissing,  // nothing there yet: the first write makes it
+    kUnusable, // something there that cannot serve as the profile
+};
+
+// Looks at the file without changing it. For kUnusable, *pstrReason says
+// why: "is a folder", "is not a regular file" (a device, a pipe), the
+// system's text for a file or folder that cannot be read ("Permission
+// denied", "Not a directory"), or "is not a text file" (LooksLikeText).
+ProfileFileState CheckProfileFile(const std::string& strPath, std::string* pstrReason);
+
+// Whether the bytes (the start of a file) are text as an editor leaves it.
+// A NUL byte never is; otherwise at most a quarter of the bytes may be odd
+// ones: control characters other than TAB, LF, CR, FF and SUB (an old end
+// of file mark), or bytes that are no part of well-formed UTF-8. A profile
+// edited by hand with a stray control character or some Latin-1 letters
+// stays text; binary data has about half its bytes odd.
+bool LooksLikeText(const std::string& strBytes);
 
 // Makes the folder and those above it that are missing, with this mode;
 // 0 or the errno of the failure (ENOTDIR where a file is in the way).

@@ -243,6 +243,17 @@ TEST_F(PageSessionTest, AFailedLogonKeepsTheStateText) {
     EXPECT_EQ(session->GetStateText(), strBefore);
 }
 
+TEST_F(PageSessionTest, ADeviceThatDoesNotOpenIsToldWithTheSettingThatChoseIt) {
+    Start("CommPort=COM0\n");
+    shared.nOpenError = ENOENT;
+    EXPECT_FALSE(session->Logon());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    const std::string strStart =
+        "Unable to Open CommPort. Please check Comm. Settings\n"
+        "CommPort=COM0 names no port";
+    EXPECT_EQ(boxes.boxes[0].strText.rfind(strStart, 0), 0u) << boxes.boxes[0].strText;
+}
+
 TEST_F(PageSessionTest, AWrongTestSettingIsToldAndTheTerminalBehaves) {
     Start("Misbehave1=nak-every:0\n");
     ASSERT_TRUE(session->Logon());

@@ -1,6 +1,8 @@
 #include "settings/PortConfig.h"
+#include "serial/DeviceList.h"
 #include "tests/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -142,6 +144,79 @@ TEST_F(PortConfigTest, TheTestBenchIsOffUnlessThePortInUseHasIt) {
     config.Load();
     EXPECT_EQ(config.GetMisbehave(), "delay:9000");
     EXPECT_EQ(config.GetDiagnose(), 1);
+}
+
+// The text of a device that did not open, on a machine of fakes: a /dev
+// whose ttyS nodes are plain files and a /sys that tells their UARTs.
+class OpenErrorSettingTest : public PortConfigTest {
+  protected:
+    void Uart(int nNumber, int nType) {
+        const std::string strName = "ttyS" + std::to_string(nNumber);
+        std::filesystem::create_directories(dir.Path("dev"));
+        std::filesystem::create_directories(dir.Path("sys/class/tty/" + strName));
+        CTempDir::Write(dir.Path("dev/" + strName), "");
+        CTempDir::Write(dir.Path("sys/class/tty/" + strName + "/type"),
+                        std::to_string(nType) + "\n");
+    }
+    // What the box says after its first line, for the port in use.
+    std::string Explain(const std::string& strReason) {
+        CPortConfig config(profile);
+        return config.ExplainOpenError(
+            config.m_nPort, config.GetDevicePath(config.m_nPort), strReason,
+            CDeviceScanner(dir.Path("dev"), dir.Path("sys")));
+    }
+};
+
+TEST_F(OpenErrorSettingTest, ACommPortThatNamesNoPortSaysWhichPortsThereAre) {
+    Uart(0, 4);
+    Uart(1, 4);
+    Uart(2, 0);  // a node with no UART behind it
+    Uart(12, 4); // a UART no COM name reaches
+    Given("CommPort=COM0\n");
+    // The system's text about an empty path says nothing: it goes.
+    EXPECT_EQ(Explain(": No such file or directory"),
+              "CommPort=COM0 names no port (COM1 to COM4); this machine has COM1 "
+              "(/dev/ttyS0) and COM2 (/dev/ttyS1).");
+    Given("CommPort=\n");
+    EXPECT_EQ(
+        Explain(": No such file or directory"),
+        "CommPort is empty: it names no port (COM1 to COM4); this machine has COM1 "
+        "(/dev/ttyS0) and COM2 (/dev/ttyS1).");
+}
+
+TEST_F(OpenErrorSettingTest, ACommPortWithNoSerialPortHereSaysSoAfterTheSystemText) {
+    Uart(0, 4);
+    Given("CommPort=COM9\n");
+    EXPECT_EQ(Explain("/dev/ttyS8: No such file or directory"),
+              "/dev/ttyS8: No such file or directory\n"
+              "CommPort=COM9 is /dev/ttyS8, which is no serial port here; this machine "
+              "has COM1 (/dev/ttyS0).");
+    Given("CommPort=COM1\n");
+    std::filesystem::remove(dir.Path("sys/class/tty/ttyS0/type"));
+    EXPECT_NE(
+        Explain("/dev/ttyS0: Input/output error").find("this machine has no COM port"),
+        std::string::npos);
+}
+
+TEST_F(OpenErrorSettingTest, ADeviceThatCannotBeAPathIsNamedWithItsKey) {
+    Given("Device1=\n");
+    EXPECT_EQ(Explain(": No such file or directory"),
+              "Device1 is empty: it names no device for COM1.");
+    Given("CommPort=COM2\nDevice2=/dev/tty\x1bUSB0\n");
+    EXPECT_EQ(Explain("/dev/tty\x1bUSB0: No such file or directory"),
+              "Device2=/dev/tty<ESC>USB0 holds a control character (<ESC>).");
+}
+
+TEST_F(OpenErrorSettingTest, AUsableSettingKeepsTheSystemTextAndNamesItsKey) {
+    Uart(0, 4);
+    Given("Device1=/dev/ttyUSB0\n");
+    EXPECT_EQ(
+        Explain("/dev/ttyUSB0: Permission denied\nThe device belongs to dialout."),
+        "/dev/ttyUSB0: Permission denied\nThe device belongs to dialout.\n"
+        "Device1=/dev/ttyUSB0 is the device of COM1.");
+    Given("CommPort=COM1\n");
+    EXPECT_EQ(Explain("/dev/ttyS0: Device or resource busy"),
+              "/dev/ttyS0: Device or resource busy\nCommPort=COM1 is /dev/ttyS0.");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,19 +202,119 @@ TEST_F(ProfileTest, AFileThatDidNotChangeIsNotOpenedAgain) {
     close(nWatch);
 }
 
-TEST_F(ProfileTest, GarbageAndUnreadableFilesReadAsEmpty) {
+TEST_F(ProfileTest, GarbageAndUnreadableFilesReadAsEmptyAndAreNeverWrittenOver) {
+    std::vector<std::string> reports;
+    profile.SetFailureHandler(
+        [&](const std::string& strText) { reports.push_back(strText); });
     std::string garbage;
     for (int i = 0; i < 4096; ++i)
         garbage += static_cast<char>((i * 131) & 0xFF);
     CTempDir::Write(path, garbage);
     EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
-    ASSERT_TRUE(profile.WriteString("Configuration", "CommPort", "COM2"));
-    EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM2");
+    // Not a profile (a binary named by mistake): left as it is.
+    EXPECT_FALSE(profile.WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(CTempDir::Read(path), garbage);
+    EXPECT_EQ(reports, std::vector<std::string>{path + ": is not a text file"});
+
+    // A file it cannot read: a write would replace what it holds with one key.
+    if (geteuid() != 0) {
+        CTempDir::Write(path, "[Configuration]\nCommPort=COM3\n");
+        chmod(path.c_str(), 0);
+        EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
+        EXPECT_FALSE(profile.WriteString("Configuration", "CommPort", "COM2"));
+        chmod(path.c_str(), 0644);
+        EXPECT_EQ(CTempDir::Read(path), "[Configuration]\nCommPort=COM3\n");
+    }
 
     // A folder where the file should be.
     CIniProfile folder(dir.Path());
     EXPECT_EQ(folder.GetString("Configuration", "CommPort", "COM1"), "COM1");
     EXPECT_FALSE(folder.WriteString("Configuration", "CommPort", "COM2"));
+}
+
+class ProfileCheckTest : public ::testing::Test {
+  protected:
+    // The state and the reason CheckProfileFile gives for the path.
+    std::pair<ProfileFileState, std::string> Check(const std::string& strPath) {
+        std::string strReason = "stale";
+        const ProfileFileState state = CheckProfileFile(strPath, &strReason);
+        return {state, strReason};
+    }
+    // Bytes as binary data has them: any value but NUL, no lines.
+    static std::string NoiseWithoutNul(size_t nSize) {
+        std::mt19937 random(7);
+        std::string strNoise;
+        while (strNoise.size() < nSize)
+            strNoise += static_cast<char>(1 + random() % 255);
+        return strNoise;
+    }
+    CTempDir dir;
+    std::string path = dir.Path("volnex.INI");
+    using Result = std::pair<ProfileFileState, std::string>;
+};
+
+TEST_F(ProfileCheckTest, AMissingFileIsToldApartFromAnUnusableOne) {
+    EXPECT_EQ(Check(path), Result(ProfileFileState::kMissing, ""));
+    EXPECT_EQ(Check(dir.Path("no/such/folder/volnex.INI")),
+              Result(ProfileFileState::kMissing, ""));
+    CTempDir::Write(path, "");
+    EXPECT_EQ(Check(path), Result(ProfileFileState::kUsable, ""));
+    CTempDir::Write(path, "[Configuration]\nCommPort=COM2\n");
+    EXPECT_EQ(Check(path), Result(ProfileFileState::kUsable, ""));
+}
+
+TEST_F(ProfileCheckTest, SaysWhyAPathCannotBeTheProfile) {
+    EXPECT_EQ(Check(dir.Path()), Result(ProfileFileState::kUnusable, "is a folder"));
+    // A file where a folder of the path should be.
+    CTempDir::Write(path, "[Configuration]\n");
+    EXPECT_EQ(Check(path + "/volnex.INI"),
+              Result(ProfileFileState::kUnusable, "Not a directory"));
+    // A pipe is not opened (that would wait for a writer).
+    ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+    EXPECT_EQ(Check(dir.Path("pipe")),
+              Result(ProfileFileState::kUnusable, "is not a regular file"));
+    if (geteuid() != 0) { // root reads any file
+        chmod(path.c_str(), 0);
+        EXPECT_EQ(Check(path),
+                  Result(ProfileFileState::kUnusable, "Permission denied"));
+    }
+}
+
+TEST_F(ProfileCheckTest, BinaryDataIsNoProfile) {
+    std::string strElf = "\x7F"
+                         "ELF\x02\x01\x01";
+    strElf += std::string(9, '\0') + "[Configuration]\nCommPort=COM1\n";
+    CTempDir::Write(path, strElf);
+    EXPECT_EQ(Check(path), Result(ProfileFileState::kUnusable, "is not a text file"));
+    for (size_t nSize : {12u, 200u, 70000u}) {
+        CTempDir::Write(path, NoiseWithoutNul(nSize));
+        EXPECT_EQ(Check(path),
+                  Result(ProfileFileState::kUnusable, "is not a text file"))
+            << nSize << " bytes";
+    }
+    CTempDir::Write(path, std::string("\xFF\xFE[\0C\0]\0\r\0\n\0", 12));
+    EXPECT_EQ(Check(path),
+              Result(ProfileFileState::kUnusable, "is UTF-16 text: save it as UTF-8"));
+}
+
+TEST(LooksLikeTextTest, AProfileEditedByHandStaysText) {
+    // A stray control character, DOS line ends and end mark, a form feed,
+    // Latin-1 letters, a byte order mark, UTF-8 letters.
+    EXPECT_TRUE(LooksLikeText("[Configuration]\r\nDevice1=/dev/tty\x1bUSB0\r\n\x1a"));
+    EXPECT_TRUE(LooksLikeText("; Einstellungen f\xfcr die Leitung\n\f[Configuration]\n"
+                              "Password1=\xe4\xf6\xfc\n"));
+    EXPECT_TRUE(
+        LooksLikeText("\xEF\xBB\xBF[Configuration]\nPassword1=\xc3\xa4\xe2\x82\xac\n"));
+    EXPECT_TRUE(LooksLikeText(""));
+    EXPECT_TRUE(LooksLikeText("[Configuration]\nMisbehave1=\x01\x02\n"));
+}
+
+TEST(LooksLikeTextTest, ANulOrMostlyOddBytesAreNotText) {
+    EXPECT_FALSE(LooksLikeText(std::string("[Configuration]\n\0", 17)));
+    EXPECT_FALSE(LooksLikeText("\x01\x02\x03x"));
+    // Overlong and surrogate forms are no UTF-8: Latin-1 bytes in a row.
+    EXPECT_FALSE(LooksLikeText("\xC0\xAF\xED\xA0\x80\xF5\x80"
+                               "ab"));
 }
 
 TEST(ProfilePathTest, FollowsXdgConfigHomeThenHome) {

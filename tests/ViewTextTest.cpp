@@ -54,6 +54,18 @@ TEST(ViewTextTest, LongValuesInBoxesAreCutWithTheirLengthSaid) {
     EXPECT_EQ(ShownValue(" " + strWide).find("\xc3..."), std::string::npos);
 }
 
+TEST(ViewTextTest, AProfileIsNotedAsNewOnlyWhileItIsNotThere) {
+    CTempDir dir;
+    const std::string strPath = dir.Path("line2.INI");
+    EXPECT_EQ(NewProfileNote(strPath),
+              "   PROFILE " + strPath + " IS NEW: IT IS WRITTEN AT THE FIRST CHANGE");
+    ASSERT_TRUE(CIniProfile(strPath).WriteString("Configuration", "CommPort", "COM2"));
+    EXPECT_EQ(NewProfileNote(strPath), "");
+    EXPECT_EQ(NewProfileNote(dir.Path()),
+              "");                     // a folder is no new profile: a box says so
+    EXPECT_EQ(NewProfileNote(""), ""); // a profile with no file
+}
+
 TEST(ViewTextTest, ClockHasNoLeadingZeroOnTheHour) {
     EXPECT_EQ(ClockText(At(0, 7)), "0:07");
     EXPECT_EQ(ClockText(At(9, 5)), "9:05");

@@ -4,6 +4,7 @@
 #include "engine/Protocol.h"
 #include "serial/TcpEndpoint.h"
 #include "settings/PortConfig.h"
+#include "settings/Profile.h"
 #include "ui/Clock.h"
 
 std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
@@ -94,4 +95,19 @@ std::string StatusSettingsText(const CPortConfig& config, const std::string& str
 
 std::string TestModeNote(const std::string& strModes) {
     return strModes.empty() ? std::string() : " (test mode: " + strModes + ")";
+}
+
+std::string UnusableProfileText(const std::string& strPath,
+                                const std::string& strReason) {
+    return "Cannot use the profile " + strPath + ": " + strReason +
+           ".\nVolnex runs on the default settings, and a change of a setting is not "
+           "saved to that file while it stays so.";
+}
+
+std::string NewProfileNote(const std::string& strPath) {
+    std::string strReason;
+    if (strPath.empty() || // a profile with no file of its own
+        CheckProfileFile(strPath, &strReason) != ProfileFileState::kMissing)
+        return std::string();
+    return "   PROFILE " + strPath + " IS NEW: IT IS WRITTEN AT THE FIRST CHANGE";
 }

@@ -52,5 +52,15 @@ std::string StatusSettingsText(const CPortConfig& config, const std::string& str
 // misbehaves on purpose; empty when it does not.
 std::string TestModeNote(const std::string& strModes);
 
+// The box at the start for a profile that cannot be used (strReason as
+// CheckProfileFile gives it): the program goes on with the default
+// settings and writes nothing to the file while it stays so.
+std::string UnusableProfileText(const std::string& strPath,
+                                const std::string& strReason);
+
+// The protocol window's note while the profile does not exist yet ("   PROFILE
+// <path> IS NEW: ..."); empty once it does, or when it cannot be used.
+std::string NewProfileNote(const std::string& strPath);
+
 // The time of day as "%i:%02i": 0:07, 9:05, 23:59.
 std::string ClockText(std::time_t when);

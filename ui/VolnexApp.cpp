@@ -7,6 +7,7 @@
 #include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
 #include "ui/StopRequest.h"
+#include "ui/ViewText.h"
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
@@ -51,6 +52,14 @@ class CVolnexApp : public wxApp {
             ChooseProfilePath(g_commandLine, ToPathBytes(wxGetCwd()), strExecutable));
         SetAppProfile(m_pProfile.get());
         ShowProfileFailures(*m_pProfile);
+        // A profile that cannot be used is named before the line is opened
+        // with the defaults in its place (a missing one is made later, as
+        // ever); the profile writes nothing to it while it stays so.
+        std::string strProfileWhy;
+        if (CheckProfileFile(m_pProfile->GetPath(), &strProfileWhy) ==
+            ProfileFileState::kUnusable)
+            AppMessageBox(CWxMessageBoxes::Instance(),
+                          UnusableProfileText(m_pProfile->GetPath(), strProfileWhy));
         SetAppDisplayName("Marivane Didoza Zuri Zovivazir");
         // Idle and update-UI events go only to the windows that ask for them
         // (the frame: status bar panes and menu check marks), not to every

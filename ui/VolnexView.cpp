@@ -172,12 +172,19 @@ void CVolnexVw::ShowNote(const std::string& strNote) {
 }
 
 void CVolnexVw::CreateProtocolDlg() {
+    if (m_protocol.Get() != nullptr)
+        return;
     m_protocol.Create();
+    // A profile that is not there yet (a new --profile, a first start) says
+    // so: the operator sees which file the settings will go to.
+    const std::string strNote = NewProfileNote(AppProfile().GetFilePath());
+    if (!strNote.empty())
+        ShowNote(strNote);
 }
 
 void CVolnexVw::OnViewProtocolMessages() {
     if (m_bViewProtocol == 0) {
-        m_protocol.Create();
+        CreateProtocolDlg(); // a new profile's note, before ViewProtocol makes the file
         m_bViewProtocol = 1;
     } else {
         m_protocol.Destroy();

@@ -346,7 +346,8 @@ TEST_F(MainWindowGuiTest, ASettingThatCannotBeSavedIsToldOnce) {
     std::remove(strPath.c_str());
     ASSERT_EQ(mkdir(strPath.c_str(), 0755), 0);
     const std::string strText =
-        "Unable to save the settings; the change is not kept.\n" + strPath + ": Is a directory";
+        "Unable to save the settings; the change is not kept.\n" + strPath +
+        ": is a folder";
     wxTEST_DIALOG(view->OnViewProtocolMessages(), CExpectMessage(strText));
     view->OnViewProtocolMessages(); // the same outage: no second box
     EXPECT_FALSE(view->IsProtocolChecked());

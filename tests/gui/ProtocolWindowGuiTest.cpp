@@ -187,6 +187,23 @@ TEST_F(ProtocolWindowGuiTest, TheSaveDialogsAreTitledByTheirAction) {
     EXPECT_TRUE(wxFileExists(dir.Path("protocol.txt")));
 }
 
+// A profile that is not there yet is named when the window opens; the
+// window's own ViewProtocol then makes it.
+TEST_F(ProtocolWindowGuiTest, AProfileNotThereYetIsNotedWhenTheWindowOpens) {
+    Start(false);
+    const std::string strPath = dir.Path("volnex.INI");
+    std::remove(strPath.c_str());
+    view->OnViewProtocolMessages();
+    ASSERT_NE(view->GetProtocolDlg(), nullptr);
+    EXPECT_EQ(view->GetProtocolDlg()->GetList().GetLines(),
+              std::vector<std::string>{"   PROFILE " + strPath +
+                                       " IS NEW: IT IS WRITTEN AT THE FIRST CHANGE"});
+    EXPECT_TRUE(wxFileExists(strPath));
+    view->OnViewProtocolMessages();
+    view->OnViewProtocolMessages();
+    EXPECT_EQ(view->GetProtocolDlg()->Count(), 0u); // said once, while it was new
+}
+
 TEST_F(ProtocolWindowGuiTest, ClearingAsksFirst) {
     Start(true);
     CProtocolDlg* pDlg = view->GetProtocolDlg();

@@ -151,8 +151,8 @@ check "  ... the trace log has millisecond times" \
     grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} <=  <NAK><CR>$' "$work/log/trace-$(date +%F).log"
 check "  ... and the line events" grep -q '    LINE: DCD ON$' "$work/log/trace-$(date +%F).log"
 
-# SIGKILL during a flood of pages: every page answered more than a second
-# before the kill is whole in the page log.
+# SIGKILL during a flood of pages: every page acknowledged before the kill
+# is whole in the page log (its record was written before its ACK).
 rm -f "$work/log"/*
 start_headless
 PYTHONPATH="$here/../e2e" python3 - "$caller_tty" "$volnex_pid" > "$work/caller.out" 2>&1 <<'PY'
@@ -168,7 +168,7 @@ while time.monotonic() - start < 2.5:
     acked.append(time.monotonic())
 os.kill(int(sys.argv[2]), signal.SIGKILL)
 killed = time.monotonic()
-print(sum(1 for t in acked if t < killed - 1.0))
+print(len(acked))
 PY
 check "SIGKILL during a flood of pages: the caller was served until then" \
     test "$(tail -n 1 "$work/caller.out")" -gt 100 2> /dev/null
@@ -187,9 +187,9 @@ if bad or len(messages) < n:
     sys.exit(1)
 PY
 }
-check "  ... every page answered a second before the kill is in the log, whole" \
+check "  ... every page acknowledged before the kill is in the log, whole" \
     logged_in_order "$(tail -n 1 "$work/caller.out")"
-echo "      $(tail -n 1 "$work/caller.out") pages answered more than 1 s before the kill," \
+echo "      $(tail -n 1 "$work/caller.out") pages acknowledged before the kill," \
     "$(wc -l < "$work/log/pages-$(date +%F).jsonl") in the log"
 
 rm -f "$work/log"/*
@@ -210,6 +210,37 @@ check "a device that is not there: exit status 2" ended_with 2
 check "  ... the message box is one line on standard error" \
     test "$(grep -c 'Unable to Open CommPort' "$work/err")" -eq 1
 
+profile "CommPort=COM0\n"
+start_headless --exit-after 1
+check "a port name that names no port: exit status 2" ended_with 2
+check "  ... standard error names the setting and why" \
+    grep -q "Unable to Open CommPort. Please check Comm. Settings CommPort=COM0 names no port" \
+    "$work/err"
+
+# A profile that cannot be used is named, not replaced by the defaults.
+headless_profile() { # path: runs with that profile; true when it ended with 2
+    "$volnex" --headless --profile "$1" --timeout 5 > /dev/null 2> "$work/err"
+    local status=$?
+    [[ "$status" -eq 2 ]] || { echo "      exit status $status, not 2"; return 1; }
+}
+mkdir -p "$work/folder.INI"
+check "a folder as --profile: exit status 2" headless_profile "$work/folder.INI"
+check "  ... saying so" \
+    grep -qx "volnex: cannot use the profile $work/folder.INI: is a folder" "$work/err"
+{ printf '\177ELF\2\1\1\0\0\0'; head -c 2048 /dev/urandom; } > "$work/garbage.INI"
+check "binary garbage as --profile: exit status 2" headless_profile "$work/garbage.INI"
+check "  ... saying so" \
+    grep -qx "volnex: cannot use the profile $work/garbage.INI: is not a text file" "$work/err"
+check "a missing --profile: exit status 2" headless_profile "$work/none.INI"
+check "  ... saying so" grep -qx "volnex: no such profile: $work/none.INI" "$work/err"
+check "  ... and not making it" test ! -e "$work/none.INI"
+if [[ "$(id -u)" -ne 0 ]]; then # root reads any file
+    cp "$work/lab.INI" "$work/locked.INI" && chmod 000 "$work/locked.INI"
+    check "an unreadable --profile: exit status 2" headless_profile "$work/locked.INI"
+    check "  ... saying so" grep -qx \
+        "volnex: cannot use the profile $work/locked.INI: Permission denied" "$work/err"
+fi
+
 "$volnex" --headless --exit-after none > /dev/null 2>&1
 check "a wrong option: exit status 2" test $? -eq 2
 
@@ -223,5 +254,24 @@ wait_for 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$tcp_port" 2>/dev/null
 check "one page over TCP with an unreachable display: exit status 0" ended_with 0
 check "  ... its JSON line names the network line" \
     test "$(field 1 device)" = "tcp-listen:$tcp_port"
+
+# Readers of standard output that do not keep up or go, and --exit-after
+# against a caller that pages back to back (the script starts the program
+# with its standard output on a pipe of its own).
+profile "Device1=$volnex_tty\n"
+output_check() { # check
+    /usr/bin/python3 "$here/output_checks.py" "$1" "$volnex" "$work/lab.INI" \
+        "$caller_tty" "$work/err"
+}
+check "a reader that never reads: the line goes on answering (RS once full)" \
+    output_check never-reads
+check "  ... the lag is said once on standard error" \
+    test "$(grep -c "the reader is not keeping up" "$work/err")" -eq 1
+check "a reader that goes: the next page is refused, the session ends, exit 1" \
+    output_check reader-goes
+check "  ... standard error says why" \
+    grep -qx "exit 1: standard output: Broken pipe after 1 records" "$work/err"
+check "--exit-after 5, twenty runs: exactly 5 records, each the caller's answer" \
+    output_check exit-after
 
 report
