@@ -317,7 +317,16 @@ TEST_F(TcpLineTest, AWrongLogonPasswordIsNotedWithThePeerItCameFromButNotItself)
     caller.Send("\r");
     ASSERT_TRUE(
         PumpUntil([&] { return engine.GetState() == ST_SENDING_LOGON_PROMPT; }));
-    EXPECT_EQ(caller.Receive(3), "ID=");
+    // The line may first end a call it saw start before this one (ESC EOT
+    // CR): what matters here is the prompt.
+    std::string strSeen;
+    while (strSeen.find("ID=") == std::string::npos) {
+        const std::string strMore = caller.Receive(1);
+        if (strMore.empty())
+            break;
+        strSeen += strMore;
+    }
+    ASSERT_NE(strSeen.find("ID="), std::string::npos) << strSeen;
 
     caller.Send("\x1bPG1SECRET99\r");
     const std::string strNote =
