@@ -52,6 +52,50 @@ pages() { # count -> prints "seconds summary"
     echo "$(echo "$t1 - $t0" | bc -l) $(cat "$work/sim.out")"
 }
 
+echo "== answer speed: the floor, the window (protocol window open) and headless"
+# 3000 short pages, one at a time over a pseudo-terminal, each ACK timed by
+# the caller. The floor is a program that does nothing but answer: the
+# machine's own cost of a round trip. Three rounds in turn, so that a change
+# in the machine's load falls on all three; the figures are each round's
+# middle value.
+speed_run() { # floor | window | headless -> "median p99 pages/s"
+    rm -f "$work/line"
+    printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$work/line" > "$work/cfg/volnex.INI"
+    "$build/tools/veldrin-sim" --pty "$work/line" --count 3000 --quiet > "$work/sim.out" &
+    local sim=$!
+    for _ in $(seq 50); do [[ -e "$work/line" ]] && break; sleep 0.05; done
+    case "$1" in
+    floor) "$build/answer_floor" "$work/line" & volnex_pid=$! ;;
+    window) XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 & volnex_pid=$! ;;
+    headless) XDG_CONFIG_HOME="$work/cfg" "$build/volnex" --headless > /dev/null 2>&1 &
+        volnex_pid=$! ;;
+    esac
+    wait "$sim"
+    kill "$volnex_pid" 2>/dev/null
+    wait "$volnex_pid" 2>/dev/null
+    volnex_pid=""
+    sed -nE 's/.*\(([0-9]+) blocks\/s\); answer latency median ([0-9.]+) ms, 99th percentile ([0-9.]+) ms.*/\2 \3 \1/p' \
+        "$work/sim.out"
+}
+mkdir -p "$work/cfg"
+declare -A speed
+for round in 1 2 3; do
+    for kind in floor window headless; do
+        speed[$kind]+="$(speed_run "$kind")"$'\n'
+    done
+done
+middle_of() { # kind column
+    printf '%s' "${speed[$1]}" | awk -v c="$2" 'NF {print $c}' | sort -g | sed -n 2p
+}
+floor_median=$(middle_of floor 1) floor_p99=$(middle_of floor 2) floor_rate=$(middle_of floor 3)
+for kind in floor window headless; do
+    m=$(middle_of "$kind" 1) p=$(middle_of "$kind" 2) r=$(middle_of "$kind" 3)
+    printf '%-9s median %.3f ms (%.1fx the floor), p99 %.3f ms (%.1fx), %d pages/s (%.2f of the floor)\n' \
+        "$kind" "$m" "$(echo "$m / $floor_median" | bc -l)" "$p" "$(echo "$p / $floor_p99" | bc -l)" \
+        "$r" "$(echo "$r / $floor_rate" | bc -l)"
+done
+echo "(goal for the window: median at most 2x the floor, p99 at most 3x, pages/s at least 0.5 of it)"
+
 echo "== end to end: the program with the protocol window open, over a pseudo-terminal"
 # veldrin-sim makes the pseudo-terminal itself (no relay between the two).
 mkdir -p "$work/cfg"

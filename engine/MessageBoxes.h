@@ -4,7 +4,8 @@
 // operator through this interface; the program implements it with real modal
 // boxes on the user-interface thread, tests with a recorder that answers.
 // Callers must be on the user-interface thread (the serial port hops there
-// before it calls).
+// before it calls), unless the implementation says otherwise (the window's
+// session boxes wait for that thread themselves).
 #pragma once
 
 #include <string>

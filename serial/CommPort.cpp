@@ -331,11 +331,17 @@ int CCommPort::QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel
     return nLevel;
 }
 
+bool CCommPort::OnMonitorHop() const {
+    // A delivery that runs on the monitor thread itself (an inline lock) is
+    // in the owner's place already: what it calls goes straight through.
+    return t_pMonitorOf == this && !CSyncCall::IsRunningInline();
+}
+
 void CCommPort::SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     INotifyTarget* pOwner = m_pOwnerWnd;
     if (pOwner == nullptr)
         return;
-    if (t_pMonitorOf == this) {
+    if (OnMonitorHop()) {
         // Once a stop is asked for, the thread starts no new delivery; the
         // one in progress is completed by StopMonitor.
         if (!m_bStopRequested)
@@ -356,7 +362,7 @@ void CCommPort::ReportError(const char* szCall, int nError) {
         else
             std::fprintf(stderr, "%s: %s", kPortErrorTitle, strText.c_str());
     };
-    if (t_pMonitorOf == this)
+    if (OnMonitorHop())
         m_sync.Call(show);
     else
         show();

@@ -88,6 +88,12 @@ public:
 
     // Where deliveries to the UI thread are posted (wxTheApp->CallAfter).
     void SetUiPoster(CSyncCall::Poster poster);
+    // The monitor thread delivers to the owner itself, under *pLock, which
+    // the owner's thread holds whenever it calls in (CSyncCall). Set before
+    // the port is set up.
+    void SetInlineLock(std::recursive_timed_mutex* pLock) {
+        m_sync.SetInlineLock(pLock);
+    }
     void SetMessageBoxes(IMessageBoxes* pBoxes) { m_pBoxes = pBoxes; }
     void SetTap(IPortTap* pTap) { m_pTap = pTap; }
     // Maps a port number to its device path; the default is /dev/ttyS(n-1).
@@ -134,6 +140,9 @@ protected:
     // Sends a notification to the owner; from the monitor thread it waits
     // until the UI thread has handled it.
     void SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam);
+    // On the monitor thread, outside a delivery it runs itself: calls to the
+    // owner must hop.
+    bool OnMonitorHop() const;
     // Shows "WARNING:  <call> Failed ..." in the port's error box.
     void ReportError(const char* szCall, int nError);
     IMessageBoxes* GetMessageBoxes() const { return m_pBoxes; }

@@ -9,6 +9,32 @@ CSyncCall::~CSyncCall() = default;
 
 void CSyncCall::SetPoster(Poster poster) { m_poster = std::move(poster); }
 
+namespace {
+thread_local bool t_bRunningInline = false;
+} // namespace
+
+bool CSyncCall::IsRunningInline() {
+    return t_bRunningInline;
+}
+
+void CSyncCall::RunInline(const std::shared_ptr<State>& state) {
+    for (;;) {
+        // Woken at once when the lock comes free; the bound lets this
+        // thread see that a ServeUntil holding the lock took the job.
+        if (m_pInlineLock->try_lock_for(std::chrono::milliseconds(1))) {
+            const bool bWasInline = t_bRunningInline;
+            t_bRunningInline = true;
+            RunPending(state);
+            t_bRunningInline = bWasInline;
+            m_pInlineLock->unlock();
+            return;
+        }
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!state->pending)
+            return; // the UI thread runs it (or ran it)
+    }
+}
+
 void CSyncCall::RunPending(const std::shared_ptr<State>& state) {
     Job job;
     {
@@ -29,7 +55,7 @@ void CSyncCall::RunPending(const std::shared_ptr<State>& state) {
 }
 
 void CSyncCall::Call(Job job) {
-    if (!m_poster) {
+    if (!m_poster && m_pInlineLock == nullptr) {
         job();
         return;
     }
@@ -41,7 +67,10 @@ void CSyncCall::Call(Job job) {
         state->bReleased = false;
     }
     state->cv.notify_all(); // a ServeUntil in progress picks it up
-    m_poster([state] { RunPending(state); });
+    if (m_pInlineLock != nullptr)
+        RunInline(state);
+    else
+        m_poster([state] { RunPending(state); });
     std::unique_lock<std::mutex> lock(state->mutex);
     state->cv.wait(lock, [&] { return !state->bBusy || state->bReleased; });
     state->bBusy = false;

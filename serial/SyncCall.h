@@ -13,6 +13,13 @@
 // also queued through the poster runs only once; the poster's copy finds
 // nothing left to do, even after this object is gone.
 //
+// With an inline lock (SetInlineLock) a job does not travel: the worker runs
+// it itself, holding that lock, which the UI thread holds in turn whenever
+// it works on what the jobs touch. No hop to the UI thread then stands
+// between a received byte and its answer. A UI thread that holds the lock
+// while it waits for the worker to end (ServeUntil) runs the waiting job
+// itself, as before; the worker then stops trying to take the lock.
+//
 // Threads: Call on the worker only; ServeUntil and the posted jobs on the UI
 // thread; Kick from any thread.
 #pragma once
@@ -37,6 +44,12 @@ public:
 
     void SetPoster(Poster poster);
     bool HasPoster() const { return static_cast<bool>(m_poster); }
+    // Jobs run on the worker under *pLock (null: posted, as by default).
+    // Set while no worker runs.
+    void SetInlineLock(std::recursive_timed_mutex* pLock) { m_pInlineLock = pLock; }
+    // True on a worker while it runs a job inline: the job is then in the
+    // UI thread's place, and a call it makes goes straight through.
+    static bool IsRunningInline();
 
     // Worker thread: runs job on the UI thread and waits until it returned,
     // or until the UI thread gave up waiting for it (see ServeUntil).
@@ -64,7 +77,11 @@ private:
     };
 
     static void RunPending(const std::shared_ptr<State>& state);
+    // Runs the job just made pending on this thread under the inline lock,
+    // unless the UI thread takes it first.
+    void RunInline(const std::shared_ptr<State>& state);
 
     std::shared_ptr<State> m_state;
     Poster m_poster;
+    std::recursive_timed_mutex* m_pInlineLock = nullptr;
 };

@@ -9,9 +9,10 @@
 // configuration and the engine (itself the serial port), and is the
 // engine's owner: every notification of the engine and the monitor thread
 // comes here (INotifyTarget), with the same numbers and the same
-// synchronous hop to the user-interface thread, whose poster the face
-// gives. Its display calls are made during those notifications, on that
-// thread. No GUI code here.
+// synchronous hop to the face's thread, whose poster the face gives, or
+// run by the monitor thread itself under the face's lock (RunOnLineThread).
+// Its display calls are made during those notifications, on the thread
+// that runs them. No GUI code here.
 //
 // Lifetime: the face owns the session and must stop the monitor
 // (StopMonitor) while it can still display, before it goes itself.
@@ -28,6 +29,7 @@
 #include "settings/PortConfig.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,14 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void Close();
     // Delivers what the monitor thread still has and stops it.
     void StopMonitor() { m_terminal.StopMonitor(); }
+    // The line's own thread runs the session, under *pLock, instead of
+    // hopping to the face's thread for every read: a page is answered
+    // without waiting for the face. The face then holds *pLock whenever it
+    // calls the session, and its display and boxes are called on either
+    // thread (under the lock). Set before OpenPort.
+    void RunOnLineThread(std::recursive_timed_mutex* pLock) {
+        m_terminal.SetInlineLock(pLock);
+    }
     // Writes what the session log holds and tells its last problems; the
     // session logs no more after it (the run is over).
     void FinishLog();

@@ -7,7 +7,8 @@
 // With no target in the profile it does nothing at all: the answers, the
 // lists and the files stay as they are without it.
 //
-// Everything here runs on the session's (user-interface) thread.
+// Everything here runs on the session's thread (under the session's lock
+// where the line's thread runs it).
 #pragma once
 
 #include "delivery/Delivery.h"

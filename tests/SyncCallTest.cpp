@@ -100,3 +100,81 @@ TEST(SyncCallTest, WithoutPosterTheJobRunsOnTheCallingThread) {
 }
 
 } // namespace
+
+// With an inline lock the worker runs each job itself, holding the lock,
+// and a job sees that it runs inline (so the calls it makes go straight on).
+TEST(SyncCallInlineTest, TheWorkerRunsTheJobUnderTheLock) {
+    CTestUiLoop loop; // never pumped: nothing may be posted
+    std::recursive_timed_mutex lock;
+    CSyncCall call(loop.Poster());
+    call.SetInlineLock(&lock);
+    std::thread::id ranOn;
+    bool bInline = false;
+    std::atomic<bool> bOtherGotLock{true};
+    std::thread worker([&] {
+        call.Call([&] {
+            ranOn = std::this_thread::get_id();
+            bInline = CSyncCall::IsRunningInline();
+            // Another thread cannot take the lock while the job runs.
+            std::thread([&] {
+                bOtherGotLock = lock.try_lock();
+                if (bOtherGotLock)
+                    lock.unlock();
+            }).join();
+        });
+        EXPECT_FALSE(CSyncCall::IsRunningInline());
+    });
+    const std::thread::id workerId = worker.get_id();
+    worker.join();
+    EXPECT_EQ(ranOn, workerId);
+    EXPECT_TRUE(bInline);
+    EXPECT_FALSE(bOtherGotLock.load());
+}
+
+// The UI thread holds the lock while it waits for the worker to end (a new
+// set-up of the line): it runs the waiting job itself and the worker, which
+// cannot take the lock, stops trying and ends. Without that both would
+// wait for ever.
+TEST(SyncCallInlineTest, AWaitUnderTheLockServesTheJobInsteadOfDeadlocking) {
+    CTestUiLoop loop;
+    std::recursive_timed_mutex lock;
+    CSyncCall call(loop.Poster());
+    call.SetInlineLock(&lock);
+    std::unique_lock<std::recursive_timed_mutex> held(lock);
+    std::atomic<bool> bFinished{false};
+    std::thread::id ranOn;
+    std::thread worker([&] {
+        call.Call([&] { ranOn = std::this_thread::get_id(); });
+        bFinished = true;
+    });
+    call.ServeUntil([&] { return bFinished.load(); });
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+// While the UI thread holds the lock for a moment, the worker's job waits
+// for it and then runs once, after the UI thread let go.
+TEST(SyncCallInlineTest, AJobWaitsWhileTheUiThreadHoldsTheLock) {
+    CTestUiLoop loop;
+    std::recursive_timed_mutex lock;
+    CSyncCall call(loop.Poster());
+    call.SetInlineLock(&lock);
+    std::atomic<bool> bUiDone{false};
+    std::atomic<int> nRuns{0};
+    std::atomic<bool> bSawUiDone{false};
+    std::thread worker;
+    {
+        std::lock_guard<std::recursive_timed_mutex> held(lock);
+        worker = std::thread([&] {
+            call.Call([&] {
+                ++nRuns;
+                bSawUiDone = bUiDone.load();
+            });
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        bUiDone = true;
+    }
+    worker.join();
+    EXPECT_EQ(nRuns.load(), 1);
+    EXPECT_TRUE(bSawUiDone.load());
+}

@@ -76,6 +76,8 @@ void CProtocolDlg::OnDblclkProtocolList() {
 void CProtocolDlg::OnSave() { GetList().SaveReport(); }
 
 CReportListBox& CProtocolDlg::GetList() {
+    if (m_catchUp)
+        m_catchUp();
     Sync();
     return *m_protocolList;
 }
@@ -128,22 +130,17 @@ void CProtocolDlg::SetHexView(bool bHex) {
 void CProtocolDlg::MarkChanged(unsigned nFrom) {
     if (nFrom < m_nValidRows)
         m_nValidRows = nFrom;
-    if (!m_bSyncPosted) {
-        m_bSyncPosted = true;
-        CallAfter([this] { Sync(); });
-    }
+    m_pace.Request();
 }
 
 void CProtocolDlg::Sync() {
-    m_bSyncPosted = false;
     const unsigned nRows = m_protocolList->GetCount();
     if (m_nDroppedRows == 0 && m_nValidRows == nRows && nRows == m_lines.size())
         return;
     m_protocolList->Freeze();
     m_protocolList->DropOldest(m_nDroppedRows);
     m_nDroppedRows = 0;
-    for (unsigned n = m_protocolList->GetCount(); n > m_nValidRows; --n)
-        m_protocolList->Delete(n - 1);
+    m_protocolList->KeepFirst(m_nValidRows);
     wxArrayString rows;
     for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
         rows.Add(FromBytes(m_bHex ? WithHexBytes(m_lines[i], m_hex[i]) : m_lines[i]));

@@ -5,17 +5,18 @@
 // its lines live only as long as the window. Closing it (the window
 // manager's close, Alt+F4) is the same as switching it off in the View menu.
 //
-// The lines are kept here first and brought into the list box once the
-// current burst of traffic has been handled: a received character changes
-// only the last line, and updating the widget for each of them would cost
-// far more than the rendering itself. Between bursts the list box shows
-// exactly the lines rendered.
+// The lines are kept here first and brought into the list box at the
+// screen's pace (CScreenPace): a received character changes only the last
+// line, and updating the widget for each of them, or for each block at full
+// line speed, would cost far more than the rendering itself and delay the
+// answers. Between bursts the list box shows exactly the lines rendered.
 //
 // With the hex view on (View > Protocol Bytes in Hex, kept in the profile
 // as ViewProtocolHex) each line shows the hex of the bytes it stands for
 // after its text; the rendered lines themselves do not change.
 #pragma once
 
+#include "ui/ScreenPace.h"
 #include "ui/TraceRender.h"
 
 #include <wx/dialog.h>
@@ -37,8 +38,10 @@ public:
     // Left edge and width of the main frame, top at its bottom edge; the
     // window keeps its own height.
     void PositionBelowFrame();
-    // The list box, brought up to date.
+    // The list box, brought up to date (with what the view still holds for
+    // it, through catchUp).
     CReportListBox& GetList();
+    void SetCatchUp(std::function<void()> catchUp) { m_catchUp = std::move(catchUp); }
     // Brings the list box up to date with the rendered lines.
     void Sync();
 
@@ -67,7 +70,8 @@ private:
     // then m_nValidRows rows that match the first lines, then stale ones.
     unsigned m_nDroppedRows = 0;
     unsigned m_nValidRows = 0;
-    bool m_bSyncPosted = false;
     wxWindow* m_pView;
     std::function<void()> m_onClose;
+    std::function<void()> m_catchUp;
+    CScreenPace m_pace{this, [this] { Sync(); }};
 };

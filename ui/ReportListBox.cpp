@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 
 namespace {
 
@@ -244,10 +245,9 @@ void CReportListBox::ShowChanges() {
 }
 
 void CReportListBox::DropOldest(unsigned nLines) {
-    if (nLines >= GetCount()) {
-        Clear();
+    nLines = std::min(nLines, GetCount());
+    if (nLines == 0)
         return;
-    }
 #ifdef __WXGTK__
     // A reader who scrolled up keeps the same lines in view. The tree view
     // holds on to the row at its top while rows above it go, but moves up
@@ -264,8 +264,7 @@ void CReportListBox::DropOldest(unsigned nLines) {
         nRowHeight = area.height;
     }
 #endif
-    for (unsigned i = 0; i < nLines; ++i)
-        Delete(0);
+    RemoveRows(0, nLines);
 #ifdef __WXGTK__
     if (nRowHeight > 0) {
         GtkAdjustment* pAdj = VerticalRange(m_treeview);
@@ -276,6 +275,43 @@ void CReportListBox::DropOldest(unsigned nLines) {
         m_bScrolling = false;
     }
 #endif
+}
+
+void CReportListBox::KeepFirst(unsigned nRows) {
+    if (nRows < GetCount())
+        RemoveRows(nRows, GetCount() - nRows);
+}
+
+void CReportListBox::RemoveRows(unsigned nFirst, unsigned nCount) {
+#ifdef __WXGTK__
+    // All in one pass: the list box would otherwise read back its whole
+    // selection after every row removed, which for a full list made
+    // dropping its oldest lines cost more than adding the new ones. The
+    // column keeps its width: the lines left were measured already.
+    GTKDisableEvents();
+    GtkTreeModel* pModel = GTK_TREE_MODEL(m_liststore);
+    GtkTreeIter iter;
+    if (nFirst == 0 && nCount == GetCount()) {
+        gtk_list_store_clear(m_liststore);
+    } else if (gtk_tree_model_iter_nth_child(pModel, &iter, nullptr,
+                                             static_cast<int>(nFirst))) {
+        for (unsigned i = 0; i < nCount; ++i)
+            if (!gtk_list_store_remove(m_liststore, &iter))
+                break; // no row after it
+    }
+    GTKEnableEvents(); // reads the selection back, once
+    InvalidateBestSize();
+#else
+    for (unsigned i = 0; i < nCount; ++i)
+        wxListBox::DoDeleteOneItem(nFirst);
+#endif
+    const size_t nEnd = std::min<size_t>(m_raw.size(), size_t{nFirst} + nCount);
+    if (nFirst < nEnd) {
+        m_raw.erase(m_raw.begin() + nFirst, m_raw.begin() + static_cast<long>(nEnd));
+        m_serials.erase(m_serials.begin() + nFirst,
+                        m_serials.begin() + static_cast<long>(nEnd));
+    }
+    RowsChanged();
 }
 
 void CReportListBox::SaveReport() {
@@ -451,6 +487,7 @@ void CReportListBox::SetFilter(bool bOn, const wxString& strText, bool bMatchCas
     }
     m_pFiltered->SetSize(GetRect());
     m_pFiltered->Clear(); // a new text: every row is looked at again
+    m_matchMemo.clear();
     UpdateFiltered();
     m_pFiltered->Show();
     Hide();
@@ -471,10 +508,21 @@ void CReportListBox::UpdateFiltered() {
         return;
     CReportListBox& shown = *m_pFiltered;
     const std::string strText = ToBytes(m_strFilter);
+    // A row is looked at once for a filter text: rows already judged keep
+    // their verdict (a row that changed has a new number).
     std::vector<unsigned> matches;
-    for (unsigned i = 0; i < GetCount(); ++i)
-        if (LineHolds(ToBytes(GetString(i)), strText, m_bFilterCase))
+    std::unordered_map<unsigned long, bool> memo;
+    memo.reserve(GetCount());
+    for (unsigned i = 0; i < GetCount() && i < m_serials.size(); ++i) {
+        const auto it = m_matchMemo.find(m_serials[i]);
+        const bool bMatch = it != m_matchMemo.end() ? it->second
+                                                    : LineHolds(ToBytes(GetString(i)),
+                                                                strText, m_bFilterCase);
+        memo.emplace(m_serials[i], bMatch);
+        if (bMatch)
             matches.push_back(i);
+    }
+    m_matchMemo.swap(memo);
     // Rows are numbered in the order they came: the filtered rows that are
     // still matches stay, so a reader there keeps the place.
     size_t nDrop = 0;
@@ -487,8 +535,7 @@ void CReportListBox::UpdateFiltered() {
         ++nKept;
     shown.Freeze();
     shown.DropOldest(static_cast<unsigned>(nDrop));
-    for (unsigned n = shown.GetCount(); n > nKept; --n)
-        shown.Delete(n - 1);
+    shown.KeepFirst(static_cast<unsigned>(nKept));
     wxArrayString rows;
     for (size_t j = nKept; j < matches.size(); ++j)
         rows.Add(FromBytes(GetLine(matches[j])));

@@ -31,6 +31,7 @@
 
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 #include <wx/listbox.h>
@@ -73,8 +74,10 @@ class CReportListBox : public wxListBox {
     // Whether the reader follows the newest lines: the list was at its end
     // when the reader last scrolled it (or never scrolled).
     bool IsFollowingEnd() const { return m_bFollowEnd; }
-    // Removes the first nLines lines.
+    // Removes the first nLines lines, in one pass.
     void DropOldest(unsigned nLines);
+    // Removes the lines after the first nRows, in one pass.
+    void KeepFirst(unsigned nRows);
     // After lines were added or dropped: a reader following the end sees
     // the last line; one who scrolled up keeps seeing the same lines.
     void ShowChanges();
@@ -115,6 +118,7 @@ class CReportListBox : public wxListBox {
 
   private:
     void ScrollToEnd();
+    void RemoveRows(unsigned nFirst, unsigned nCount);
     void OnScrolled();
     void OnKeyDown(wxKeyEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
@@ -149,5 +153,7 @@ class CReportListBox : public wxListBox {
     bool m_bFiltered = false;
     wxString m_strFilter;
     bool m_bFilterCase = false;
+    // Per row number: whether the row holds the filter's text.
+    std::unordered_map<unsigned long, bool> m_matchMemo;
     bool m_bUpdatePosted = false;
 };

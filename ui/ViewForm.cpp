@@ -102,7 +102,18 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     self->SetScrollRate(unit.x, unit.y);
 }
 
-void CViewForm::Show(const CPageSession& session) {
+CShownSession CShownSession::Of(const CPageSession& session) {
+    CShownSession shown;
+    shown.strState = session.GetStateText();
+    shown.strCts = session.GetCts();
+    shown.strDsr = session.GetDsr();
+    shown.strDcd = session.GetDcd();
+    shown.nGood = session.GetGoodPages();
+    shown.nBad = session.GetBadPages();
+    return shown;
+}
+
+void CViewForm::Show(const CShownSession& session) {
     // Runs for every line event and state change, several times a page: a
     // control is touched only when its text changes.
     auto show = [](wxStaticText* pText, const wxString& strText) {
@@ -115,12 +126,12 @@ void CViewForm::Show(const CPageSession& session) {
             pText->ChangeValue(wxString::Format("%u", nValue));
         }
     };
-    show(m_pState, FromBytes(session.GetStateText()));
-    show(m_pCts, FromBytes(session.GetCts()));
-    show(m_pDcd, FromBytes(session.GetDcd()));
-    show(m_pDsr, FromBytes(session.GetDsr()));
-    count(m_pGood, session.GetGoodPages(), m_nGoodShown);
-    count(m_pBad, session.GetBadPages(), m_nBadShown);
+    show(m_pState, FromBytes(session.strState));
+    show(m_pCts, FromBytes(session.strCts));
+    show(m_pDcd, FromBytes(session.strDcd));
+    show(m_pDsr, FromBytes(session.strDsr));
+    count(m_pGood, session.nGood, m_nGoodShown);
+    count(m_pBad, session.nBad, m_nBadShown);
 }
 
 wxString CViewForm::ShownText(int nId) const {
@@ -166,13 +177,21 @@ wxString CViewForm::DeliveryText() const {
     return m_pDelivery != nullptr ? m_pDelivery->GetValue() : wxString();
 }
 
-void CViewForm::AddPage(const std::vector<std::string>& lines, unsigned nLimit) {
-    for (const std::string& strLine : lines)
-        m_pageList->AddLine(strLine);
-    m_pageList->DropOldest(static_cast<unsigned>(
-        OldestPageLinesToDrop(m_pageList->GetCount(), nLimit, [this](size_t i) {
-            return m_pageList->GetLine(static_cast<unsigned>(i));
-        })));
+void CViewForm::AddPageLines(const std::vector<std::string>& lines, unsigned nLimit) {
+    if (lines.empty())
+        return;
+    const size_t nShown = m_pageList->GetCount();
+    const size_t nDrop =
+        OldestPageLinesToDrop(nShown + lines.size(), nLimit, [&](size_t i) {
+            return i < nShown ? m_pageList->GetLine(static_cast<unsigned>(i))
+                              : lines[i - nShown];
+        });
+    m_pageList->DropOldest(static_cast<unsigned>(std::min(nDrop, nShown)));
+    wxArrayString rows;
+    for (size_t i = nDrop > nShown ? nDrop - nShown : 0; i < lines.size(); ++i)
+        rows.Add(FromBytes(lines[i]));
+    if (!rows.empty())
+        m_pageList->Append(rows);
     // A reader at the end of the list sees the new entry; one who scrolled
     // up keeps reading.
     m_pageList->ShowChanges();

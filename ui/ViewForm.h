@@ -13,6 +13,13 @@ class CReportListBox;
 class wxStaticText;
 class wxTextCtrl;
 
+// The session's values the form shows, taken in one go.
+struct CShownSession {
+    std::string strState, strCts, strDsr, strDcd;
+    unsigned nGood = 0, nBad = 0;
+    static CShownSession Of(const CPageSession& session);
+};
+
 class CViewForm {
   public:
     // Creates the controls in pView at their dialog-unit places and sets
@@ -20,10 +27,11 @@ class CViewForm {
     void Build(wxScrolled<wxPanel>* pView);
     // Writes every displayed value into its control; a control whose text
     // is unchanged is not touched.
-    void Show(const CPageSession& session);
-    // Adds a page's lines to the page list, which keeps at most nLimit
-    // lines by dropping its oldest pages whole.
-    void AddPage(const std::vector<std::string>& lines, unsigned nLimit);
+    void Show(const CShownSession& shown);
+    // Adds pages' lines to the page list, which keeps at most nLimit lines
+    // by dropping its oldest pages whole. Lines that would be dropped at
+    // once are never added.
+    void AddPageLines(const std::vector<std::string>& lines, unsigned nLimit);
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
     wxString ShownText(int nId) const;
     // The delivery line: one line per delivery target, below the form. It

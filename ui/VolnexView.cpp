@@ -30,30 +30,34 @@ constexpr const char* kJsonLineEnd = "\n";
 CVolnexVw::CVolnexVw(wxWindow* pParent)
     : wxScrolled<wxPanel>(pParent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                           wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL),
+      m_boxes(CWxMessageBoxes::Instance()),
       m_session(
-          *this, CWxMessageBoxes::Instance(),
-          [](CSyncCall::Job job) { wxTheApp->CallAfter(job); },
+          *this, m_boxes, [](CSyncCall::Job job) { wxTheApp->CallAfter(job); },
           &CTermiosDevice::CanOpen),
       m_timer(this, kTimerId), m_protocol(this, [this] { OnViewProtocolMessages(); }) {
     m_bViewProtocol = AppProfile().GetInt(CPortConfig::kSection, "ViewProtocol", 0);
 
     m_form.Build(this);
     m_pageList = m_form.m_pageList;
+    m_session.RunOnLineThread(&m_sessionLock);
     // The page list saves its pages' records too, one a page, with the
-    // fields of the session log.
-    const CPageRecordList& records = m_session.GetPageRecords();
-    m_pageList->AddSaveFormat(
-        {"CSV (*.csv)|*.csv", ".csv",
-         [&records](const std::string& strPath, IMessageBoxes& boxes) {
-             SaveLinesToFile(strPath, records.CsvLines(), kCsvLineEnd,
-                             records.GetCount(), "pages", boxes);
-         }});
-    m_pageList->AddSaveFormat(
-        {"JSON lines (*.jsonl)|*.jsonl", ".jsonl",
-         [&records](const std::string& strPath, IMessageBoxes& boxes) {
-             SaveLinesToFile(strPath, records.JsonLines(), kJsonLineEnd,
-                             records.GetCount(), "pages", boxes);
-         }});
+    // fields of the session log: taken under the lock, written after.
+    auto save = [this](bool bCsv) {
+        return [this, bCsv](const std::string& strPath, IMessageBoxes& boxes) {
+            std::vector<std::string> lines;
+            size_t nPages;
+            {
+                auto lock = LockSession();
+                const CPageRecordList& records = m_session.GetPageRecords();
+                lines = bCsv ? records.CsvLines() : records.JsonLines();
+                nPages = records.GetCount();
+            }
+            SaveLinesToFile(strPath, lines, bCsv ? kCsvLineEnd : kJsonLineEnd, nPages,
+                            "pages", boxes);
+        };
+    };
+    m_pageList->AddSaveFormat({"CSV (*.csv)|*.csv", ".csv", save(true)});
+    m_pageList->AddSaveFormat({"JSON lines (*.jsonl)|*.jsonl", ".jsonl", save(false)});
     UpdateData();
     Bind(wxEVT_TIMER, [this](wxTimerEvent& event) { OnTimer(event.GetId()); });
     Bind(
@@ -81,14 +85,32 @@ CVolnexVw::~CVolnexVw() {
 }
 
 bool CVolnexVw::OpenPort() {
-    return m_session.OpenPort();
+    bool bOpen;
+    {
+        auto lock = LockSession();
+        bOpen = m_session.OpenPort();
+    }
+    AfterSessionCall();
+    return bOpen;
+}
+
+void CVolnexVw::AfterSessionCall() {
+    ShowPending();
+    m_boxes.ShowWaiting();
 }
 
 void CVolnexVw::OnInitialUpdate() {
     UpdateData();
-    m_form.ShowDelivery(m_session.GetDeliveryLines());
+    std::vector<std::string> deliveryLines;
+    bool bDelivery;
+    {
+        auto lock = LockSession();
+        deliveryLines = m_session.GetDeliveryLines();
+        bDelivery = m_session.GetDelivery() != nullptr;
+    }
+    m_form.ShowDelivery(deliveryLines);
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
-        pFrame->ShowDeliveriesCommand(m_session.GetDelivery() != nullptr);
+        pFrame->ShowDeliveriesCommand(bDelivery);
     // The frame's first size is the form's at the current font and scale.
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
@@ -106,21 +128,35 @@ void CVolnexVw::OnDestroy() {
     m_bDestroyed = true;
     m_protocol.Destroy(); // ViewProtocol stays: the window comes back next time
     m_timer.Stop();
-    m_session.Close();
+    {
+        auto lock = LockSession();
+        m_session.Close();
+    }
+    AfterSessionCall();
+    auto lock = LockSession(); // attempts in flight get their time
     m_session.StopDelivery(CSessionDelivery::kStopGraceMs);
 }
 
 void CVolnexVw::OnLogon() {
-    if (m_session.Logon())
-        UpdateData();
+    {
+        auto lock = LockSession();
+        m_session.Logon();
+    }
+    AfterSessionCall();
+    UpdateData();
 }
 
 void CVolnexVw::OnLogoff() {
-    m_session.Logoff();
+    {
+        auto lock = LockSession();
+        m_session.Logoff();
+    }
+    AfterSessionCall();
     UpdateData();
 }
 
 void CVolnexVw::OnLogFile() {
+    ShowPending(); // the report holds every page shown so far
     m_pageList->SaveReport();
 }
 
@@ -129,20 +165,33 @@ void CVolnexVw::OnDblclkPageList() {
     // double-click) followed by Enter never empties the list.
     if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll,
                       MB_YESNO | MB_DEFBUTTON2) == IDYES) {
+        ShowPending(); // pages that came before the answer go too
         m_pageList->Clear();
+        auto lock = LockSession();
         m_session.ClearPageRecords();
     }
 }
 
 void CVolnexVw::OnTimer(int nTimerId) {
     if (nTimerId == kTimerId) {
-        m_session.Tick();
+        {
+            auto lock = LockSession();
+            m_session.Tick();
+        }
+        m_boxes.ShowWaiting(); // what the tick showed goes at the screen's pace
         // The delivery line changes at a reader's pace, not a page's.
         if (++m_nDeliveryTicks >= kDeliveryLineTicks) {
             m_nDeliveryTicks = 0;
-            m_form.ShowDelivery(m_session.GetDeliveryLines());
+            std::vector<std::string> lines;
+            bool bDelivery;
+            {
+                auto lock = LockSession();
+                lines = m_session.GetDeliveryLines();
+                bDelivery = m_session.GetDelivery() != nullptr;
+            }
+            m_form.ShowDelivery(lines);
             if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
-                pFrame->ShowDeliveriesCommand(m_session.GetDelivery() != nullptr);
+                pFrame->ShowDeliveriesCommand(bDelivery);
         }
     }
     else
@@ -153,28 +202,83 @@ long CVolnexVw::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
     case UM_FRAME_MOVED: m_protocol.FrameMoved(); return 0;
     case UM_FRAME_MINIMIZED: m_protocol.FrameMinimized(); return 0;
-    default: return m_session.Notify(nMsg, wParam, lParam);
+    default: {
+        long nResult;
+        {
+            auto lock = LockSession();
+            nResult = m_session.Notify(nMsg, wParam, lParam);
+        }
+        AfterSessionCall();
+        return nResult;
+    }
     }
 }
 
+void CVolnexVw::Queue(std::function<void()> show) {
+    bool bPost;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queued.push_back(std::move(show));
+        bPost = !m_bQueuePosted;
+        m_bQueuePosted = true;
+    }
+    // Once per batch; the pace decides when the batch is shown.
+    if (bPost)
+        CallAfter([this] { m_pace.Request(); });
+}
+
+void CVolnexVw::ShowSession() {
+    Queue([this] { m_bSessionChanged = true; });
+}
+
 void CVolnexVw::ShowPage(const CPageRecord& record) {
-    m_form.AddPage(record.lines, kPageListLimit);
+    Queue([this, lines = record.lines] {
+        m_pendingLines.insert(m_pendingLines.end(), lines.begin(), lines.end());
+    });
+}
+
+void CVolnexVw::ShowPending() {
+    if (m_bShowingPending)
+        return; // a reader inside the update sees it as it stands
+    m_bShowingPending = true;
+    std::vector<std::function<void()>> queued;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        queued.swap(m_queued);
+        m_bQueuePosted = false;
+    }
+    for (const auto& show : queued)
+        show();
+    if (!m_pendingLines.empty()) {
+        m_form.AddPageLines(m_pendingLines, kPageListLimit);
+        m_pendingLines.clear();
+    }
+    if (m_bSessionChanged) {
+        m_bSessionChanged = false;
+        UpdateData();
+    }
+    m_bShowingPending = false;
 }
 
 void CVolnexVw::ShowTrace(bool bSent, const std::string& strText) {
-    if (CProtocolDlg* pDlg = m_protocol.Get())
-        RenderTrace(*pDlg, bSent, strText);
+    Queue([this, bSent, strText] {
+        if (CProtocolDlg* pDlg = m_protocol.Get())
+            RenderTrace(*pDlg, bSent, strText);
+    });
 }
 
 void CVolnexVw::ShowNote(const std::string& strNote) {
-    if (CProtocolDlg* pDlg = m_protocol.Get())
-        RenderNote(*pDlg, strNote);
+    Queue([this, strNote] {
+        if (CProtocolDlg* pDlg = m_protocol.Get())
+            RenderNote(*pDlg, strNote);
+    });
 }
 
 void CVolnexVw::CreateProtocolDlg() {
     if (m_protocol.Get() != nullptr)
         return;
     m_protocol.Create();
+    m_protocol.Get()->SetCatchUp([this] { ShowPending(); });
     // A profile that is not there yet (a new --profile, a first start) says
     // so: the operator sees which file the settings will go to.
     const std::string strNote = NewProfileNote(AppProfile().GetFilePath());
@@ -198,7 +302,11 @@ void CVolnexVw::OnConnection() {
     if (sheet.ShowModal() == wxID_OK && sheet.HasChanged()) {
         // The port is not set up again here: the next Logon does that. The
         // state display keeps its text.
-        m_session.SettingsChanged();
+        {
+            auto lock = LockSession();
+            m_session.SettingsChanged();
+        }
+        AfterSessionCall();
         AppMessageBox(
             CWxMessageBoxes::Instance(),
             "Serial Port Settings have changed. New Logon to VELDRIN is required.",

@@ -5,8 +5,16 @@
 // thread's notifications, and tells the view what to show. The view keeps
 // the controls, the 100 ms timer, the protocol window and the operator's
 // commands, and forwards to the session; it receives the frame's
-// notifications and passes every other one on to the session. All of it
-// runs on the user-interface thread.
+// notifications and passes every other one on to the session.
+//
+// The session runs on the line's monitor thread (RunOnLineThread), so that
+// a page is answered without waiting for the window; the view holds the
+// session lock whenever it calls the session, and takes what the session
+// shows, from either thread, into a queue that the user-interface thread
+// empties at the screen's pace (CScreenPace): a burst of pages costs one
+// update of the form, not one a page. The session's boxes wait for the
+// user-interface thread as well (CDeferredBoxes). The controls, the timer
+// and the protocol window belong to the user-interface thread.
 //
 // The form keeps its dialog-unit layout at every font size; when the frame
 // is smaller than the form, the view scrolls. The displays are ordinary
@@ -16,14 +24,20 @@
 
 #include "engine/Notify.h"
 #include "session/PageSession.h"
+#include "ui/DeferredBoxes.h"
 #include "ui/ProtocolSwitch.h"
+#include "ui/ScreenPace.h"
 #include "ui/ViewForm.h"
 
 #include <wx/panel.h>
 #include <wx/scrolwin.h>
 #include <wx/timer.h>
 
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 class CProtocolDlg;
 class CReportListBox;
@@ -65,20 +79,40 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // 197 dialog units, or more where a control reaches further.
     wxSize GetFormSize() const { return m_form.m_formSize; }
 
+    // The session lock: held while the caller uses GetTerminal or
+    // GetSession (the line's thread runs them too).
+    std::unique_lock<std::recursive_timed_mutex> LockSession() {
+        return std::unique_lock<std::recursive_timed_mutex>(m_sessionLock);
+    }
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_session.GetTerminal(); }
     CPageSession& GetSession() { return m_session; }
-    CReportListBox& GetPageList() { return *m_pageList; }
+    CReportListBox& GetPageList() {
+        ShowPending();
+        return *m_pageList;
+    }
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
     wxString GetShownText(int nId) const { return m_form.ShownText(nId); }
     wxString GetShownState() const { return GetShownText(IDC_STATE); }
     // The delivery line's text (empty when no target is set up).
     wxString GetDeliveryText() const { return m_form.DeliveryText(); }
     wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
-    unsigned GetGoodPages() const { return m_session.GetGoodPages(); }
-    unsigned GetBadPages() const { return m_session.GetBadPages(); }
-    std::string GetLostDevice() const { return m_session.GetLostDevice(); }
-    std::string GetTestModeText() const { return m_session.GetTestModeText(); }
+    unsigned GetGoodPages() {
+        auto lock = LockSession();
+        return m_session.GetGoodPages();
+    }
+    unsigned GetBadPages() {
+        auto lock = LockSession();
+        return m_session.GetBadPages();
+    }
+    std::string GetLostDevice() {
+        auto lock = LockSession();
+        return m_session.GetLostDevice();
+    }
+    std::string GetTestModeText() {
+        auto lock = LockSession();
+        return m_session.GetTestModeText();
+    }
 
     void OnLogon();
     void OnLogoff();
@@ -93,16 +127,40 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // Connection: runs the Connection sheet; new settings need a new logon.
     void OnConnection();
     bool IsProtocolChecked() const { return m_bViewProtocol != 0; }
-    CProtocolDlg* GetProtocolDlg() const { return m_protocol.Get(); }
+    // The protocol window (null when off), with what the session showed.
+    CProtocolDlg* GetProtocolDlg() {
+        ShowPending();
+        return m_protocol.Get();
+    }
 
-    void ShowSession() override { UpdateData(); }
+    // The session's display: any thread, under the session lock.
+    void ShowSession() override;
     void ShowPage(const CPageRecord& record) override;
     void ShowTrace(bool bSent, const std::string& strText) override;
     void ShowNote(const std::string& strNote) override;
 
   private:
-    void UpdateData() { m_form.Show(m_session); }
+    void UpdateData() {
+        CShownSession shown;
+        {
+            auto lock = LockSession();
+            shown = CShownSession::Of(m_session);
+        }
+        m_form.Show(shown);
+    }
+    // Keeps what the session showed for the user-interface thread.
+    void Queue(std::function<void()> show);
+    // Brings the form up to date with what the session showed since.
+    void ShowPending();
+    // After the user-interface thread's own call of the session: what it
+    // showed is shown now, then its boxes.
+    void AfterSessionCall();
 
+    std::recursive_timed_mutex m_sessionLock;
+    CDeferredBoxes m_boxes;
+    std::mutex m_queueMutex;
+    std::vector<std::function<void()>> m_queued; // shown by the session, not yet here
+    bool m_bQueuePosted = false;
     CReportListBox* m_pageList = nullptr;
     CPageSession m_session;
     int m_bViewProtocol = 0;
@@ -112,4 +170,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     bool m_bDestroyed = false;
     static constexpr int kDeliveryLineTicks = 10;
     int m_nDeliveryTicks = 0;
+    std::vector<std::string> m_pendingLines; // page-list lines not shown yet
+    bool m_bSessionChanged = false;
+    bool m_bShowingPending = false;
+    CScreenPace m_pace{this, [this] { ShowPending(); }};
 };

@@ -85,6 +85,7 @@ class AccessibilityGuiTest : public CProgramFixture {
             view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
     }
     void FourGoodPagesAndOneBad() {
+        auto hold = view->LockSession(); // the line's thread runs the session too
         view->GetTerminal().QueryDsr(true);
         view->GetTerminal().QueryDcd(true);
         view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);

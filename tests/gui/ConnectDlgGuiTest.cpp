@@ -247,8 +247,11 @@ TEST_F(ConnectDlgGuiTest, TheConnectionCommandLogsOffOnlyAfterAChange) {
     CVolnexVw* view = frame->GetView();
     view->OnInitialUpdate();
     pty.Read(3); // ESC EOT CR of the start
-    view->GetTerminal().QueryDsr(true);
-    view->GetTerminal().QueryDcd(true);
+    {
+        auto hold = view->LockSession(); // the line's thread runs the session too
+        view->GetTerminal().QueryDsr(true);
+        view->GetTerminal().QueryDcd(true);
+    }
     for (char ch : std::string("\r\x1bPG1\r"))
         view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
     PumpEvents(30);

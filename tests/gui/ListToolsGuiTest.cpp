@@ -331,6 +331,7 @@ class ListToolsProgramGuiTest : public CProgramFixture {
             view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
     }
     void LogOn() {
+        auto hold = view->LockSession(); // the line's thread runs the session too
         view->GetTerminal().QueryDsr(true);
         view->GetTerminal().QueryDcd(true);
         Feed("\r\x1bPG1\r");
@@ -384,3 +385,35 @@ TEST_F(ListToolsProgramGuiTest, TheProtocolListScrollsSidewaysForA250CharacterLi
 }
 
 } // namespace
+
+// A burst of 5,000 lines (pages at full line speed) reaches the lists in one
+// update: they show the newest 500, in order, and the find bar finds the
+// first of those.
+TEST_F(ListToolsProgramGuiTest, ABurstOf5000LinesLeavesTheNewest500Findable) {
+    StartProgram("ViewProtocol=1\n");
+    auto lineText = [](int i) {
+        return "12/10/2026 14:05:00 " + std::to_string(100000 + i) + " LOAD";
+    };
+    for (int i = 0; i < 5000; ++i) {
+        CPageRecord record;
+        record.lines = {lineText(i)};
+        view->ShowPage(record);
+        view->ShowNote("   NOTE " + std::to_string(100000 + i));
+    }
+    CReportListBox& pages = view->GetPageList();
+    ASSERT_EQ(pages.GetCount(), 500u);
+    EXPECT_EQ(pages.GetLine(0), lineText(4500));
+    EXPECT_EQ(pages.GetLine(499), lineText(4999));
+    pages.ShowFindBar();
+    ASSERT_NE(pages.GetFindBar(), nullptr);
+    pages.GetFindBar()->GetText().ChangeValue(std::to_string(104500));
+    EXPECT_TRUE(pages.GetFindBar()->FindNext(true));
+    EXPECT_EQ(Selected(pages), std::vector<int>{0});
+
+    CReportListBox& trace = view->GetProtocolDlg()->GetList();
+    ASSERT_EQ(trace.GetCount(), 500u);
+    EXPECT_EQ(trace.GetLine(0), "   NOTE 104500");
+    EXPECT_EQ(trace.GetLine(499), "   NOTE 104999");
+    EXPECT_TRUE(trace.FindLine("104500", false, true));
+    EXPECT_EQ(Selected(trace), std::vector<int>{0});
+}

@@ -62,6 +62,7 @@ protected:
     // The line levels on and a caller logged on, fed straight to the view as
     // the monitor thread delivers them.
     void LogOn() {
+        auto hold = view->LockSession(); // the line's thread runs the session too
         view->GetTerminal().QueryDsr(true);
         view->GetTerminal().QueryDcd(true);
         Feed("\r\x1bPG1\r");

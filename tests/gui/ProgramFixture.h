@@ -54,6 +54,7 @@ protected:
     // The line levels on and a caller logged on, fed straight to the view as
     // the monitor thread delivers them.
     void LogOnCaller() {
+        auto hold = view->LockSession(); // the line's thread runs the session too
         view->GetTerminal().QueryDsr(true);
         view->GetTerminal().QueryDcd(true);
         FeedBytes("\r\x1bPG1\r");

@@ -473,13 +473,14 @@ bool CCaller::AllAsExpected() const {
 void CCaller::Summary() {
     char szText[320];
     const double dRate = m_dPagesSeconds > 0 ? m_stats.nSent / m_dPagesSeconds : 0.0;
-    std::snprintf(szText, sizeof szText,
-                  "summary: %d blocks sent, %d accepted, %d rejected, %d unanswered in "
-                  "%.2f s (%.0f blocks/s); answer latency median %.2f ms, 99th percentile "
-                  "%.2f ms; %s",
-                  m_stats.nSent, m_stats.nAccepted, m_stats.nRejected, m_stats.nUnanswered,
-                  m_dPagesSeconds, dRate,
-                  Percentile(m_stats.latenciesMs, 0.5), Percentile(m_stats.latenciesMs, 0.99),
-                  AllAsExpected() ? "every answer as expected" : "UNEXPECTED ANSWERS");
+    std::snprintf(
+        szText, sizeof szText,
+        "summary: %d blocks sent, %d accepted, %d rejected, %d unanswered in "
+        "%.2f s (%.0f blocks/s); answer latency median %.3f ms, 99th percentile "
+        "%.3f ms; %s",
+        m_stats.nSent, m_stats.nAccepted, m_stats.nRejected, m_stats.nUnanswered,
+        m_dPagesSeconds, dRate, Percentile(m_stats.latenciesMs, 0.5),
+        Percentile(m_stats.latenciesMs, 0.99),
+        AllAsExpected() ? "every answer as expected" : "UNEXPECTED ANSWERS");
     m_out << szText << "\n" << std::flush;
 }
