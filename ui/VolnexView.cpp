@@ -99,18 +99,22 @@ void CVolnexVw::AfterSessionCall() {
     m_boxes.ShowWaiting();
 }
 
-void CVolnexVw::OnInitialUpdate() {
-    UpdateData();
-    std::vector<std::string> deliveryLines;
+void CVolnexVw::ShowDeliveryLine() {
+    std::vector<std::string> lines;
     bool bDelivery;
     {
         auto lock = LockSession();
-        deliveryLines = m_session.GetDeliveryLines();
+        lines = m_session.GetDeliveryLines();
         bDelivery = m_session.GetDelivery() != nullptr;
     }
-    m_form.ShowDelivery(deliveryLines);
+    m_form.ShowDelivery(lines);
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
         pFrame->ShowDeliveriesCommand(bDelivery);
+}
+
+void CVolnexVw::OnInitialUpdate() {
+    UpdateData();
+    ShowDeliveryLine();
     // The frame's first size is the form's at the current font and scale.
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
@@ -182,16 +186,7 @@ void CVolnexVw::OnTimer(int nTimerId) {
         // The delivery line changes at a reader's pace, not a page's.
         if (++m_nDeliveryTicks >= kDeliveryLineTicks) {
             m_nDeliveryTicks = 0;
-            std::vector<std::string> lines;
-            bool bDelivery;
-            {
-                auto lock = LockSession();
-                lines = m_session.GetDeliveryLines();
-                bDelivery = m_session.GetDelivery() != nullptr;
-            }
-            m_form.ShowDelivery(lines);
-            if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
-                pFrame->ShowDeliveriesCommand(bDelivery);
+            ShowDeliveryLine();
         }
     }
     else

@@ -155,6 +155,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // After the user-interface thread's own call of the session: what it
     // showed is shown now, then its boxes.
     void AfterSessionCall();
+    // The delivery line and the Deliveries command, as the session has them.
+    void ShowDeliveryLine();
 
     std::recursive_timed_mutex m_sessionLock;
     CDeferredBoxes m_boxes;
