@@ -91,9 +91,7 @@ public:
     // The monitor thread delivers to the owner itself, under *pLock, which
     // the owner's thread holds whenever it calls in (CSyncCall). Set before
     // the port is set up.
-    void SetInlineLock(std::recursive_timed_mutex* pLock) {
-        m_sync.SetInlineLock(pLock);
-    }
+    void SetInlineLock(std::recursive_mutex* pLock) { m_sync.SetInlineLock(pLock); }
     void SetMessageBoxes(IMessageBoxes* pBoxes) { m_pBoxes = pBoxes; }
     void SetTap(IPortTap* pTap) { m_pTap = pTap; }
     // Maps a port number to its device path; the default is /dev/ttyS(n-1).

@@ -1,5 +1,6 @@
 #include "serial/SyncCall.h"
 
+#include <thread>
 #include <utility>
 
 CSyncCall::CSyncCall(Poster poster)
@@ -18,10 +19,12 @@ bool CSyncCall::IsRunningInline() {
 }
 
 void CSyncCall::RunInline(const std::shared_ptr<State>& state) {
-    for (;;) {
-        // Woken at once when the lock comes free; the bound lets this
-        // thread see that a ServeUntil holding the lock took the job.
-        if (m_pInlineLock->try_lock_for(std::chrono::milliseconds(1))) {
+    // The UI thread holds the lock only for short calls, so this thread
+    // first tries again at once; for a longer hold it looks every
+    // millisecond. Between tries it sees whether a ServeUntil holding the
+    // lock took the job.
+    for (int nTries = 0;; ++nTries) {
+        if (m_pInlineLock->try_lock()) {
             const bool bWasInline = t_bRunningInline;
             t_bRunningInline = true;
             RunPending(state);
@@ -29,9 +32,16 @@ void CSyncCall::RunInline(const std::shared_ptr<State>& state) {
             m_pInlineLock->unlock();
             return;
         }
-        std::lock_guard<std::mutex> lock(state->mutex);
+        std::unique_lock<std::mutex> lock(state->mutex);
         if (!state->pending)
             return; // the UI thread runs it (or ran it)
+        if (nTries < kInlineSpins) {
+            lock.unlock();
+            std::this_thread::yield();
+        } else {
+            state->cv.wait_for(lock, std::chrono::milliseconds(1),
+                               [&] { return !state->pending; });
+        }
     }
 }
 

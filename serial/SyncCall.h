@@ -46,7 +46,7 @@ public:
     bool HasPoster() const { return static_cast<bool>(m_poster); }
     // Jobs run on the worker under *pLock (null: posted, as by default).
     // Set while no worker runs.
-    void SetInlineLock(std::recursive_timed_mutex* pLock) { m_pInlineLock = pLock; }
+    void SetInlineLock(std::recursive_mutex* pLock) { m_pInlineLock = pLock; }
     // True on a worker while it runs a job inline: the job is then in the
     // UI thread's place, and a call it makes goes straight through.
     static bool IsRunningInline();
@@ -83,5 +83,6 @@ private:
 
     std::shared_ptr<State> m_state;
     Poster m_poster;
-    std::recursive_timed_mutex* m_pInlineLock = nullptr;
+    std::recursive_mutex* m_pInlineLock = nullptr;
+    static constexpr int kInlineSpins = 200;
 };

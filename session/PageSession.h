@@ -116,7 +116,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // without waiting for the face. The face then holds *pLock whenever it
     // calls the session, and its display and boxes are called on either
     // thread (under the lock). Set before OpenPort.
-    void RunOnLineThread(std::recursive_timed_mutex* pLock) {
+    void RunOnLineThread(std::recursive_mutex* pLock) {
         m_terminal.SetInlineLock(pLock);
     }
     // Writes what the session log holds and tells its last problems; the

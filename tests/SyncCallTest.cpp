@@ -105,7 +105,7 @@ TEST(SyncCallTest, WithoutPosterTheJobRunsOnTheCallingThread) {
 // and a job sees that it runs inline (so the calls it makes go straight on).
 TEST(SyncCallInlineTest, TheWorkerRunsTheJobUnderTheLock) {
     CTestUiLoop loop; // never pumped: nothing may be posted
-    std::recursive_timed_mutex lock;
+    std::recursive_mutex lock;
     CSyncCall call(loop.Poster());
     call.SetInlineLock(&lock);
     std::thread::id ranOn;
@@ -137,10 +137,10 @@ TEST(SyncCallInlineTest, TheWorkerRunsTheJobUnderTheLock) {
 // wait for ever.
 TEST(SyncCallInlineTest, AWaitUnderTheLockServesTheJobInsteadOfDeadlocking) {
     CTestUiLoop loop;
-    std::recursive_timed_mutex lock;
+    std::recursive_mutex lock;
     CSyncCall call(loop.Poster());
     call.SetInlineLock(&lock);
-    std::unique_lock<std::recursive_timed_mutex> held(lock);
+    std::unique_lock<std::recursive_mutex> held(lock);
     std::atomic<bool> bFinished{false};
     std::thread::id ranOn;
     std::thread worker([&] {
@@ -156,7 +156,7 @@ TEST(SyncCallInlineTest, AWaitUnderTheLockServesTheJobInsteadOfDeadlocking) {
 // for it and then runs once, after the UI thread let go.
 TEST(SyncCallInlineTest, AJobWaitsWhileTheUiThreadHoldsTheLock) {
     CTestUiLoop loop;
-    std::recursive_timed_mutex lock;
+    std::recursive_mutex lock;
     CSyncCall call(loop.Poster());
     call.SetInlineLock(&lock);
     std::atomic<bool> bUiDone{false};
@@ -164,7 +164,7 @@ TEST(SyncCallInlineTest, AJobWaitsWhileTheUiThreadHoldsTheLock) {
     std::atomic<bool> bSawUiDone{false};
     std::thread worker;
     {
-        std::lock_guard<std::recursive_timed_mutex> held(lock);
+        std::lock_guard<std::recursive_mutex> held(lock);
         worker = std::thread([&] {
             call.Call([&] {
                 ++nRuns;

@@ -81,8 +81,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
 
     // The session lock: held while the caller uses GetTerminal or
     // GetSession (the line's thread runs them too).
-    std::unique_lock<std::recursive_timed_mutex> LockSession() {
-        return std::unique_lock<std::recursive_timed_mutex>(m_sessionLock);
+    std::unique_lock<std::recursive_mutex> LockSession() {
+        return std::unique_lock<std::recursive_mutex>(m_sessionLock);
     }
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_session.GetTerminal(); }
@@ -158,7 +158,7 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // The delivery line and the Deliveries command, as the session has them.
     void ShowDeliveryLine();
 
-    std::recursive_timed_mutex m_sessionLock;
+    std::recursive_mutex m_sessionLock;
     CDeferredBoxes m_boxes;
     std::mutex m_queueMutex;
     std::vector<std::function<void()>> m_queued; // shown by the session, not yet here
