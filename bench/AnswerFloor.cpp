@@ -1,12 +1,11 @@
 /* The floor of the answer-latency figures: a terminal that does nothing but
- * answer. It opens the line a caller made (argv[1]), prompts ID= for a CR
+ * answer. It opens the line a caller made raw (argv[1]), prompts ID= for a CR
  * before the logon, accepts the logon, answers every block ACK CR and the
  * caller's EOT CR with ESC EOT CR, then exits. No checks, no display, no
  * threads: what is left is the machine's own cost of a round trip. */
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 static void Send(int fd, const char* text) {
@@ -28,11 +27,6 @@ int main(int argc, char** argv) {
     if (fd < 0) {
         perror(argv[1]);
         return 1;
-    }
-    struct termios tio;
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
     }
     char line[1024];
     size_t used = 0;

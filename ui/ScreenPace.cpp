@@ -25,18 +25,12 @@ void CScreenPace::Request() {
         // first, and what comes with it joins this update.
         std::weak_ptr<bool> alive = m_pAlive;
         m_pOwner->CallAfter([this, alive] {
-            if (auto p = alive.lock(); p && *p) {
+            if (auto p = alive.lock(); p && *p)
                 Run();
-            }
         });
     } else {
         m_timer.StartOnce(std::max(1, kPaceMs - static_cast<int>(elapsed.count())));
     }
-}
-
-void CScreenPace::Flush() {
-    if (m_bPending)
-        Run();
 }
 
 void CScreenPace::Run() {

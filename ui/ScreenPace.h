@@ -6,7 +6,6 @@
 // that something changed; the update then runs once, at the next idle
 // moment when the last one is at least kPaceMs ago, else when that time is
 // up. A lone change shows at once; a burst costs one update per kPaceMs.
-// Flush runs a requested update now (before a save, a copy or a count).
 //
 // User-interface thread only. The owner must outlive its pace (it is a
 // member of the window whose update it runs).
@@ -30,8 +29,6 @@ class CScreenPace {
     CScreenPace& operator=(const CScreenPace&) = delete;
 
     void Request();
-    void Flush();
-    bool IsPending() const { return m_bPending; }
 
   private:
     void Run();

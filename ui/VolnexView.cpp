@@ -147,7 +147,6 @@ void CVolnexVw::OnLogon() {
         m_session.Logon();
     }
     AfterSessionCall();
-    UpdateData();
 }
 
 void CVolnexVw::OnLogoff() {
@@ -156,7 +155,6 @@ void CVolnexVw::OnLogoff() {
         m_session.Logoff();
     }
     AfterSessionCall();
-    UpdateData();
 }
 
 void CVolnexVw::OnLogFile() {
@@ -252,6 +250,9 @@ void CVolnexVw::ShowPending() {
         m_bSessionChanged = false;
         UpdateData();
     }
+    // The trace just rendered shows now too, not one pace later.
+    if (CProtocolDlg* pDlg = m_protocol.Get())
+        pDlg->Sync();
     m_bShowingPending = false;
 }
 
