@@ -95,6 +95,15 @@ std::vector<const CTargetConfig*> CDelivery::Route(int nPort,
     return routed;
 }
 
+std::vector<const CTargetConfig*> CDelivery::RouteAlert(int nPort) const {
+    std::vector<const CTargetConfig*> routed;
+    for (const CTargetConfig& target : m_targets) {
+        if (target.RoutesAlert(nPort))
+            routed.push_back(&target);
+    }
+    return routed;
+}
+
 bool CDelivery::Accept(const CStoredPage& page,
                        const std::vector<const CTargetConfig*>& targets,
                        std::string* pstrError) {

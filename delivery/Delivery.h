@@ -54,6 +54,9 @@ class CDelivery {
     // The targets a page from this port for this pager goes to.
     std::vector<const CTargetConfig*> Route(int nPort,
                                             const std::string& strPager) const;
+    // The targets that take alerts about this port (Alerts=1 or only).
+    std::vector<const CTargetConfig*> RouteAlert(int nPort) const;
+    const std::string& GetOutboxPath() const { return m_strOutboxPath; }
     // Commits the page with a pending delivery to each target; true once it
     // is on the disk.
     bool Accept(const CStoredPage& page,

@@ -227,10 +227,18 @@ bool CPagerSet::Matches(const std::string& strPager) const {
 }
 
 bool CTargetConfig::Routes(int nPortNumber, const std::string& strPager) const {
+    if (alerts == AlertsWanted::kOnly)
+        return false;
     if (!ports.empty() &&
         std::find(ports.begin(), ports.end(), nPortNumber) == ports.end())
         return false;
     return pagers.Matches(strPager);
+}
+
+bool CTargetConfig::RoutesAlert(int nPortNumber) const {
+    return alerts != AlertsWanted::kNo &&
+           (ports.empty() ||
+            std::find(ports.begin(), ports.end(), nPortNumber) != ports.end());
 }
 
 std::string CTargetConfig::ShownUrl() const {
@@ -342,6 +350,15 @@ bool ParseTarget(const IProfile& profile, const std::string& strName,
         target.bBodyText = true;
     else if (!strBody.empty() && strBody != "json")
         return fail("Body", strBody, "json or text");
+
+    const std::string strAlerts = LowerCase(get("Alerts"));
+    if (strAlerts == "only")
+        target.alerts = CTargetConfig::AlertsWanted::kOnly;
+    else if (strAlerts == "1" || strAlerts == "yes")
+        target.alerts = CTargetConfig::AlertsWanted::kToo;
+    else if (!strAlerts.empty() && strAlerts != "0" && strAlerts != "no")
+        return fail("Alerts", strAlerts,
+                    "1 (alerts and pages), only (alerts alone) or 0");
 
     const std::string strExpire = get("Expire");
     if (!strExpire.empty() && !ParseDuration(strExpire, &target.nExpireMs))

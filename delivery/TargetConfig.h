@@ -41,7 +41,7 @@ struct CTargetConfig {
     static constexpr const char* kKeys[] = {
         "Url",     "Pagers",   "Ports",         "Body",     "Expire",
         "Timeout", "Qos",      "Authorization", "MailFrom", "MailTo",
-        "Subject", "StartTls", "CaFile",        "Insecure"};
+        "Subject", "StartTls", "CaFile",        "Insecure", "Alerts"};
 
     std::string strName; // NAME of [Target NAME]
     std::string strUrl;  // as written: may hold a password, never shown so
@@ -72,9 +72,15 @@ struct CTargetConfig {
     bool bStartTls = false; // smtp:// upgraded with STARTTLS
     std::string strCaFile;  // TLS: the CA to verify the peer; empty: the system's
     bool bInsecure = false; // TLS: no verification (asked for)
+    // Alerts=1: the line's and the deliveries' alerts go here too, as
+    // records of their own; Alerts=only: alerts and no pages.
+    enum class AlertsWanted { kNo, kToo, kOnly };
+    AlertsWanted alerts = AlertsWanted::kNo;
 
     // Whether a page from this port for this pager goes here.
     bool Routes(int nPort, const std::string& strPager) const;
+    // Whether an alert about this port goes here.
+    bool RoutesAlert(int nPort) const;
     // The URL with its password shown as *** (for every window and file).
     std::string ShownUrl() const;
     // "MQTT", "HTTP", "SMTP", "EXEC"

@@ -161,6 +161,12 @@ class CHeadlessDisplay : public ISessionDisplay {
         m_err.Say(strReport.substr(strReport.find_first_not_of(' ')));
         ShowNote(strReport);
     }
+    // Nobody watches a window: an alert is said on standard error as well.
+    void ShowAlert(const CAlertEvent& event) override {
+        m_err.Say(std::string("volnex: ") +
+                  (event.bRaised ? "alert: " : "alert over: ") + event.alert.strText);
+        ShowNote(AlertNote(event));
+    }
 
     // The run ends: pages that still come are not answered.
     void SetEnding() { m_bEnding = true; }

@@ -3,8 +3,11 @@
 #include "engine/MessageBoxes.h"
 #include "serial/DeviceList.h"
 #include "session/SessionLog.h"
+#include "session/StatusServer.h"
 #include "ui/Clock.h"
 #include "ui/ViewText.h"
+
+#include <sys/stat.h>
 
 #include <utility>
 
@@ -28,6 +31,7 @@ CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
       m_terminal(*m_pTerminal), m_recovery(std::move(probe)),
       m_delivery({[this](const std::string& strNote) { AddNote(strNote); },
                   [this](const CDeliveryEvent& event) {
+                      CountDelivery(event);
                       Tell([&](ISessionDisplay& d) { d.ShowDelivery(event); });
                   }}) {
     m_terminal.SetUiPoster(std::move(poster));
@@ -89,8 +93,10 @@ std::string CPageSession::ApplyTestBench() {
     // Without a test mode, a delivery or records kept before the ACK the
     // engine answers as always.
     m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
-    if (!strDeliveryBox.empty())
-        strBox += (strBox.empty() ? "" : "\n\n") + strDeliveryBox;
+    for (const std::string& strMore : {strDeliveryBox, ApplyWatchSettings()}) {
+        if (!strMore.empty())
+            strBox += (strBox.empty() ? "" : "\n\n") + strMore;
+    }
     return strBox;
 }
 
@@ -177,6 +183,7 @@ bool CPageSession::OpenPort() {
         m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(),
         m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(), kEventMask,
         kOutBufferSize);
+    m_bReady = m_bReady || bOpen;
     ShowTestBenchBox(strBox);
     return bOpen;
 }
@@ -230,6 +237,9 @@ void CPageSession::Tick() {
         });
     if (bBack)
         Logon();
+    WatchAlerts();
+    if (m_pStatus)
+        m_pStatus->Publish(MakeStatusSnapshot());
     ShowSettingsBox(strDeliveryBox);
 }
 
@@ -294,6 +304,13 @@ void CPageSession::OnSessionState(LPARAM lParam) {
     if (lParam == ST_WAITING_FOR_CR)
         m_lineHints.NewSession();
     const std::string strState = ::GetStateText(static_cast<int>(lParam));
+    // A logon is done when the terminal waits for pages, coming from
+    // anything but a page.
+    if (lParam == ST_WAITING_FOR_PAGE && strState != m_strState &&
+        m_strState != ::GetStateText(ST_RECEIVING_PAGE)) {
+        ++m_counters.nSessions;
+        m_counters.nLastCallMs = GetClock().NowMs();
+    }
     if (strState != m_strState)
         Tell([&](ISessionDisplay& d) { d.ShowEvent(strState); });
     m_strState = strState;
@@ -327,6 +344,9 @@ void CPageSession::OnPageResult(LPARAM lParam) {
         ++m_nGoodPages;
     else
         ++m_nBadPages;
+    ++m_counters.pages[VerdictName(record.verdict)];
+    m_counters.nLastPageMs = record.nTimeMs;
+    m_counters.nLastCallMs = std::max(m_counters.nLastCallMs, record.nTimeMs);
     m_pageRecords.Add(record);
     record.bKept = m_bRecordKept; // written already, before the ACK
     m_bRecordKept = false;
@@ -352,6 +372,10 @@ std::string CPageSession::TracedLogonByte(unsigned char ch) {
 
 void CPageSession::OnCommRxChar(WPARAM wParam) {
     const unsigned char ch = static_cast<unsigned char>(wParam & 0xFF);
+    m_lastRx = std::chrono::steady_clock::now();
+    m_bRxSinceAnswer = true;
+    if (ch == static_cast<unsigned char>(kStx))
+        ++m_counters.nBlocks;
     // The character is traced before the engine can answer it.
     const std::string strTraced = TracedLogonByte(ch);
     if (!strTraced.empty())
@@ -367,6 +391,8 @@ void CPageSession::OnCommRxChar(WPARAM wParam) {
 
 void CPageSession::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
     const std::unique_ptr<std::string> text = AdoptTraceText(lParam);
+    if (text && wParam != kTraceReceived)
+        CountAnswer(*text);
     if (text)
         Tell([&](ISessionDisplay& d) { d.ShowTrace(wParam != kTraceReceived, *text); });
 }
@@ -397,4 +423,154 @@ void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
          DiagnoseBlock(m_terminal.GetStoredBlock(), block,
                        CPageTerminal::kTimeoutTicks + 1, m_terminal.GetDroppedCount()))
         AddNote(strLine);
+}
+
+std::string AlertNote(const CAlertEvent& event) {
+    return (event.bRaised ? "   ALERT: " : "   ALERT OVER: ") + event.alert.strText;
+}
+
+std::string CPageSession::ApplyWatchSettings() {
+    const IProfile& profile = AppProfile();
+    std::string strBox;
+    const auto problem = [&strBox](const std::string& strKey,
+                                   const std::string& strValue,
+                                   const std::string& strWhy) {
+        strBox += (strBox.empty() ? "" : "\n") + std::string("The setting ") + strKey +
+                  "=" + ShownValue(strValue) + " is not used: " + strWhy;
+    };
+    const std::string strSilenceKey =
+        CPortConfig::PortKey("SilenceAlert", m_config.m_nPort);
+    const std::string strSilence =
+        profile.GetString("Configuration", strSilenceKey, "");
+    std::int64_t nMs = 0;
+    if (!ParseAlertMinutes(strSilence, &nMs)) {
+        problem(strSilenceKey, strSilence, "minutes, such as 5 or 0.5");
+        nMs = 0;
+    }
+    m_alerts.SetSilenceMs(nMs);
+    const std::string strTarget = profile.GetString("Configuration", "TargetAlert", "");
+    nMs = CAlertWatch::kDefaultTargetMs;
+    if (strTarget.find_first_not_of(" \t") != std::string::npos &&
+        !ParseAlertMinutes(strTarget, &nMs)) {
+        problem("TargetAlert", strTarget, "minutes, such as 10 or 0.5");
+        nMs = CAlertWatch::kDefaultTargetMs;
+    }
+    m_alerts.SetTargetMs(nMs);
+
+    const std::string strListen =
+        profile.GetString("Configuration", "StatusListen", "");
+    if (strListen == m_strStatusListen)
+        return strBox;
+    m_pStatus.reset();
+    m_strStatusListen = strListen;
+    if (strListen.find_first_not_of(" \t") == std::string::npos)
+        return strBox;
+    std::string strHost;
+    int nPort = 0;
+    std::string strWhy;
+    if (!ParseListenAddress(strListen, &strHost, &nPort, &strWhy)) {
+        problem("StatusListen", strListen, strWhy);
+        return strBox;
+    }
+    auto pServer = std::make_unique<CStatusServer>();
+    if (!pServer->Start(strHost, nPort, &strWhy)) {
+        problem("StatusListen", strListen, strWhy);
+        return strBox;
+    }
+    pServer->Publish(MakeStatusSnapshot());
+    m_pStatus = std::move(pServer);
+    return strBox;
+}
+
+void CPageSession::WatchAlerts() {
+    CWatchFacts facts;
+    facts.nPort = m_terminal.GetPortNumber();
+    facts.bDeviceLost = m_recovery.IsWaiting();
+    facts.strDevice =
+        facts.bDeviceLost ? m_recovery.GetLostPath() : m_terminal.GetDevicePath();
+    facts.bLineOpen = m_terminal.IsOpen() && !m_terminal.IsDeviceLost();
+    facts.nLastCallMs = m_counters.nLastCallMs;
+    if (const CDelivery* pDelivery = m_delivery.GetDelivery()) {
+        for (const CTargetStatus& status : pDelivery->Status()) {
+            CWatchFacts::CTarget target;
+            target.strName = status.strName;
+            target.nPending = status.counts.nPending;
+            target.nOldestPendingMs = status.counts.nOldestPendingMs;
+            target.nExpired = status.counts.nExpired;
+            const auto it = m_counters.lastDelivered.find(status.strName);
+            target.nLastDeliveredMs =
+                it == m_counters.lastDelivered.end() ? 0 : it->second;
+            facts.targets.push_back(target);
+        }
+    }
+    for (const CAlertEvent& event : m_alerts.Look(GetClock().NowMs(), facts)) {
+        Tell([&](ISessionDisplay& d) { d.ShowAlert(event); });
+        std::string strError;
+        if (!m_delivery.SendAlert(event, &strError))
+            AddNote("   ALERT NOT KEPT FOR DELIVERY: " + strError);
+    }
+}
+
+void CPageSession::CountAnswer(const std::string& strSent) {
+    const bool bNak = strSent.find(kNak) != std::string::npos;
+    if (bNak)
+        ++m_counters.nNaks;
+    if (!m_bRxSinceAnswer)
+        return;
+    if (!bNak && strSent.find(kAck) == std::string::npos &&
+        strSent.find(kRs) == std::string::npos)
+        return;
+    m_bRxSinceAnswer = false;
+    m_counters.latency.Add(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_lastRx)
+            .count());
+}
+
+void CPageSession::CountDelivery(const CDeliveryEvent& event) {
+    if (event.kind == CDeliveryEvent::Kind::kProblem || event.strTarget.empty())
+        return;
+    if (event.kind != CDeliveryEvent::Kind::kExpired)
+        ++m_counters.attempts[event.strTarget];
+    if (event.kind == CDeliveryEvent::Kind::kDelivered)
+        m_counters.lastDelivered[event.strTarget] = event.nTimeMs;
+}
+
+CStatusSnapshot CPageSession::MakeStatusSnapshot() const {
+    CStatusSnapshot snapshot;
+    snapshot.nNowMs = GetClock().NowMs();
+    snapshot.bReady = m_bReady;
+    CPortStatus port;
+    port.nPort = m_terminal.GetPortNumber();
+    port.strDevice = m_terminal.GetDevicePath();
+    port.strState = m_strState;
+    port.bDevicePresent = m_terminal.IsOpen() && !m_terminal.IsDeviceLost();
+    port.bLineOpen = port.bDevicePresent;
+    port.nSessions = m_counters.nSessions;
+    port.pages = m_counters.pages;
+    port.nBlocks = m_counters.nBlocks;
+    port.nNaks = m_counters.nNaks;
+    port.latency = m_counters.latency;
+    port.nLastPageMs = m_counters.nLastPageMs;
+    snapshot.ports.push_back(port);
+    if (const CDelivery* pDelivery = m_delivery.GetDelivery()) {
+        snapshot.bOutbox = true;
+        for (const CTargetStatus& status : pDelivery->Status()) {
+            CTargetMetrics target;
+            target.strName = status.strName;
+            target.strKind = status.strKind;
+            target.nDelivered = static_cast<std::uint64_t>(status.counts.nDelivered);
+            target.nFailed = static_cast<std::uint64_t>(status.counts.nFailed);
+            target.nExpired = static_cast<std::uint64_t>(status.counts.nExpired);
+            target.nPending = static_cast<std::uint64_t>(status.counts.nPending);
+            target.nOldestPendingMs = status.counts.nOldestPendingMs;
+            const auto it = m_counters.attempts.find(status.strName);
+            target.nAttempts = it == m_counters.attempts.end() ? 0 : it->second;
+            snapshot.targets.push_back(target);
+        }
+        struct stat info {};
+        if (stat(m_delivery.GetOutboxPath().c_str(), &info) == 0)
+            snapshot.nOutboxBytes = static_cast<std::int64_t>(info.st_size);
+    }
+    snapshot.alerts = m_alerts.Active();
+    return snapshot;
 }

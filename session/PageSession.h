@@ -23,11 +23,15 @@
 #include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
+#include "session/AlertWatch.h"
 #include "session/PageRecord.h"
 #include "session/PageRecordList.h"
 #include "session/SessionDelivery.h"
+#include "session/StatusSnapshot.h"
 #include "settings/PortConfig.h"
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +39,10 @@
 
 class IMessageBoxes;
 class CSessionLog;
+class CStatusServer;
+
+// The protocol window's line for an alert ("   ALERT: line silent since ...").
+std::string AlertNote(const CAlertEvent& event);
 
 class ISessionDisplay {
   public:
@@ -56,6 +64,9 @@ class ISessionDisplay {
     // One delivery attempt (its note comes through ShowNote as well), for a
     // record of the session; a display may ignore it.
     virtual void ShowDelivery(const CDeliveryEvent& event) { (void)event; }
+    // An alert raised or cleared: a note for the protocol window unless the
+    // display has a better place for it.
+    virtual void ShowAlert(const CAlertEvent& event) { ShowNote(AlertNote(event)); }
     // A display whose records must be out before a page is acknowledged
     // (the headless face's standard output) says so here: the session then
     // gives it each page that would be acknowledged through KeepRecord,
@@ -154,6 +165,11 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // The test modes in force ("nak-every:3"); empty when the terminal
     // behaves as always.
     std::string GetTestModeText() const;
+    // The alerts active now, oldest condition first.
+    std::vector<CActiveAlert> GetAlerts() const { return m_alerts.Active(); }
+    // What the status page and the service's status line tell, as the
+    // session's own counters have it now.
+    CStatusSnapshot MakeStatusSnapshot() const;
 
   private:
     void OnCommCts(WPARAM wParam);
@@ -184,6 +200,14 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void ApplyLogFolder();
     // Calls the display, then the log.
     template <typename F> void Tell(F show);
+    // Reads the alert and status page settings; the text of a box about
+    // those that cannot be used (empty: none).
+    std::string ApplyWatchSettings();
+    // Looks for alerts to raise or clear and tells them everywhere.
+    void WatchAlerts();
+    // Counts an answer sent to the caller, and how long it took.
+    void CountAnswer(const std::string& strSent);
+    void CountDelivery(const CDeliveryEvent& event);
 
     ISessionDisplay& m_display;
     IMessageBoxes& m_boxes;
@@ -212,4 +236,25 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // Sees everything the display sees, after it. Goes after the monitor
     // thread has stopped (the destructor stops it first).
     std::unique_ptr<CSessionLog> m_pLog;
+
+    // What the status page counts, kept on the session's thread.
+    struct CCounters {
+        std::uint64_t nSessions = 0;
+        std::map<std::string, std::uint64_t> pages; // by verdict
+        std::uint64_t nBlocks = 0;
+        std::uint64_t nNaks = 0;
+        CLatencyHistogram latency;
+        std::int64_t nLastPageMs = 0;
+        std::int64_t nLastCallMs = 0;                      // the last logon or page
+        std::map<std::string, std::uint64_t> attempts;     // by target
+        std::map<std::string, std::int64_t> lastDelivered; // by target
+    };
+    CCounters m_counters;
+    // When the last byte came, for the answer's latency.
+    std::chrono::steady_clock::time_point m_lastRx;
+    bool m_bRxSinceAnswer = false;
+    bool m_bReady = false; // the line was open once
+    CAlertWatch m_alerts;
+    std::string m_strStatusListen; // the address served now
+    std::unique_ptr<CStatusServer> m_pStatus;
 };

@@ -1,6 +1,7 @@
 #include "session/SessionDelivery.h"
 
 #include "engine/PageTerminal.h"
+#include "session/AlertWatch.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
 #include "ui/Clock.h"
@@ -269,6 +270,24 @@ CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
     if (bSequences && stored.kind == Kind::kAsIs)
         stored.kind = Kind::kDefer;
     return stored;
+}
+
+bool CSessionDelivery::SendAlert(const CAlertEvent& event, std::string* pstrError) {
+    if (!m_pDelivery)
+        return true;
+    const std::vector<const CTargetConfig*> targets =
+        m_pDelivery->RouteAlert(event.alert.nPort);
+    if (targets.empty())
+        return true;
+    CStoredPage page;
+    page.strId = NewPageId();
+    page.nAcceptedMs = event.nTimeMs;
+    page.nPort = event.alert.nPort;
+    page.strPager = "alert";
+    page.strMessage = event.alert.strText;
+    page.strTime = IsoLocalTime(event.nTimeMs);
+    page.strRecord = AlertJson(event);
+    return m_pDelivery->Accept(page, targets, pstrError);
 }
 
 void CSessionDelivery::OnPageResult(CPageRecord* pRecord, bool bAwaited,

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+struct CAlertEvent;
 class CPageTerminal;
 class CPortConfig;
 class IProfile;
@@ -74,6 +75,14 @@ class CSessionDelivery {
     // when changed settings are wrong (empty: nothing to say).
     std::string Tick(CPageTerminal& terminal, const CPortConfig& config,
                      const IProfile& profile);
+    // Keeps an alert in the outbox for every target that takes alerts, as a
+    // page of its own (pager "alert", the alert's JSON as its record). True
+    // when it is kept or no target takes it.
+    bool SendAlert(const CAlertEvent& event, std::string* pstrError);
+    // The outbox file in use; empty when nothing is delivered.
+    std::string GetOutboxPath() const {
+        return m_pDelivery ? m_pDelivery->GetOutboxPath() : std::string();
+    }
     // Whether a page's answer waits for its deliveries.
     bool IsAwaiting() const { return !m_await.strId.empty(); }
 

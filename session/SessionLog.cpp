@@ -88,6 +88,11 @@ void CSessionLog::ShowDelivery(const CDeliveryEvent& event) {
     Push(FileKind::kDeliveries, DeliveryEventJson(event) + "\n");
 }
 
+void CSessionLog::ShowAlert(const CAlertEvent& event) {
+    m_lines.Note(AlertNote(event));
+    Push(FileKind::kPages, AlertJson(event) + "\n");
+}
+
 void CSessionLog::ShowTrace(bool bSent, const std::string& strText) {
     m_lines.Trace(bSent, strText);
 }

@@ -48,6 +48,9 @@ class CSessionLog : public ISessionDisplay {
     void ShowNote(const std::string& strNote) override;
     void ShowEvent(const std::string& strEvent) override;
     void ShowDelivery(const CDeliveryEvent& event) override;
+    // The alert's line in the trace, and its record (type "alert") among the
+    // pages'.
+    void ShowAlert(const CAlertEvent& event) override;
     // Writes the record to the day's pages file now, on the calling thread
     // (after what the writer thread is writing). A failure is reported as
     // any other and the record is counted as dropped.

@@ -104,6 +104,8 @@ TEST_F(TargetConfigTest, EachBadSettingNamesSectionKeyAndValue) {
          "[Target t] MailTo=: mail needs at least"},
         {"Url=https://h.example/\nCaFile=/nonexistent/ca.pem\n",
          "[Target t] CaFile=/nonexistent/ca.pem: cannot be read"},
+        {"Url=exec:/bin/true\nAlerts=sometimes\n",
+         "[Target t] Alerts=sometimes: 1 (alerts and pages), only"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(Parse(c.szLines)) << c.szLines;
@@ -127,6 +129,18 @@ TEST_F(TargetConfigTest, AMessageNeverShowsAPasswordAndCutsALongValue) {
     EXPECT_FALSE(Parse("Url=exec:/bin/true\nPagers=" + std::string(500, '1') + "-x\n"));
     EXPECT_NE(strError.find("(502 characters)"), std::string::npos) << strError;
     EXPECT_LT(strError.size(), 200u);
+}
+
+TEST_F(TargetConfigTest, AnAlertsOnlyTargetTakesAlertsAndNoPages) {
+    ASSERT_TRUE(Parse("Url=exec:/bin/true\nAlerts=only\nPorts=2\n")) << strError;
+    EXPECT_FALSE(target.Routes(2, "1234"));
+    EXPECT_TRUE(target.RoutesAlert(2));
+    EXPECT_FALSE(target.RoutesAlert(1)); // Ports= still applies
+    ASSERT_TRUE(Parse("Url=exec:/bin/true\nAlerts=1\n")) << strError;
+    EXPECT_TRUE(target.Routes(1, "1234"));
+    EXPECT_TRUE(target.RoutesAlert(1));
+    ASSERT_TRUE(Parse("Url=exec:/bin/true\n")) << strError;
+    EXPECT_FALSE(target.RoutesAlert(1));
 }
 
 TEST(PagerSetTest, MatchesIdsAndNumericRangesOnly) {

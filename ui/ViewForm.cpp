@@ -171,6 +171,53 @@ void CViewForm::ShowDelivery(const std::vector<std::string>& lines) {
     }
     if (m_pDelivery->GetValue() != strText)
         m_pDelivery->ChangeValue(strText);
+    PlaceAlerts();
+}
+
+void CViewForm::ShowAlerts(const std::vector<std::string>& lines) {
+    if (lines.empty() && m_pAlerts == nullptr)
+        return;
+    wxString strText;
+    for (const std::string& strLine : lines)
+        strText += (strText.empty() ? "" : "\n") + FromBytes(strLine);
+    if (m_pAlerts == nullptr) {
+        wxScrolled<wxPanel>* const self = m_pView;
+        m_pAlertLabel = new CFormLabel(self, "Alerts", wxDefaultPosition,
+                                       self->ConvertDialogToPixels(wxSize(60, 9)),
+                                       wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+        m_pAlerts = new wxTextCtrl(self, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                   self->ConvertDialogToPixels(wxSize(291, 9 * 2 + 4)),
+                                   wxTE_READONLY | wxTE_MULTILINE | wxTE_DONTWRAP |
+                                       wxBORDER_SIMPLE);
+        m_pAlerts->SetName("Alerts");
+        m_pAlerts->SetForegroundColour(*wxRED);
+        m_pAlertLabel->SetLabelFor(m_pAlerts);
+        PlaceAlerts();
+    }
+    if (m_pAlerts->GetValue() != strText)
+        m_pAlerts->ChangeValue(strText);
+}
+
+void CViewForm::PlaceAlerts() {
+    if (m_pAlerts == nullptr)
+        return;
+    wxScrolled<wxPanel>* const self = m_pView;
+    int nTop = self->ConvertDialogToPixels(wxPoint(0, 198)).y;
+    if (m_pDelivery != nullptr)
+        nTop = m_pDelivery->GetRect().GetBottom() + 1 +
+               self->ConvertDialogToPixels(wxSize(0, 3)).y;
+    const int nBoxTop = nTop + self->ConvertDialogToPixels(wxSize(0, 9)).y;
+    m_pAlertLabel->Move(self->ConvertDialogToPixels(wxPoint(5, 0)).x, nTop);
+    m_pAlerts->Move(self->ConvertDialogToPixels(wxPoint(3, 0)).x, nBoxTop);
+    const wxRect rect = m_pAlerts->GetRect();
+    m_formSize.IncTo(
+        wxSize(rect.GetRight() + 1,
+               rect.GetBottom() + 1 + self->ConvertDialogToPixels(wxSize(0, 3)).y));
+    self->SetVirtualSize(m_formSize);
+}
+
+wxString CViewForm::AlertText() const {
+    return m_pAlerts != nullptr ? m_pAlerts->GetValue() : wxString();
 }
 
 wxString CViewForm::DeliveryText() const {

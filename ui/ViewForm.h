@@ -9,6 +9,7 @@
 #include <wx/scrolwin.h>
 
 class CPageSession;
+class CFormLabel;
 class CReportListBox;
 class wxStaticText;
 class wxTextCtrl;
@@ -39,6 +40,10 @@ class CViewForm {
     // target it never exists.
     void ShowDelivery(const std::vector<std::string>& lines);
     wxString DeliveryText() const;
+    // The alert line: every alert active now, one a line; it appears with
+    // the first alert and is emptied when none is left.
+    void ShowAlerts(const std::vector<std::string>& lines);
+    wxString AlertText() const;
 
     CReportListBox* m_pageList = nullptr;
     wxStaticText* m_pState = nullptr;
@@ -52,4 +57,8 @@ class CViewForm {
     wxSize m_formSize;
     wxScrolled<wxPanel>* m_pView = nullptr;
     wxTextCtrl* m_pDelivery = nullptr;
+    CFormLabel* m_pAlertLabel = nullptr;
+    wxTextCtrl* m_pAlerts = nullptr;
+    // Below the delivery line when there is one.
+    void PlaceAlerts();
 };

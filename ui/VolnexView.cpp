@@ -270,6 +270,22 @@ void CVolnexVw::ShowNote(const std::string& strNote) {
     });
 }
 
+void CVolnexVw::ShowAlert(const CAlertEvent& event) {
+    ShowNote(AlertNote(event));
+    // Called by the session as it tells the alert: its list is current.
+    std::vector<std::string> lines;
+    for (const CActiveAlert& alert : m_session.GetAlerts())
+        lines.push_back(alert.strText);
+    Queue([this, lines] {
+        const wxSize before = GetFormSize();
+        m_form.ShowAlerts(lines);
+        // The first alert's line is seen without scrolling.
+        auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
+        if (pFrame != nullptr && GetFormSize() != before)
+            pFrame->FitToForm(GetFormSize());
+    });
+}
+
 void CVolnexVw::CreateProtocolDlg() {
     if (m_protocol.Get() != nullptr)
         return;

@@ -96,6 +96,7 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     wxString GetShownState() const { return GetShownText(IDC_STATE); }
     // The delivery line's text (empty when no target is set up).
     wxString GetDeliveryText() const { return m_form.DeliveryText(); }
+    wxString GetAlertText() const { return m_form.AlertText(); }
     wxString GetIndicatorText(int nId) const { return GetShownText(nId); }
     unsigned GetGoodPages() {
         auto lock = LockSession();
@@ -138,6 +139,9 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     void ShowPage(const CPageRecord& record) override;
     void ShowTrace(bool bSent, const std::string& strText) override;
     void ShowNote(const std::string& strNote) override;
+    // The protocol window's note, and the alert line with every alert
+    // active now.
+    void ShowAlert(const CAlertEvent& event) override;
 
   private:
     void UpdateData() {

@@ -53,6 +53,10 @@ TEST_F(LineRecoveryGuiTest, TheLineComesBackByItselfWhenItsDeviceDoes) {
     frame->RefreshPanes();
     const std::string strPane = frame->GetStatusBar()->GetStatusText(0).ToStdString();
     EXPECT_EQ(strPane.substr(strPane.rfind(" (")), " (device lost: " + strLink + ")");
+    // The alert line says it too, for as long as it lasts.
+    ASSERT_TRUE(TickUntil([&] {
+        return view->GetAlertText() == "device lost: " + strLink;
+    })) << view->GetAlertText();
 
     CPtyPair second;
     pointLinkAt(second);
@@ -60,6 +64,7 @@ TEST_F(LineRecoveryGuiTest, TheLineComesBackByItselfWhenItsDeviceDoes) {
     EXPECT_EQ(TickAwait(second, 3), "\x1b\x04\r");
     EXPECT_EQ(view->GetLostDevice(), "");
     EXPECT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_CR);
+    EXPECT_TRUE(TickUntil([&] { return view->GetAlertText().empty(); }));
     second.Write("\r");
     EXPECT_EQ(TickAwait(second, 3), "ID=");
     frame->RefreshPanes();
