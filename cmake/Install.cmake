@@ -53,6 +53,8 @@ install(FILES ${VOLNEX_GENERATED}/man/veldrin-sim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md ${VOLNEX_GENERATED}/doc/copyright ${VOLNEX_GENERATED}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# A profile for the unit, with the folders its sandbox lets it write.
+install(FILES res/systemd/line1.INI DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 if(VOLNEX_GUI)
   install(TARGETS volnex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

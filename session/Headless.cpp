@@ -4,6 +4,7 @@
 #include "serial/TermiosDevice.h"
 #include "session/OutputStream.h"
 #include "session/PageSession.h"
+#include "session/ServiceNotify.h"
 #include "session/TraceLines.h"
 #include "settings/Profile.h"
 #include "ui/CommandLine.h"
@@ -344,9 +345,11 @@ int RunHeadless(const CCommandLine& cmd) {
     {
         CPageSession session(display, boxes, loop.Poster(), &CTermiosDevice::CanOpen);
         display.SetOutboxCheck([&session] { return session.GetDelivery() != nullptr; });
+        CServiceNotify service; // systemd's, when it runs the program
         if (!session.OpenPort()) {
             nStatus = kHeadlessLineFailed;
         } else {
+            service.Ready();
             using Clock = std::chrono::steady_clock;
             const Clock::time_point start = Clock::now();
             const Clock::time_point end =
@@ -354,6 +357,7 @@ int RunHeadless(const CCommandLine& cmd) {
                     ? start + std::chrono::seconds(cmd.nTimeoutSeconds)
                     : Clock::time_point::max();
             Clock::time_point nextTick = start + std::chrono::milliseconds(100);
+            unsigned nTicks = 0;
             // Looked at after every job: the run ends right after the page
             // that makes --exit-after's count, or that standard output lost.
             const auto ends = [&display] {
@@ -364,6 +368,10 @@ int RunHeadless(const CCommandLine& cmd) {
                 display.Poll();
                 if (Clock::now() >= nextTick) {
                     session.Tick();
+                    // Only a tick that ran keeps the watchdog quiet.
+                    service.WatchdogTick();
+                    if (++nTicks % 10 == 0)
+                        service.Status(ServiceStatusLine(session.MakeStatusSnapshot()));
                     nextTick += std::chrono::milliseconds(100);
                 }
             }
@@ -383,6 +391,7 @@ int RunHeadless(const CCommandLine& cmd) {
                           bGoOn);
             nStatus = display.ExitStatus();
         }
+        service.Stopping();
         // As the window's close: a session in progress ends on the line.
         session.Close();
         session.StopMonitor();

@@ -63,6 +63,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cmd.bOutbox = true;
             continue;
         }
+        if (strArg == "--check") {
+            cmd.bCheck = true;
+            continue;
+        }
         if (strArg == "--json") {
             cmd.bJson = true;
             continue;
@@ -87,6 +91,9 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (cmd.bOutbox && cmd.bHeadless)
         return UsageError("--outbox reports and exits: it does not go with --headless");
+    if (cmd.bCheck && (cmd.bHeadless || cmd.bOutbox))
+        return UsageError(
+            "--check reads the profile and exits: it goes with --profile only");
     if (cmd.bJson && !cmd.bOutbox)
         return UsageError("--json goes with --outbox");
     if (!cmd.bHeadless && (cmd.bTrace || cmd.nExitAfter > 0 || cmd.nTimeoutSeconds > 0))
@@ -141,6 +148,7 @@ const char* VolnexUsage() {
            "       volnex --headless [--profile FILE] [--trace [FILE]]\n"
            "              [--exit-after N] [--timeout SECONDS]\n"
            "       volnex --outbox [--profile FILE] [--json]\n"
+           "       volnex --check [--profile FILE]\n"
            "       volnex --help | --version\n"
            "\n"
            "Answers a paging system (VELDRIN) that calls over a serial line\n"
@@ -165,6 +173,8 @@ const char* VolnexUsage() {
            "  --outbox        print each delivery target's pending, delivered,\n"
            "                  failed and expired pages and its oldest\n"
            "                  pending page, and exit (--json: as JSON)\n"
+           "  --check         read the profile, open nothing, print each\n"
+           "                  problem found (exit 1) or \"ok\" (exit 0)\n"
            "  --help          print this text and exit\n"
            "  --version       print the version and exit\n"
            "\n"

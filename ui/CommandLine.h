@@ -31,6 +31,8 @@ struct CCommandLine {
     // --outbox: the delivery targets' counts, then exit; --json: as JSON.
     bool bOutbox = false;
     bool bJson = false;
+    // --check: the profile's problems, or "ok", then exit.
+    bool bCheck = false;
     // Standard output was closed when the program started (not an option).
     bool bStdoutClosed = false;
 };

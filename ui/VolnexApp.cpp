@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "session/Headless.h"
 #include "session/OutboxReport.h"
+#include "session/ProfileCheck.h"
 #include "settings/Profile.h"
 #include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
@@ -103,6 +104,15 @@ int main(int argc, char** argv) {
     // Headless: the same session with no display; GTK is never started.
     if (g_commandLine.bHeadless)
         return RunHeadless(g_commandLine);
+    if (g_commandLine.bCheck) {
+        const std::vector<std::string> problems = CheckProfile(
+            ProgramProfilePath(g_commandLine), !g_commandLine.strProfile.empty());
+        for (const std::string& strProblem : problems)
+            std::cout << strProblem << '\n';
+        if (problems.empty())
+            std::cout << "ok\n";
+        return problems.empty() ? 0 : 1;
+    }
     if (g_commandLine.bOutbox) {
         CIniProfile profile(ProgramProfilePath(g_commandLine));
         return PrintOutboxReport(profile, g_commandLine.bJson, std::cout, std::cerr);
