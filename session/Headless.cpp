@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -122,9 +123,36 @@ class CHeadlessDisplay : public ISessionDisplay {
             m_out.WriteOrQueue(PageRecordJson(record) + "\n"))
             ++m_nWritten;
         ++m_nResults;
-        if (record.verdict != PageVerdict::kAccepted &&
-            record.verdict != PageVerdict::kTruncated)
-            m_bAllAccepted = false;
+        const bool bAccepted = record.verdict == PageVerdict::kAccepted ||
+                               record.verdict == PageVerdict::kTruncated;
+        if (bAccepted) {
+            // The same page sent again after its NAK, and accepted now: the
+            // NAK was not the page's end.
+            if (!m_failures.empty() && m_failures.back().bResendable &&
+                m_failures.back().strPager == record.strPager &&
+                m_failures.back().strMessage == record.strMessage)
+                m_failures.pop_back();
+            return;
+        }
+        const bool bNaked = record.verdict == PageVerdict::kBadChecksum ||
+                            record.verdict == PageVerdict::kBadFormat ||
+                            record.verdict == PageVerdict::kNakedOnPurpose;
+        m_failures.push_back({m_nResults, record.strPager, record.strMessage,
+                              FailureText(record), bNaked});
+    }
+    // Before exit status 1: one line per reason on standard error.
+    void SayWhyNot() {
+        if (m_nResults == 0) {
+            m_err.Say("exit 1: no page came");
+            return;
+        }
+        for (size_t i = 0; i < m_failures.size() && i < kFailuresSaid; ++i)
+            m_err.Say("exit 1: page " + std::to_string(m_failures[i].nPage) +
+                      " (pager " + m_failures[i].strPager + ") " +
+                      m_failures[i].strWhy);
+        if (m_failures.size() > kFailuresSaid)
+            m_err.Say("exit 1: ... and " +
+                      std::to_string(m_failures.size() - kFailuresSaid) + " more");
     }
     // Whether pages are kept in an outbox (delivered onward): then a failed
     // standard output is said once and given up, and the line goes on.
@@ -194,8 +222,8 @@ class CHeadlessDisplay : public ISessionDisplay {
     int ExitStatus() const {
         if (HasLostStdout())
             return kHeadlessNotAllAccepted;
-        return m_nResults > 0 && m_bAllAccepted ? kHeadlessAllAccepted
-                                                : kHeadlessNotAllAccepted;
+        return m_nResults > 0 && m_failures.empty() ? kHeadlessAllAccepted
+                                                    : kHeadlessNotAllAccepted;
     }
 
   private:
@@ -216,7 +244,34 @@ class CHeadlessDisplay : public ISessionDisplay {
     int m_nWritten = 0; // records written to standard output
     std::function<bool()> m_hasOutbox;
     int m_nResults = 0;
-    bool m_bAllAccepted = true;
+    // The pages that were not accepted in the end, in their order.
+    struct CFailure {
+        int nPage; // its place among the run's results
+        std::string strPager;
+        std::string strMessage;
+        std::string strWhy;
+        bool bResendable; // answered NAK: a good resend makes up for it
+    };
+    static constexpr size_t kFailuresSaid = 20;
+    std::vector<CFailure> m_failures;
+    static std::string FailureText(const CPageRecord& record) {
+        const std::string strBlocks = std::to_string(record.nBlocks) +
+                                      (record.nBlocks == 1 ? " block" : " blocks");
+        switch (record.verdict) {
+        case PageVerdict::kTimedOut: return "timed out after " + strBlocks;
+        case PageVerdict::kIncomplete: return "left unfinished after " + strBlocks;
+        case PageVerdict::kBadChecksum:
+            return "answered NAK (bad checksum), not sent again";
+        case PageVerdict::kBadFormat:
+            return "answered NAK (bad format), not sent again";
+        default: break;
+        }
+        std::string strResult = record.strResult;
+        while (!strResult.empty() && (strResult[0] == '\t' || strResult[0] == ' '))
+            strResult.erase(0, 1);
+        return std::string(VerdictName(record.verdict)) +
+               (strResult.empty() ? "" : ": " + strResult);
+    }
     bool m_bTrace; // --trace was given
     CTraceLines m_lines;
 };
@@ -390,6 +445,8 @@ int RunHeadless(const CCommandLine& cmd) {
             loop.RunUntil(Clock::now() + std::chrono::milliseconds(kAnswerOutMs),
                           bGoOn);
             nStatus = display.ExitStatus();
+            if (nStatus == kHeadlessNotAllAccepted && !display.HasLostStdout())
+                display.SayWhyNot();
         }
         service.Stopping();
         // As the window's close: a session in progress ends on the line.

@@ -15,8 +15,11 @@
 // acknowledged and the run ends (exit 1) with the reason on standard error.
 // SIGHUP ends it as SIGTERM does.
 //
-// Exit status: 0 when at least one page result came and every one was
-// accepted, 1 when one was not or none came (or standard output failed), 2
+// Exit status: 0 when at least one page result came and every page was in
+// the end accepted (a block answered NAK and then sent again good counts as
+// accepted), 1 when one was not or none came (or standard output failed),
+// with one line per reason on standard error ("exit 1: page 3 (pager 1234)
+// timed out after 2 blocks"), 2
 // when the line could not be opened or standard output was closed, or when
 // the profile cannot be used (a folder, unreadable, not text; or missing
 // when --profile named it: the run would otherwise serve the defaults).

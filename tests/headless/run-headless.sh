@@ -80,8 +80,29 @@ check "  ... its verdict and reason" \
     test "$(field 1 verdict)|$(field 1 result)" = "bad-checksum|BAD PAGE - INVALID CHECKSUM"
 check "  ... --trace alone writes the trace on standard error" grep -q '<=  <NAK><CR>' "$work/err"
 
+check "  ... and says which page on standard error" \
+    grep -qx "exit 1: page 1 (pager 77) answered NAK (bad checksum), not sent again" "$work/err"
+
+# The same block sent again good after its NAK: the page was accepted.
+start_headless --exit-after 2
+PYTHONPATH="$here/../e2e" python3 - "$caller_tty" > "$work/caller.out" 2>&1 <<'PY'
+import os, sys
+from tap_caller import Caller, block
+caller = Caller(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY))
+caller.log_on()
+good = block(b"\x0277\rNAKED ONCE\r\x03")
+bad = good[:-4] + (b"000" if good[-4:-1] != b"000" else b"111") + b"\r"
+caller.send(bad)
+print(caller.read_until(b"\r", 5).hex())
+caller.send(good)
+print(caller.read_until(b"\r", 5).hex())
+PY
+check "a page answered NAK and then sent again good: exit status 0" ended_with 0
+check "  ... after a NAK and an ACK" test "$(tr '\n' ' ' < "$work/caller.out")" = "150d 060d "
+
 start_headless --timeout 1
 check "no page before the time-out: exit status 1" ended_with 1 10
+check "  ... saying so" grep -qx "exit 1: no page came" "$work/err"
 check "  ... and nothing on standard output" test ! -s "$work/pages.jsonl"
 
 # Ended by a signal in the middle of a session: ESC EOT CR goes out first.
