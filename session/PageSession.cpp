@@ -168,8 +168,16 @@ void CPageSession::ApplyLogFolder() {
     m_pLog.reset();
     if (!strFolder.empty())
         m_pLog = std::make_unique<CSessionLog>(strFolder);
-    if (m_pLog)
+    if (m_pLog) {
         m_pLog->SetPagesWrittenThrough(m_display.KeepsRecordsFirst());
+        const std::string strKeep =
+            AppProfile().GetString("Configuration", "LogKeepDays", "");
+        const bool bNumber =
+            !strKeep.empty() && strKeep.size() <= 5 &&
+            strKeep.find_first_not_of("0123456789") == std::string::npos;
+        m_pLog->SetKeepDays(bNumber ? std::stoi(strKeep)
+                                    : CSessionLog::kDefaultKeepDays);
+    }
 }
 
 std::string CPageSession::GetTestModeText() const {

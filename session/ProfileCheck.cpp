@@ -95,6 +95,11 @@ std::vector<std::string> CheckProfile(const std::string& strPath, bool bNamed) {
         !ParseListenAddress(strListen, &strHost, &nListenPort, &strWhy))
         bad("StatusListen", strListen, strWhy);
 
+    const std::string strKeep = profile.GetString("Configuration", "LogKeepDays", "");
+    if (!strKeep.empty() &&
+        (strKeep.size() > 5 ||
+         strKeep.find_first_not_of("0123456789") != std::string::npos))
+        bad("LogKeepDays", strKeep, "whole days, 0 to keep every file; 30 is used");
     const CTargetList targets = LoadTargets(profile);
     for (const auto& off : targets.off)
         problems.push_back(off.second);

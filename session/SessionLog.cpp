@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -61,6 +62,34 @@ void CSessionLog::Finish() {
     }
     m_cv.notify_one();
     m_writer.join();
+}
+
+void CSessionLog::RemoveOldFiles(const std::string& strFolder, std::int64_t nNowMs,
+                                 int nDays) {
+    if (nDays <= 0)
+        return;
+    const std::string strCutoff =
+        DayText(nNowMs - static_cast<std::int64_t>(nDays) * 24 * 3600 * 1000);
+    DIR* pDir = opendir(strFolder.c_str());
+    if (pDir == nullptr)
+        return;
+    while (const dirent* pEntry = readdir(pDir)) {
+        const std::string strName = pEntry->d_name;
+        for (const char* szStem : {"pages-", "trace-", "deliveries-"}) {
+            const std::string strStem = szStem;
+            if (strName.rfind(strStem, 0) != 0 || strName.size() < strStem.size() + 10)
+                continue;
+            const std::string strDay = strName.substr(strStem.size(), 10);
+            const std::string strRest = strName.substr(strStem.size() + 10);
+            const bool bDate =
+                strDay.find_first_not_of("0123456789-") == std::string::npos &&
+                strDay[4] == '-' && strDay[7] == '-';
+            if (bDate && (strRest == ".jsonl" || strRest == ".log") &&
+                strDay < strCutoff)
+                unlink((strFolder + "/" + strName).c_str());
+        }
+    }
+    closedir(pDir);
 }
 
 std::string CSessionLog::PagesFileName(std::int64_t nTimeMs) {
@@ -242,6 +271,10 @@ bool CSessionLog::Write(const CEntry& entry) {
         file.fd = -1;
     }
     file.strPath = strPath;
+    if (m_nKeepDays > 0 && DayText(entry.nTimeMs) != m_strCleanedDay) {
+        m_strCleanedDay = DayText(entry.nTimeMs);
+        RemoveOldFiles(m_strFolder, entry.nTimeMs, m_nKeepDays);
+    }
     int nError = 0;
     if (file.fd < 0) {
         file.fd =

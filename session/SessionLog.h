@@ -22,6 +22,7 @@
 #include "session/PageSession.h"
 #include "session/TraceLines.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -66,6 +67,14 @@ class CSessionLog : public ISessionDisplay {
     // ("   SESSION LOG: CANNOT WRITE <path>: No space left on device").
     std::vector<std::string> TakeReports();
     const std::string& GetFolder() const { return m_strFolder; }
+    // Daily files older than this many days are removed when a day's first
+    // file is begun (and so at the start); 0 keeps them all.
+    static constexpr int kDefaultKeepDays = 30;
+    void SetKeepDays(int nDays) { m_nKeepDays = nDays; }
+    // Removes this log's own daily files dated before nDays days before
+    // nNowMs; files of other names are left alone.
+    static void RemoveOldFiles(const std::string& strFolder, std::int64_t nNowMs,
+                               int nDays);
     // Records dropped so far (queue full or write failed).
     uint64_t GetDropped() const;
 
@@ -115,5 +124,7 @@ class CSessionLog : public ISessionDisplay {
     // ends when the file that failed (m_strFailingPath) is written again.
     std::vector<std::string> m_failures;
     std::string m_strFailingPath;
+    std::atomic<int> m_nKeepDays{kDefaultKeepDays};
+    std::string m_strCleanedDay; // the day old files were last looked for
     std::thread m_writer;
 };

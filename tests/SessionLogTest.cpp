@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -112,3 +114,30 @@ TEST_F(SessionLogTest, AFolderThatIsGoneIsToldOnceAndWritingResumesWhenItIsBack)
 }
 
 } // namespace
+
+TEST(SessionLogKeepDaysTest, OnlyTheLogsOwnFilesPastTheirDaysAreRemoved) {
+    CTempDir dir;
+    const std::vector<std::string> names = {
+        "pages-2026-10-01.jsonl",      "trace-2026-10-01.log",
+        "deliveries-2026-11-09.jsonl", "pages-2026-11-10.jsonl",
+        "trace-2026-12-10.log",        "notes-2026-10-01.txt",
+        "pages-2026-10-01.jsonl.bak",  "pages-old.jsonl"};
+    for (const std::string& strName : names)
+        std::ofstream(dir.Path(strName)) << "x\n";
+    // 30 days before noon on 2026-12-10 is 2026-11-10: older days go.
+    CSessionLog::RemoveOldFiles(dir.Path(), LocalTime(2026, 12, 10, 12, 0) * 1000LL,
+                                30);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{
+                        "notes-2026-10-01.txt", "pages-2026-10-01.jsonl.bak",
+                        "pages-2026-11-10.jsonl", "pages-old.jsonl",
+                        "trace-2026-12-10.log"}));
+    // 0: every file is kept.
+    CSessionLog::RemoveOldFiles(dir.Path(), LocalTime(2030, 1, 1, 0, 0) * 1000LL, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              5);
+}
