@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -64,6 +65,52 @@ void CSessionLog::Finish() {
     m_writer.join();
 }
 
+bool CSessionLog::ParseKeepDays(const std::string& strValue, int* pnDays) {
+    *pnDays = kDefaultKeepDays;
+    if (strValue.empty())
+        return true;
+    if (strValue.size() > 5 ||
+        strValue.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *pnDays = std::stoi(strValue);
+    return true;
+}
+
+void CSessionLog::SetKeepDays(int nDays) {
+    m_nKeepDays = nDays;
+    // The first look happens now, not at the first record: a quiet line
+    // may write nothing for days.
+    const std::int64_t nNowMs = GetClock().NowMs();
+    std::lock_guard<std::mutex> fileLock(m_fileMutex);
+    m_strCleanedDay = DayText(nNowMs);
+    RemoveOldFiles(m_strFolder, nNowMs, nDays);
+}
+
+bool CSessionLog::IsDailyFileName(const std::string& strName, std::string* pstrDay) {
+    // The names PagesFileName, TraceFileName and DeliveriesFileName make.
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"pages-", ".jsonl"}, {"trace-", ".log"}, {"deliveries-", ".jsonl"}};
+    constexpr size_t kDayLength = 10; // 2026-12-08
+    for (const auto& name : kNames) {
+        const std::string strStem = name.first;
+        const std::string strExtension = name.second;
+        if (strName.size() != strStem.size() + kDayLength + strExtension.size() ||
+            strName.compare(0, strStem.size(), strStem) != 0 ||
+            strName.compare(strStem.size() + kDayLength, std::string::npos,
+                            strExtension) != 0)
+            continue;
+        const std::string strDay = strName.substr(strStem.size(), kDayLength);
+        for (size_t i = 0; i < kDayLength; ++i) {
+            const bool bDash = i == 4 || i == 7;
+            if (bDash ? strDay[i] != '-' : (strDay[i] < '0' || strDay[i] > '9'))
+                return false;
+        }
+        *pstrDay = strDay;
+        return true;
+    }
+    return false;
+}
+
 void CSessionLog::RemoveOldFiles(const std::string& strFolder, std::int64_t nNowMs,
                                  int nDays) {
     if (nDays <= 0)
@@ -75,19 +122,10 @@ void CSessionLog::RemoveOldFiles(const std::string& strFolder, std::int64_t nNow
         return;
     while (const dirent* pEntry = readdir(pDir)) {
         const std::string strName = pEntry->d_name;
-        for (const char* szStem : {"pages-", "trace-", "deliveries-"}) {
-            const std::string strStem = szStem;
-            if (strName.rfind(strStem, 0) != 0 || strName.size() < strStem.size() + 10)
-                continue;
-            const std::string strDay = strName.substr(strStem.size(), 10);
-            const std::string strRest = strName.substr(strStem.size() + 10);
-            const bool bDate =
-                strDay.find_first_not_of("0123456789-") == std::string::npos &&
-                strDay[4] == '-' && strDay[7] == '-';
-            if (bDate && (strRest == ".jsonl" || strRest == ".log") &&
-                strDay < strCutoff)
-                unlink((strFolder + "/" + strName).c_str());
-        }
+        std::string strDay;
+        // The dates in the names sort as the days do.
+        if (IsDailyFileName(strName, &strDay) && strDay < strCutoff)
+            unlink((strFolder + "/" + strName).c_str());
     }
     closedir(pDir);
 }
@@ -118,8 +156,8 @@ void CSessionLog::ShowDelivery(const CDeliveryEvent& event) {
 }
 
 void CSessionLog::ShowAlert(const CAlertEvent& event) {
+    // In the timed trace only: readers of the pages file expect pages.
     m_lines.Note(AlertNote(event));
-    Push(FileKind::kPages, AlertJson(event) + "\n");
 }
 
 void CSessionLog::ShowTrace(bool bSent, const std::string& strText) {
@@ -265,16 +303,20 @@ bool CSessionLog::Write(const CEntry& entry) {
         (entry.kind == FileKind::kPages        ? PagesFileName(entry.nTimeMs)
          : entry.kind == FileKind::kDeliveries ? DeliveriesFileName(entry.nTimeMs)
                                                : TraceFileName(entry.nTimeMs));
-    if (file.strPath != strPath && file.fd >= 0) { // a new day
-        fdatasync(file.fd);
-        close(file.fd);
-        file.fd = -1;
+    if (file.strPath != strPath) { // a new day, or the first record
+        if (file.fd >= 0) {
+            fdatasync(file.fd);
+            close(file.fd);
+            file.fd = -1;
+        }
+        // At the day's turn the files that are now too old go.
+        const std::string strDay = DayText(entry.nTimeMs);
+        if (strDay != m_strCleanedDay) {
+            m_strCleanedDay = strDay;
+            RemoveOldFiles(m_strFolder, entry.nTimeMs, m_nKeepDays);
+        }
     }
     file.strPath = strPath;
-    if (m_nKeepDays > 0 && DayText(entry.nTimeMs) != m_strCleanedDay) {
-        m_strCleanedDay = DayText(entry.nTimeMs);
-        RemoveOldFiles(m_strFolder, entry.nTimeMs, m_nKeepDays);
-    }
     int nError = 0;
     if (file.fd < 0) {
         file.fd =

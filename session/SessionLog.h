@@ -49,8 +49,7 @@ class CSessionLog : public ISessionDisplay {
     void ShowNote(const std::string& strNote) override;
     void ShowEvent(const std::string& strEvent) override;
     void ShowDelivery(const CDeliveryEvent& event) override;
-    // The alert's line in the trace, and its record (type "alert") among the
-    // pages'.
+    // The alert's line in the timed trace.
     void ShowAlert(const CAlertEvent& event) override;
     // Writes the record to the day's pages file now, on the calling thread
     // (after what the writer thread is writing). A failure is reported as
@@ -67,14 +66,19 @@ class CSessionLog : public ISessionDisplay {
     // ("   SESSION LOG: CANNOT WRITE <path>: No space left on device").
     std::vector<std::string> TakeReports();
     const std::string& GetFolder() const { return m_strFolder; }
-    // Daily files older than this many days are removed when a day's first
-    // file is begun (and so at the start); 0 keeps them all.
+    // Daily files older than this many days are removed now (on the calling
+    // thread) and when a day's first file is begun; 0 keeps them all.
     static constexpr int kDefaultKeepDays = 30;
-    void SetKeepDays(int nDays) { m_nKeepDays = nDays; }
+    void SetKeepDays(int nDays);
+    // LogKeepDays: whole days, empty for the default. False (and the
+    // default) for any other text.
+    static bool ParseKeepDays(const std::string& strValue, int* pnDays);
     // Removes this log's own daily files dated before nDays days before
     // nNowMs; files of other names are left alone.
     static void RemoveOldFiles(const std::string& strFolder, std::int64_t nNowMs,
                                int nDays);
+    // True, with its day ("2026-12-08"), for a name this log's files have.
+    static bool IsDailyFileName(const std::string& strName, std::string* pstrDay);
     // Records dropped so far (queue full or write failed).
     uint64_t GetDropped() const;
 
@@ -125,6 +129,7 @@ class CSessionLog : public ISessionDisplay {
     std::vector<std::string> m_failures;
     std::string m_strFailingPath;
     std::atomic<int> m_nKeepDays{kDefaultKeepDays};
-    std::string m_strCleanedDay; // the day old files were last looked for
+    // The day old files were last looked for; under m_fileMutex.
+    std::string m_strCleanedDay;
     std::thread m_writer;
 };

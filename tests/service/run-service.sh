@@ -94,8 +94,8 @@ check "  ... the page itself did not go to the alerts-only target" \
     test "$(grep -c '"type":"alert"' "$work/alerts.jsonl")" -eq 2
 check "  ... raised and cleared once each on standard error" \
     test "$(grep -c "alert" "$work/err")" -eq 2
-check "  ... the session log keeps both as alert records" \
-    test "$(cat "$work"/log/pages-*.jsonl | grep -c '"type":"alert"')" -eq 2
+check "  ... the session log's trace keeps both" \
+    test "$(cat "$work"/log/trace-*.log | grep -c 'ALERT')" -eq 2
 stop_headless
 
 # --- The status page: counters equal the page records', health follows the device ---
