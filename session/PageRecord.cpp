@@ -1,5 +1,6 @@
 #include "session/PageRecord.h"
 
+#include "engine/ControlNames.h"
 #include "engine/Protocol.h"
 #include "ui/ViewText.h"
 
@@ -84,6 +85,21 @@ void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
         FormatPageLine(static_cast<std::time_t>(record.nTimeMs / 1000), strPageText));
     if (!record.strResult.empty())
         record.lines.push_back(record.strResult);
+}
+
+std::string BlockChecksumText(const std::string& strStoredBlock) {
+    const size_t nEnd = strStoredBlock.find_last_of(std::string{kEtx, kEtb, kUs});
+    if (nEnd == std::string::npos || strStoredBlock.size() < nEnd + 4)
+        return std::string();
+    return strStoredBlock.substr(nEnd + 1, 3);
+}
+
+std::string ResendNote(const std::string& strPager, const std::string& strChecksum) {
+    // Control characters by name: the note is a line of its own.
+    return "RESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER " +
+           WithControlNames(strPager) +
+           (strChecksum.empty() ? "" : ", CHECKSUM " + WithControlNames(strChecksum)) +
+           ")";
 }
 
 std::string IsoLocalTime(std::int64_t nTimeMs) {

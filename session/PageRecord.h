@@ -67,6 +67,15 @@ void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
 void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
                     const std::string& strStoredBlock, bool bAccepted);
 
+// The three checksum characters of a block as stored (after its ETX, ETB
+// or US); empty when the block has none.
+std::string BlockChecksumText(const std::string& strStoredBlock);
+
+// "RESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER 1234, CHECKSUM 17;)": the
+// mark of a block sent again after its NAK. A checksum that did not come
+// is left out.
+std::string ResendNote(const std::string& strPager, const std::string& strChecksum);
+
 // "2026-12-09T14:05:00.250+01:00": local time with milliseconds and the
 // offset from UTC.
 std::string IsoLocalTime(std::int64_t nTimeMs);

@@ -309,8 +309,10 @@ void CPageSession::OnCommDcd(WPARAM wParam) {
 }
 
 void CPageSession::OnSessionState(LPARAM lParam) {
-    if (lParam == ST_WAITING_FOR_CR)
+    if (lParam == ST_WAITING_FOR_CR) {
         m_lineHints.NewSession();
+        m_lastNak = CNakedBlock(); // a resend comes in the same call
+    }
     const std::string strState = ::GetStateText(static_cast<int>(lParam));
     // A logon is done when the terminal waits for pages, coming from
     // anything but a page.
@@ -342,6 +344,7 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
 
 void CPageSession::OnPageResult(LPARAM lParam) {
     CPageRecord record = MakeRecord(lParam != 0);
+    MarkResend(&record);
     // While a page's answer waits, the next result is that page's.
     m_delivery.OnPageResult(&record,
                             m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(),
@@ -360,6 +363,40 @@ void CPageSession::OnPageResult(LPARAM lParam) {
     m_bRecordKept = false;
     Tell([&](ISessionDisplay& d) { d.ShowPage(record); });
     m_display.ShowSession();
+}
+
+std::string CPageSession::ShownLevel(const std::string& strLevel) const {
+    const bool bNoLines = m_terminal.IsOpen() && !m_terminal.IsDeviceLost() &&
+                          m_terminal.HasNoModemLines();
+    return bNoLines ? "n/a" : strLevel;
+}
+
+std::string CPageSession::GetLineNote() const {
+    if (!m_terminal.IsOpen() || m_terminal.IsDeviceLost())
+        return std::string();
+    std::string strNote;
+    if (m_terminal.HasNoModemLines())
+        strNote = "no modem lines";
+    if (m_terminal.GetState() == ST_DISCONNECTED)
+        strNote += (strNote.empty() ? "" : "; ") + std::string("waiting for a caller");
+    return strNote.empty() ? strNote : " (" + strNote + ")";
+}
+
+void CPageSession::MarkResend(CPageRecord* pRecord) {
+    const CPageRecord& record = *pRecord;
+    if (m_lastNak.bSet && m_lastNak.strPager == record.strPager &&
+        m_lastNak.strMessage == record.strMessage) {
+        // The block the caller sent again after its NAK: tied to that NAK
+        // in the protocol window and under the page's list line.
+        const std::string strNote =
+            ResendNote(m_lastNak.strPager, m_lastNak.strChecksum);
+        AddNote("   " + strNote);
+        pRecord->lines.push_back("\t" + strNote);
+    }
+    m_lastNak = CNakedBlock();
+    if (record.strAnswer == "NAK")
+        m_lastNak = {true, record.strPager, record.strMessage,
+                     BlockChecksumText(m_terminal.GetStoredBlock())};
 }
 
 std::string CPageSession::TracedLogonByte(unsigned char ch) {

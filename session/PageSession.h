@@ -90,9 +90,10 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
   public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
-    // The page list's lines; the records of its pages are kept as it keeps
-    // them.
+    // The page list's lines, and the page records kept for saving the list
+    // whole (the oldest let go beyond it).
     static constexpr unsigned kPageListLimit = 500;
+    static constexpr size_t kPageRecordLimit = 100000;
 
     // poster: where the monitor thread's deliveries run (the UI thread's
     // loop); probe: whether a lost device path opens again. pDevice: a
@@ -147,15 +148,21 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // none is kept.
     CSessionLog* GetLog() const { return m_pLog.get(); }
 
-    // The records of the pages the page list shows, oldest first. The list
-    // is cleared with ClearPageRecords.
+    // The records of the session's pages, oldest first, up to
+    // kPageRecordLimit. They are cleared with the list (ClearPageRecords).
     const CPageRecordList& GetPageRecords() const { return m_pageRecords; }
     void ClearPageRecords() { m_pageRecords.Clear(); }
 
     const std::string& GetStateText() const { return m_strState; }
-    const std::string& GetCts() const { return m_strCTS; }
-    const std::string& GetDsr() const { return m_strDSR; }
-    const std::string& GetDcd() const { return m_strDCD; }
+    // The levels as the window shows them: "ON", "OFF", or "n/a" on a
+    // device that has no modem lines (a pseudo-terminal).
+    std::string GetCts() const { return ShownLevel(m_strCTS); }
+    std::string GetDsr() const { return ShownLevel(m_strDSR); }
+    std::string GetDcd() const { return ShownLevel(m_strDCD); }
+    // What the status bar says of the line beyond its settings: that the
+    // device has no modem lines, that the open line waits for a caller;
+    // empty when neither.
+    std::string GetLineNote() const;
     unsigned GetGoodPages() const { return m_nGoodPages; }
     unsigned GetBadPages() const { return m_nBadPages; }
     CPageTerminal& GetTerminal() { return m_terminal; }
@@ -218,6 +225,17 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     std::string m_strDCD = "OFF";
     std::string m_strCTS = "OFF";
     CPortConfig m_config;
+    std::string ShownLevel(const std::string& strLevel) const;
+    // A page that is the block answered NAK just before, sent again: said.
+    void MarkResend(CPageRecord* pRecord);
+
+    // The last page result of this call, when it was answered NAK.
+    struct CNakedBlock {
+        bool bSet = false;
+        std::string strPager;
+        std::string strMessage;
+        std::string strChecksum; // its three checksum characters as they came
+    } m_lastNak;
     std::unique_ptr<CPageTerminal> m_pTerminal;
     CPageTerminal& m_terminal;
     CLineRecovery m_recovery;
@@ -225,7 +243,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     bool m_bDiagnose = false;
     CLineHints m_lineHints;
     bool m_bClosed = false;
-    CPageRecordList m_pageRecords{kPageListLimit};
+    CPageRecordList m_pageRecords{kPageListLimit, kPageRecordLimit};
     CSessionDelivery m_delivery;
     // The page whose record the display kept before its ACK: its result is
     // not shown to the display again.

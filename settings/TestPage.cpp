@@ -17,17 +17,23 @@
 CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+    // A hint is broken into lines that fit its width: GTK would cut it at
+    // the right edge.
+    auto hint = [this](const char* szText, const wxPoint& pos, const wxSize& size) {
+        auto* pHint = new wxStaticText(this, wxID_ANY, szText, pos, size);
+        pHint->Wrap(size.x);
+        pHint->SetSize(size);
+    };
     new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 191));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
     pLabel->SetLabelFor(m_editModes);
-    new wxStaticText(this, wxID_ANY,
-                     "Empty: the terminal behaves as always. Modes, joined by commas: "
-                     "nak-every:N, silent-every:N, delay:MS, no-logon, hangup-after:N, "
-                     "garble-every:N, accept-pagers:ID|ID, max-length:N, truncate:N, "
-                     "max-pages:N, defer-every:N, busy-every:N.",
-                     at(60, 28), size(126, 50));
+    hint("Empty: the terminal behaves as always. Modes, joined by commas: "
+         "nak-every:N, silent-every:N, delay:MS, no-logon, hangup-after:N, "
+         "garble-every:N, accept-pagers:ID|ID, max-length:N, truncate:N, "
+         "max-pages:N, defer-every:N, busy-every:N.",
+         at(12, 28), size(176, 50));
     m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
                                    "Explain rejected blocks in the protocol window",
                                    at(12, 80), size(176, 10));
@@ -36,10 +42,9 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     m_editPassword =
         new wxTextCtrl(this, IDC_PASSWORD, wxEmptyString, at(76, 95), size(110, 12));
     pPasswordLabel->SetLabelFor(m_editPassword);
-    new wxStaticText(this, wxID_ANY,
-                     "Empty: only ESC PG1 CR logs on. *: any password or none. "
-                     "Otherwise that password only.",
-                     at(76, 110), size(110, 20));
+    hint("Empty: only ESC PG1 CR logs on. *: any password or none. "
+         "Otherwise that password only.",
+         at(12, 110), size(176, 20));
     m_chkResponses = new wxCheckBox(this, IDC_RESPONSES,
                                     "Answer with revision 1.8 message sequences",
                                     at(12, 132), size(176, 10));
@@ -49,10 +54,9 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
         new wxTextCtrl(this, IDC_LOG_FOLDER, wxEmptyString, at(76, 147), size(80, 12));
     pLogLabel->SetLabelFor(m_editLogFolder);
     new wxButton(this, IDC_LOG_BROWSE, "Browse...", at(158, 146), size(30, 14));
-    new wxStaticText(this, wxID_ANY,
-                     "A folder: pages and trace are written there as they come. "
-                     "Empty: none.",
-                     at(76, 162), size(110, 16));
+    hint("A folder: pages and trace are written there as they come. "
+         "Empty: none.",
+         at(12, 162), size(176, 16));
     new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 181),
                      size(176, 8));
     SetMinSize(size(200, 199));

@@ -1,5 +1,6 @@
 // Page records in the forms other tools read: JSON lines and CSV.
 #include "session/PageRecord.h"
+#include "session/PageRecordList.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -142,3 +143,30 @@ TEST(PageRecordTest, EveryVerdictHasANameAndTheAnswerSent) {
 }
 
 } // namespace
+
+// Past the record limit the oldest go and are counted; a page longer than
+// the whole list leaves no page listed, and the list's count never runs
+// past the records it has.
+TEST(PageRecordTest, RecordListLetsTheOldestGoAndCountsThem) {
+    CPageRecordList list(3, 4);
+    auto add = [&](const std::string& strPager, size_t nLines) {
+        CPageRecord record;
+        record.strPager = strPager;
+        record.lines.assign(nLines, "line");
+        list.Add(record);
+    };
+    for (int i = 1; i <= 6; ++i)
+        add(std::to_string(i), 1);
+    EXPECT_EQ(list.GetCount(), 4u);
+    EXPECT_EQ(list.GetDroppedCount(), 2u);
+    EXPECT_EQ(list.GetRecords().front().strPager, "3");
+    EXPECT_EQ(list.GetListedCount(), 3u);
+    EXPECT_TRUE(list.GetRecords().front().lines.empty()); // no longer listed
+    add("7", 5);
+    EXPECT_EQ(list.GetListedCount(), 0u);
+    EXPECT_EQ(list.GetLineCount(), 0u);
+    EXPECT_EQ(list.GetDroppedCount(), 3u);
+    list.Clear();
+    EXPECT_EQ(list.GetDroppedCount(), 0u);
+    EXPECT_EQ(list.GetCount(), 0u);
+}

@@ -167,6 +167,38 @@ TEST_F(PageSessionTest, RejectedPagesAddTheirResultLineAndSayWhatWasAnswered) {
     EXPECT_EQ(display.pages[2].lines.at(1), CPageTerminal::kResultTimedOut);
 }
 
+// The block sent again after its NAK is tied to that NAK, by the NAKed
+// block's pager and checksum; another page, or the same one in a new call,
+// is not.
+TEST_F(PageSessionTest, AResendAfterANakIsMarkedWithTheNakedBlock) {
+    ToWaitingForPage();
+    Feed(kBad);
+    Feed(kGood);
+    const std::string strNote = "RESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER 1234, "
+                                "CHECKSUM 17;)";
+    ASSERT_EQ(display.pages.size(), 2u);
+    EXPECT_EQ(display.pages[1].verdict, PageVerdict::kAccepted);
+    EXPECT_EQ(display.pages[1].lines,
+              (std::vector<std::string>{display.pages[1].lines.at(0), "\t" + strNote}));
+    EXPECT_EQ(display.pages[1].strResult, ""); // the record's result stays the engine's
+    EXPECT_EQ(std::count(display.timeline.begin(), display.timeline.end(),
+                         "note   " + strNote),
+              1);
+    // A NAK, then another page: no mark; a good page after a good one: none.
+    Feed(kBad);
+    Feed(BlockOf("77\rHI\r", kEtx));
+    Feed(kGood);
+    ASSERT_EQ(display.pages.size(), 5u);
+    for (size_t i = 2; i < 5; ++i)
+        EXPECT_EQ(display.pages[i].lines.size(), i == 2 ? 2u : 1u) << i;
+    // A NAK at the end of a call, the page again in the next call: no mark.
+    Feed(kBad);
+    session->Notify(UM_SESSION_STATE, 0, ST_WAITING_FOR_CR);
+    Feed(kGood);
+    ASSERT_EQ(display.pages.size(), 7u);
+    EXPECT_EQ(display.pages[6].lines.size(), 1u);
+}
+
 TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
     ToWaitingForPage();
     Feed(BlockOf("1234\rROOM 412 ", kUs));
@@ -185,24 +217,27 @@ TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
     EXPECT_EQ(display.pages[1].strAnswer, "");
 }
 
-// The records behind the page list go as its lines do: the oldest pages
-// whole, once their lines and the new ones pass the list's 500.
-TEST_F(PageSessionTest, PageRecordsAreKeptAsThePageListKeepsItsLines) {
+// Every page's record stays for saving the list whole; the records know
+// which newest pages the list's 500 lines still show (the oldest go whole).
+TEST_F(PageSessionTest, PageRecordsOutliveThePageListsLines) {
     ToWaitingForPage();
     auto page = [](int i) { return BlockOf(std::to_string(1000 + i) + "\rP\r", kEtx); };
     for (int i = 0; i <= 500; ++i)
         Feed(page(i)); // one line each
     const CPageRecordList& records = session->GetPageRecords();
-    ASSERT_EQ(records.GetCount(), 500u);
-    EXPECT_EQ(records.GetRecords().front().strPager, "1001");
+    ASSERT_EQ(records.GetCount(), 501u);
+    EXPECT_EQ(records.GetListedCount(), 500u);
+    EXPECT_EQ(records.GetRecords().front().strPager, "1000");
     EXPECT_EQ(records.GetRecords().back().strPager, "1500");
-    Feed(kBad); // two lines: two of the oldest go
-    ASSERT_EQ(records.GetCount(), 499u);
+    Feed(kBad); // two lines: two more of the oldest leave the list
+    ASSERT_EQ(records.GetCount(), 502u);
+    EXPECT_EQ(records.GetListedCount(), 499u);
     EXPECT_EQ(records.GetLineCount(), 500u);
-    EXPECT_EQ(records.GetRecords().front().strPager, "1003");
     EXPECT_EQ(records.GetRecords().back().verdict, PageVerdict::kBadChecksum);
+    EXPECT_EQ(records.CsvLines().size(), 503u); // the header and every page
     session->ClearPageRecords();
     EXPECT_EQ(records.GetCount(), 0u);
+    EXPECT_EQ(records.GetListedCount(), 0u);
     EXPECT_EQ(records.GetLineCount(), 0u);
 }
 

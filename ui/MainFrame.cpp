@@ -41,6 +41,8 @@ CMainFrame::CMainFrame()
     SetIcon(AppIcon());
     SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE | wxWS_EX_PROCESS_UI_UPDATES);
     m_bProtocolHex = AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kHexKey, 0) != 0;
+    m_bProtocolTimes =
+        AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kTimesKey, 0) != 0;
     CreateMenus();
     // The view first: its creation opens the port and starts the timer.
     m_pView = new CVolnexVw(this);
@@ -85,6 +87,8 @@ void CMainFrame::CreateMenus() {
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_MESSAGES, "&Protocol Messages");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_HEX, "Protocol Bytes in &Hex",
                            "Show the hex value of every byte in the protocol messages");
+    pView->AppendCheckItem(ID_VIEW_PROTOCOL_TIMES, "Protocol &Times",
+                           "Show the time of every protocol message (HH:MM:SS.mmm)");
 
     // GTK's menu bar holds only menus: the Connection command is the one
     // item of its own menu.
@@ -129,10 +133,18 @@ void CMainFrame::CreateMenus() {
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolHex(); }, ID_VIEW_PROTOCOL_HEX);
     Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolHex); },
          ID_VIEW_PROTOCOL_HEX);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolTimes(); },
+        ID_VIEW_PROTOCOL_TIMES);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolTimes); },
+        ID_VIEW_PROTOCOL_TIMES);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnViewDeliveries(); }, ID_VIEW_DELIVERIES);
-    for (int nId : {ID_HELP_USING})
-        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(false); }, nId);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowHelp("usinghelp.html"); },
+        ID_HELP_USING);
 }
 
 void CMainFrame::ShowDeliveriesCommand(bool bShow) {
@@ -167,10 +179,11 @@ void CMainFrame::SetProfileName(const std::string& strName) {
 }
 
 void CMainFrame::FitToForm(const wxSize& form) {
-    RefreshPanes(); // the settings text, to measure it
+    RefreshPanes();
     wxSize client = form;
+    // Wide enough for the settings text whole, as far as the screen allows.
     if (wxStatusBar* pStatus = GetStatusBar()) {
-        client.x = std::max(client.x, PaneWidthFor(pStatus->GetStatusText(0)) +
+        client.x = std::max(client.x, PaneWidthFor(SettingsPaneText()) +
                                           pStatus->GetStatusWidth(1));
     }
     // No larger than the screen: the view scrolls over what does not fit.
@@ -190,14 +203,17 @@ void CMainFrame::RefreshPanes() {
         pStatus->SetStatusText(strClock, 1);
     if (m_bMenuOpen)
         return; // the highlighted item's prompt stays until the menu closes
-    // A fresh record: the pane shows what is stored now.
-    CPageTerminal& line = m_pView->GetTerminal();
-    const wxString strSettings =
-        StatusSettingsText(CPortConfig(), line.GetDevicePath(), line.DescribeLine(),
-                           m_pView->GetLostDevice()) +
-        TestModeNote(m_pView->GetTestModeText());
+    const wxString strSettings = SettingsPaneText();
     if (pStatus->GetStatusText(0) != strSettings)
         pStatus->SetStatusText(strSettings, 0);
+}
+
+wxString CMainFrame::SettingsPaneText() {
+    // A fresh record: the pane shows what is stored now.
+    CPageTerminal& line = m_pView->GetTerminal();
+    return StatusSettingsText(CPortConfig(), line.GetDevicePath(), line.DescribeLine(),
+                              m_pView->GetLostDevice()) +
+           TestModeNote(m_pView->GetTestModeText()) + m_pView->GetLineNote();
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event) {
@@ -245,6 +261,14 @@ void CMainFrame::OnToggleProtocolHex() {
         pDlg->SetHexView(m_bProtocolHex);
 }
 
+void CMainFrame::OnToggleProtocolTimes() {
+    m_bProtocolTimes = !m_bProtocolTimes;
+    AppProfile().WriteInt(CPortConfig::kSection, CProtocolDlg::kTimesKey,
+                          m_bProtocolTimes ? 1 : 0);
+    if (CProtocolDlg* pDlg = m_pView->GetProtocolDlg())
+        pDlg->SetTimesView(m_bProtocolTimes);
+}
+
 void CMainFrame::OnToggleStatusBar(wxCommandEvent&) {
     if (wxStatusBar* pStatus = GetStatusBar()) {
         pStatus->Show(!pStatus->IsShown());
@@ -260,11 +284,18 @@ wxString CMainFrame::HelpBookPath() {
 }
 
 void CMainFrame::OnHelpIndex(wxCommandEvent&) {
+    ShowHelp(std::string());
+}
+
+void CMainFrame::ShowHelp(const std::string& strPage) {
     if (!m_pHelp) {
         m_pHelp = std::make_unique<wxHtmlHelpController>(wxHF_DEFAULT_STYLE, this);
         m_pHelp->AddBook(wxFileName(HelpBookPath()));
     }
-    m_pHelp->DisplayContents();
+    if (strPage.empty())
+        m_pHelp->DisplayContents();
+    else
+        m_pHelp->Display(strPage);
 }
 
 void CMainFrame::OnAbout(wxCommandEvent&) {

@@ -44,6 +44,9 @@ public:
 
 private:
     void CreateMenus();
+    // The settings pane's text: the stored settings, the test modes, then
+    // what the line is doing (no modem lines, waiting for a caller).
+    wxString SettingsPaneText();
     // The width a status pane needs to show the text whole.
     int PaneWidthFor(const wxString& strText) const;
     void OnIdle(wxIdleEvent& event);
@@ -52,14 +55,19 @@ private:
     void OnIconize(wxIconizeEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnHelpIndex(wxCommandEvent& event);
+    // The help book at a page of it; at its contents for an empty name.
+    void ShowHelp(const std::string& strPage);
     void OnAbout(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);
     // View > Protocol Bytes in Hex: kept in the profile, shown at once.
     void OnToggleProtocolHex();
+    // View > Protocol Times: the same for each line's time.
+    void OnToggleProtocolTimes();
 
     CVolnexVw* m_pView = nullptr;
     bool m_bMenuOpen = false;
     bool m_bProtocolHex = false;
+    bool m_bProtocolTimes = false;
     wxLongLong m_lastRefresh = 0;
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
     wxMenu* m_pViewMenu = nullptr;

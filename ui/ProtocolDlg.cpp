@@ -1,8 +1,10 @@
 #include "ui/ProtocolDlg.h"
 
 #include "engine/MessageBoxes.h"
+#include "session/TraceLines.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
+#include "ui/Clock.h"
 #include "ui/ListText.h"
 #include "ui/ReportListBox.h"
 #include "ui/WxMessageBoxes.h"
@@ -18,6 +20,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
                wxDefaultPosition, wxDefaultSize, wxBORDER_RAISED),
       m_pView(pView), m_onClose(std::move(onClose)) {
     m_bHex = AppProfile().GetInt(CPortConfig::kSection, kHexKey, 0) != 0;
+    m_bTimes = AppProfile().GetInt(CPortConfig::kSection, kTimesKey, 0) != 0;
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
@@ -89,6 +92,7 @@ std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex
 void CProtocolDlg::DropOldest() {
     m_lines.pop_front();
     m_hex.pop_front();
+    m_times.pop_front();
     // A row the list box shows for it goes at the next update; a row not
     // yet matching is replaced then anyway.
     if (m_nValidRows > 0) {
@@ -101,6 +105,7 @@ void CProtocolDlg::DropOldest() {
 void CProtocolDlg::Add(const std::string& strLine) {
     m_lines.push_back(strLine);
     m_hex.emplace_back();
+    m_times.push_back(TraceTimeText(GetClock().NowMs()) + " ");
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
 
@@ -127,6 +132,13 @@ void CProtocolDlg::SetHexView(bool bHex) {
     MarkChanged(0); // every row shows otherwise now
 }
 
+void CProtocolDlg::SetTimesView(bool bTimes) {
+    if (bTimes == m_bTimes)
+        return;
+    m_bTimes = bTimes;
+    MarkChanged(0);
+}
+
 void CProtocolDlg::MarkChanged(unsigned nFrom) {
     if (nFrom < m_nValidRows)
         m_nValidRows = nFrom;
@@ -143,7 +155,8 @@ void CProtocolDlg::Sync() {
     m_protocolList->KeepFirst(m_nValidRows);
     wxArrayString rows;
     for (size_t i = m_nValidRows; i < m_lines.size(); ++i)
-        rows.Add(FromBytes(m_bHex ? WithHexBytes(m_lines[i], m_hex[i]) : m_lines[i]));
+        rows.Add(FromBytes((m_bTimes ? m_times[i] : std::string()) +
+                           (m_bHex ? WithHexBytes(m_lines[i], m_hex[i]) : m_lines[i])));
     if (!rows.empty())
         m_protocolList->AppendLines(rows);
     m_nValidRows = static_cast<unsigned>(m_lines.size());

@@ -13,7 +13,10 @@
 //
 // With the hex view on (View > Protocol Bytes in Hex, kept in the profile
 // as ViewProtocolHex) each line shows the hex of the bytes it stands for
-// after its text; the rendered lines themselves do not change.
+// after its text; the rendered lines themselves do not change. With the
+// time view on (View > Protocol Times, kept as ViewProtocolTimes) each line
+// starts with the local time it began, "HH:MM:SS.mmm ". A saved report
+// holds the lines as shown.
 #pragma once
 
 #include "ui/ScreenPace.h"
@@ -56,8 +59,11 @@ public:
     static constexpr const char* kHexKey = "ViewProtocolHex";
     void SetHexView(bool bHex);
     bool IsHexView() const { return m_bHex; }
+    static constexpr const char* kTimesKey = "ViewProtocolTimes";
+    void SetTimesView(bool bTimes);
+    bool IsTimesView() const { return m_bTimes; }
 
-private:
+  private:
     void OnDblclkProtocolList();
     void OnSave();
     void MarkChanged(unsigned nFrom);
@@ -65,7 +71,9 @@ private:
     CReportListBox* m_protocolList = nullptr;
     std::deque<std::string> m_lines; // what the list shows, up to date
     std::deque<std::string> m_hex;   // per line: the hex of its bytes
+    std::deque<std::string> m_times; // per line: when it began, "HH:MM:SS.mmm "
     bool m_bHex = false;
+    bool m_bTimes = false;
     // The list box's rows: first m_nDroppedRows rows whose lines are gone,
     // then m_nValidRows rows that match the first lines, then stale ones.
     unsigned m_nDroppedRows = 0;

@@ -131,7 +131,8 @@ namespace {
 // box counts nCount of what was saved.
 ReportOutcome WriteLines(const std::string& strPath, const std::string* pstrHeader,
                          const std::vector<std::string>& lines, const char* szLineEnd,
-                         size_t nCount, const char* szWhat, IMessageBoxes& boxes) {
+                         size_t nCount, const char* szWhat, IMessageBoxes& boxes,
+                         const std::string& strNote) {
     CTarget target;
     if (int nError = OpenTarget(strPath, &target)) {
         AppMessageBox(boxes,
@@ -151,7 +152,8 @@ ReportOutcome WriteLines(const std::string& strPath, const std::string* pstrHead
     // Counted only once every line is on disk in its place, and named: the
     // operator finds the file again by what the box said.
     AppMessageBox(boxes,
-                  "Saved " + std::to_string(nCount) + " " + szWhat + " to " + strPath,
+                  "Saved " + std::to_string(nCount) + " " + szWhat + " to " + strPath +
+                      (strNote.empty() ? "" : "\n" + strNote),
                   MB_OK);
     return ReportOutcome::kSaved;
 }
@@ -160,15 +162,16 @@ ReportOutcome WriteLines(const std::string& strPath, const std::string* pstrHead
 
 ReportOutcome SaveReportToFile(const std::string& strPath,
                                const std::vector<std::string>& lines, std::time_t when,
-                               IMessageBoxes& boxes) {
+                               IMessageBoxes& boxes, const std::string& strNote) {
     const std::string strHeader = ReportHeader(when);
     return WriteLines(strPath, &strHeader, lines, kLineEnd, lines.size(), "lines",
-                      boxes);
+                      boxes, strNote);
 }
 
 ReportOutcome SaveLinesToFile(const std::string& strPath,
                               const std::vector<std::string>& lines,
                               const char* szLineEnd, size_t nCount, const char* szWhat,
-                              IMessageBoxes& boxes) {
-    return WriteLines(strPath, nullptr, lines, szLineEnd, nCount, szWhat, boxes);
+                              IMessageBoxes& boxes, const std::string& strNote) {
+    return WriteLines(strPath, nullptr, lines, szLineEnd, nCount, szWhat, boxes,
+                      strNote);
 }

@@ -31,13 +31,17 @@ enum class ReportOutcome {
     kWriteFailed, // nothing replaced; an existing file keeps its content
 };
 
+// strNote, when not empty, is said on a line of its own after the count.
 ReportOutcome SaveReportToFile(const std::string& strPath,
-                               const std::vector<std::string>& lines,
-                               std::time_t when, IMessageBoxes& boxes);
+                               const std::vector<std::string>& lines, std::time_t when,
+                               IMessageBoxes& boxes,
+                               const std::string& strNote = std::string());
 
 // Writes the lines, each followed by szLineEnd, and says "Saved <nCount>
-// <szWhat> to <path>" (or what failed, as SaveReportToFile does).
+// <szWhat> to <path>" and strNote under it (or what failed, as
+// SaveReportToFile does).
 ReportOutcome SaveLinesToFile(const std::string& strPath,
                               const std::vector<std::string>& lines,
                               const char* szLineEnd, size_t nCount, const char* szWhat,
-                              IMessageBoxes& boxes);
+                              IMessageBoxes& boxes,
+                              const std::string& strNote = std::string());

@@ -326,7 +326,8 @@ void CReportListBox::SaveReport() {
     }
     // The lines are taken now, after the dialog, and written without
     // serving events, so the report holds the list as it stands.
-    SaveReportToFile(strPath, GetLines(), GetClock().Now(), *m_pBoxes);
+    SaveReportToFile(strPath, GetLines(), GetClock().Now(), *m_pBoxes,
+                     m_reportNote ? m_reportNote() : std::string());
 }
 
 void CReportListBox::CopySelection() {

@@ -30,6 +30,7 @@
 #include "ui/ReportSaveDialog.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -62,6 +63,11 @@ class CReportListBox : public wxListBox {
     // Another form the list can be saved in (ReportSaveDialog.h).
     void AddSaveFormat(CSaveFormat format) {
         m_saveFormats.push_back(std::move(format));
+    }
+    // What a saved text report leaves out, said under the count when not
+    // empty (the page list's pages older than its lines).
+    void SetReportNote(std::function<std::string()> note) {
+        m_reportNote = std::move(note);
     }
 
     void AddLine(const std::string& strBytes);
@@ -137,6 +143,7 @@ class CReportListBox : public wxListBox {
     bool m_bShowPending = false; // a ShowChanges waits for the burst to end
     wxString m_strSaveTitle;
     std::vector<CSaveFormat> m_saveFormats;
+    std::function<std::string()> m_reportNote;
 
     // Per row: the line's bytes where they differ from what the row shows
     // (empty otherwise), and a number that names the row while it lives.

@@ -16,7 +16,8 @@
 namespace {
 
 constexpr const char* kNoFileName = "No file name specified for save operation!";
-constexpr const char* kTextFilter = "Text Files (*.txt)|*.txt";
+// GTK matches patterns case by case: TEMP.TXT is a text file too.
+constexpr const char* kTextFilter = "Text Files (*.txt)|*.txt;*.TXT";
 constexpr const char* kAllFilter = "|All Files (*.*)|*.*";
 constexpr const char* kTextExtension = ".TXT";
 
@@ -122,23 +123,23 @@ bool AskReportPath(wxWindow* pParent, const wxString& strTitle,
         AppMessageBox(boxes, kNoFileName, MB_OK);
         return false;
     }
-    // The file type chosen decides the form; with All Files a name that
-    // ends in one of the other forms' extensions (pages.csv) is that form,
-    // any other name the text report.
+    // A typed extension that names a form (pages.csv, REPORT.TXT) decides
+    // it, whatever type is chosen; otherwise the chosen type does (the text
+    // report for All Files), and a name typed without an extension gets
+    // that type's.
     const size_t nFilter = static_cast<size_t>(std::max(dialog.GetFilterIndex(), 0));
-    const CSaveFormat* pFormat = nullptr;
-    if (nFilter >= 1 && nFilter <= formats.size()) {
-        pFormat = &formats[nFilter - 1];
-    } else if (nFilter == formats.size() + 1) {
-        for (const CSaveFormat& format : formats)
-            if (EndsWithNoCase(strPath, format.strExtension))
-                pFormat = &format;
-    }
-    // A name typed without an extension gets the chosen type's. The dialog
-    // asked about replacing the name as typed, so ask again for the new one.
+    const CSaveFormat* pFormat =
+        nFilter >= 1 && nFilter <= formats.size() ? &formats[nFilter - 1] : nullptr;
     const size_t nSlash = strPath.find_last_of('/');
     const std::string strName =
         strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    if (EndsWithNoCase(strName, kTextExtension))
+        pFormat = nullptr;
+    for (const CSaveFormat& format : formats)
+        if (EndsWithNoCase(strName, format.strExtension))
+            pFormat = &format;
+    // The dialog asked about replacing the name as typed, so ask again for
+    // the new one.
     if (strName.find('.') == std::string::npos) {
         strPath += pFormat ? pFormat->strExtension : std::string(kTextExtension);
         if (Exists(strPath) &&

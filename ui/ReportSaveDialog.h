@@ -2,11 +2,11 @@
 // form when the list's owner offers others than the text report.
 //
 // The dialog proposes TEMP.TXT and lists the text report first (the
-// default), then the owner's forms, then All Files. The file type chosen
-// decides the form; with All Files a name ending in one of the forms'
-// extensions (pages.csv) is that form, any other name the text report.
-// Choosing a type gives the proposed name that type's extension. A name
-// typed without an extension gets the chosen type's. Runs on the
+// default), then the owner's forms, then All Files. A name ending in one of
+// the forms' extensions (pages.csv, REPORT.TXT) is that form whatever type
+// is chosen; any other name takes the chosen type's form (the text report
+// for All Files). Choosing a type gives the proposed name that type's
+// extension. A name typed without an extension gets the chosen type's. Runs on the
 // user-interface thread; the dialog is modal.
 #pragma once
 
@@ -20,7 +20,7 @@ class wxWindow;
 
 // Another form a list can be saved in.
 struct CSaveFormat {
-    wxString strFilter;       // the dialog's entry: "CSV (*.csv)|*.csv"
+    wxString strFilter;       // the dialog's entry: "CSV (*.csv)|*.csv;*.CSV"
     std::string strExtension; // added to a name typed without one: ".csv"
     // Writes the file at the path and tells the outcome in the boxes.
     std::function<void(const std::string& strPath, IMessageBoxes& boxes)> save;

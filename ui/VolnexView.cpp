@@ -40,24 +40,45 @@ CVolnexVw::CVolnexVw(wxWindow* pParent)
     m_form.Build(this);
     m_pageList = m_form.m_pageList;
     m_session.RunOnLineThread(&m_sessionLock);
-    // The page list saves its pages' records too, one a page, with the
-    // fields of the session log: taken under the lock, written after.
+    // The page list saves every page's record too, one a page, with the
+    // fields of the session log: taken under the lock, written after. What
+    // was let go to keep memory bounded is said.
     auto save = [this](bool bCsv) {
         return [this, bCsv](const std::string& strPath, IMessageBoxes& boxes) {
             std::vector<std::string> lines;
             size_t nPages;
+            std::string strNote;
             {
                 auto lock = LockSession();
                 const CPageRecordList& records = m_session.GetPageRecords();
                 lines = bCsv ? records.CsvLines() : records.JsonLines();
                 nPages = records.GetCount();
+                if (records.GetDroppedCount() > 0)
+                    strNote =
+                        "the oldest " + std::to_string(records.GetDroppedCount()) +
+                        " pages of the session were let go" +
+                        (m_session.GetLog() ? "; the session log has them all" : "");
             }
             SaveLinesToFile(strPath, lines, bCsv ? kCsvLineEnd : kJsonLineEnd, nPages,
-                            "pages", boxes);
+                            "pages", boxes, strNote);
         };
     };
-    m_pageList->AddSaveFormat({"CSV (*.csv)|*.csv", ".csv", save(true)});
-    m_pageList->AddSaveFormat({"JSON lines (*.jsonl)|*.jsonl", ".jsonl", save(false)});
+    // The text report holds the list's lines, the newest pages only.
+    m_pageList->SetReportNote([this] {
+        auto lock = LockSession();
+        const CPageRecordList& records = m_session.GetPageRecords();
+        const size_t nPages = records.GetCount() + records.GetDroppedCount();
+        if (records.GetListedCount() >= nPages)
+            return std::string();
+        return "the newest " + std::to_string(records.GetListedCount()) + " of " +
+               std::to_string(nPages) + " pages" +
+               (m_session.GetLog()               ? "; the session log has them all"
+                : records.GetDroppedCount() == 0 ? "; CSV and JSON lines save them all"
+                                                 : "");
+    });
+    m_pageList->AddSaveFormat({"CSV (*.csv)|*.csv;*.CSV", ".csv", save(true)});
+    m_pageList->AddSaveFormat(
+        {"JSON lines (*.jsonl)|*.jsonl;*.JSONL", ".jsonl", save(false)});
     UpdateData();
     Bind(wxEVT_TIMER, [this](wxTimerEvent& event) { OnTimer(event.GetId()); });
     Bind(

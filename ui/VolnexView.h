@@ -114,6 +114,10 @@ class CVolnexVw : public wxScrolled<wxPanel>,
         auto lock = LockSession();
         return m_session.GetTestModeText();
     }
+    std::string GetLineNote() {
+        auto lock = LockSession();
+        return m_session.GetLineNote();
+    }
 
     void OnLogon();
     void OnLogoff();

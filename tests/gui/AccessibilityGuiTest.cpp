@@ -109,9 +109,10 @@ TEST_F(AccessibilityGuiTest, EveryDisplayExposesItsTextUnderItsLabel) {
         const char* szLabel;
     } displays[] = {
         {CVolnexVw::IDC_STATE, ATK_ROLE_LABEL, "WAITING FOR PAGE ", " State"},
-        {CVolnexVw::IDC_CTS, ATK_ROLE_LABEL, "ON", "CTS"},
-        {CVolnexVw::IDC_DSR, ATK_ROLE_LABEL, "ON", "DSR"},
-        {CVolnexVw::IDC_DCD, ATK_ROLE_LABEL, "ON", "DCD"},
+        // A pseudo-terminal has no modem lines.
+        {CVolnexVw::IDC_CTS, ATK_ROLE_LABEL, "n/a", "CTS"},
+        {CVolnexVw::IDC_DSR, ATK_ROLE_LABEL, "n/a", "DSR"},
+        {CVolnexVw::IDC_DCD, ATK_ROLE_LABEL, "n/a", "DCD"},
         {CVolnexVw::IDC_GOOD_PAGES, ATK_ROLE_TEXT, "4", "Good Pages"},
         {CVolnexVw::IDC_BAD_PAGES, ATK_ROLE_TEXT, "1", "Bad Pages"},
     };
@@ -161,12 +162,12 @@ TEST_F(AccessibilityGuiTest, DisplaysShowTheirColoursOnBlack) {
 }
 
 TEST_F(AccessibilityGuiTest, ATextIsSetOnlyWhenItChangesAndMovesNothing) {
-    GtkWidget* pDsr = Control(CVolnexVw::IDC_DSR)->GetHandle();
+    GtkWidget* pState = Control(CVolnexVw::IDC_STATE)->GetHandle();
     GtkWidget* pGood = Control(CVolnexVw::IDC_GOOD_PAGES)->GetHandle();
-    int nDsrSets = 0, nGoodSets = 0;
+    int nStateSets = 0, nGoodSets = 0;
     auto count =
         +[](GObject*, GParamSpec*, gpointer pCount) { ++*static_cast<int*>(pCount); };
-    g_signal_connect(pDsr, "notify::label", G_CALLBACK(count), &nDsrSets);
+    g_signal_connect(pState, "notify::label", G_CALLBACK(count), &nStateSets);
     auto countChange =
         +[](GtkEditable*, gpointer pCount) { ++*static_cast<int*>(pCount); };
     g_signal_connect(pGood, "changed", G_CALLBACK(countChange), &nGoodSets);
@@ -174,12 +175,12 @@ TEST_F(AccessibilityGuiTest, ATextIsSetOnlyWhenItChangesAndMovesNothing) {
     for (wxWindow* pChild : view->GetChildren())
         rects.push_back(pChild->GetRect());
 
-    view->Notify(UM_COMM_DSR, 1, 1);
-    ASSERT_EQ(nDsrSets, 1);
-    FourGoodPagesAndOneBad(); // DSR on again, every display rewritten
-    for (int i = 0; i < 5; ++i)
-        view->Notify(UM_COMM_DSR, 1, 1);
-    EXPECT_EQ(nDsrSets, 1);
+    view->Notify(UM_SESSION_STATE, 0, ST_WAITING_FOR_CR);
+    ASSERT_EQ(nStateSets, 1);
+    for (int i = 0; i < 5; ++i) // every display shown again
+        view->Notify(UM_SESSION_STATE, 0, ST_WAITING_FOR_CR);
+    EXPECT_EQ(nStateSets, 1);
+    FourGoodPagesAndOneBad();
     ASSERT_GT(nGoodSets, 0);
     const int nAfterPages = nGoodSets;
     view->Notify(UM_COMM_CTS, 0, 1);
@@ -191,7 +192,7 @@ TEST_F(AccessibilityGuiTest, ATextIsSetOnlyWhenItChangesAndMovesNothing) {
     for (wxWindow* pChild : view->GetChildren())
         now.push_back(pChild->GetRect());
     EXPECT_EQ(now, rects);
-    g_signal_handlers_disconnect_by_data(pDsr, &nDsrSets);
+    g_signal_handlers_disconnect_by_data(pState, &nStateSets);
     g_signal_handlers_disconnect_by_data(pGood, &nGoodSets);
 }
 

@@ -13,6 +13,7 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 namespace {
@@ -326,6 +327,30 @@ TEST_F(ConnectDlgGuiTest, TheTestPageSetsThePortsTestBench) {
     EXPECT_EQ(Key("Diagnose2"), "1");
     EXPECT_EQ(Key("Misbehave1"), "(missing)");
     EXPECT_TRUE(sheet.HasChanged());
+}
+
+// Each text on the Test page fits its place whole, at the dialog's size:
+// none is cut at the right edge or the bottom.
+TEST_F(ConnectDlgGuiTest, TheTestPagesHintsFitTheirPlace) {
+    CConnectDlg sheet(nullptr);
+    CTestPage& test = sheet.GetTestPage();
+    int nTexts = 0;
+    for (wxWindow* pChild : test.GetChildren()) {
+        auto* pText = dynamic_cast<wxStaticText*>(pChild);
+        if (pText == nullptr || pText->GetLabel().empty())
+            continue;
+        ++nTexts;
+        const wxSize place = pText->GetSize();
+        const wxArrayString lines = wxSplit(pText->GetLabel(), '\n', '\0');
+        int nHeight = 0;
+        for (const wxString& strLine : lines) {
+            const wxSize extent = pText->GetTextExtent(strLine);
+            EXPECT_LE(extent.x, place.x) << strLine;
+            nHeight += extent.y;
+        }
+        EXPECT_LE(nHeight, place.y + place.y / 10) << pText->GetLabel();
+    }
+    EXPECT_GE(nTexts, 4);
 }
 
 TEST_F(ConnectDlgGuiTest, TheTestPageKeepsThePortsSessionLogFolder) {

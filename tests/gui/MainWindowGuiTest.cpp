@@ -14,12 +14,16 @@
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 
+#include <gtk/gtk.h>
 #include <nlohmann/json.hpp>
 #include <wx/filedlg.h>
-#include <gtk/gtk.h>
+#include <wx/html/helpfrm.h>
+#include <wx/html/helpwnd.h>
+#include <wx/html/htmlwin.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
+#include <algorithm>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,7 +83,7 @@ protected:
 
 TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
     EXPECT_EQ(view->GetShownState(), "DISCONNECTED");
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "OFF");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "n/a"); // a pseudo-terminal
     for (int nState = 0; nState < 9; ++nState) {
         view->Notify(UM_SESSION_STATE, 0, nState);
         EXPECT_EQ(view->GetShownState(), GetStateText(nState));
@@ -97,14 +101,16 @@ TEST_F(MainWindowGuiTest, TheTitleNamesTheProfileOfTheLine) {
     EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
 }
 
-TEST_F(MainWindowGuiTest, LineIndicatorsFollowTheLevelMessages) {
+// A pseudo-terminal has no modem lines: the levels it is said to have are
+// not shown as if they were measured. (The session's level texts are
+// tested with a device that has them.)
+TEST_F(MainWindowGuiTest, ADeviceWithoutModemLinesShowsItsLevelsAsNotApplicable) {
     view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);
     view->Notify(UM_COMM_DSR, 1, 1); // as QueryDsr sends it
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_CTS), "ON");
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "ON");
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "OFF");
+    for (int nId : {CVolnexVw::IDC_CTS, CVolnexVw::IDC_DSR, CVolnexVw::IDC_DCD})
+        EXPECT_EQ(view->GetIndicatorText(nId), "n/a") << nId;
     view->Notify(UM_COMM_CTS, 0, 1);
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_CTS), "OFF");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_CTS), "n/a");
 }
 
 TEST_F(MainWindowGuiTest, PagesAreListedWithTheirTimeAndCounted) {
@@ -144,26 +150,43 @@ TEST_F(MainWindowGuiTest, AFullListDropsItsOldestEntriesWhole) {
 
 TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     LogOn();
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 600; ++i)
         Feed(Block(std::to_string(1000 + i), "PAGE " + std::to_string(i), i % 2 == 1));
     const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 500u); // 200 good pages of one line, 200 bad of two
-    // Pages 0 to 65 went (99 lines), then page 66 (its one line).
-    EXPECT_EQ(lines.front().substr(20), " 1067 PAGE 67  ??? ");
+    ASSERT_EQ(lines.size(), 500u); // 300 good pages of one line, 300 bad of two
+    // Pages 0 to 265 went (399 lines), then page 266 (its one line).
+    EXPECT_EQ(lines.front().substr(20), " 1267 PAGE 267  ??? ");
     EXPECT_EQ(lines[1], "\tBAD PAGE - INVALID CHECKSUM");
-    EXPECT_EQ(lines[2].substr(20), " 1068 PAGE 68  ");
-    EXPECT_EQ(lines[lines.size() - 2].substr(20), " 1399 PAGE 399  ??? ");
+    EXPECT_EQ(lines[2].substr(20), " 1268 PAGE 268  ");
+    EXPECT_EQ(lines[lines.size() - 2].substr(20), " 1599 PAGE 599  ??? ");
     EXPECT_EQ(lines.back(), "\tBAD PAGE - INVALID CHECKSUM");
-    EXPECT_EQ(view->GetGoodPages(), 200u);
-    EXPECT_EQ(view->GetBadPages(), 200u);
-    // The report holds the same newest lines.
+    EXPECT_EQ(view->GetGoodPages(), 300u);
+    EXPECT_EQ(view->GetBadPages(), 300u);
+    // The report holds the same newest lines, and says what it leaves out.
     const std::string path = dir.Path("pages.txt");
     wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage("Saved 500 lines to " + path));
+                  CExpectMessage("Saved 500 lines to " + path +
+                                 "\nthe newest 333 of 600 pages; CSV and JSON lines "
+                                 "save them all"));
     std::string expected = "Dudova Deza List Report saved:  12/08/26 02:05:00 PM\r\n";
     for (const std::string& line : lines)
         expected += line + "\r\n";
     EXPECT_EQ(CTempDir::Read(path), expected);
+    // The exports hold every page. The typed extension picks the form even
+    // with the text type chosen.
+    const std::string csv = dir.Path("pages.csv");
+    wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(csv),
+                  CExpectMessage("Saved 600 pages to " + csv));
+    const std::string strCsv = CTempDir::Read(csv);
+    EXPECT_EQ(std::count(strCsv.begin(), strCsv.end(), '\n'), 601);
+    EXPECT_NE(strCsv.find(",1000,PAGE 0,accepted,"), std::string::npos);
+    EXPECT_NE(strCsv.find(",1599,PAGE 599,bad-checksum,"), std::string::npos);
+    const std::string jsonl = dir.Path("pages.JSONL");
+    wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(jsonl),
+                  CExpectMessage("Saved 600 pages to " + jsonl));
+    const std::string strJson = CTempDir::Read(jsonl);
+    EXPECT_EQ(std::count(strJson.begin(), strJson.end(), '\n'), 600);
+    EXPECT_EQ(strJson.substr(0, 1), "{");
 }
 
 // Answers the save dialog with a path and one of its file types; the
@@ -177,8 +200,8 @@ public:
 protected:
     int OnInvoked(wxFileDialog* pDialog) const override {
         EXPECT_EQ(pDialog->GetWildcard(),
-                  "Text Files (*.txt)|*.txt|CSV (*.csv)|*.csv|"
-                  "JSON lines (*.jsonl)|*.jsonl|All Files (*.*)|*.*");
+                  "Text Files (*.txt)|*.txt;*.TXT|CSV (*.csv)|*.csv;*.CSV|"
+                  "JSON lines (*.jsonl)|*.jsonl;*.JSONL|All Files (*.*)|*.*");
         pDialog->SetFilterIndex(m_nFilter);
         GtkFileChooser* pChooser = GTK_FILE_CHOOSER(pDialog->GetHandle());
         gchar* szName = gtk_file_chooser_get_current_name(pChooser);
@@ -244,6 +267,13 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
     EXPECT_EQ(CTempDir::Read(all + ".TXT").substr(0, 30), "Dudova Deza List Report saved:");
     wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all + ".CSV", 3, "TEMP.TXT"),
                   CExpectMessage("Saved 3 pages to " + all + ".CSV"));
+    // A typed extension outweighs the chosen type; another extension keeps
+    // the type's form.
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all + ".txt", 1, "TEMP.csv"),
+                  CExpectMessage("Saved 4 lines to " + all + ".txt"));
+    wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all + ".log", 2, "TEMP.jsonl"),
+                  CExpectMessage("Saved 3 pages to " + all + ".log"));
+    EXPECT_EQ(CTempDir::Read(all + ".log").substr(0, 2), "{\"");
 
     // A file that cannot be made is said, as for the text report.
     const std::string folder = dir.Path("folder.csv");
@@ -324,10 +354,20 @@ TEST_F(MainWindowGuiTest, LogoffZeroesTheCountersAndClearingAsksFirst) {
 TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     wxStatusBar* pStatus = frame->GetStatusBar();
     frame->RefreshPanes();
+    // A pseudo-terminal has no modem lines: said, and its levels are n/a.
+    const std::string strNote = " (no modem lines";
     EXPECT_EQ(pStatus->GetStatusText(0),
               "Port Settings : Port: COM1 " + pty.SlavePath() +
-                  " BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8");
+                  " BaudRate: 9600 Parity: None StopBits: 1 DataBits: 8" + strNote +
+                  "; waiting for a caller)");
     EXPECT_EQ(pStatus->GetStatusText(1), "14:05");
+    for (int nId : {CVolnexVw::IDC_CTS, CVolnexVw::IDC_DSR, CVolnexVw::IDC_DCD})
+        EXPECT_TRUE(PumpUntil([&] { return view->GetIndicatorText(nId) == "n/a"; }))
+            << nId;
+    LogOn();
+    frame->RefreshPanes();
+    EXPECT_TRUE(pStatus->GetStatusText(0).EndsWith(strNote + ")"))
+        << pStatus->GetStatusText(0);
     profile.WriteString("Configuration", "BaudRate1", "2400");
     for (auto [nHour, nMin, szText] : {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
                                        std::tuple{23, 59, "23:59"}}) {
@@ -337,7 +377,8 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     }
     EXPECT_EQ(pStatus->GetStatusText(0),
               "Port Settings : Port: COM1 " + pty.SlavePath() +
-                  " BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8");
+                  " BaudRate: 2400 Parity: None StopBits: 1 DataBits: 8" + strNote +
+                  ")");
 }
 
 TEST_F(MainWindowGuiTest, ASettingThatCannotBeSavedIsToldOnce) {
@@ -366,7 +407,7 @@ TEST_F(MainWindowGuiTest, MenusHaveTheirItemsAndStates) {
     for (size_t i = 0; i < pBar->GetMenuCount(); ++i)
         pBar->GetMenu(i)->UpdateUI();
     EXPECT_TRUE(pBar->IsEnabled(ID_HELP_INDEX));
-    EXPECT_FALSE(pBar->IsEnabled(ID_HELP_USING));
+    EXPECT_TRUE(pBar->IsEnabled(ID_HELP_USING));
     EXPECT_TRUE(pBar->IsChecked(ID_VIEW_STATUS_BAR));
     EXPECT_EQ(pBar->GetHelpString(ID_APP_EXIT), "Quit the application; prompts to save documents");
     // View > Status Bar hides the bar and takes the check mark away.
@@ -374,6 +415,21 @@ TEST_F(MainWindowGuiTest, MenusHaveTheirItemsAndStates) {
     pBar->GetMenu(1)->UpdateUI();
     EXPECT_FALSE(frame->GetStatusBar()->IsShown());
     EXPECT_FALSE(pBar->IsChecked(ID_VIEW_STATUS_BAR));
+}
+
+// Help > Using Help opens the help book at its page on using help.
+TEST_F(MainWindowGuiTest, UsingHelpOpensItsPageOfTheBook) {
+    frame->ProcessCommand(ID_HELP_USING);
+    wxHtmlHelpFrame* pHelp = nullptr;
+    for (wxWindow* pWindow : wxTopLevelWindows)
+        if (auto* pFrame = dynamic_cast<wxHtmlHelpFrame*>(pWindow))
+            pHelp = pFrame;
+    ASSERT_NE(pHelp, nullptr);
+    const wxString strPage = pHelp->GetHelpWindow()->GetHtmlWindow()->GetOpenedPage();
+    EXPECT_TRUE(strPage.EndsWith("usinghelp.html")) << strPage;
+    EXPECT_EQ(pHelp->GetHelpWindow()->GetHtmlWindow()->GetOpenedPageTitle(),
+              "Using Help");
+    pHelp->Destroy();
 }
 
 TEST_F(MainWindowGuiTest, AboutBoxShowsTheVersion) {
@@ -401,7 +457,7 @@ TEST_F(MainWindowGuiTest, ACallerOnTheLineIsAnsweredListedAndLoggedOffAtClose) {
     EXPECT_EQ(view->GetGoodPages(), 1u);
     EXPECT_EQ(view->GetBadPages(), 1u);
     EXPECT_EQ(view->GetShownState(), "WAITING FOR PAGE ");
-    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "ON");
+    EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "n/a"); // a pseudo-terminal
 
     frame->Close(true); // during the session: ESC EOT CR on the line
     frame = nullptr;

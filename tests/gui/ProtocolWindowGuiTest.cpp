@@ -1,3 +1,4 @@
+#include "tests/TestClock.h"
 #include "tests/gui/ProgramFixture.h"
 #include "ui/CommandIds.h"
 #include "ui/MainFrame.h"
@@ -7,6 +8,7 @@
 #include "ui/VolnexView.h"
 
 #include <gtk/gtk.h>
+#include <wx/filedlg.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 
@@ -58,16 +60,21 @@ TEST_F(ProtocolWindowGuiTest, TheTestBenchExplainsAndMarksInTheProtocolWindow) {
     EXPECT_EQ(Await(2), "\x15\r");
     std::vector<std::string> lines = pDlg->GetList().GetLines();
     lines.erase(lines.begin(), lines.begin() + nStart);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17;<CR>",
-                         "   CHECKSUM RECEIVED 17;; EXPECTED 17:", "<=  <NAK><CR>",
-                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>", "<=  <ACK><CR>",
-                         "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>",
-                         "   TEST MODE: NAK SENT FOR A GOOD BLOCK (nak-every:2)",
-                         "<=  <NAK><CR>"}));
-    // The page list shows each page as the caller was answered.
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17;<CR>",
+            "   CHECKSUM RECEIVED 17;; EXPECTED 17:", "<=  <NAK><CR>",
+            "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>",
+            "   RESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER 1234, CHECKSUM 17;)",
+            "<=  <ACK><CR>", "=>  <STX>1234<CR>", "=>  HI<CR>", "=>  <ETX>17:<CR>",
+            "   TEST MODE: NAK SENT FOR A GOOD BLOCK (nak-every:2)", "<=  <NAK><CR>"}));
+    // The page list shows each page as the caller was answered, the resend
+    // tied to its NAK.
     const std::vector<std::string> pages = view->GetPageList().GetLines();
-    ASSERT_GE(pages.size(), 2u);
+    ASSERT_GE(pages.size(), 5u);
+    EXPECT_EQ(pages[pages.size() - 3],
+              "\tRESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER 1234, CHECKSUM 17;)");
     EXPECT_EQ(pages.back(), "\tNAKED ON PURPOSE (TEST MODE)");
     EXPECT_EQ(view->GetBadPages(), 2u);
     EXPECT_EQ(view->GetGoodPages(), 1u);
@@ -262,6 +269,54 @@ TEST_F(ProtocolWindowGuiTest, TheHexViewShowsTheBytesOfEveryLine) {
     frame->ProcessCommand(ID_VIEW_PROTOCOL_HEX);
     EXPECT_EQ(pDlg->GetList().GetLines(), std::vector<std::string>{"<=  ID="});
     EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolHex", -1), 0);
+}
+
+// The time view puts each line's start time before it, and the saved
+// report holds the lines as shown; off (the default), both are as always.
+TEST_F(ProtocolWindowGuiTest, TheTimeViewShowsWhenEachLineBeganAndIsSavedSo) {
+    CMsClock clock;
+    clock.nMs =
+        static_cast<std::int64_t>(LocalTime(2026, 12, 8, 14, 5, 0)) * 1000 + 250;
+    SetClock(&clock);
+    Start(true);
+    CProtocolDlg* pDlg = view->GetProtocolDlg();
+    auto trace = [&](bool bSent, const std::string& strBytes) {
+        view->Notify(UM_PROTOCOL_TRACE, bSent ? kTraceSent : kTraceReceived,
+                     ReleaseTraceText(std::make_unique<std::string>(strBytes)));
+    };
+    trace(false, "\r");
+    clock.nMs += 1500;
+    trace(true, "ID=");
+    const std::vector<std::string> plain{"=>  <CR>", "<=  ID="};
+    EXPECT_EQ(pDlg->GetList().GetLines(), plain);
+    wxCommandEvent save(wxEVT_BUTTON, CProtocolDlg::IDC_SAVE);
+    const std::string path = dir.Path("protocol.txt");
+    const std::string strHeader =
+        "Dudova Deza List Report saved:  12/08/26 02:05:01 PM\r\n";
+    wxTEST_DIALOG(pDlg->GetEventHandler()->ProcessEvent(save),
+                  wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 2 lines to " + path));
+    EXPECT_EQ(CTempDir::Read(path), strHeader + "=>  <CR>\r\n<=  ID=\r\n");
+
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_TIMES);
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolTimes", -1), 1);
+    const std::vector<std::string> timed{"14:05:00.250 =>  <CR>",
+                                         "14:05:01.750 <=  ID="};
+    EXPECT_EQ(pDlg->GetList().GetLines(), timed);
+    wxTEST_DIALOG(pDlg->GetEventHandler()->ProcessEvent(save),
+                  wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 2 lines to " + path));
+    EXPECT_EQ(CTempDir::Read(path),
+              strHeader + "14:05:00.250 =>  <CR>\r\n14:05:01.750 <=  ID=\r\n");
+    // A window opened later shows the times from the start.
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
+    ASSERT_NE(view->GetProtocolDlg(), nullptr);
+    EXPECT_TRUE(view->GetProtocolDlg()->IsTimesView());
+    frame->ProcessCommand(ID_VIEW_PROTOCOL_TIMES);
+    EXPECT_FALSE(view->GetProtocolDlg()->IsTimesView());
+    EXPECT_EQ(profile.GetInt("Configuration", "ViewProtocolTimes", -1), 0);
+    SetClock(nullptr);
 }
 
 } // namespace
