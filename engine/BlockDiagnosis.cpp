@@ -152,14 +152,34 @@ std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict
 }
 
 std::string CLineHints::OnByte(unsigned char ch) {
-    if ((ch & 0x80) == 0 || m_bSaid || ++m_nHighBit < kHighBitLimit)
+    // A caller sending 7 data bits with parity to a terminal set to 8N1
+    // makes the top bit of every byte the parity of the other seven. Text
+    // in a wider charset (UTF-8, Latin-1) has its high bytes without that
+    // pattern: it gets no hint.
+    unsigned nOnes = 0;
+    for (unsigned v = ch & 0x7Fu; v != 0; v >>= 1)
+        nOnes += v & 1u;
+    const bool bTop = (ch & 0x80) != 0;
+    ++m_nBytes;
+    m_nHighBit += bTop ? 1 : 0;
+    m_nEven += bTop == ((nOnes & 1u) != 0) ? 1 : 0; // even parity in the top bit
+    m_nOdd += bTop != ((nOnes & 1u) != 0) ? 1 : 0;
+    // Said where the caller ends a line (its CR, with or without the
+    // parity bit), not in the middle of one.
+    if ((ch & 0x7F) != '\r' || m_bSaid || m_nHighBit < kHighBitLimit)
+        return {};
+    const int nParity = m_nEven > m_nOdd ? m_nEven : m_nOdd;
+    if (nParity * 10 < m_nBytes * 9)
         return {};
     m_bSaid = true;
-    return "   MANY BYTES WITH THE HIGH BIT SET: THE CALLER MAY SEND 7 DATA BITS WITH "
-           "PARITY; CHECK THE LINE FORMAT (7E1 VS 8N1)";
+    return "   THE HIGH BIT OF THE BYTES IS THEIR PARITY: THE CALLER SENDS 7 DATA BITS "
+           "WITH PARITY; CHECK THE LINE FORMAT (7E1 VS 8N1)";
 }
 
 void CLineHints::NewSession() {
+    m_nBytes = 0;
+    m_nEven = 0;
+    m_nOdd = 0;
     m_nHighBit = 0;
     m_bSaid = false;
 }

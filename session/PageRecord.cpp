@@ -81,8 +81,9 @@ void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
     else
         SplitJoinedFields(strPageText, bAccepted, &record.strPager, &record.strMessage);
     record.lines.clear();
-    record.lines.push_back(
-        FormatPageLine(static_cast<std::time_t>(record.nTimeMs / 1000), strPageText));
+    record.lines.push_back(DecodeText(
+        FormatPageLine(static_cast<std::time_t>(record.nTimeMs / 1000), strPageText),
+        record.charset));
     if (!record.strResult.empty())
         record.lines.push_back(record.strResult);
 }
@@ -117,20 +118,6 @@ std::string IsoLocalTime(std::int64_t nTimeMs) {
     return szText;
 }
 
-std::string Latin1ToUtf8(const std::string& strBytes) {
-    std::string strText;
-    for (char c : strBytes) {
-        const unsigned char ch = static_cast<unsigned char>(c);
-        if (ch < 0x80) {
-            strText += c;
-        } else {
-            strText += static_cast<char>(0xC0 | (ch >> 6));
-            strText += static_cast<char>(0x80 | (ch & 0x3F));
-        }
-    }
-    return strText;
-}
-
 namespace {
 
 // "\tTIMED OUT " as a field: without the list's tab and trailing blank.
@@ -162,8 +149,10 @@ std::string PageRecordJson(const CPageRecord& record) {
     object["time"] = IsoLocalTime(record.nTimeMs);
     object["port"] = "COM" + std::to_string(record.nPort);
     object["device"] = record.strDevice;
-    object["pager"] = Latin1ToUtf8(record.strPager);
-    object["message"] = Latin1ToUtf8(record.strMessage);
+    object["pager"] = DecodeText(record.strPager, record.charset);
+    object["message"] = DecodeText(record.strMessage, record.charset);
+    if (HasUnprintableBytes(record.strMessage))
+        object["message_hex"] = CompactHex(record.strMessage);
     object["verdict"] = VerdictName(record.verdict);
     object["result"] = ResultField(record.strResult);
     object["blocks"] = record.nBlocks;
@@ -175,7 +164,7 @@ std::string PageRecordJson(const CPageRecord& record) {
 }
 
 std::string PageRecordCsvHeader() {
-    return "time,port,device,pager,message,verdict,result,blocks,answer";
+    return "time,port,device,pager,message,verdict,result,blocks,answer,message_hex";
 }
 
 std::string PageRecordCsv(const CPageRecord& record) {
@@ -183,12 +172,14 @@ std::string PageRecordCsv(const CPageRecord& record) {
         IsoLocalTime(record.nTimeMs),
         "COM" + std::to_string(record.nPort),
         record.strDevice,
-        Latin1ToUtf8(record.strPager),
-        Latin1ToUtf8(record.strMessage),
+        DecodeText(record.strPager, record.charset),
+        DecodeText(record.strMessage, record.charset),
         VerdictName(record.verdict),
         ResultField(record.strResult),
         std::to_string(record.nBlocks),
         record.strAnswer,
+        HasUnprintableBytes(record.strMessage) ? CompactHex(record.strMessage)
+                                               : std::string(),
     };
     std::string strRow;
     for (const std::string& strField : fields) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/PageTerminal.h"
+#include "session/Charset.h"
 
 #include <cstdint>
 #include <string>
@@ -41,7 +42,10 @@ struct CPageRecord {
     std::string strResult; // the engine's result text, empty for a good page
     int nBlocks = 1;
     std::string strAnswer;          // "ACK", "NAK", or empty when none was sent
-    std::vector<std::string> lines; // the page list's lines for the page
+    // How the pager ID and the message become text (the bytes stay as they
+    // came in the fields above).
+    Charset charset = Charset::kAscii;
+    std::vector<std::string> lines; // the page list's lines for the page, as text
     // Its record was written out before the ACK (KeepRecord): a display
     // that did so does not write it again.
     bool bKept = false;
@@ -80,16 +84,14 @@ std::string ResendNote(const std::string& strPager, const std::string& strChecks
 // offset from UTC.
 std::string IsoLocalTime(std::int64_t nTimeMs);
 
-// Bytes from 80 hex up taken as ISO-8859-1, as UTF-8: valid UTF-8 that
-// loses nothing.
-std::string Latin1ToUtf8(const std::string& strBytes);
-
-// One JSON object on one line, without the line end. Bytes of the pager ID
-// and the message from 80 hex up are taken as ISO-8859-1, so every record
-// is valid UTF-8 and loses nothing.
+// One JSON object on one line, without the line end. The pager ID and the
+// message are text in the record's charset (bytes it does not decode as
+// \xNN), so every record is valid UTF-8; a message with any byte outside
+// printable ASCII also carries its exact bytes as "message_hex".
 std::string PageRecordJson(const CPageRecord& record);
 
 // The CSV header and one row (RFC 4180: fields with a comma, a quote or a
-// line end are quoted, quotes doubled), each without the line end.
+// line end are quoted, quotes doubled), each without the line end. The last
+// column, message_hex, is as in the JSON record (empty when not needed).
 std::string PageRecordCsvHeader();
 std::string PageRecordCsv(const CPageRecord& record);

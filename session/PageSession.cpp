@@ -93,7 +93,16 @@ std::string CPageSession::ApplyTestBench() {
     // Without a test mode, a delivery or records kept before the ACK the
     // engine answers as always.
     m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
-    for (const std::string& strMore : {strDeliveryBox, ApplyWatchSettings()}) {
+    std::string strCharsetBox;
+    m_charset = Charset::kAscii;
+    if (!ParseCharset(m_config.GetCharset(), &m_charset))
+        strCharsetBox =
+            "The setting " + CPortConfig::PortKey("Charset", m_config.m_nPort) + "=" +
+            ShownValue(m_config.GetCharset()) +
+            " is not used: it takes ascii, latin1, cp1252 or utf-8. Messages "
+            "are shown as ascii.";
+    for (const std::string& strMore :
+         {strCharsetBox, strDeliveryBox, ApplyWatchSettings()}) {
         if (!strMore.empty())
             strBox += (strBox.empty() ? "" : "\n\n") + strMore;
     }
@@ -120,6 +129,7 @@ CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     proto.nTimeMs = GetClock().NowMs();
     proto.nPort = m_terminal.GetPortNumber();
     proto.strDevice = m_terminal.GetDevicePath();
+    proto.charset = m_charset;
     CPageRecord record;
     CAnswerChange answer = m_delivery.OnLastBlock(
         change, facts, proto, m_config.HasMessageSequences(), &record);
@@ -333,6 +343,7 @@ CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
     record.nPort = m_terminal.GetPortNumber();
     record.strDevice = m_terminal.GetDevicePath();
     record.verdict = m_terminal.GetVerdict();
+    record.charset = m_charset;
     // A bad page says why; a page accepted cut short by a test mode says so.
     record.strResult = m_terminal.GetResultText();
     record.nBlocks = m_terminal.GetBlockCount();
@@ -388,8 +399,8 @@ void CPageSession::MarkResend(CPageRecord* pRecord) {
         m_lastNak.strMessage == record.strMessage) {
         // The block the caller sent again after its NAK: tied to that NAK
         // in the protocol window and under the page's list line.
-        const std::string strNote =
-            ResendNote(m_lastNak.strPager, m_lastNak.strChecksum);
+        const std::string strNote = ResendNote(
+            DecodeText(m_lastNak.strPager, m_charset), m_lastNak.strChecksum);
         AddNote("   " + strNote);
         pRecord->lines.push_back("\t" + strNote);
     }
@@ -426,12 +437,11 @@ void CPageSession::OnCommRxChar(WPARAM wParam) {
     if (!strTraced.empty())
         Notify(UM_PROTOCOL_TRACE, kTraceReceived,
                ReleaseTraceText(std::make_unique<std::string>(strTraced)));
-    if (m_bDiagnose) {
-        const std::string strHint = m_lineHints.OnByte(ch);
-        if (!strHint.empty())
-            AddNote(strHint);
-    }
+    const std::string strHint = m_bDiagnose ? m_lineHints.OnByte(ch) : std::string();
     m_terminal.HandleChar(ch);
+    // After the CR's own handling: the note follows the line it ends.
+    if (!strHint.empty())
+        AddNote(strHint);
 }
 
 void CPageSession::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {

@@ -229,6 +229,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // A page that is the block answered NAK just before, sent again: said.
     void MarkResend(CPageRecord* pRecord);
 
+    Charset m_charset = Charset::kAscii; // how message bytes become text
     // The last page result of this call, when it was answered NAK.
     struct CNakedBlock {
         bool bSet = false;

@@ -3,6 +3,7 @@
 #include "delivery/Delivery.h"
 #include "engine/TestMode.h"
 #include "session/AlertWatch.h"
+#include "session/Charset.h"
 #include "session/StatusServer.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
@@ -78,6 +79,10 @@ std::vector<std::string> CheckProfile(const std::string& strPath, bool bNamed) {
     CTestModeSettings settings;
     if (!ParseTestMode(config.GetMisbehave(), &settings, &strWhy))
         bad(CPortConfig::PortKey("Misbehave", nPort), config.GetMisbehave(), strWhy);
+    Charset charset;
+    if (!ParseCharset(config.GetCharset(), &charset))
+        bad(CPortConfig::PortKey("Charset", nPort), config.GetCharset(),
+            "takes ascii, latin1, cp1252 or utf-8");
     std::int64_t nMs = 0;
     const std::string strSilenceKey = CPortConfig::PortKey("SilenceAlert", nPort);
     const std::string strSilence =

@@ -229,8 +229,8 @@ CAnswerChange CSessionDelivery::OnLastBlock(const CAnswerChange& change,
     page.strId = record.strId;
     page.nAcceptedMs = record.nTimeMs;
     page.nPort = record.nPort;
-    page.strPager = Latin1ToUtf8(record.strPager);
-    page.strMessage = Latin1ToUtf8(record.strMessage);
+    page.strPager = DecodeText(record.strPager, record.charset);
+    page.strMessage = DecodeText(record.strMessage, record.charset);
     page.strTime = IsoLocalTime(record.nTimeMs);
     page.strRecord = PageRecordJson(record);
     std::string strError;

@@ -23,6 +23,7 @@ constexpr const char* kMisbehave = "Misbehave";
 constexpr const char* kDiagnose = "Diagnose";
 constexpr const char* kPassword = "Password";
 constexpr const char* kLogFolder = "LogFolder";
+constexpr const char* kCharset = "Charset";
 constexpr const char* kResponses = "Responses";
 constexpr const char* kAnswerWhen = "AnswerWhen";
 constexpr const char* kDeliveryWait = "DeliveryWait";
@@ -111,6 +112,7 @@ void CPortConfig::Load() {
     m_nDiagnose = m_profile.GetInt(kSection, PortKey(kDiagnose, n), 0);
     m_strPassword = m_profile.GetString(kSection, PortKey(kPassword, n), "");
     m_strLogFolder = m_profile.GetString(kSection, PortKey(kLogFolder, n), "");
+    m_strCharset = m_profile.GetString(kSection, PortKey(kCharset, n), "");
     m_strResponses = m_profile.GetString(kSection, PortKey(kResponses, n), "");
     m_strAnswerWhen = m_profile.GetString(kSection, PortKey(kAnswerWhen, n), "");
     m_strDeliveryWait = m_profile.GetString(kSection, PortKey(kDeliveryWait, n), "");

@@ -59,6 +59,9 @@ class CPortConfig {
     // trace written as they come; empty (the default) for none.
     std::string GetLogFolder() const { return m_strLogFolder; }
     void SetLogFolder(uint8_t nPort, const std::string& strValue);
+    // How message bytes become text ("Charset"+n): ascii (empty, the
+    // default), latin1, cp1252 or utf-8, as the session reads it.
+    std::string GetCharset() const { return m_strCharset; }
     std::string GetPassword() const { return m_strPassword; }
     void SetPassword(uint8_t nPort, const std::string& strValue);
     // How answers are made ("Responses"+n): empty for bare answers, "tap18"
@@ -120,6 +123,7 @@ class CPortConfig {
     int m_nDiagnose = 0;
     std::string m_strPassword;
     std::string m_strLogFolder;
+    std::string m_strCharset;
     std::string m_strResponses;
     std::string m_strAnswerWhen;
     std::string m_strDeliveryWait;

@@ -117,19 +117,49 @@ TEST(BlockDiagnosisTest, ATimeOutSaysHowMuchArrivedAndWhatWasMissing) {
                      "   LF WHERE CR IS EXPECTED"}));
 }
 
-TEST(BlockDiagnosisTest, HighBitBytesAreMentionedOncePerSession) {
+// The byte as a caller with 7 data bits and even parity sends it, read by
+// a terminal set to 8N1.
+unsigned char WithEvenParity(char c) {
+    unsigned nOnes = 0;
+    for (unsigned v = static_cast<unsigned char>(c); v != 0; v >>= 1)
+        nOnes += v & 1u;
+    return static_cast<unsigned char>(c | ((nOnes & 1u) ? 0x80 : 0));
+}
+
+TEST(BlockDiagnosisTest, ParityInTheHighBitIsSaidOncePerSessionAtALinesEnd) {
     CLineHints hints;
     std::string strSaid;
-    for (unsigned char ch : std::string("AB\xC1\xC2\xC3"))
-        strSaid += hints.OnByte(ch);
-    EXPECT_EQ(strSaid, ""); // three are not yet many
-    EXPECT_NE(hints.OnByte(0xC4).find("7E1 VS 8N1"), std::string::npos);
+    for (char c : std::string("\x02"
+                              "1234\rMOVE BED 7\r"))
+        strSaid += (c == '\r' ? "|" : "") + hints.OnByte(WithEvenParity(c));
+    // Not in the middle of a line: at the CR that ends one.
+    EXPECT_EQ(strSaid.substr(0, 1), "|");
+    EXPECT_NE(strSaid.find("7E1 VS 8N1"), std::string::npos) << strSaid;
+    EXPECT_EQ(strSaid.find('\n'), std::string::npos); // one line
     for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(hints.OnByte(0xC5), "");
+        EXPECT_EQ(hints.OnByte(WithEvenParity('\r')), "");
     hints.NewSession();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(hints.OnByte(0xC5), "");
-    EXPECT_NE(hints.OnByte(0xC5), "");
+    std::string strAgain;
+    for (char c : std::string("ROOM 12\r"))
+        strAgain += hints.OnByte(WithEvenParity(c));
+    EXPECT_NE(strAgain, "");
+}
+
+// Text in a wider charset has high bytes that are no parity: no hint.
+TEST(BlockDiagnosisTest, Utf8AndLatin1TextGetNoParityHint) {
+    for (const std::string& strText :
+         {std::string("\x02"
+                      "77\rSTATION \xC3\x9C\xC3\x84 \xC3\xA9\xC3\xA8 \xE2\x82\xAC\r"),
+          std::string("\x02"
+                      "77\rR\xC9SERV\xC9 \xC0 \xC9T\xC9 \xE0 \xC7"
+                      "A\r")}) {
+        CLineHints hints;
+        std::string strSaid;
+        for (int nRound = 0; nRound < 5; ++nRound)
+            for (char c : strText)
+                strSaid += hints.OnByte(static_cast<unsigned char>(c));
+        EXPECT_EQ(strSaid, "") << strText;
+    }
 }
 
 } // namespace

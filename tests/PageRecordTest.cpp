@@ -1,5 +1,6 @@
 // Page records in the forms other tools read: JSON lines and CSV.
 #include "session/PageRecord.h"
+#include "session/Charset.h"
 #include "session/PageRecordList.h"
 
 #include <gtest/gtest.h>
@@ -76,13 +77,36 @@ TEST(PageRecordTest, JsonLineParsesBackWithEveryField) {
     EXPECT_EQ(object["answer"], "");
 }
 
-TEST(PageRecordTest, ControlAndHighBytesSurviveAsValidText) {
+// The message is text in the record's charset; whenever a byte is not
+// printable ASCII the exact bytes come beside it. Every byte 20 to FF hex
+// reads back from message_hex in every charset, in JSON and in CSV.
+TEST(PageRecordTest, EveryByteOfAMessageReadsBackExactly) {
     CPageRecord record = Sample();
     record.strMessage = std::string("A\x1b\"\\\xe9", 5);
     record.strDevice = "/dev/\xff"; // not UTF-8: replaced, never thrown
-    const nlohmann::json object = nlohmann::json::parse(PageRecordJson(record));
-    EXPECT_EQ(object["message"], "A\x1b\"\\\xc3\xa9"); // ESC kept, e-acute as UTF-8
+    nlohmann::json object = nlohmann::json::parse(PageRecordJson(record));
+    EXPECT_EQ(object["message"], "A\x1b\"\\\\xE9"); // ESC kept, the high byte escaped
+    EXPECT_EQ(object["message_hex"], "411B225CE9");
     EXPECT_EQ(object["device"].get<std::string>().substr(0, 5), "/dev/");
+    record.charset = Charset::kLatin1;
+    object = nlohmann::json::parse(PageRecordJson(record));
+    EXPECT_EQ(object["message"], "A\x1b\"\\\xc3\xa9"); // e-acute as UTF-8
+    // Printable ASCII alone: no hex.
+    record.strMessage = "WARD 7";
+    EXPECT_FALSE(nlohmann::json::parse(PageRecordJson(record)).contains("message_hex"));
+
+    std::string strAll;
+    for (int b = 0x20; b <= 0xFF; ++b)
+        strAll += static_cast<char>(b);
+    record.strMessage = strAll;
+    for (Charset charset :
+         {Charset::kAscii, Charset::kLatin1, Charset::kCp1252, Charset::kUtf8}) {
+        record.charset = charset;
+        object = nlohmann::json::parse(PageRecordJson(record));
+        EXPECT_EQ(object["message_hex"], CompactHex(strAll)) << CharsetName(charset);
+        const std::string strCsv = PageRecordCsv(record);
+        EXPECT_EQ(strCsv.substr(strCsv.rfind(',') + 1), CompactHex(strAll));
+    }
 }
 
 TEST(PageRecordTest, CsvQuotesOnlyFieldsThatNeedItAndKeepsPagerAndMessageApart) {
@@ -90,11 +114,13 @@ TEST(PageRecordTest, CsvQuotesOnlyFieldsThatNeedItAndKeepsPagerAndMessageApart) 
     CPageRecord record = Sample();
     record.strPager = "12 34";
     record.strMessage = "say \"hi\", then\r\nbye";
-    EXPECT_EQ(PageRecordCsvHeader(),
-              "time,port,device,pager,message,verdict,result,blocks,answer");
+    EXPECT_EQ(
+        PageRecordCsvHeader(),
+        "time,port,device,pager,message,verdict,result,blocks,answer,message_hex");
     EXPECT_EQ(PageRecordCsv(record),
               "2026-12-08T14:05:00.250+00:00,COM2,/dev/ttyUSB0,12 34,"
-              "\"say \"\"hi\"\", then\r\nbye\",timed-out,TIMED OUT,1,");
+              "\"say \"\"hi\"\", then\r\nbye\",timed-out,TIMED OUT,1,,"
+              "73617920226869222C207468656E0D0A627965");
 }
 
 TEST(PageRecordTest, BlockFieldsSplitAtTheirCrsAndShortBlocksLeaveTheRestEmpty) {

@@ -91,14 +91,31 @@ CReportListBox::~CReportListBox() {
         m_pSource->m_pFiltered = nullptr;
 }
 
+wxString CReportListBox::LineText(const std::string& strBytes) const {
+    if (m_bUtf8) {
+        // A line that is not UTF-8 after all still shows, byte by byte.
+        const wxString strText = wxString::FromUTF8(strBytes.data(), strBytes.size());
+        if (!strText.empty() || strBytes.empty())
+            return strText;
+    }
+    return FromBytes(strBytes);
+}
+
+std::string CReportListBox::LineBytes(const wxString& strText) const {
+    if (!m_bUtf8)
+        return ToBytes(strText);
+    const wxScopedCharBuffer buffer = strText.utf8_str();
+    return std::string(buffer.data(), buffer.length());
+}
+
 void CReportListBox::AddLine(const std::string& strBytes) {
-    Append(FromBytes(strBytes));
+    Append(LineText(strBytes));
 }
 
 std::string CReportListBox::GetLine(unsigned nIndex) const {
     if (nIndex < m_raw.size() && !m_raw[nIndex].empty())
         return m_raw[nIndex];
-    return ToBytes(GetString(nIndex));
+    return LineBytes(GetString(nIndex));
 }
 
 int CReportListBox::DoInsertItems(const wxArrayStringsAdapter& items, unsigned int pos,
@@ -114,13 +131,13 @@ int CReportListBox::DoInsertItems(const wxArrayStringsAdapter& items, unsigned i
             std::any_of(strItem.begin(), strItem.end(),
                         [](wxUniChar ch) { return ch.GetValue() < 0x20; });
         if (bControl) {
-            raw[i] = ToBytes(strItem);
+            raw[i] = LineBytes(strItem);
             const std::string strShown = ShownListLine(raw[i]);
             if (strShown == raw[i])
                 raw[i].clear(); // a leading tab only
             else
                 bRenamed = true;
-            shown.Add(FromBytes(strShown));
+            shown.Add(LineText(strShown));
         } else {
             shown.Add(strItem);
         }
@@ -161,15 +178,15 @@ void CReportListBox::DoClear() {
 
 void CReportListBox::SetString(unsigned int n, const wxString& s) {
     // A row that changes is a new row for the filtered list.
-    const std::string strBytes = ToBytes(s);
+    const std::string strBytes = LineBytes(s);
     const std::string strShown = ShownListLine(strBytes);
-    wxListBox::SetString(n, FromBytes(strShown));
+    wxListBox::SetString(n, LineText(strShown));
     if (n < m_raw.size()) {
         m_raw[n] = strShown == strBytes ? std::string() : strBytes;
         m_serials[n] = m_nNextSerial++;
     }
     if (HasFlag(wxLB_HSCROLL))
-        WidenFor(FromBytes(strShown));
+        WidenFor(LineText(strShown));
     RowsChanged();
 }
 
@@ -445,7 +462,7 @@ bool CReportListBox::FindLine(const wxString& strText, bool bMatchCase, bool bFo
     const int nCount = static_cast<int>(GetCount());
     if (nCount == 0 || strText.empty())
         return false;
-    const std::string strBytes = ToBytes(strText);
+    const std::string strBytes = LineBytes(strText);
     wxArrayInt rows;
     GetSelections(rows);
     const int nFrom =
@@ -453,7 +470,7 @@ bool CReportListBox::FindLine(const wxString& strText, bool bMatchCase, bool bFo
     const int nStep = bForward ? 1 : -1;
     for (int k = 1; k <= nCount; ++k) {
         const int nRow = ((nFrom + nStep * k) % nCount + nCount) % nCount;
-        if (LineHolds(ToBytes(GetString(static_cast<unsigned>(nRow))), strBytes,
+        if (LineHolds(LineBytes(GetString(static_cast<unsigned>(nRow))), strBytes,
                       bMatchCase)) {
             DeselectAll();
             SetSelection(nRow);
@@ -485,6 +502,7 @@ void CReportListBox::SetFilter(bool bOn, const wxString& strText, bool bMatchCas
                                          GetWindowStyleFlag());
         m_pFiltered->m_pSource = this;
         m_pFiltered->m_pBoxes = m_pBoxes;
+        m_pFiltered->m_bUtf8 = m_bUtf8;
     }
     m_pFiltered->SetSize(GetRect());
     m_pFiltered->Clear(); // a new text: every row is looked at again
@@ -508,7 +526,7 @@ void CReportListBox::UpdateFiltered() {
     if (!m_bFiltered || m_pFiltered == nullptr)
         return;
     CReportListBox& shown = *m_pFiltered;
-    const std::string strText = ToBytes(m_strFilter);
+    const std::string strText = LineBytes(m_strFilter);
     // A row is looked at once for a filter text: rows already judged keep
     // their verdict (a row that changed has a new number).
     std::vector<unsigned> matches;
@@ -517,7 +535,7 @@ void CReportListBox::UpdateFiltered() {
     for (unsigned i = 0; i < GetCount() && i < m_serials.size(); ++i) {
         const auto it = m_matchMemo.find(m_serials[i]);
         const bool bMatch = it != m_matchMemo.end() ? it->second
-                                                    : LineHolds(ToBytes(GetString(i)),
+                                                    : LineHolds(LineBytes(GetString(i)),
                                                                 strText, m_bFilterCase);
         memo.emplace(m_serials[i], bMatch);
         if (bMatch)
@@ -539,7 +557,7 @@ void CReportListBox::UpdateFiltered() {
     shown.KeepFirst(static_cast<unsigned>(nKept));
     wxArrayString rows;
     for (size_t j = nKept; j < matches.size(); ++j)
-        rows.Add(FromBytes(GetLine(matches[j])));
+        rows.Add(LineText(GetLine(matches[j])));
     if (!rows.empty())
         shown.Append(rows);
     for (size_t j = nKept; j < matches.size() && j < shown.m_serials.size(); ++j)

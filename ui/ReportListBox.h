@@ -70,6 +70,13 @@ class CReportListBox : public wxListBox {
         m_reportNote = std::move(note);
     }
 
+    // The lines are UTF-8 text (the page list) rather than one character a
+    // byte (the protocol trace, the default). Set before the first line.
+    void SetUtf8Lines(bool bUtf8) { m_bUtf8 = bUtf8; }
+    // A line's bytes as the list shows them, and back.
+    wxString LineText(const std::string& strBytes) const;
+    std::string LineBytes(const wxString& strText) const;
+
     void AddLine(const std::string& strBytes);
     // Lines already in list form, appended in one go (the protocol window's
     // burst of lines).
@@ -144,6 +151,7 @@ class CReportListBox : public wxListBox {
     wxString m_strSaveTitle;
     std::vector<CSaveFormat> m_saveFormats;
     std::function<std::string()> m_reportNote;
+    bool m_bUtf8 = false;
 
     // Per row: the line's bytes where they differ from what the row shows
     // (empty otherwise), and a number that names the row while it lives.

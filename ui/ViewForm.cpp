@@ -72,6 +72,7 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
         new CReportListBox(self, CVolnexVw::IDC_PAGE_LIST, at(8, 89), size(244, 100),
                            wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     m_pageList->SetSaveTitle("Save Page List");
+    m_pageList->SetUtf8Lines(true); // the pages as text in their charset
     m_pState = display(CVolnexVw::IDC_STATE, 43, 28, 150, 12, kCyan);
     CFormLabel* pGoodLabel =
         label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
@@ -236,7 +237,7 @@ void CViewForm::AddPageLines(const std::vector<std::string>& lines, unsigned nLi
     m_pageList->DropOldest(static_cast<unsigned>(std::min(nDrop, nShown)));
     wxArrayString rows;
     for (size_t i = nDrop > nShown ? nDrop - nShown : 0; i < lines.size(); ++i)
-        rows.Add(FromBytes(lines[i]));
+        rows.Add(m_pageList->LineText(lines[i]));
     if (!rows.empty())
         m_pageList->Append(rows);
     // A reader at the end of the list sees the new entry; one who scrolled

@@ -189,6 +189,35 @@ TEST_F(MainWindowGuiTest, ALongSessionKeepsTheNewestPagesAndTheirReport) {
     EXPECT_EQ(strJson.substr(0, 1), "{");
 }
 
+// A message's bytes become text in the port's charset: UTF-8 shows as its
+// letters with Charset1=utf-8; by default (ascii) a byte from 80 hex up
+// shows as \xNN, never as a stray letter.
+TEST_F(MainWindowGuiTest, ThePageListShowsTheMessageInThePortsCharset) {
+    const std::string strMessage = "CAF\xC3\x89 \xE2\x82\xAC \xFF";
+    LogOn();
+    Feed(Block("77", strMessage, false));
+    ASSERT_EQ(Lines().size(), 1u);
+    EXPECT_TRUE(view->GetPageList().GetString(0).EndsWith(
+        " 77 CAF\\xC3\\x89 \\xE2\\x82\\xAC \\xFF  "))
+        << view->GetPageList().GetString(0);
+    frame->Close(true);
+    PumpEvents(30);
+    StartProgram("Charset1=utf-8\n");
+    LogOn();
+    Feed(Block("77", strMessage, false));
+    ASSERT_EQ(Lines().size(), 1u);
+    const wxString strShown = view->GetPageList().GetString(0);
+    EXPECT_TRUE(
+        strShown.EndsWith(wxString::FromUTF8(" 77 CAF\xC3\x89 \xE2\x82\xAC \\xFF  ")))
+        << strShown;
+    // The report holds the same text, as UTF-8.
+    const std::string path = dir.Path("pages.txt");
+    wxTEST_DIALOG(view->OnLogFile(), wxExpectModal<wxFileDialog>(path),
+                  CExpectMessage("Saved 1 lines to " + path));
+    EXPECT_NE(CTempDir::Read(path).find(" 77 CAF\xC3\x89 \xE2\x82\xAC \\xFF  \r\n"),
+              std::string::npos);
+}
+
 // Answers the save dialog with a path and one of its file types; the
 // proposed name must have become strProposed when the type was chosen.
 class CExpectSaveAs : public wxExpectModal<wxFileDialog> {
@@ -232,11 +261,13 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
                   CExpectMessage("Saved 3 pages to " + csv + ".csv"));
     const std::string lead = IsoLocalTime(std::int64_t(clock.when) * 1000) + ",COM1," +
                              pty.SlavePath() + ",";
-    EXPECT_EQ(CTempDir::Read(csv + ".csv"),
-              "time,port,device,pager,message,verdict,result,blocks,answer\r\n" + lead +
-                  "1234,HI,accepted,,1,ACK\r\n" + lead +
-                  "1234,HI,bad-checksum,BAD PAGE - INVALID CHECKSUM,1,NAK\r\n" + lead +
-                  "77,\"SAY \"\"HI\"\", BOB\nNEXT\",accepted,,1,ACK\r\n");
+    EXPECT_EQ(
+        CTempDir::Read(csv + ".csv"),
+        "time,port,device,pager,message,verdict,result,blocks,answer,message_hex\r\n" +
+            lead + "1234,HI,accepted,,1,ACK,\r\n" + lead +
+            "1234,HI,bad-checksum,BAD PAGE - INVALID CHECKSUM,1,NAK,\r\n" + lead +
+            "77,\"SAY \"\"HI\"\", BOB\nNEXT\",accepted,,1,ACK,"
+            "53415920224849222C20424F420A4E455854\r\n");
 
     const std::string jsonl = dir.Path("pages.jsonl");
     wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2, "TEMP.jsonl"),

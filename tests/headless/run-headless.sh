@@ -276,6 +276,37 @@ check "one page over TCP with an unreachable display: exit status 0" ended_with 
 check "  ... its JSON line names the network line" \
     test "$(field 1 device)" = "tcp-listen:$tcp_port"
 
+# Every byte value 20 to FF hex in one message, through each Charset: the
+# JSON line on standard output and the session log's record carry the exact
+# bytes as message_hex, and the message is text in that charset.
+all_bytes=$(for i in $(seq 32 255); do printf "\\$(printf %03o "$i")"; done)
+all_hex=$(printf '%s' "$all_bytes" | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F)
+decoded() { # file line -> the message, then: and what it shows for E9, 80
+    sed -n "${2}p" "$1" | /usr/bin/python3 -c '
+import json, sys
+o = json.load(sys.stdin)
+m = o["message"]
+print(o.get("message_hex", ""), "\u00e9" in m, "\u20ac" in m, "\\xE9" in m, "\\x81" in m)'
+}
+for charset in ascii latin1 cp1252 utf-8; do
+    rm -rf "$work/log"
+    mkdir "$work/log"
+    profile "Device1=$volnex_tty\nCharset1=$charset\nLogFolder1=$work/log\n"
+    start_headless --exit-after 1
+    sim --pager 7 --message "$all_bytes"
+    check "every byte in $charset: exit status 0" ended_with 0
+    case $charset in # has e-acute, the euro sign, \xE9, \x81
+    ascii) shows="False False True True" ;;
+    latin1) shows="True False False True" ;;
+    cp1252) shows="True True False True" ;;
+    utf-8) shows="False False True True" ;;
+    esac
+    check "  ... standard output: the exact bytes, the text in $charset" \
+        test "$(decoded "$work/pages.jsonl" 1)" = "$all_hex $shows"
+    check "  ... the session log's record: the same" \
+        test "$(decoded "$work/log/pages-$(date +%F).jsonl" 1)" = "$all_hex $shows"
+done
+
 # Readers of standard output that do not keep up or go, and --exit-after
 # against a caller that pages back to back (the script starts the program
 # with its standard output on a pipe of its own).

@@ -185,6 +185,7 @@ check "--check accepts the packaged example profile under its unit's folders" \
 cat > "$work/bad.INI" <<INI
 [Configuration]
 SilenceAlert1=soon
+Charset1=ebcdic
 StatusListen=nowhere:99999
 LogFolder1=$work/bad.INI/log
 [Target hook]
@@ -193,8 +194,9 @@ Pagers=9-1
 INI
 "$volnex" --check --profile "$work/bad.INI" > "$work/check.out" 2>&1
 check "--check of a bad profile: exit 1" test $? -eq 1
-check "  ... one line per problem" test "$(wc -l < "$work/check.out")" -eq 4
+check "  ... one line per problem" test "$(wc -l < "$work/check.out")" -eq 5
 check "  ... naming each key" bash -c "grep -q '^SilenceAlert1=soon' '$work/check.out' &&
+    grep -q '^Charset1=ebcdic' '$work/check.out' &&
     grep -q '^StatusListen=' '$work/check.out' && grep -q 'LogFolder1=' '$work/check.out' &&
     grep -q 'Pagers=9-1' '$work/check.out'"
 check "  ... and never the password" bash -c "! grep -q s3cret '$work/check.out'"

@@ -1,0 +1,179 @@
+#include "session/Charset.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <iconv.h>
+#include <vector>
+
+namespace {
+
+std::string Lower(std::string strText) {
+    std::transform(strText.begin(), strText.end(), strText.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return strText;
+}
+
+void AppendEscaped(unsigned char ch, std::string* pstrText) {
+    char szEscape[8];
+    std::snprintf(szEscape, sizeof szEscape, "\\x%02X", ch);
+    *pstrText += szEscape;
+}
+
+// The iconv name of each charset that needs the library.
+const char* IconvName(Charset charset) {
+    switch (charset) {
+    case Charset::kCp1252: return "CP1252";
+    case Charset::kUtf8: return "UTF-8";
+    default: return nullptr;
+    }
+}
+
+// Runs of bytes from 80 hex up through iconv, one character at a time
+// where it fails, so that each byte it cannot decode is escaped alone.
+std::string DecodeWithIconv(const std::string& strBytes, const char* szFrom) {
+    iconv_t cd = iconv_open("UTF-8", szFrom);
+    std::string strText;
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        for (char c : strBytes) {
+            const unsigned char ch = static_cast<unsigned char>(c);
+            if (ch < 0x80)
+                strText += c;
+            else
+                AppendEscaped(ch, &strText);
+        }
+        return strText;
+    }
+    std::vector<char> out(strBytes.size() * 4 + 16);
+    size_t nAt = 0;
+    while (nAt < strBytes.size()) {
+        const unsigned char ch = static_cast<unsigned char>(strBytes[nAt]);
+        if (ch < 0x80) {
+            strText += static_cast<char>(ch);
+            ++nAt;
+            continue;
+        }
+        // From here to the next byte below 80 hex that does not continue a
+        // character: iconv decodes as much as it can.
+        char* pIn = const_cast<char*>(strBytes.data() + nAt);
+        size_t nInLeft = strBytes.size() - nAt;
+        char* pOut = out.data();
+        size_t nOutLeft = out.size();
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const size_t r = iconv(cd, &pIn, &nInLeft, &pOut, &nOutLeft);
+        const size_t nDone = static_cast<size_t>(pIn - (strBytes.data() + nAt));
+        strText.append(out.data(), static_cast<size_t>(pOut - out.data()));
+        nAt += nDone;
+        if (r == static_cast<size_t>(-1) && nAt < strBytes.size()) {
+            // EILSEQ or EINVAL (a character cut off at the end): this byte
+            // does not decode; go on after it.
+            AppendEscaped(static_cast<unsigned char>(strBytes[nAt]), &strText);
+            ++nAt;
+        }
+    }
+    iconv_close(cd);
+    return strText;
+}
+
+// C1 control characters (U+0080 to U+009F) are no text: escaped as the
+// bytes that made them (only UTF-8 makes them, as C2 80 to C2 9F).
+std::string EscapeC1(const std::string& strText) {
+    std::string strOut;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(strText[i]);
+        if (ch == 0xC2 && i + 1 < strText.size()) {
+            const unsigned char next = static_cast<unsigned char>(strText[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                AppendEscaped(ch, &strOut);
+                AppendEscaped(next, &strOut);
+                ++i;
+                continue;
+            }
+        }
+        strOut += strText[i];
+    }
+    return strOut;
+}
+
+} // namespace
+
+bool ParseCharset(const std::string& strValue, Charset* pCharset) {
+    const std::string strName = Lower(strValue);
+    if (strName.empty() || strName == "ascii" || strName == "us-ascii")
+        *pCharset = Charset::kAscii;
+    else if (strName == "latin1" || strName == "latin-1" || strName == "iso-8859-1")
+        *pCharset = Charset::kLatin1;
+    else if (strName == "cp1252" || strName == "windows-1252")
+        *pCharset = Charset::kCp1252;
+    else if (strName == "utf-8" || strName == "utf8")
+        *pCharset = Charset::kUtf8;
+    else
+        return false;
+    return true;
+}
+
+const char* CharsetName(Charset charset) {
+    switch (charset) {
+    case Charset::kAscii: return "ascii";
+    case Charset::kLatin1: return "latin1";
+    case Charset::kCp1252: return "cp1252";
+    case Charset::kUtf8: return "utf-8";
+    }
+    return "ascii";
+}
+
+std::string DecodeText(const std::string& strBytes, Charset charset) {
+    const bool bHigh = std::any_of(strBytes.begin(), strBytes.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80;
+    });
+    if (!bHigh)
+        return strBytes;
+    std::string strText;
+    switch (charset) {
+    case Charset::kAscii:
+        for (char c : strBytes) {
+            const unsigned char ch = static_cast<unsigned char>(c);
+            if (ch < 0x80)
+                strText += c;
+            else
+                AppendEscaped(ch, &strText);
+        }
+        return strText;
+    case Charset::kLatin1:
+        for (char c : strBytes) {
+            const unsigned char ch = static_cast<unsigned char>(c);
+            if (ch < 0x80) {
+                strText += c;
+            } else if (ch < 0xA0) {
+                AppendEscaped(ch, &strText);
+            } else {
+                strText += static_cast<char>(0xC0 | (ch >> 6));
+                strText += static_cast<char>(0x80 | (ch & 0x3F));
+            }
+        }
+        return strText;
+    case Charset::kCp1252:
+    case Charset::kUtf8: return EscapeC1(DecodeWithIconv(strBytes, IconvName(charset)));
+    }
+    return strBytes;
+}
+
+bool HasUnprintableBytes(const std::string& strBytes) {
+    return std::any_of(strBytes.begin(), strBytes.end(), [](char c) {
+        const unsigned char ch = static_cast<unsigned char>(c);
+        return ch < 0x20 || ch > 0x7E;
+    });
+}
+
+std::string CompactHex(const std::string& strBytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string strHex;
+    strHex.reserve(strBytes.size() * 2);
+    for (char c : strBytes) {
+        const unsigned char ch = static_cast<unsigned char>(c);
+        strHex += kDigits[ch >> 4];
+        strHex += kDigits[ch & 0x0F];
+    }
+    return strHex;
+}
