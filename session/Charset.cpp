@@ -21,6 +21,19 @@ void AppendEscaped(unsigned char ch, std::string* pstrText) {
     *pstrText += szEscape;
 }
 
+// Bytes below 80 hex as they are, every other escaped.
+std::string AsciiText(const std::string& strBytes) {
+    std::string strText;
+    for (char c : strBytes) {
+        const unsigned char ch = static_cast<unsigned char>(c);
+        if (ch < 0x80)
+            strText += c;
+        else
+            AppendEscaped(ch, &strText);
+    }
+    return strText;
+}
+
 // The iconv name of each charset that needs the library.
 const char* IconvName(Charset charset) {
     switch (charset) {
@@ -35,16 +48,8 @@ const char* IconvName(Charset charset) {
 std::string DecodeWithIconv(const std::string& strBytes, const char* szFrom) {
     iconv_t cd = iconv_open("UTF-8", szFrom);
     std::string strText;
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        for (char c : strBytes) {
-            const unsigned char ch = static_cast<unsigned char>(c);
-            if (ch < 0x80)
-                strText += c;
-            else
-                AppendEscaped(ch, &strText);
-        }
-        return strText;
-    }
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return AsciiText(strBytes); // no converter: nothing is guessed
     std::vector<char> out(strBytes.size() * 4 + 16);
     size_t nAt = 0;
     while (nAt < strBytes.size()) {
@@ -131,15 +136,7 @@ std::string DecodeText(const std::string& strBytes, Charset charset) {
         return strBytes;
     std::string strText;
     switch (charset) {
-    case Charset::kAscii:
-        for (char c : strBytes) {
-            const unsigned char ch = static_cast<unsigned char>(c);
-            if (ch < 0x80)
-                strText += c;
-            else
-                AppendEscaped(ch, &strText);
-        }
-        return strText;
+    case Charset::kAscii: return AsciiText(strBytes);
     case Charset::kLatin1:
         for (char c : strBytes) {
             const unsigned char ch = static_cast<unsigned char>(c);
