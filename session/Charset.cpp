@@ -81,20 +81,34 @@ std::string DecodeWithIconv(const std::string& strBytes, const char* szFrom) {
     return strText;
 }
 
-// C1 control characters (U+0080 to U+009F) are no text: escaped as the
-// bytes that made them (only UTF-8 makes them, as C2 80 to C2 9F).
-std::string EscapeC1(const std::string& strText) {
+// What iconv lets through that is no text, escaped as the bytes that made
+// it (the converter's output is then the input's bytes): C1 control
+// characters (U+0080 to U+009F, C2 80 to C2 9F), and the forms beyond
+// U+10FFFF (F4 90 and up, F5 to FD as lead bytes) that glibc passes on.
+std::string EscapeNonText(const std::string& strText) {
     std::string strOut;
     for (size_t i = 0; i < strText.size(); ++i) {
         const unsigned char ch = static_cast<unsigned char>(strText[i]);
-        if (ch == 0xC2 && i + 1 < strText.size()) {
-            const unsigned char next = static_cast<unsigned char>(strText[i + 1]);
-            if (next >= 0x80 && next <= 0x9F) {
-                AppendEscaped(ch, &strOut);
-                AppendEscaped(next, &strOut);
-                ++i;
-                continue;
-            }
+        const unsigned char next =
+            i + 1 < strText.size() ? static_cast<unsigned char>(strText[i + 1]) : 0;
+        size_t nBeyond = 0;
+        if ((ch == 0xF4 && next >= 0x90) || (ch >= 0xF5 && ch <= 0xF7))
+            nBeyond = 4;
+        else if (ch >= 0xF8 && ch <= 0xFB)
+            nBeyond = 5;
+        else if (ch >= 0xFC && ch <= 0xFD)
+            nBeyond = 6;
+        if (nBeyond > 0) {
+            for (size_t k = 0; k < nBeyond && i < strText.size(); ++k, ++i)
+                AppendEscaped(static_cast<unsigned char>(strText[i]), &strOut);
+            --i;
+            continue;
+        }
+        if (ch == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            AppendEscaped(ch, &strOut);
+            AppendEscaped(next, &strOut);
+            ++i;
+            continue;
         }
         strOut += strText[i];
     }
@@ -151,7 +165,8 @@ std::string DecodeText(const std::string& strBytes, Charset charset) {
         }
         return strText;
     case Charset::kCp1252:
-    case Charset::kUtf8: return EscapeC1(DecodeWithIconv(strBytes, IconvName(charset)));
+    case Charset::kUtf8:
+        return EscapeNonText(DecodeWithIconv(strBytes, IconvName(charset)));
     }
     return strBytes;
 }

@@ -96,11 +96,13 @@ std::string BlockChecksumText(const std::string& strStoredBlock) {
 }
 
 std::string ResendNote(const std::string& strPager, const std::string& strChecksum) {
-    // Control characters by name: the note is a line of its own.
+    // Control characters by name: the note is a line of its own. The
+    // checksum's bytes are no text: any from 80 hex up shows as \xNN.
+    const std::string strSum =
+        WithControlNames(DecodeText(strChecksum, Charset::kAscii));
     return "RESEND OF THE BLOCK ANSWERED NAK BEFORE (PAGER " +
            WithControlNames(strPager) +
-           (strChecksum.empty() ? "" : ", CHECKSUM " + WithControlNames(strChecksum)) +
-           ")";
+           (strChecksum.empty() ? "" : ", CHECKSUM " + strSum) + ")";
 }
 
 std::string IsoLocalTime(std::int64_t nTimeMs) {

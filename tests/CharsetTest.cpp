@@ -23,7 +23,8 @@ bool IsUtf8(const std::string& strText) {
                          : (c >> 4) == 14 ? 3
                          : (c >> 3) == 30 ? 4
                                           : 0;
-        if (n == 0 || i + n > strText.size() || (n == 2 && c < 0xC2))
+        if (n == 0 || i + n > strText.size() || (n == 2 && c < 0xC2) || c > 0xF4 ||
+            (c == 0xF4 && static_cast<unsigned char>(strText[i + 1]) >= 0x90))
             return false;
         for (size_t k = 1; k < n; ++k)
             if ((static_cast<unsigned char>(strText[i + k]) & 0xC0) != 0x80)
@@ -68,9 +69,31 @@ TEST(CharsetTest, EachCharsetDecodesItsOwnAndEscapesTheRest) {
     EXPECT_EQ(DecodeText("\xC0\xAF", Charset::kUtf8), "\\xC0\\xAF");
     EXPECT_EQ(DecodeText("OK \xE2\x82", Charset::kUtf8), "OK \\xE2\\x82");
     EXPECT_EQ(DecodeText("\xC2\x85", Charset::kUtf8), "\\xC2\\x85");
+    // Beyond U+10FFFF, and the old five- and six-byte forms.
+    EXPECT_EQ(DecodeText("<\xF4\x90\x80\x80>", Charset::kUtf8),
+              "<\\xF4\\x90\\x80\\x80>");
+    EXPECT_EQ(DecodeText("\xF7\xBF\xBF\xBF", Charset::kUtf8), "\\xF7\\xBF\\xBF\\xBF");
+    EXPECT_EQ(DecodeText("\xF8\x88\x80\x80\x80", Charset::kUtf8),
+              "\\xF8\\x88\\x80\\x80\\x80");
+    EXPECT_EQ(DecodeText("\xFC\x84\x80\x80\x80\x80!", Charset::kUtf8),
+              "\\xFC\\x84\\x80\\x80\\x80\\x80!");
+    EXPECT_EQ(DecodeText("\xF4\x8F\xBF\xBF", Charset::kUtf8),
+              "\xF4\x8F\xBF\xBF"); // U+10FFFF
 }
 
 TEST(CharsetTest, EveryHighByteBecomesValidTextInEveryCharset) {
+    // Every lead byte with every continuation after it decodes to text.
+    for (int lead = 0xC0; lead <= 0xFF; ++lead)
+        for (int next = 0x80; next <= 0xBF; ++next) {
+            const std::string strBytes{static_cast<char>(lead),
+                                       static_cast<char>(next),
+                                       '\x80',
+                                       '\x80',
+                                       '\x80',
+                                       '\x80'};
+            EXPECT_TRUE(IsUtf8(DecodeText(strBytes, Charset::kUtf8)))
+                << lead << " " << next;
+        }
     for (Charset charset :
          {Charset::kAscii, Charset::kLatin1, Charset::kCp1252, Charset::kUtf8}) {
         const std::string strText = DecodeText("<" + AllHighBytes() + ">", charset);

@@ -182,7 +182,8 @@ void CMainFrame::FitToForm(const wxSize& form) {
     RefreshPanes();
     wxSize client = form;
     // Wide enough for the settings text whole, as far as the screen allows.
-    if (wxStatusBar* pStatus = GetStatusBar()) {
+    if (wxStatusBar* pStatus = GetStatusBar();
+        pStatus != nullptr && pStatus->IsShown()) {
         client.x = std::max(client.x, PaneWidthFor(SettingsPaneText()) +
                                           pStatus->GetStatusWidth(1));
     }

@@ -70,6 +70,7 @@ void CProtocolDlg::OnDblclkProtocolList() {
                       MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         m_lines.clear();
         m_hex.clear();
+        m_times.clear();
         m_nDroppedRows = 0;
         m_nValidRows = 0;
         m_protocolList->Clear();
@@ -105,7 +106,8 @@ void CProtocolDlg::DropOldest() {
 void CProtocolDlg::Add(const std::string& strLine) {
     m_lines.push_back(strLine);
     m_hex.emplace_back();
-    m_times.push_back(TraceTimeText(GetClock().NowMs()) + " ");
+    m_times.push_back(
+        TraceTimeText(m_nLineTimeMs != 0 ? m_nLineTimeMs : GetClock().NowMs()) + " ");
     MarkChanged(static_cast<unsigned>(m_lines.size() - 1));
 }
 

@@ -24,6 +24,7 @@
 
 #include <wx/dialog.h>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -62,6 +63,9 @@ public:
     static constexpr const char* kTimesKey = "ViewProtocolTimes";
     void SetTimesView(bool bTimes);
     bool IsTimesView() const { return m_bTimes; }
+    // When the text rendered next came (ms since the epoch): the time a
+    // line it starts shows. The lines are drawn later, at the screen's pace.
+    void SetLineTime(std::int64_t nTimeMs) { m_nLineTimeMs = nTimeMs; }
 
   private:
     void OnDblclkProtocolList();
@@ -74,6 +78,7 @@ public:
     std::deque<std::string> m_times; // per line: when it began, "HH:MM:SS.mmm "
     bool m_bHex = false;
     bool m_bTimes = false;
+    std::int64_t m_nLineTimeMs = 0;
     // The list box's rows: first m_nDroppedRows rows whose lines are gone,
     // then m_nValidRows rows that match the first lines, then stale ones.
     unsigned m_nDroppedRows = 0;

@@ -30,7 +30,44 @@ bool IsAtEnd(GtkAdjustment* pAdj) {
     return gtk_adjustment_get_value(pAdj) + gtk_adjustment_get_page_size(pAdj) >=
            gtk_adjustment_get_upper(pAdj) - 1;
 }
+
+// The tooltip of the row under the pointer (or the cursor row from the
+// keyboard): the whole line when it is wider than the list.
+gboolean OnQueryTooltip(GtkWidget* pWidget, gint x, gint y, gboolean bKeyboard,
+                        GtkTooltip* pTip, gpointer pList) {
+    GtkTreeView* pView = GTK_TREE_VIEW(pWidget);
+    GtkTreePath* pPath = nullptr;
+    if (!gtk_tree_view_get_tooltip_context(pView, &x, &y, bKeyboard, nullptr, &pPath,
+                                           nullptr))
+        return FALSE;
+    const int nRow = gtk_tree_path_get_indices(pPath)[0];
+    const wxString strTip =
+        static_cast<CReportListBox*>(pList)->TipFor(static_cast<unsigned>(nRow));
+    if (!strTip.empty()) {
+        gtk_tooltip_set_text(pTip, strTip.utf8_str());
+        gtk_tree_view_set_tooltip_row(pView, pTip, pPath);
+    }
+    gtk_tree_path_free(pPath);
+    return strTip.empty() ? FALSE : TRUE;
+}
 #endif
+
+// The text in lines of at most nWidth characters, broken at blanks where a
+// line has one.
+wxString Wrapped(const wxString& strText, size_t nWidth) {
+    wxString strOut;
+    wxString strRest = strText;
+    while (strRest.length() > nWidth) {
+        size_t nBreak = strRest.rfind(' ', nWidth);
+        if (nBreak == wxString::npos || nBreak == 0)
+            nBreak = nWidth;
+        strOut += strRest.substr(0, nBreak) + "\n";
+        strRest = strRest.substr(nBreak);
+        if (strRest.StartsWith(" "))
+            strRest.erase(0, 1);
+    }
+    return strOut + strRest;
+}
 
 } // namespace
 
@@ -73,6 +110,8 @@ CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint&
                                      pList->ScrollToEnd();
                              }),
                              this);
+    gtk_widget_set_has_tooltip(GTK_WIDGET(pView), TRUE);
+    g_signal_connect(pView, "query-tooltip", G_CALLBACK(OnQueryTooltip), this);
 #endif
     Bind(wxEVT_KEY_DOWN, &CReportListBox::OnKeyDown, this);
     Bind(wxEVT_CONTEXT_MENU, &CReportListBox::OnContextMenu, this);
@@ -82,6 +121,7 @@ CReportListBox::CReportListBox(wxWindow* pParent, wxWindowID nId, const wxPoint&
 CReportListBox::~CReportListBox() {
 #ifdef __WXGTK__
     g_signal_handlers_disconnect_by_data(VerticalRange(m_treeview), this);
+    g_signal_handlers_disconnect_by_data(m_treeview, this);
 #endif
     // The tools go with the list (the parent may be deleting its children
     // one by one: each is taken out of its list as it goes).
@@ -106,6 +146,15 @@ std::string CReportListBox::LineBytes(const wxString& strText) const {
         return ToBytes(strText);
     const wxScopedCharBuffer buffer = strText.utf8_str();
     return std::string(buffer.data(), buffer.length());
+}
+
+wxString CReportListBox::TipFor(unsigned nRow) const {
+    if (nRow >= GetCount())
+        return wxString();
+    const wxString strLine = GetString(nRow);
+    if (GetTextExtent(strLine).x <= GetClientSize().x - m_nWidestChar)
+        return wxString();
+    return Wrapped(strLine, kTipWidth);
 }
 
 void CReportListBox::AddLine(const std::string& strBytes) {

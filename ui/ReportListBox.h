@@ -87,6 +87,10 @@ class CReportListBox : public wxListBox {
     // Whether the reader follows the newest lines: the list was at its end
     // when the reader last scrolled it (or never scrolled).
     bool IsFollowingEnd() const { return m_bFollowEnd; }
+    // The tooltip of a row: the whole line, wrapped at kTipWidth characters,
+    // when it is wider than the list shows; empty otherwise.
+    static constexpr size_t kTipWidth = 80;
+    wxString TipFor(unsigned nRow) const;
     // Removes the first nLines lines, in one pass.
     void DropOldest(unsigned nLines);
     // Removes the lines after the first nRows, in one pass.

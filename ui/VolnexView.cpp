@@ -3,6 +3,7 @@
 #include "engine/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
 #include "settings/ConnectDlg.h"
+#include "ui/Clock.h"
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ProtocolSwitch.h"
@@ -41,24 +42,27 @@ CVolnexVw::CVolnexVw(wxWindow* pParent)
     m_pageList = m_form.m_pageList;
     m_session.RunOnLineThread(&m_sessionLock);
     // The page list saves every page's record too, one a page, with the
-    // fields of the session log: taken under the lock, written after. What
-    // was let go to keep memory bounded is said.
+    // fields of the session log. What was let go to keep memory bounded
+    // is said.
     auto save = [this](bool bCsv) {
         return [this, bCsv](const std::string& strPath, IMessageBoxes& boxes) {
-            std::vector<std::string> lines;
-            size_t nPages;
-            std::string strNote;
+            // Copied under the lock, formatted after it: the line is not
+            // held up while 100,000 records are written out.
+            CPageRecordList records(0, 0);
+            bool bLog;
             {
                 auto lock = LockSession();
-                const CPageRecordList& records = m_session.GetPageRecords();
-                lines = bCsv ? records.CsvLines() : records.JsonLines();
-                nPages = records.GetCount();
-                if (records.GetDroppedCount() > 0)
-                    strNote =
-                        "the oldest " + std::to_string(records.GetDroppedCount()) +
-                        " pages of the session were let go" +
-                        (m_session.GetLog() ? "; the session log has them all" : "");
+                records = m_session.GetPageRecords();
+                bLog = m_session.GetLog() != nullptr;
             }
+            const std::vector<std::string> lines =
+                bCsv ? records.CsvLines() : records.JsonLines();
+            const size_t nPages = records.GetCount();
+            std::string strNote;
+            if (records.GetDroppedCount() > 0)
+                strNote = "the oldest " + std::to_string(records.GetDroppedCount()) +
+                          " pages of the session were let go" +
+                          (bLog ? "; the session log has them all" : "");
             SaveLinesToFile(strPath, lines, bCsv ? kCsvLineEnd : kJsonLineEnd, nPages,
                             "pages", boxes, strNote);
         };
@@ -277,17 +281,22 @@ void CVolnexVw::ShowPending() {
     m_bShowingPending = false;
 }
 
+// The time each text came is taken now; the window draws it later.
 void CVolnexVw::ShowTrace(bool bSent, const std::string& strText) {
-    Queue([this, bSent, strText] {
-        if (CProtocolDlg* pDlg = m_protocol.Get())
+    Queue([this, bSent, strText, nTimeMs = GetClock().NowMs()] {
+        if (CProtocolDlg* pDlg = m_protocol.Get()) {
+            pDlg->SetLineTime(nTimeMs);
             RenderTrace(*pDlg, bSent, strText);
+        }
     });
 }
 
 void CVolnexVw::ShowNote(const std::string& strNote) {
-    Queue([this, strNote] {
-        if (CProtocolDlg* pDlg = m_protocol.Get())
+    Queue([this, strNote, nTimeMs = GetClock().NowMs()] {
+        if (CProtocolDlg* pDlg = m_protocol.Get()) {
+            pDlg->SetLineTime(nTimeMs);
             RenderNote(*pDlg, strNote);
+        }
     });
 }
 

@@ -10,14 +10,18 @@ while (($# >= 2)); do
     # troff escapes its hyphens (\-\-block\-size); the words are compared
     # without them.
     text=$(sed 's/\\-/-/g; s/\\(em/-/g' "$page")
-    help=$("$program" --help)
+    if ! help=$("$program" --help) || [[ -z "$help" ]]; then
+        echo "$(basename "$program") --help failed or printed nothing"
+        exit 1
+    fi
     words=$(grep -oE -- '--[a-z][a-z-]*' <<< "$help" | sort -u)
     # The indented names of the fault list and the answers --expect takes.
     words+=$'\n'$(sed -n '/^Faults/,$p' <<< "$help" | grep -oE '^  [a-z][a-z-]+' | tr -d ' ')
     words+=$'\n'$(sed -n '/--expect/,/--redial/p' <<< "$help" |
         grep -oE '\b(ack|nak|none|no-logon|rs|disconnect)\b' | sort -u)
     for word in $words; do
-        if ! grep -qwF -- "$word" <<< "$text"; then
+        # A whole word: --length is not found inside --length-limit.
+        if ! grep -qE -- "(^|[^-a-z])${word}(\$|[^-a-z])" <<< "$text"; then
             echo "$(basename "$page"): $word is in $(basename "$program") --help but not in the manual page"
             missing=$((missing + 1))
         fi

@@ -308,6 +308,15 @@ TEST_F(ProtocolWindowGuiTest, TheTimeViewShowsWhenEachLineBeganAndIsSavedSo) {
                   CExpectMessage("Saved 2 lines to " + path));
     EXPECT_EQ(CTempDir::Read(path),
               strHeader + "14:05:00.250 =>  <CR>\r\n14:05:01.750 <=  ID=\r\n");
+    // Cleared, the next line has its own time, not a cleared one's.
+    wxCommandEvent dclick(wxEVT_LISTBOX_DCLICK, CProtocolDlg::IDC_PROTOCOL_LIST);
+    dclick.SetEventObject(&pDlg->GetList());
+    wxTEST_DIALOG(pDlg->GetList().GetEventHandler()->ProcessEvent(dclick),
+                  CExpectMessage("Clear All messages?", wxID_YES, wxNO_DEFAULT));
+    clock.nMs += 60000;
+    trace(true, "\x06\r");
+    EXPECT_EQ(pDlg->GetList().GetLines(),
+              std::vector<std::string>{"14:06:01.750 <=  <ACK><CR>"});
     // A window opened later shows the times from the start.
     frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);
     frame->ProcessCommand(ID_VIEW_PROTOCOL_MESSAGES);

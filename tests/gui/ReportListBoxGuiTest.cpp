@@ -68,6 +68,34 @@ TEST_F(ReportListBoxGuiTest, ALineWiderThanTheListScrollsSidewaysToItsEnd) {
     EXPECT_GT(gtk_adjustment_get_upper(pAdj), gtk_adjustment_get_page_size(pAdj));
 }
 
+// A line wider than the list reads whole in its tooltip, wrapped; a line
+// that fits has none.
+TEST_F(ReportListBoxGuiTest, ALineWiderThanTheListShowsWholeInItsTooltip) {
+    list->AddLine("12/08/2026 14:05:00  1234 HI  ");
+    std::string strLong = "12/08/2026 14:05:00  1234";
+    for (int i = 0; i < 30; ++i)
+        strLong += " WORD" + std::to_string(i);
+    strLong += " " + std::string(120, 'X'); // longer than a tooltip line
+    list->AddLine(strLong);
+    PumpEvents(30);
+    EXPECT_EQ(list->TipFor(0), "");
+    EXPECT_EQ(list->TipFor(2), ""); // no such row
+    const wxString strTip = list->TipFor(1);
+    ASSERT_NE(strTip, "");
+    const wxArrayString lines = wxSplit(strTip, '\n', '\0');
+    ASSERT_GE(lines.size(), 3u);
+    for (const wxString& strLine : lines)
+        EXPECT_LE(strLine.length(), CReportListBox::kTipWidth) << strLine;
+    // Nothing of the line is lost: broken at blanks, the X run cut hard.
+    auto letters = [](wxString strText) {
+        strText.Replace(" ", "");
+        strText.Replace("\n", "");
+        return strText;
+    };
+    EXPECT_EQ(letters(strTip), letters(strLong));
+    EXPECT_TRUE(lines[0].StartsWith("12/08/2026 14:05:00  1234 WORD0"));
+}
+
 TEST_F(ReportListBoxGuiTest, CancellingWritesNothingAndSaysNothing) {
     list->AddLine("one");
     std::string path = dir.Path("TEMP.TXT");
