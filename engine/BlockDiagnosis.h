@@ -33,16 +33,16 @@ public:
     static constexpr int kHighBitLimit = 4;
 
     // A received byte; returns the note to show, once per session, at a CR
-    // (with or without a parity bit) that ends the caller's line: when the high bit of
-    // at least nine bytes in ten is the parity of the other seven.
+    // (with or without a parity bit) that ends the caller's line: when the
+    // high bit of at least nine bytes in ten is the parity of the other seven.
     std::string OnByte(unsigned char ch);
     // A new session (or none any more): the counts start again.
     void NewSession();
 
 private:
-  int m_nBytes = 0;
-  int m_nEven = 0; // bytes whose high bit makes their parity even
-  int m_nOdd = 0;
-  int m_nHighBit = 0;
-  bool m_bSaid = false;
+    int m_nBytes = 0;
+    int m_nEven = 0; // bytes whose high bit makes their parity even
+    int m_nOdd = 0;
+    int m_nHighBit = 0;
+    bool m_bSaid = false;
 };

@@ -43,13 +43,14 @@ const char* IconvName(Charset charset) {
     }
 }
 
-// Runs of bytes from 80 hex up through iconv, one character at a time
-// where it fails, so that each byte it cannot decode is escaped alone.
+// ASCII bytes as they are; from each byte of 80 hex up, the rest through
+// iconv, which decodes up to the first byte it cannot: that byte is
+// escaped alone and the decoding goes on after it.
 std::string DecodeWithIconv(const std::string& strBytes, const char* szFrom) {
     iconv_t cd = iconv_open("UTF-8", szFrom);
-    std::string strText;
     if (cd == reinterpret_cast<iconv_t>(-1))
         return AsciiText(strBytes); // no converter: nothing is guessed
+    std::string strText;
     std::vector<char> out(strBytes.size() * 4 + 16);
     size_t nAt = 0;
     while (nAt < strBytes.size()) {
@@ -59,8 +60,6 @@ std::string DecodeWithIconv(const std::string& strBytes, const char* szFrom) {
             ++nAt;
             continue;
         }
-        // From here to the next byte below 80 hex that does not continue a
-        // character: iconv decodes as much as it can.
         char* pIn = const_cast<char*>(strBytes.data() + nAt);
         size_t nInLeft = strBytes.size() - nAt;
         char* pOut = out.data();

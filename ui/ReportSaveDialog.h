@@ -6,8 +6,8 @@
 // the forms' extensions (pages.csv, REPORT.TXT) is that form whatever type
 // is chosen; any other name takes the chosen type's form (the text report
 // for All Files). Choosing a type gives the proposed name that type's
-// extension. A name typed without an extension gets the chosen type's. Runs on the
-// user-interface thread; the dialog is modal.
+// extension. A name typed without an extension gets the chosen type's.
+// Runs on the user-interface thread; the dialog is modal.
 #pragma once
 
 #include <functional>
