@@ -105,6 +105,32 @@ std::string ResendNote(const std::string& strPager, const std::string& strChecks
            (strChecksum.empty() ? "" : ", CHECKSUM " + strSum) + ")";
 }
 
+std::string PageDetailsText(const CPageRecord& record) {
+    std::string strText = "Pager " + WithControlNames(DecodeText(record.strPager, record.charset)) +
+                          ", " + IsoLocalTime(record.nTimeMs) + ", " +
+                          std::to_string(record.nBlocks) +
+                          (record.nBlocks == 1 ? " block, " : " blocks, ") +
+                          VerdictName(record.verdict);
+    strText += record.strAnswer.empty() ? "\n" : " (" + record.strAnswer + ")\n";
+    if (!record.strResult.empty())
+        strText += WithControlNames(DecodeText(record.strResult, Charset::kAscii)) + "\n";
+    strText += "Message (" + std::to_string(record.strMessage.size()) + " bytes):\n" +
+               WithControlNames(DecodeText(record.strMessage, record.charset)) + "\n";
+    if (HasUnprintableBytes(record.strMessage)) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        strText += "Bytes in hex:\n";
+        for (size_t i = 0; i < record.strMessage.size(); ++i) {
+            const auto ch = static_cast<unsigned char>(record.strMessage[i]);
+            if (i > 0)
+                strText += ' ';
+            strText += kDigits[ch >> 4];
+            strText += kDigits[ch & 0x0F];
+        }
+        strText += "\n";
+    }
+    return strText;
+}
+
 std::string IsoLocalTime(std::int64_t nTimeMs) {
     const std::time_t when = static_cast<std::time_t>(nTimeMs / 1000);
     std::tm local{};

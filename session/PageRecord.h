@@ -84,6 +84,12 @@ std::string ResendNote(const std::string& strPager, const std::string& strChecks
 // offset from UTC.
 std::string IsoLocalTime(std::int64_t nTimeMs);
 
+// The page whole, for a reader: its pager, time, blocks and result on the
+// first lines, then the whole message as text in the record's charset, and
+// its bytes in hex when any is outside printable ASCII. Lines end in '\n';
+// the message keeps its own control characters by name.
+std::string PageDetailsText(const CPageRecord& record);
+
 // One JSON object on one line, without the line end. The pager ID and the
 // message are text in the record's charset (bytes it does not decode as
 // \xNN), so every record is valid UTF-8; a message with any byte outside

@@ -74,27 +74,32 @@ CListFindBar::CListFindBar(wxWindow* pParent, CReportListBox* pList)
 
 void CListFindBar::Open() {
     if (!IsShown()) {
-        m_listRect = m_pList->GetRect();
-        // As tall as its tallest control at the current font (the text
-        // field at a large scale), but never more than half the list.
-        InvalidateBestSize();
-        int nHeight = GetSizer()->CalcMin().y;
-        for (wxWindow* pChild : GetChildren())
-            nHeight = std::max(nHeight, pChild->GetBestSize().y);
-        // A form's edit field is 14 dialog units tall; they follow the font.
-        nHeight = std::max(nHeight, ConvertDialogToPixels(wxSize(0, 14)).y);
-        nHeight = std::min(nHeight, m_listRect.height / 2);
-        SetSize(m_listRect.x, m_listRect.y, m_listRect.width, nHeight);
-        wxRect rest = m_listRect;
-        rest.y += nHeight;
-        rest.height -= nHeight;
-        m_pList->SetSize(rest);
-        m_pList->GetShownList().SetSize(rest);
+        PlaceIn(m_pList->GetRect());
         Show();
         Layout();
     }
     m_pText->SetFocus();
     m_pText->SelectAll();
+}
+
+void CListFindBar::PlaceIn(const wxRect& rect) {
+    m_listRect = rect;
+    // As tall as its tallest control at the current font (the text field at
+    // a large scale), but never more than half the list.
+    InvalidateBestSize();
+    int nHeight = GetSizer()->CalcMin().y;
+    for (wxWindow* pChild : GetChildren())
+        nHeight = std::max(nHeight, pChild->GetBestSize().y);
+    // A form's edit field is 14 dialog units tall; they follow the font.
+    nHeight = std::max(nHeight, ConvertDialogToPixels(wxSize(0, 14)).y);
+    nHeight = std::min(nHeight, m_listRect.height / 2);
+    SetSize(m_listRect.x, m_listRect.y, m_listRect.width, nHeight);
+    wxRect rest = m_listRect;
+    rest.y += nHeight;
+    rest.height -= nHeight;
+    m_pList->SetSize(rest);
+    m_pList->GetShownList().SetSize(rest);
+    Layout();
 }
 
 void CListFindBar::Close() {

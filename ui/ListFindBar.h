@@ -24,6 +24,9 @@ class CListFindBar : public wxPanel {
     // Hides it: the filter goes off, the list gets its room back and the
     // keyboard.
     void Close();
+    // The list's room changed while the bar is open: the bar and the list
+    // share rect.
+    void PlaceIn(const wxRect& rect);
 
     wxTextCtrl& GetText() { return *m_pText; }
     wxCheckBox& GetMatchCase() { return *m_pMatchCase; }

@@ -23,6 +23,8 @@
 #include <wx/statusbr.h>
 #include <wx/time.h>
 
+#include <cstdio>
+
 namespace {
 
 constexpr const char* kCaption = "Volnex - Marivane Didoza Zuri Zovivazir";
@@ -37,7 +39,7 @@ constexpr int kPaneTextMargin = 2;
 
 CMainFrame::CMainFrame()
     : wxFrame(nullptr, wxID_ANY, kCaption, wxDefaultPosition, kInitialSize,
-              wxDEFAULT_FRAME_STYLE & ~wxMAXIMIZE_BOX) {
+              wxDEFAULT_FRAME_STYLE) {
     SetIcon(AppIcon());
     SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE | wxWS_EX_PROCESS_UI_UPDATES);
     m_bProtocolHex = AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kHexKey, 0) != 0;
@@ -89,6 +91,8 @@ void CMainFrame::CreateMenus() {
                            "Show the hex value of every byte in the protocol messages");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_TIMES, "Protocol &Times",
                            "Show the time of every protocol message (HH:MM:SS.mmm)");
+    pView->AppendCheckItem(ID_VIEW_PAGE_DETAILS, "Page &Details",
+                           "Show the selected page whole below the list");
 
     // GTK's menu bar holds only menus: the Connection command is the one
     // item of its own menu.
@@ -140,6 +144,15 @@ void CMainFrame::CreateMenus() {
         wxEVT_UPDATE_UI,
         [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolTimes); },
         ID_VIEW_PROTOCOL_TIMES);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnViewPageDetails(); },
+        ID_VIEW_PAGE_DETAILS);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) {
+            event.Check(m_pView != nullptr && m_pView->IsPageDetailsShown());
+        },
+        ID_VIEW_PAGE_DETAILS);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnViewDeliveries(); }, ID_VIEW_DELIVERIES);
     Bind(
@@ -178,7 +191,7 @@ void CMainFrame::SetProfileName(const std::string& strName) {
                              : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
-void CMainFrame::FitToForm(const wxSize& form) {
+wxSize CMainFrame::FitToForm(const wxSize& form) {
     RefreshPanes();
     wxSize client = form;
     // Wide enough for the settings text whole, as far as the screen allows.
@@ -193,6 +206,50 @@ void CMainFrame::FitToForm(const wxSize& form) {
     const wxSize frame = GetSize() - GetClientSize() + client;
     client.DecBy(std::max(0, frame.x - area.width), std::max(0, frame.y - area.height));
     SetClientSize(client);
+    m_fitClient = client;
+    return client;
+}
+
+void CMainFrame::GrowClient(int nHeight) {
+    const int nDisplay = wxDisplay::GetFromWindow(this);
+    const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+    const int nBorder = GetSize().y - GetClientSize().y;
+    const wxSize client(GetClientSize().x,
+                        std::max(1, std::min(GetClientSize().y + nHeight, area.height - nBorder)));
+    m_fitClient.y += client.y - GetClientSize().y;
+    SetClientSize(client);
+}
+
+void CMainFrame::RestoreSize() {
+    const std::string strSize = AppProfile().GetString(CPortConfig::kSection, kSizeKey, "");
+    int nWidth = 0, nHeight = 0;
+    char chRest = 0;
+    // "1200x800": the frame's size in pixels; anything else is not a size.
+    if (std::sscanf(strSize.c_str(), "%dx%d%c", &nWidth, &nHeight, &chRest) == 2 &&
+        nWidth >= 100 && nHeight >= 100) {
+        const int nDisplay = wxDisplay::GetFromWindow(this);
+        const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+        SetSize(std::min(nWidth, area.width), std::min(nHeight, area.height));
+    }
+    if (AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0) != 0)
+        Maximize();
+}
+
+void CMainFrame::SaveSize() {
+    // Written only when it changed: a window the user left alone writes
+    // nothing to the profile.
+    const bool bMaximized = IsMaximized();
+    const int nWasMaximized = AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0);
+    if (bMaximized != (nWasMaximized != 0))
+        AppProfile().WriteInt(CPortConfig::kSection, kMaximizedKey, bMaximized ? 1 : 0);
+    if (bMaximized || IsIconized())
+        return; // the size to come back to stays as it was
+    const std::string strSize =
+        GetClientSize() == m_fitClient
+            ? std::string()
+            : std::to_string(GetSize().x) + "x" + std::to_string(GetSize().y);
+    if (AppProfile().GetString(CPortConfig::kSection, kSizeKey, "") != strSize)
+        AppProfile().WriteString(CPortConfig::kSection, kSizeKey, strSize);
 }
 
 void CMainFrame::RefreshPanes() {
@@ -248,7 +305,9 @@ void CMainFrame::OnIconize(wxIconizeEvent& event) {
 }
 
 void CMainFrame::OnClose(wxCloseEvent&) {
-    // Nothing to save: the window always closes, ending a session on the line.
+    // The window always closes, ending a session on the line; its size is
+    // kept for the next start.
+    SaveSize();
     if (m_pView != nullptr)
         m_pView->OnDestroy();
     Destroy();

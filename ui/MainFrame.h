@@ -2,8 +2,10 @@
 //
 // It carries the menu bar, the Shift+F6 accelerator, a two-pane status bar
 // (the stored port settings, re-read from the profile at every refresh, and
-// the time of day) and, as its client, the form view. It has no maximize
-// box, tells the view when it moves, is resized or minimised, and opens the
+// the time of day) and, as its client, the form view. It opens at the
+// form's size; the user may make it larger (the page list takes the room)
+// or maximise it, and the size is kept in the profile for the next start.
+// It tells the view when it moves, is resized or minimised, and opens the
 // help book for Help > Index.
 #pragma once
 
@@ -28,8 +30,21 @@ public:
     // windows serving different lines are told apart; empty: no name.
     void SetProfileName(const std::string& strName);
     // The first size: the form and the whole status text fully shown (as far
-    // as the screen allows; the view scrolls over the rest).
-    void FitToForm(const wxSize& form);
+    // as the screen allows; the view scrolls over the rest). Returns the
+    // client size given.
+    wxSize FitToForm(const wxSize& form);
+    // The size the user gave the window in this profile before, if any
+    // (WindowSize, WindowMaximized in [Configuration]); kept at closing
+    // when the user changed it.
+    static constexpr const char* kSizeKey = "WindowSize";
+    static constexpr const char* kMaximizedKey = "WindowMaximized";
+    void RestoreSize();
+    void SaveSize();
+    // The view grew (or shrank) below by nHeight pixels: the client follows,
+    // as far as the screen allows.
+    void GrowClient(int nHeight);
+    // The frame's width at the size the program gave it.
+    int GetFitWidth() const { return m_fitClient.x + GetSize().x - GetClientSize().x; }
     // Brings both panes up to date; a pane is repainted only when its text
     // changes.
     void RefreshPanes();
@@ -72,5 +87,6 @@ private:
     std::unique_ptr<wxHtmlHelpController> m_pHelp;
     wxMenu* m_pViewMenu = nullptr;
     bool m_bDeliveriesCommand = false;
+    wxSize m_fitClient; // the client size the program gave, not the user
     CDeliveriesDlg* m_pDeliveries = nullptr; // a child window, made when first asked for
 };

@@ -42,6 +42,10 @@ public:
     // Left edge and width of the main frame, top at its bottom edge; the
     // window keeps its own height.
     void PositionBelowFrame();
+    // The frame's width at its first size: up to there the window shows its
+    // own layout; wider (the user made the frame larger), the list and the
+    // title take the room and the Save button moves along.
+    void SetBaseWidth(int nFrameWidth);
     // The list box, brought up to date (with what the view still holds for
     // it, through catchUp).
     CReportListBox& GetList();
@@ -68,11 +72,17 @@ public:
     void SetLineTime(std::int64_t nTimeMs) { m_nLineTimeMs = nTimeMs; }
 
   private:
+    // Places the controls for the window's present size.
+    void LayOut();
     void OnDblclkProtocolList();
     void OnSave();
     void MarkChanged(unsigned nFrom);
 
     CReportListBox* m_protocolList = nullptr;
+    wxWindow* m_pTitle = nullptr;
+    wxWindow* m_pSave = nullptr;
+    wxSize m_baseClient;                      // the window's own layout
+    wxRect m_listBase, m_titleBase, m_saveBase; // where that layout puts them
     std::deque<std::string> m_lines; // what the list shows, up to date
     std::deque<std::string> m_hex;   // per line: the hex of its bytes
     std::deque<std::string> m_times; // per line: when it began, "HH:MM:SS.mmm "

@@ -530,6 +530,34 @@ bool CReportListBox::FindLine(const wxString& strText, bool bMatchCase, bool bFo
     return false;
 }
 
+int CReportListBox::GetSelectedLine() const {
+    // Several rows may be selected (to copy them): the first one counts.
+    auto first = [](const wxListBox& list) {
+        wxArrayInt rows;
+        return list.GetSelections(rows) > 0 ? rows[0] : wxNOT_FOUND;
+    };
+    if (!m_bFiltered || m_pFiltered == nullptr)
+        return first(*this);
+    const int nRow = first(*m_pFiltered);
+    if (nRow == wxNOT_FOUND || static_cast<size_t>(nRow) >= m_pFiltered->m_serials.size())
+        return wxNOT_FOUND;
+    // Rows are numbered in the order they came, in both lists.
+    const unsigned long nSerial = m_pFiltered->m_serials[static_cast<size_t>(nRow)];
+    const auto it = std::lower_bound(m_serials.begin(), m_serials.end(), nSerial);
+    return it != m_serials.end() && *it == nSerial ? static_cast<int>(it - m_serials.begin())
+                                                   : wxNOT_FOUND;
+}
+
+void CReportListBox::PlaceIn(const wxRect& rect) {
+    if (m_pFindBar != nullptr && m_pFindBar->IsShown()) {
+        m_pFindBar->PlaceIn(rect);
+        return;
+    }
+    SetSize(rect);
+    if (m_pFiltered != nullptr)
+        m_pFiltered->SetSize(rect);
+}
+
 void CReportListBox::SetFilter(bool bOn, const wxString& strText, bool bMatchCase) {
     if (m_pSource != nullptr) {
         m_pSource->SetFilter(bOn, strText, bMatchCase);

@@ -122,6 +122,12 @@ class CReportListBox : public wxListBox {
     // when it is off.
     void SetFilter(bool bOn, const wxString& strText, bool bMatchCase);
     bool IsFiltered() const { return m_bFiltered; }
+    // The line (numbered as in this list) of the row selected in the list
+    // the reader sees; wxNOT_FOUND for none.
+    int GetSelectedLine() const;
+    // Puts the list in rect, sharing it with the find bar and covered by the
+    // filtered rows when they are open.
+    void PlaceIn(const wxRect& rect);
     // The pixel width the column needs for the widest line so far.
     int GetColumnWidth() const { return m_nColumnWidth; }
 

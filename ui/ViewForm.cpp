@@ -23,6 +23,13 @@ const wxColour kRed(255, 0, 0);
 
 } // namespace
 
+wxSize GrowthFor(const wxSize& client, const wxSize& base, const wxSize& form) {
+    auto growth = [](int nClient, int nBase, int nForm) {
+        return std::max(0, std::min(nClient - nForm, 2 * (nClient - nBase)));
+    };
+    return wxSize(growth(client.x, base.x, form.x), growth(client.y, base.y, form.y));
+}
+
 void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     m_pView = pView;
     wxScrolled<wxPanel>* const self = pView;
@@ -56,9 +63,9 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     };
 
     // The frames first, so that the controls inside them stay on top.
-    new wxStaticBox(self, wxID_ANY, wxEmptyString, at(3, 4), size(291, 189));
-    new wxStaticBox(self, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
-    new wxStaticBox(self, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
+    auto* pFormBox = new wxStaticBox(self, wxID_ANY, wxEmptyString, at(3, 4), size(291, 189));
+    auto* pStateBox = new wxStaticBox(self, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
+    auto* pCountBox = new wxStaticBox(self, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
 
     CFormLabel* pCtsLabel = label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
     CFormLabel* pDsrLabel = label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
@@ -80,9 +87,10 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
         label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
     m_pGood = counter(CVolnexVw::IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
     m_pBad = counter(CVolnexVw::IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
-    new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
-    new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
-    new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
+    auto* pLogon = new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
+    auto* pLogFile =
+        new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
+    auto* pLogoff = new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
 
     // Each label names its display for assistive technology.
     pCtsLabel->SetLabelFor(m_pCts);
@@ -92,12 +100,25 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     pGoodLabel->SetLabelFor(m_pGood);
     pBadLabel->SetLabelFor(m_pBad);
 
+    // Given more room, the page list takes it; the state display widens
+    // with it and what is right of the list moves along.
+    Follow(pFormBox, kGrowX | kGrowY);
+    Follow(pStateBox, kGrowX);
+    Follow(m_pState, kGrowX);
+    Follow(m_pageList, kGrowX | kGrowY);
+    for (wxWindow* pWindow : {static_cast<wxWindow*>(pCountBox), static_cast<wxWindow*>(pGoodLabel),
+                              static_cast<wxWindow*>(pBadLabel), static_cast<wxWindow*>(m_pGood),
+                              static_cast<wxWindow*>(m_pBad), static_cast<wxWindow*>(pLogon),
+                              static_cast<wxWindow*>(pLogFile), static_cast<wxWindow*>(pLogoff)})
+        Follow(pWindow, kMoveX);
+
     // The form: the template's size, or more where a control (at a large
     // font, say) reaches further. Smaller frames scroll over it.
     wxRect extent(wxPoint(0, 0), size(297, 197));
     for (wxWindow* pChild : self->GetChildren())
         extent.Union(pChild->GetRect());
-    m_formSize = wxSize(extent.GetRight() + 1, extent.GetBottom() + 1);
+    m_templateSize = wxSize(extent.GetRight() + 1, extent.GetBottom() + 1);
+    m_formSize = m_templateSize;
     self->SetVirtualSize(m_formSize);
     const wxSize unit = size(4, 4);
     self->SetScrollRate(unit.x, unit.y);
@@ -156,23 +177,18 @@ void CViewForm::ShowDelivery(const std::vector<std::string>& lines) {
     if (m_pDelivery == nullptr) {
         wxScrolled<wxPanel>* const self = m_pView;
         const int nLines = std::min<int>(std::max<int>(static_cast<int>(lines.size()), 1), 4);
-        auto* pLabel = new CFormLabel(self, "Delivery",
-                                      self->ConvertDialogToPixels(wxPoint(5, 198)),
-                                      self->ConvertDialogToPixels(wxSize(60, 9)),
-                                      wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+        m_pDeliveryLabel = new CFormLabel(self, "Delivery", wxDefaultPosition,
+                                          self->ConvertDialogToPixels(wxSize(60, 9)),
+                                          wxALIGN_LEFT | wxST_NO_AUTORESIZE);
         m_pDelivery = new wxTextCtrl(
-            self, wxID_ANY, wxEmptyString, self->ConvertDialogToPixels(wxPoint(3, 207)),
+            self, wxID_ANY, wxEmptyString, wxDefaultPosition,
             self->ConvertDialogToPixels(wxSize(291, 9 * nLines + 4)),
             wxTE_READONLY | wxTE_MULTILINE | wxTE_DONTWRAP | wxBORDER_SIMPLE);
-        pLabel->SetLabelFor(m_pDelivery);
-        const wxRect rect = m_pDelivery->GetRect();
-        m_formSize.IncTo(wxSize(rect.GetRight() + 1, rect.GetBottom() + 1 +
-                                                         self->ConvertDialogToPixels(wxSize(0, 3)).y));
-        self->SetVirtualSize(m_formSize);
+        m_pDeliveryLabel->SetLabelFor(m_pDelivery);
+        PlaceBelow();
     }
     if (m_pDelivery->GetValue() != strText)
         m_pDelivery->ChangeValue(strText);
-    PlaceAlerts();
 }
 
 void CViewForm::ShowAlerts(const std::vector<std::string>& lines) {
@@ -193,28 +209,102 @@ void CViewForm::ShowAlerts(const std::vector<std::string>& lines) {
         m_pAlerts->SetName("Alerts");
         m_pAlerts->SetForegroundColour(*wxRED);
         m_pAlertLabel->SetLabelFor(m_pAlerts);
-        PlaceAlerts();
+        PlaceBelow();
     }
     if (m_pAlerts->GetValue() != strText)
         m_pAlerts->ChangeValue(strText);
 }
 
-void CViewForm::PlaceAlerts() {
-    if (m_pAlerts == nullptr)
+void CViewForm::Follow(wxWindow* pWindow, int nHow) {
+    m_followers.push_back({pWindow, pWindow->GetRect(), nHow});
+}
+
+// Controls are placed in the form's own coordinates, wherever the view is
+// scrolled to.
+void CViewForm::SetRect(wxWindow* pWindow, const wxRect& rect) const {
+    const wxRect placed(m_pView->CalcScrolledPosition(rect.GetPosition()), rect.GetSize());
+    if (pWindow == m_pageList)
+        m_pageList->PlaceIn(placed); // with its find bar, when open
+    else if (pWindow->GetRect() != placed)
+        pWindow->SetSize(placed);
+}
+
+void CViewForm::Grow(const wxSize& extra) {
+    const wxSize room(std::max(0, extra.x), std::max(0, extra.y));
+    if (room == m_extra)
         return;
+    m_extra = room;
+    for (const CFollower& follower : m_followers) {
+        wxRect rect = follower.base;
+        if (follower.nHow & kMoveX)
+            rect.x += room.x;
+        if (follower.nHow & kGrowX)
+            rect.width += room.x;
+        if (follower.nHow & kGrowY)
+            rect.height += room.y;
+        SetRect(follower.pWindow, rect);
+    }
+    PlaceBelow();
+}
+
+void CViewForm::PlaceBelow() {
     wxScrolled<wxPanel>* const self = m_pView;
-    int nTop = self->ConvertDialogToPixels(wxPoint(0, 198)).y;
-    if (m_pDelivery != nullptr)
-        nTop = m_pDelivery->GetRect().GetBottom() + 1 +
-               self->ConvertDialogToPixels(wxSize(0, 3)).y;
-    const int nBoxTop = nTop + self->ConvertDialogToPixels(wxSize(0, 9)).y;
-    m_pAlertLabel->Move(self->ConvertDialogToPixels(wxPoint(5, 0)).x, nTop);
-    m_pAlerts->Move(self->ConvertDialogToPixels(wxPoint(3, 0)).x, nBoxTop);
-    const wxRect rect = m_pAlerts->GetRect();
-    m_formSize.IncTo(
-        wxSize(rect.GetRight() + 1,
-               rect.GetBottom() + 1 + self->ConvertDialogToPixels(wxSize(0, 3)).y));
-    self->SetVirtualSize(m_formSize);
+    const int nLabelX = self->ConvertDialogToPixels(wxPoint(5, 0)).x;
+    const int nBoxX = self->ConvertDialogToPixels(wxPoint(3, 0)).x;
+    const int nLabelHeight = self->ConvertDialogToPixels(wxSize(0, 9)).y;
+    const int nGap = self->ConvertDialogToPixels(wxSize(0, 3)).y;
+    const int nWidth = self->ConvertDialogToPixels(wxSize(291, 0)).x + m_extra.x;
+    // Each line: its label, then its box, in the order they stand.
+    int nTop = self->ConvertDialogToPixels(wxPoint(0, 198)).y + m_extra.y;
+    m_formSize = m_templateSize;
+    const std::pair<wxWindow*, wxWindow*> below[] = {
+        {m_pDetailsLabel, m_pDetails},
+        {m_pDeliveryLabel, m_pDelivery},
+        {m_pAlertLabel, m_pAlerts},
+    };
+    for (const auto& [pLabel, pBox] : below) {
+        if (pBox == nullptr)
+            continue;
+        SetRect(pLabel, wxRect(wxPoint(nLabelX, nTop), pLabel->GetSize()));
+        const wxRect box(nBoxX, nTop + nLabelHeight, nWidth, pBox->GetSize().y);
+        SetRect(pBox, box);
+        nTop = box.GetBottom() + 1 + nGap;
+        m_formSize.IncTo(wxSize(box.GetRight() + 1 - m_extra.x, nTop - m_extra.y));
+    }
+    self->SetVirtualSize(m_formSize + m_extra);
+}
+
+void CViewForm::ShowDetailsPane(bool bShow) {
+    if (bShow == (m_pDetails != nullptr))
+        return;
+    if (bShow) {
+        wxScrolled<wxPanel>* const self = m_pView;
+        m_pDetailsLabel = new CFormLabel(self, "Page Details", wxDefaultPosition,
+                                         self->ConvertDialogToPixels(wxSize(60, 9)),
+                                         wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+        // Wrapped: the whole message reads without scrolling sideways.
+        m_pDetails = new wxTextCtrl(self, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                    self->ConvertDialogToPixels(wxSize(291, 9 * 6 + 4)),
+                                    wxTE_READONLY | wxTE_MULTILINE | wxTE_WORDWRAP |
+                                        wxBORDER_SIMPLE);
+        m_pDetails->SetName("Page Details");
+        m_pDetailsLabel->SetLabelFor(m_pDetails);
+    } else {
+        m_pDetailsLabel->Destroy();
+        m_pDetails->Destroy();
+        m_pDetailsLabel = nullptr;
+        m_pDetails = nullptr;
+    }
+    PlaceBelow();
+}
+
+void CViewForm::SetDetails(const wxString& strText) {
+    if (m_pDetails != nullptr && m_pDetails->GetValue() != strText)
+        m_pDetails->ChangeValue(strText);
+}
+
+wxString CViewForm::DetailsText() const {
+    return m_pDetails != nullptr ? m_pDetails->GetValue() : wxString();
 }
 
 wxString CViewForm::AlertText() const {
@@ -225,7 +315,15 @@ wxString CViewForm::DeliveryText() const {
     return m_pDelivery != nullptr ? m_pDelivery->GetValue() : wxString();
 }
 
-void CViewForm::AddPageLines(const std::vector<std::string>& lines, unsigned nLimit) {
+void CViewForm::AddPages(const std::vector<std::shared_ptr<const CPageRecord>>& pages,
+                         unsigned nLimit) {
+    std::vector<std::string> lines;
+    std::vector<std::shared_ptr<const CPageRecord>> linePages;
+    for (const auto& pPage : pages)
+        for (const std::string& strLine : pPage->lines) {
+            lines.push_back(strLine);
+            linePages.push_back(pPage);
+        }
     if (lines.empty())
         return;
     const size_t nShown = m_pageList->GetCount();
@@ -234,13 +332,31 @@ void CViewForm::AddPageLines(const std::vector<std::string>& lines, unsigned nLi
             return i < nShown ? m_pageList->GetLine(static_cast<unsigned>(i))
                               : lines[i - nShown];
         });
-    m_pageList->DropOldest(static_cast<unsigned>(std::min(nDrop, nShown)));
+    const size_t nDropShown = std::min(nDrop, nShown);
+    m_pageList->DropOldest(static_cast<unsigned>(nDropShown));
+    m_linePages.erase(m_linePages.begin(),
+                      m_linePages.begin() + static_cast<std::ptrdiff_t>(
+                                                std::min(nDropShown, m_linePages.size())));
     wxArrayString rows;
-    for (size_t i = nDrop > nShown ? nDrop - nShown : 0; i < lines.size(); ++i)
+    for (size_t i = nDrop > nShown ? nDrop - nShown : 0; i < lines.size(); ++i) {
         rows.Add(m_pageList->LineText(lines[i]));
+        m_linePages.push_back(linePages[i]);
+    }
     if (!rows.empty())
         m_pageList->Append(rows);
     // A reader at the end of the list sees the new entry; one who scrolled
     // up keeps reading.
     m_pageList->ShowChanges();
+}
+
+void CViewForm::ClearPages() {
+    m_pageList->Clear();
+    m_linePages.clear();
+}
+
+std::shared_ptr<const CPageRecord> CViewForm::PageAt(int nLine) const {
+    if (nLine < 0 || static_cast<size_t>(nLine) >= m_linePages.size() ||
+        m_linePages.size() != m_pageList->GetCount())
+        return nullptr;
+    return m_linePages[static_cast<size_t>(nLine)];
 }

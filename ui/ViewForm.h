@@ -1,12 +1,22 @@
-// CViewForm: the main view's controls (template 102) and how the session's
-// values are written into them. The view builds it once and shows the
-// session through it; the controls belong to the view's window.
+// CViewForm: the main view's controls and how the session's values are
+// written into them. The view builds it once and shows the session through
+// it; the controls belong to the view's window.
+//
+// The form has its own size (m_formSize) at which it is laid out as built.
+// Given more room (Grow), the page list takes it in both directions, the
+// state display and the boxes around it widen, the counters and buttons
+// move right and the lines below the form (page details, delivery, alerts)
+// move down and widen.
 #pragma once
 
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 #include <wx/panel.h>
 #include <wx/scrolwin.h>
+
+struct CPageRecord;
 
 class CPageSession;
 class CFormLabel;
@@ -21,6 +31,13 @@ struct CShownSession {
     static CShownSession Of(const CPageSession& session);
 };
 
+// The room a form of size form gets in a window of size client that was
+// first base (at least form) large: none up to base; beyond it the form
+// takes twice what the window gained, so that the room the first size left
+// beside the form (for a long status text, say) is soon used too, until the
+// form fills the window.
+wxSize GrowthFor(const wxSize& client, const wxSize& base, const wxSize& form);
+
 class CViewForm {
   public:
     // Creates the controls in pView at their dialog-unit places and sets
@@ -29,10 +46,23 @@ class CViewForm {
     // Writes every displayed value into its control; a control whose text
     // is unchanged is not touched.
     void Show(const CShownSession& shown);
-    // Adds pages' lines to the page list, which keeps at most nLimit lines
-    // by dropping its oldest pages whole. Lines that would be dropped at
-    // once are never added.
-    void AddPageLines(const std::vector<std::string>& lines, unsigned nLimit);
+    // Adds pages to the page list, which keeps at most nLimit lines by
+    // dropping its oldest pages whole. Lines that would be dropped at once
+    // are never added. The form remembers which page each line shows.
+    void AddPages(const std::vector<std::shared_ptr<const CPageRecord>>& pages,
+                  unsigned nLimit);
+    // The page list was emptied.
+    void ClearPages();
+    // The page whose line nLine is in the page list; null for none.
+    std::shared_ptr<const CPageRecord> PageAt(int nLine) const;
+    // The page-details pane under the form: shown or not, and its text.
+    void ShowDetailsPane(bool bShow);
+    bool IsDetailsPaneShown() const { return m_pDetails != nullptr; }
+    void SetDetails(const wxString& strText);
+    wxString DetailsText() const;
+    // Lays the form out in its own size plus extra (none smaller than its
+    // own size).
+    void Grow(const wxSize& extra);
     // The text a display control (1006 to 1008, 1012, 1016, 1017) shows.
     wxString ShownText(int nId) const;
     // The delivery line: one line per delivery target, below the form. It
@@ -56,9 +86,28 @@ class CViewForm {
     unsigned m_nBadShown = ~0u;
     wxSize m_formSize;
     wxScrolled<wxPanel>* m_pView = nullptr;
+    CFormLabel* m_pDeliveryLabel = nullptr;
     wxTextCtrl* m_pDelivery = nullptr;
     CFormLabel* m_pAlertLabel = nullptr;
     wxTextCtrl* m_pAlerts = nullptr;
-    // Below the delivery line when there is one.
-    void PlaceAlerts();
+    CFormLabel* m_pDetailsLabel = nullptr;
+    wxTextCtrl* m_pDetails = nullptr;
+
+  private:
+    // Places the lines below the form, one under the other, and sets the
+    // form's size to hold them.
+    void PlaceBelow();
+    // A control that follows the form's growth from where it was built.
+    struct CFollower {
+        wxWindow* pWindow;
+        wxRect base;
+        int nHow;
+    };
+    enum { kMoveX = 1, kGrowX = 2, kGrowY = 4 };
+    void Follow(wxWindow* pWindow, int nHow);
+    void SetRect(wxWindow* pWindow, const wxRect& rect) const;
+    std::vector<CFollower> m_followers;
+    wxSize m_templateSize; // the form without the lines below it
+    wxSize m_extra;        // the room beyond the form's own size
+    std::deque<std::shared_ptr<const CPageRecord>> m_linePages; // one a list line
 };

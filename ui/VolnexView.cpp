@@ -94,6 +94,16 @@ CVolnexVw::CVolnexVw(wxWindow* pParent)
     Bind(
         wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkPageList(); },
         IDC_PAGE_LIST);
+    Bind(
+        wxEVT_LISTBOX, [this](wxCommandEvent&) { ShowDetails(); }, IDC_PAGE_LIST);
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        LayoutForm();
+        event.Skip();
+    });
+    if (AppProfile().GetInt(CPortConfig::kSection, kDetailsKey, 0) != 0) {
+        m_form.ShowDetailsPane(true);
+        ShowDetails();
+    }
 
     // Window creation: the port is opened whether or not that works; the
     // view and its timer exist either way. The timer runs first: a box that
@@ -140,11 +150,15 @@ void CVolnexVw::ShowDeliveryLine() {
 void CVolnexVw::OnInitialUpdate() {
     UpdateData();
     ShowDeliveryLine();
-    // The frame's first size is the form's at the current font and scale.
+    // The frame's first size is the form's at the current font and scale;
+    // a size the user gave this profile's window before comes after it.
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
-        pFrame->FitToForm(GetFormSize());
+        m_base = pFrame->FitToForm(GetFormSize());
+        m_base.IncTo(GetFormSize());
+        pFrame->RestoreSize();
     }
+    LayoutForm();
     // The keyboard starts where the form's tab order does: the page list.
     m_pageList->SetFocus();
     if (m_bViewProtocol != 0)
@@ -193,7 +207,8 @@ void CVolnexVw::OnDblclkPageList() {
     if (AppMessageBox(CWxMessageBoxes::Instance(), kClearAll,
                       MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         ShowPending(); // pages that came before the answer go too
-        m_pageList->Clear();
+        m_form.ClearPages();
+        ShowDetails();
         auto lock = LockSession();
         m_session.ClearPageRecords();
     }
@@ -250,8 +265,8 @@ void CVolnexVw::ShowSession() {
 }
 
 void CVolnexVw::ShowPage(const CPageRecord& record) {
-    Queue([this, lines = record.lines] {
-        m_pendingLines.insert(m_pendingLines.end(), lines.begin(), lines.end());
+    Queue([this, pPage = std::make_shared<const CPageRecord>(record)] {
+        m_pendingPages.push_back(pPage);
     });
 }
 
@@ -267,9 +282,10 @@ void CVolnexVw::ShowPending() {
     }
     for (const auto& show : queued)
         show();
-    if (!m_pendingLines.empty()) {
-        m_form.AddPageLines(m_pendingLines, kPageListLimit);
-        m_pendingLines.clear();
+    if (!m_pendingPages.empty()) {
+        m_form.AddPages(m_pendingPages, kPageListLimit);
+        m_pendingPages.clear();
+        ShowDetails(); // the selected line may have gone with the oldest
     }
     if (m_bSessionChanged) {
         m_bSessionChanged = false;
@@ -309,17 +325,48 @@ void CVolnexVw::ShowAlert(const CAlertEvent& event) {
     Queue([this, lines] {
         const wxSize before = GetFormSize();
         m_form.ShowAlerts(lines);
-        // The first alert's line is seen without scrolling.
-        auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
-        if (pFrame != nullptr && GetFormSize() != before)
-            pFrame->FitToForm(GetFormSize());
+        FormResized(before); // the first alert's line is seen without scrolling
     });
+}
+
+void CVolnexVw::LayoutForm() {
+    m_form.Grow(GrowthFor(GetClientSize(), m_base, GetFormSize()));
+}
+
+void CVolnexVw::FormResized(const wxSize& before) {
+    const int nGrowth = GetFormSize().y - before.y;
+    if (nGrowth == 0)
+        return;
+    m_base.y = std::max(m_base.y + nGrowth, GetFormSize().y);
+    auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
+    if (pFrame != nullptr && !pFrame->IsMaximized())
+        pFrame->GrowClient(nGrowth);
+    LayoutForm();
+}
+
+void CVolnexVw::OnViewPageDetails() {
+    const wxSize before = GetFormSize();
+    const bool bShow = !m_form.IsDetailsPaneShown();
+    m_form.ShowDetailsPane(bShow);
+    AppProfile().WriteInt(CPortConfig::kSection, kDetailsKey, bShow ? 1 : 0);
+    FormResized(before);
+    ShowDetails();
+}
+
+void CVolnexVw::ShowDetails() {
+    if (!m_form.IsDetailsPaneShown())
+        return;
+    const auto pPage = m_form.PageAt(m_pageList->GetSelectedLine());
+    m_form.SetDetails(pPage != nullptr ? wxString::FromUTF8(PageDetailsText(*pPage))
+                                       : wxString("Select a page in the list to read it whole here."));
 }
 
 void CVolnexVw::CreateProtocolDlg() {
     if (m_protocol.Get() != nullptr)
         return;
     m_protocol.Create();
+    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
+        m_protocol.Get()->SetBaseWidth(pFrame->GetFitWidth());
     m_protocol.Get()->SetCatchUp([this] { ShowPending(); });
     // A profile that is not there yet (a new --profile, a first start) says
     // so: the operator sees which file the settings will go to.

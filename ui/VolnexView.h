@@ -17,7 +17,8 @@
 // and the protocol window belong to the user-interface thread.
 //
 // The form keeps its dialog-unit layout at every font size; when the frame
-// is smaller than the form, the view scrolls. The displays are ordinary
+// is smaller than the form, the view scrolls; when the user makes it larger
+// than its first size, the page list takes the room. The displays are ordinary
 // static texts and read-only text controls of a fixed size, so assistive
 // technology reads them, and a new text costs no layout of the form.
 #pragma once
@@ -75,9 +76,18 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     void OnDestroy();
     bool OpenPort();
 
-    // The form's size in pixels at the current font: template 102, 297 x
-    // 197 dialog units, or more where a control reaches further.
+    // The form's size in pixels at the current font: 297 x 197 dialog
+    // units, or more where a control reaches further, and the lines below.
     wxSize GetFormSize() const { return m_form.m_formSize; }
+    // Lays the form out in the room the view has now: what the view has
+    // beyond its first size goes to the page list.
+    void LayoutForm();
+    // The page-details pane (View > Page Details, remembered in the profile
+    // as ViewPageDetails): the selected page whole under the form.
+    static constexpr const char* kDetailsKey = "ViewPageDetails";
+    void OnViewPageDetails();
+    bool IsPageDetailsShown() const { return m_form.IsDetailsPaneShown(); }
+    wxString GetPageDetails() const { return m_form.DetailsText(); }
 
     // The session lock: held while the caller uses GetTerminal or
     // GetSession (the line's thread runs them too).
@@ -165,6 +175,11 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     void AfterSessionCall();
     // The delivery line and the Deliveries command, as the session has them.
     void ShowDeliveryLine();
+    // The form grew or shrank below by a line: the frame follows, unless
+    // it is maximised.
+    void FormResized(const wxSize& before);
+    // The page-details pane shows the page of the selected line.
+    void ShowDetails();
 
     std::recursive_mutex m_sessionLock;
     CDeferredBoxes m_boxes;
@@ -180,7 +195,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     bool m_bDestroyed = false;
     static constexpr int kDeliveryLineTicks = 10;
     int m_nDeliveryTicks = 0;
-    std::vector<std::string> m_pendingLines; // page-list lines not shown yet
+    std::vector<std::shared_ptr<const CPageRecord>> m_pendingPages; // not listed yet
+    wxSize m_base; // the view's first size: the form is laid out as built in it
     bool m_bSessionChanged = false;
     bool m_bShowingPending = false;
     CScreenPace m_pace{this, [this] { ShowPending(); }};

@@ -68,6 +68,40 @@ TEST_F(LayoutGuiTest, TheFirstSizeShowsTheWholeForm) {
                  view->GetScrollRange(wxVERTICAL) > view->GetScrollThumb(wxVERTICAL));
 }
 
+// The first layout is the form's, whatever room the status text took; a
+// larger window gives the room to the page list (and soon what was left
+// beside the form), and the controls right of it move along; back at the
+// first size, so is the layout.
+TEST_F(LayoutGuiTest, AWindowMadeLargerGivesTheRoomToThePageList) {
+    ASSERT_TRUE(
+        PumpUntil([&] { return view->GetClientSize() == frame->GetClientSize(); }));
+    wxWindow* pList = view->FindWindow(CVolnexVw::IDC_PAGE_LIST);
+    wxWindow* pLogon = view->FindWindow(CVolnexVw::IDC_LOGON);
+    wxWindow* pGood = view->FindWindow(CVolnexVw::IDC_GOOD_PAGES);
+    const wxRect list = pList->GetRect(), logon = pLogon->GetRect(), good = pGood->GetRect();
+    EXPECT_EQ(list.GetSize(), view->ConvertDialogToPixels(wxSize(244, 100)));
+    const wxSize first = frame->GetSize();
+    const wxSize more(300, 200);
+    frame->SetSize(first + more);
+    ASSERT_TRUE(PumpUntil([&] { return pList->GetSize().y == list.height + more.y; }))
+        << pList->GetSize().x << "x" << pList->GetSize().y;
+    const int nWider = pList->GetSize().x - list.width;
+    EXPECT_GE(nWider, more.x);
+    EXPECT_LE(nWider, 2 * more.x);
+    EXPECT_EQ(pList->GetPosition(), list.GetPosition());
+    EXPECT_EQ(pLogon->GetPosition(), logon.GetPosition() + wxPoint(nWider, 0));
+    EXPECT_EQ(pGood->GetPosition(), good.GetPosition() + wxPoint(nWider, 0));
+    EXPECT_LT(pList->GetRect().GetRight(), pLogon->GetRect().GetLeft());
+    // Nothing is pushed out of the window: the form's own margin stays.
+    EXPECT_LE(pLogon->GetRect().GetRight() + (view->GetFormSize().x - logon.GetRight()),
+              view->GetClientSize().x);
+    EXPECT_FALSE(view->HasScrollbar(wxVERTICAL) &&
+                 view->GetScrollRange(wxVERTICAL) > view->GetScrollThumb(wxVERTICAL));
+    frame->SetSize(first);
+    ASSERT_TRUE(PumpUntil([&] { return pList->GetRect() == list; }));
+    EXPECT_EQ(pLogon->GetRect(), logon);
+}
+
 TEST_F(LayoutGuiTest, ASmallWindowScrollsToEveryControl) {
     frame->SetClientSize(view->GetFormSize() / 3);
     ASSERT_TRUE(

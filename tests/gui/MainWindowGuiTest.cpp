@@ -89,7 +89,102 @@ TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
         EXPECT_EQ(view->GetShownState(), GetStateText(nState));
     }
     EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
-    EXPECT_FALSE(frame->HasFlag(wxMAXIMIZE_BOX));
+    EXPECT_TRUE(frame->HasFlag(wxMAXIMIZE_BOX)); // more room for the page list
+}
+
+// The size the user gave the window is kept in its profile; a window left
+// at its first size writes nothing there.
+TEST_F(MainWindowGuiTest, TheWindowSizeTheUserGaveIsKeptInTheProfile) {
+    const wxSize first = frame->GetSize();
+    frame->Close(true);
+    PumpEvents(30);
+    frame = nullptr;
+    EXPECT_EQ(CTempDir::Read(dir.Path("volnex.INI")).find("WindowSize"), std::string::npos);
+
+    StartProgram("WindowSize=" + std::to_string(first.x + 120) + "x" +
+                 std::to_string(first.y + 80) + "\n");
+    EXPECT_EQ(frame->GetSize(), first + wxSize(120, 80));
+    frame->SetSize(first + wxSize(200, 100));
+    PumpEvents(30);
+    frame->Close(true);
+    PumpEvents(30);
+    frame = nullptr;
+    CIniProfile stored(dir.Path("volnex.INI"));
+    EXPECT_EQ(stored.GetString("Configuration", "WindowSize", ""),
+              std::to_string(first.x + 200) + "x" + std::to_string(first.y + 100));
+
+    for (const char* szBad : {"huge", "50x50", "800x", "-900x700"}) {
+        StartProgram(std::string("WindowSize=") + szBad + "\n");
+        EXPECT_EQ(frame->GetSize(), first) << szBad;
+        frame->Close(true);
+        PumpEvents(30);
+        frame = nullptr;
+    }
+}
+
+// View > Page Details: the selected page whole below the list, its bytes
+// in hex when it holds anything but printable ASCII; also when the list is
+// filtered.
+TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
+    frame->Close(true);
+    PumpEvents(30);
+    StartProgram("Charset1=latin1\n");
+    const wxSize form = view->GetFormSize();
+    const wxSize client = frame->GetClientSize();
+    view->OnViewPageDetails();
+    ASSERT_TRUE(view->IsPageDetailsShown());
+    const int nPane = view->GetFormSize().y - form.y;
+    EXPECT_GT(nPane, 0);
+    EXPECT_EQ(frame->GetClientSize(), client + wxSize(0, nPane)); // seen without scrolling
+    EXPECT_NE(CTempDir::Read(dir.Path("volnex.INI")).find("ViewPageDetails=1"),
+              std::string::npos);
+    EXPECT_EQ(view->GetPageDetails(), "Select a page in the list to read it whole here.");
+
+    std::string strLong;
+    for (int i = 0; i < 9; ++i) // 192 characters, about three times the list's width
+        strLong += "WORD" + std::to_string(i) + " OF A LONG ALARM ";
+    LogOn();
+    Feed(Block("1234", strLong, false));
+    Feed(Block("77", "CAF\xC9 \x80", false));
+    CReportListBox& list = view->GetPageList();
+    ASSERT_EQ(list.GetCount(), 2u) << ::testing::PrintToString(list.GetLines());
+    auto select = [&](CReportListBox& shown, int nRow) {
+        shown.DeselectAll();
+        shown.SetSelection(nRow);
+        wxCommandEvent event(wxEVT_LISTBOX, shown.GetId());
+        event.SetEventObject(&shown);
+        event.SetInt(nRow);
+        shown.ProcessWindowEvent(event);
+    };
+    select(list, 0);
+    const wxString strFirst = view->GetPageDetails();
+    EXPECT_TRUE(strFirst.StartsWith("Pager 1234, 2026-12-08T14:05:00.000")) << strFirst;
+    EXPECT_NE(strFirst.Find(", 1 block, accepted (ACK)\n"), wxNOT_FOUND) << strFirst;
+    EXPECT_NE(strFirst.Find("Message (" + std::to_string(strLong.size()) + " bytes):\n" +
+                            strLong + "\n"),
+              wxNOT_FOUND)
+        << strFirst;
+    EXPECT_EQ(strFirst.Find("hex"), wxNOT_FOUND);
+    select(list, 1);
+    const wxString strSecond = view->GetPageDetails();
+    EXPECT_TRUE(strSecond.EndsWith(wxString::FromUTF8("Message (6 bytes):\nCAF\xC3\x89 \\x80\n"
+                                                      "Bytes in hex:\n43 41 46 C9 20 80\n")))
+        << strSecond;
+
+    // Filtered to the second page: its row is the first shown.
+    list.SetFilter(true, "CAF", false);
+    ASSERT_EQ(list.GetShownList().GetCount(), 1u);
+    select(list.GetShownList(), 0);
+    EXPECT_EQ(view->GetPageDetails(), strSecond);
+    list.SetFilter(false, "", false);
+
+    // Cleared, nothing is selected; switched off, the form is as before.
+    wxTEST_DIALOG(view->OnDblclkPageList(), wxExpectModal<wxMessageDialog>(wxID_YES));
+    EXPECT_EQ(view->GetPageDetails(), "Select a page in the list to read it whole here.");
+    view->OnViewPageDetails();
+    EXPECT_FALSE(view->IsPageDetailsShown());
+    EXPECT_EQ(view->GetFormSize(), form);
+    EXPECT_EQ(frame->GetClientSize(), client);
 }
 
 // Several windows, one per line: a profile other than the default one is

@@ -174,10 +174,17 @@ TEST_F(ProtocolWindowGuiTest, ItNarrowsAndWidensWithTheFrame) {
     };
     ASSERT_TRUE(PumpUntil(docked));
     const int nFirst = shown(frame).width;
+    const int nList = pDlg->GetList().GetSize().x;
     for (int nWidth : {nFirst * 2 / 3, nFirst + 100}) {
         frame->SetSize(frame->GetSize().x + nWidth - shown(frame).width, frame->GetSize().y);
         ASSERT_TRUE(PumpUntil([&] { return shown(frame).width == nWidth; }));
         EXPECT_TRUE(PumpUntil(docked)) << shown(pDlg).width << " for " << nWidth;
+        // Narrower, the list keeps its size and is cut; wider, it takes the
+        // room beyond the frame's first width, and what was left beside it.
+        auto grown = [&] { return pDlg->GetList().GetSize().x - nList; };
+        const int nRoom = std::max(0, nWidth - nFirst);
+        EXPECT_TRUE(PumpUntil([&] { return grown() >= nRoom && grown() <= 2 * nRoom; }))
+            << grown() << " for " << nWidth;
     }
 }
 
