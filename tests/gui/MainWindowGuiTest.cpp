@@ -1,5 +1,6 @@
 #include "engine/Checksum.h"
 #include "engine/SessionState.h"
+#include "session/Charset.h"
 #include "session/PageRecord.h"
 #include "tests/gui/ProgramFixture.h"
 #include "tests/TempDir.h"
@@ -423,6 +424,34 @@ bool ShowsLastLine(CReportListBox& list) {
     const bool bLast = gtk_tree_path_get_indices(pEnd)[0] + 1 == int(list.GetCount());
     gtk_tree_path_free(pEnd);
     return bLast;
+}
+
+// Every byte value from 20 to FF hex in one message, through each charset:
+// the list shows it as text in the charset, the JSON lines export carries
+// that text and the exact bytes.
+TEST_F(MainWindowGuiTest, EveryByteReachesTheListAndTheExportInEachCharset) {
+    std::string strBytes;
+    for (int ch = 0x20; ch <= 0xFF; ++ch)
+        strBytes += static_cast<char>(ch);
+    for (Charset charset : {Charset::kAscii, Charset::kLatin1, Charset::kCp1252, Charset::kUtf8}) {
+        const std::string strName = CharsetName(charset);
+        frame->Close(true);
+        PumpEvents(30);
+        StartProgram("Charset1=" + strName + "\n");
+        LogOn();
+        Feed(Block("9", strBytes, false));
+        ASSERT_EQ(Lines().size(), 1u) << strName;
+        const std::string strText = DecodeText(strBytes, charset);
+        EXPECT_TRUE(view->GetPageList().GetString(0).EndsWith(
+            wxString::FromUTF8(" 9 " + strText + "  ")))
+            << strName << ": " << view->GetPageList().GetString(0);
+        const std::string jsonl = dir.Path(strName + ".jsonl");
+        wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(jsonl, 2, "TEMP.jsonl"),
+                      CExpectMessage("Saved 1 pages to " + jsonl));
+        const nlohmann::json page = nlohmann::json::parse(CTempDir::Read(jsonl));
+        EXPECT_EQ(page["message"], strText) << strName;
+        EXPECT_EQ(page["message_hex"], CompactHex(strBytes)) << strName;
+    }
 }
 
 TEST_F(MainWindowGuiTest, TheListFollowsNewPagesOnlyForAReaderAtItsEnd) {
