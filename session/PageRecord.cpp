@@ -106,14 +106,14 @@ std::string ResendNote(const std::string& strPager, const std::string& strChecks
 }
 
 std::string PageDetailsText(const CPageRecord& record) {
-    std::string strText = "Pager " + WithControlNames(DecodeText(record.strPager, record.charset)) +
-                          ", " + IsoLocalTime(record.nTimeMs) + ", " +
-                          std::to_string(record.nBlocks) +
-                          (record.nBlocks == 1 ? " block, " : " blocks, ") +
-                          VerdictName(record.verdict);
+    std::string strText =
+        "Pager " + WithControlNames(DecodeText(record.strPager, record.charset)) +
+        ", " + IsoLocalTime(record.nTimeMs) + ", " + std::to_string(record.nBlocks) +
+        (record.nBlocks == 1 ? " block, " : " blocks, ") + VerdictName(record.verdict);
     strText += record.strAnswer.empty() ? "\n" : " (" + record.strAnswer + ")\n";
     if (!record.strResult.empty())
-        strText += WithControlNames(DecodeText(record.strResult, Charset::kAscii)) + "\n";
+        strText +=
+            WithControlNames(DecodeText(record.strResult, Charset::kAscii)) + "\n";
     strText += "Message (" + std::to_string(record.strMessage.size()) + " bytes):\n" +
                WithControlNames(DecodeText(record.strMessage, record.charset)) + "\n";
     if (HasUnprintableBytes(record.strMessage)) {

@@ -191,6 +191,11 @@ void CMainFrame::SetProfileName(const std::string& strName) {
                              : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
+wxRect CMainFrame::ScreenArea() const {
+    const int nDisplay = wxDisplay::GetFromWindow(this);
+    return wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+}
+
 wxSize CMainFrame::FitToForm(const wxSize& form) {
     RefreshPanes();
     wxSize client = form;
@@ -201,8 +206,7 @@ wxSize CMainFrame::FitToForm(const wxSize& form) {
                                           pStatus->GetStatusWidth(1));
     }
     // No larger than the screen: the view scrolls over what does not fit.
-    const int nDisplay = wxDisplay::GetFromWindow(this);
-    const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+    const wxRect area = ScreenArea();
     const wxSize frame = GetSize() - GetClientSize() + client;
     client.DecBy(std::max(0, frame.x - area.width), std::max(0, frame.y - area.height));
     SetClientSize(client);
@@ -211,24 +215,24 @@ wxSize CMainFrame::FitToForm(const wxSize& form) {
 }
 
 void CMainFrame::GrowClient(int nHeight) {
-    const int nDisplay = wxDisplay::GetFromWindow(this);
-    const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+    const wxRect area = ScreenArea();
     const int nBorder = GetSize().y - GetClientSize().y;
-    const wxSize client(GetClientSize().x,
-                        std::max(1, std::min(GetClientSize().y + nHeight, area.height - nBorder)));
+    const wxSize client(
+        GetClientSize().x,
+        std::max(1, std::min(GetClientSize().y + nHeight, area.height - nBorder)));
     m_fitClient.y += client.y - GetClientSize().y;
     SetClientSize(client);
 }
 
 void CMainFrame::RestoreSize() {
-    const std::string strSize = AppProfile().GetString(CPortConfig::kSection, kSizeKey, "");
+    const std::string strSize =
+        AppProfile().GetString(CPortConfig::kSection, kSizeKey, "");
     int nWidth = 0, nHeight = 0;
     char chRest = 0;
     // "1200x800": the frame's size in pixels; anything else is not a size.
     if (std::sscanf(strSize.c_str(), "%dx%d%c", &nWidth, &nHeight, &chRest) == 2 &&
         nWidth >= 100 && nHeight >= 100) {
-        const int nDisplay = wxDisplay::GetFromWindow(this);
-        const wxRect area = wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+        const wxRect area = ScreenArea();
         SetSize(std::min(nWidth, area.width), std::min(nHeight, area.height));
     }
     if (AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0) != 0)
@@ -239,7 +243,8 @@ void CMainFrame::SaveSize() {
     // Written only when it changed: a window the user left alone writes
     // nothing to the profile.
     const bool bMaximized = IsMaximized();
-    const int nWasMaximized = AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0);
+    const int nWasMaximized =
+        AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0);
     if (bMaximized != (nWasMaximized != 0))
         AppProfile().WriteInt(CPortConfig::kSection, kMaximizedKey, bMaximized ? 1 : 0);
     if (bMaximized || IsIconized())

@@ -26,9 +26,9 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
                                         wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
-    m_pTitle =
-        new wxStaticText(this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
-                         wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
+    m_pTitle = new wxStaticText(
+        this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
+        wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
     m_pSave = new wxButton(this, IDC_SAVE, "&Save", at(259, 95), size(36, 21));
     m_listBase = m_protocolList->GetRect();
     m_titleBase = m_pTitle->GetRect();
@@ -62,16 +62,18 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
 
 void CProtocolDlg::SetBaseWidth(int nFrameWidth) {
     const int nBorder = GetSize().x - GetClientSize().x;
-    m_baseClient.x = std::max(ConvertDialogToPixels(wxSize(302, 0)).x, nFrameWidth - nBorder);
+    m_baseClient.x =
+        std::max(ConvertDialogToPixels(wxSize(302, 0)).x, nFrameWidth - nBorder);
     LayOut();
 }
 
 void CProtocolDlg::LayOut() {
-    const wxSize extra =
-        GrowthFor(GetClientSize(), m_baseClient, ConvertDialogToPixels(wxSize(302, 129)));
-    m_protocolList->PlaceIn(wxRect(m_listBase.GetPosition(), m_listBase.GetSize() + extra));
-    m_pTitle->SetSize(wxRect(m_titleBase.GetPosition(),
-                             m_titleBase.GetSize() + wxSize(extra.x, 0)));
+    const wxSize extra = GrowthFor(GetClientSize(), m_baseClient,
+                                   ConvertDialogToPixels(wxSize(302, 129)));
+    m_protocolList->PlaceIn(
+        wxRect(m_listBase.GetPosition(), m_listBase.GetSize() + extra));
+    m_pTitle->SetSize(
+        wxRect(m_titleBase.GetPosition(), m_titleBase.GetSize() + wxSize(extra.x, 0)));
     m_pSave->Move(m_saveBase.GetPosition() + wxPoint(extra.x, extra.y));
 }
 

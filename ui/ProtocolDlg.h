@@ -81,7 +81,7 @@ public:
     CReportListBox* m_protocolList = nullptr;
     wxWindow* m_pTitle = nullptr;
     wxWindow* m_pSave = nullptr;
-    wxSize m_baseClient;                      // the window's own layout
+    wxSize m_baseClient;                        // the window's own layout
     wxRect m_listBase, m_titleBase, m_saveBase; // where that layout puts them
     std::deque<std::string> m_lines; // what the list shows, up to date
     std::deque<std::string> m_hex;   // per line: the hex of its bytes

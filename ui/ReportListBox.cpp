@@ -539,13 +539,15 @@ int CReportListBox::GetSelectedLine() const {
     if (!m_bFiltered || m_pFiltered == nullptr)
         return first(*this);
     const int nRow = first(*m_pFiltered);
-    if (nRow == wxNOT_FOUND || static_cast<size_t>(nRow) >= m_pFiltered->m_serials.size())
+    if (nRow == wxNOT_FOUND ||
+        static_cast<size_t>(nRow) >= m_pFiltered->m_serials.size())
         return wxNOT_FOUND;
     // Rows are numbered in the order they came, in both lists.
     const unsigned long nSerial = m_pFiltered->m_serials[static_cast<size_t>(nRow)];
     const auto it = std::lower_bound(m_serials.begin(), m_serials.end(), nSerial);
-    return it != m_serials.end() && *it == nSerial ? static_cast<int>(it - m_serials.begin())
-                                                   : wxNOT_FOUND;
+    return it != m_serials.end() && *it == nSerial
+               ? static_cast<int>(it - m_serials.begin())
+               : wxNOT_FOUND;
 }
 
 void CReportListBox::PlaceIn(const wxRect& rect) {

@@ -63,9 +63,12 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     };
 
     // The frames first, so that the controls inside them stay on top.
-    auto* pFormBox = new wxStaticBox(self, wxID_ANY, wxEmptyString, at(3, 4), size(291, 189));
-    auto* pStateBox = new wxStaticBox(self, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
-    auto* pCountBox = new wxStaticBox(self, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
+    auto* pFormBox =
+        new wxStaticBox(self, wxID_ANY, wxEmptyString, at(3, 4), size(291, 189));
+    auto* pStateBox =
+        new wxStaticBox(self, wxID_ANY, "VELDRIN State", at(8, 16), size(196, 63));
+    auto* pCountBox =
+        new wxStaticBox(self, wxID_ANY, wxEmptyString, at(208, 16), size(82, 63));
 
     CFormLabel* pCtsLabel = label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
     CFormLabel* pDsrLabel = label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
@@ -87,10 +90,12 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
         label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
     m_pGood = counter(CVolnexVw::IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
     m_pBad = counter(CVolnexVw::IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
-    auto* pLogon = new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
-    auto* pLogFile =
-        new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133), size(35, 20));
-    auto* pLogoff = new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
+    auto* pLogon =
+        new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
+    auto* pLogFile = new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133),
+                                  size(35, 20));
+    auto* pLogoff =
+        new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
 
     // Each label names its display for assistive technology.
     pCtsLabel->SetLabelFor(m_pCts);
@@ -106,13 +111,12 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     Follow(pStateBox, kGrowX);
     Follow(m_pState, kGrowX);
     Follow(m_pageList, kGrowX | kGrowY);
-    for (wxWindow* pWindow : {static_cast<wxWindow*>(pCountBox), static_cast<wxWindow*>(pGoodLabel),
-                              static_cast<wxWindow*>(pBadLabel), static_cast<wxWindow*>(m_pGood),
-                              static_cast<wxWindow*>(m_pBad), static_cast<wxWindow*>(pLogon),
-                              static_cast<wxWindow*>(pLogFile), static_cast<wxWindow*>(pLogoff)})
+    const std::initializer_list<wxWindow*> right = {
+        pCountBox, pGoodLabel, pBadLabel, m_pGood, m_pBad, pLogon, pLogFile, pLogoff};
+    for (wxWindow* pWindow : right)
         Follow(pWindow, kMoveX);
 
-    // The form: the template's size, or more where a control (at a large
+    // The form: 297 x 197 dialog units, or more where a control (at a large
     // font, say) reaches further. Smaller frames scroll over it.
     wxRect extent(wxPoint(0, 0), size(297, 197));
     for (wxWindow* pChild : self->GetChildren())
@@ -222,7 +226,8 @@ void CViewForm::Follow(wxWindow* pWindow, int nHow) {
 // Controls are placed in the form's own coordinates, wherever the view is
 // scrolled to.
 void CViewForm::SetRect(wxWindow* pWindow, const wxRect& rect) const {
-    const wxRect placed(m_pView->CalcScrolledPosition(rect.GetPosition()), rect.GetSize());
+    const wxRect placed(m_pView->CalcScrolledPosition(rect.GetPosition()),
+                        rect.GetSize());
     if (pWindow == m_pageList)
         m_pageList->PlaceIn(placed); // with its find bar, when open
     else if (pWindow->GetRect() != placed)
@@ -335,8 +340,8 @@ void CViewForm::AddPages(const std::vector<std::shared_ptr<const CPageRecord>>& 
     const size_t nDropShown = std::min(nDrop, nShown);
     m_pageList->DropOldest(static_cast<unsigned>(nDropShown));
     m_linePages.erase(m_linePages.begin(),
-                      m_linePages.begin() + static_cast<std::ptrdiff_t>(
-                                                std::min(nDropShown, m_linePages.size())));
+                      m_linePages.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                nDropShown, m_linePages.size())));
     wxArrayString rows;
     for (size_t i = nDrop > nShown ? nDrop - nShown : 0; i < lines.size(); ++i) {
         rows.Add(m_pageList->LineText(lines[i]));

@@ -357,8 +357,10 @@ void CVolnexVw::ShowDetails() {
     if (!m_form.IsDetailsPaneShown())
         return;
     const auto pPage = m_form.PageAt(m_pageList->GetSelectedLine());
-    m_form.SetDetails(pPage != nullptr ? wxString::FromUTF8(PageDetailsText(*pPage))
-                                       : wxString("Select a page in the list to read it whole here."));
+    m_form.SetDetails(
+        pPage != nullptr
+            ? wxString::FromUTF8(PageDetailsText(*pPage))
+            : wxString("Select a page in the list to read it whole here."));
 }
 
 void CVolnexVw::CreateProtocolDlg() {

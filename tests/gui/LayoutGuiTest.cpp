@@ -78,7 +78,8 @@ TEST_F(LayoutGuiTest, AWindowMadeLargerGivesTheRoomToThePageList) {
     wxWindow* pList = view->FindWindow(CVolnexVw::IDC_PAGE_LIST);
     wxWindow* pLogon = view->FindWindow(CVolnexVw::IDC_LOGON);
     wxWindow* pGood = view->FindWindow(CVolnexVw::IDC_GOOD_PAGES);
-    const wxRect list = pList->GetRect(), logon = pLogon->GetRect(), good = pGood->GetRect();
+    const wxRect list = pList->GetRect(), logon = pLogon->GetRect(),
+                 good = pGood->GetRect();
     EXPECT_EQ(list.GetSize(), view->ConvertDialogToPixels(wxSize(244, 100)));
     const wxSize first = frame->GetSize();
     const wxSize more(300, 200);

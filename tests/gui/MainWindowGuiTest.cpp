@@ -2,11 +2,11 @@
 #include "engine/SessionState.h"
 #include "session/Charset.h"
 #include "session/PageRecord.h"
-#include "tests/gui/ProgramFixture.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
 #include "tests/TestSupport.h"
 #include "tests/gui/GuiTest.h"
+#include "tests/gui/ProgramFixture.h"
 #include "ui/AboutDlg.h"
 #include "ui/Clock.h"
 #include "ui/CommandIds.h"
@@ -100,7 +100,8 @@ TEST_F(MainWindowGuiTest, TheWindowSizeTheUserGaveIsKeptInTheProfile) {
     frame->Close(true);
     PumpEvents(30);
     frame = nullptr;
-    EXPECT_EQ(CTempDir::Read(dir.Path("volnex.INI")).find("WindowSize"), std::string::npos);
+    EXPECT_EQ(CTempDir::Read(dir.Path("volnex.INI")).find("WindowSize"),
+              std::string::npos);
 
     StartProgram("WindowSize=" + std::to_string(first.x + 120) + "x" +
                  std::to_string(first.y + 80) + "\n");
@@ -136,10 +137,12 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
     ASSERT_TRUE(view->IsPageDetailsShown());
     const int nPane = view->GetFormSize().y - form.y;
     EXPECT_GT(nPane, 0);
-    EXPECT_EQ(frame->GetClientSize(), client + wxSize(0, nPane)); // seen without scrolling
+    EXPECT_EQ(frame->GetClientSize(),
+              client + wxSize(0, nPane)); // seen without scrolling
     EXPECT_NE(CTempDir::Read(dir.Path("volnex.INI")).find("ViewPageDetails=1"),
               std::string::npos);
-    EXPECT_EQ(view->GetPageDetails(), "Select a page in the list to read it whole here.");
+    EXPECT_EQ(view->GetPageDetails(),
+              "Select a page in the list to read it whole here.");
 
     std::string strLong;
     for (int i = 0; i < 9; ++i) // 192 characters, about three times the list's width
@@ -161,15 +164,16 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
     const wxString strFirst = view->GetPageDetails();
     EXPECT_TRUE(strFirst.StartsWith("Pager 1234, 2026-12-08T14:05:00.000")) << strFirst;
     EXPECT_NE(strFirst.Find(", 1 block, accepted (ACK)\n"), wxNOT_FOUND) << strFirst;
-    EXPECT_NE(strFirst.Find("Message (" + std::to_string(strLong.size()) + " bytes):\n" +
-                            strLong + "\n"),
+    EXPECT_NE(strFirst.Find("Message (" + std::to_string(strLong.size()) +
+                            " bytes):\n" + strLong + "\n"),
               wxNOT_FOUND)
         << strFirst;
     EXPECT_EQ(strFirst.Find("hex"), wxNOT_FOUND);
     select(list, 1);
     const wxString strSecond = view->GetPageDetails();
-    EXPECT_TRUE(strSecond.EndsWith(wxString::FromUTF8("Message (6 bytes):\nCAF\xC3\x89 \\x80\n"
-                                                      "Bytes in hex:\n43 41 46 C9 20 80\n")))
+    EXPECT_TRUE(
+        strSecond.EndsWith(wxString::FromUTF8("Message (6 bytes):\nCAF\xC3\x89 \\x80\n"
+                                              "Bytes in hex:\n43 41 46 C9 20 80\n")))
         << strSecond;
 
     // Filtered to the second page: its row is the first shown.
@@ -181,7 +185,8 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
 
     // Cleared, nothing is selected; switched off, the form is as before.
     wxTEST_DIALOG(view->OnDblclkPageList(), wxExpectModal<wxMessageDialog>(wxID_YES));
-    EXPECT_EQ(view->GetPageDetails(), "Select a page in the list to read it whole here.");
+    EXPECT_EQ(view->GetPageDetails(),
+              "Select a page in the list to read it whole here.");
     view->OnViewPageDetails();
     EXPECT_FALSE(view->IsPageDetailsShown());
     EXPECT_EQ(view->GetFormSize(), form);
@@ -433,7 +438,8 @@ TEST_F(MainWindowGuiTest, EveryByteReachesTheListAndTheExportInEachCharset) {
     std::string strBytes;
     for (int ch = 0x20; ch <= 0xFF; ++ch)
         strBytes += static_cast<char>(ch);
-    for (Charset charset : {Charset::kAscii, Charset::kLatin1, Charset::kCp1252, Charset::kUtf8}) {
+    for (Charset charset :
+         {Charset::kAscii, Charset::kLatin1, Charset::kCp1252, Charset::kUtf8}) {
         const std::string strName = CharsetName(charset);
         frame->Close(true);
         PumpEvents(30);
