@@ -83,7 +83,6 @@ void CListFindBar::Open() {
 }
 
 void CListFindBar::PlaceIn(const wxRect& rect) {
-    m_listRect = rect;
     // As tall as its tallest control at the current font (the text field at
     // a large scale), but never more than half the list.
     InvalidateBestSize();
@@ -92,9 +91,9 @@ void CListFindBar::PlaceIn(const wxRect& rect) {
         nHeight = std::max(nHeight, pChild->GetBestSize().y);
     // A form's edit field is 14 dialog units tall; they follow the font.
     nHeight = std::max(nHeight, ConvertDialogToPixels(wxSize(0, 14)).y);
-    nHeight = std::min(nHeight, m_listRect.height / 2);
-    SetSize(m_listRect.x, m_listRect.y, m_listRect.width, nHeight);
-    wxRect rest = m_listRect;
+    nHeight = std::min(nHeight, rect.height / 2);
+    SetSize(rect.x, rect.y, rect.width, nHeight);
+    wxRect rest = rect;
     rest.y += nHeight;
     rest.height -= nHeight;
     m_pList->SetSize(rest);
@@ -108,7 +107,9 @@ void CListFindBar::Close() {
     Hide();
     m_pFilter->SetValue(false);
     m_pList->SetFilter(false, wxEmptyString, false);
-    m_pList->SetSize(m_listRect);
+    // Where the bar and the list stand now: the view may have scrolled
+    // since the bar opened.
+    m_pList->SetSize(GetRect().Union(m_pList->GetRect()));
     m_pList->SetFocus();
 }
 

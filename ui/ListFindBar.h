@@ -44,6 +44,5 @@ class CListFindBar : public wxPanel {
     wxTextCtrl* m_pText;
     wxCheckBox* m_pMatchCase;
     wxCheckBox* m_pFilter;
-    wxRect m_listRect; // the list's place while the bar is closed
     bool m_bNotFound = false;
 };

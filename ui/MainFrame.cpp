@@ -23,7 +23,7 @@
 #include <wx/statusbr.h>
 #include <wx/time.h>
 
-#include <cstdio>
+#include <charconv>
 
 namespace {
 
@@ -214,26 +214,43 @@ wxSize CMainFrame::FitToForm(const wxSize& form) {
     return client;
 }
 
-void CMainFrame::GrowClient(int nHeight) {
+int CMainFrame::GrowClientBy(int nChange) {
     const wxRect area = ScreenArea();
     const int nBorder = GetSize().y - GetClientSize().y;
-    const wxSize client(
-        GetClientSize().x,
-        std::max(1, std::min(GetClientSize().y + nHeight, area.height - nBorder)));
-    m_fitClient.y += client.y - GetClientSize().y;
-    SetClientSize(client);
+    const int nBefore = GetClientSize().y;
+    const int nAfter = std::max(1, std::min(nBefore + nChange, area.height - nBorder));
+    m_fitClient.y += nAfter - nBefore;
+    SetClientSize(GetClientSize().x, nAfter);
+    return nAfter - nBefore;
 }
 
-void CMainFrame::RestoreSize() {
-    const std::string strSize =
-        AppProfile().GetString(CPortConfig::kSection, kSizeKey, "");
+namespace {
+
+// "1200x800": a width and a height in pixels, each at least 100; anything
+// else is no size.
+bool ParseWindowSize(const std::string& strSize, wxSize* pSize) {
+    const char* const pEnd = strSize.data() + strSize.size();
     int nWidth = 0, nHeight = 0;
-    char chRest = 0;
-    // "1200x800": the frame's size in pixels; anything else is not a size.
-    if (std::sscanf(strSize.c_str(), "%dx%d%c", &nWidth, &nHeight, &chRest) == 2 &&
-        nWidth >= 100 && nHeight >= 100) {
+    const auto width = std::from_chars(strSize.data(), pEnd, nWidth);
+    if (width.ec != std::errc() || width.ptr == pEnd || *width.ptr != 'x')
+        return false;
+    const auto height = std::from_chars(width.ptr + 1, pEnd, nHeight);
+    if (height.ec != std::errc() || height.ptr != pEnd || nWidth < 100 || nHeight < 100)
+        return false;
+    *pSize = wxSize(nWidth, nHeight);
+    return true;
+}
+
+} // namespace
+
+void CMainFrame::RestoreSize() {
+    wxSize client;
+    if (ParseWindowSize(AppProfile().GetString(CPortConfig::kSection, kSizeKey, ""),
+                        &client)) {
+        const wxSize border = GetSize() - GetClientSize();
         const wxRect area = ScreenArea();
-        SetSize(std::min(nWidth, area.width), std::min(nHeight, area.height));
+        SetClientSize(std::min(client.x, area.width - border.x),
+                      std::min(client.y, area.height - border.y));
     }
     if (AppProfile().GetInt(CPortConfig::kSection, kMaximizedKey, 0) != 0)
         Maximize();
@@ -249,10 +266,11 @@ void CMainFrame::SaveSize() {
         AppProfile().WriteInt(CPortConfig::kSection, kMaximizedKey, bMaximized ? 1 : 0);
     if (bMaximized || IsIconized())
         return; // the size to come back to stays as it was
-    const std::string strSize =
-        GetClientSize() == m_fitClient
-            ? std::string()
-            : std::to_string(GetSize().x) + "x" + std::to_string(GetSize().y);
+    // The client's size: the window manager's border is its own.
+    const wxSize client = GetClientSize();
+    const std::string strSize = client == m_fitClient ? std::string()
+                                                      : std::to_string(client.x) + "x" +
+                                                            std::to_string(client.y);
     if (AppProfile().GetString(CPortConfig::kSection, kSizeKey, "") != strSize)
         AppProfile().WriteString(CPortConfig::kSection, kSizeKey, strSize);
 }

@@ -34,15 +34,16 @@ public:
     // client size given.
     wxSize FitToForm(const wxSize& form);
     // The size the user gave the window in this profile before, if any
-    // (WindowSize, WindowMaximized in [Configuration]); kept at closing
-    // when the user changed it.
+    // (WindowSize, the client's width and height in pixels, and
+    // WindowMaximized in [Configuration]); kept at closing when the user
+    // changed it.
     static constexpr const char* kSizeKey = "WindowSize";
     static constexpr const char* kMaximizedKey = "WindowMaximized";
     void RestoreSize();
     void SaveSize();
-    // The view grew (or shrank) below by nHeight pixels: the client follows,
-    // as far as the screen allows.
-    void GrowClient(int nHeight);
+    // The view grew (or shrank) below by nChange pixels: the client follows,
+    // as far as the screen allows. Returns the change made.
+    int GrowClientBy(int nChange);
     // The frame's width at the size the program gave it.
     int GetFitWidth() const { return m_fitClient.x + GetSize().x - GetClientSize().x; }
     // Brings both panes up to date; a pane is repainted only when its text

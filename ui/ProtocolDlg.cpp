@@ -13,6 +13,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/display.h>
 #include <wx/stattext.h>
 
 CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
@@ -55,7 +56,7 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
 
     PositionBelowFrame();
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
-        LayOut();
+        PlaceControls();
         event.Skip();
     });
 }
@@ -64,10 +65,10 @@ void CProtocolDlg::SetBaseWidth(int nFrameWidth) {
     const int nBorder = GetSize().x - GetClientSize().x;
     m_baseClient.x =
         std::max(ConvertDialogToPixels(wxSize(302, 0)).x, nFrameWidth - nBorder);
-    LayOut();
+    PlaceControls();
 }
 
-void CProtocolDlg::LayOut() {
+void CProtocolDlg::PlaceControls() {
     const wxSize extra = GrowthFor(GetClientSize(), m_baseClient,
                                    ConvertDialogToPixels(wxSize(302, 129)));
     m_protocolList->PlaceIn(
@@ -89,7 +90,17 @@ void CProtocolDlg::PositionBelowFrame() {
     SetMinClientSize(wxSize(1, 1));
     const wxSize border = GetSize() - GetClientSize();
     SetClientSize(std::max(1, frame.GetWidth() - border.x), GetClientSize().y);
-    Move(frame.GetLeft(), frame.GetBottom() + 1);
+    // Below a maximised frame there is no screen left: the window covers
+    // the frame's bottom edge instead of leaving the screen.
+    int nTop = frame.GetBottom() + 1;
+    if (auto* pTop = dynamic_cast<wxTopLevelWindow*>(pFrame);
+        pTop && pTop->IsMaximized()) {
+        const int nDisplay = wxDisplay::GetFromWindow(pFrame);
+        const wxRect area =
+            wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
+        nTop = std::min(nTop, area.GetBottom() + 1 - GetSize().y);
+    }
+    Move(frame.GetLeft(), nTop);
 }
 
 void CProtocolDlg::OnDblclkProtocolList() {

@@ -73,7 +73,7 @@ public:
 
   private:
     // Places the controls for the window's present size.
-    void LayOut();
+    void PlaceControls();
     void OnDblclkProtocolList();
     void OnSave();
     void MarkChanged(unsigned nFrom);

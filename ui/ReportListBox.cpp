@@ -565,6 +565,17 @@ void CReportListBox::SetFilter(bool bOn, const wxString& strText, bool bMatchCas
         m_pSource->SetFilter(bOn, strText, bMatchCase);
         return;
     }
+    ApplyFilter(bOn, strText, bMatchCase);
+    // The rows the reader sees changed, and with them the selection: said
+    // as a selection event of the list shown now.
+    CReportListBox& shown = GetShownList();
+    wxCommandEvent event(wxEVT_LISTBOX, GetId());
+    event.SetEventObject(&shown);
+    event.SetInt(GetSelectedLine());
+    shown.ProcessWindowEvent(event);
+}
+
+void CReportListBox::ApplyFilter(bool bOn, const wxString& strText, bool bMatchCase) {
     m_bFiltered = bOn;
     m_strFilter = strText;
     m_bFilterCase = bMatchCase;

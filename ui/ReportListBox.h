@@ -149,6 +149,8 @@ class CReportListBox : public wxListBox {
     // The rows changed: the filtered list follows once the burst is over.
     void RowsChanged();
     void UpdateFiltered();
+    // Switches the filtered rows on or off (SetFilter without its event).
+    void ApplyFilter(bool bOn, const wxString& strText, bool bMatchCase);
     void WidenFor(const wxString& strShown);
     void SetColumnWidth(int nWidth);
     // The list whose lines this one filters; itself when it is the real one.

@@ -257,22 +257,31 @@ void CViewForm::PlaceBelow() {
     const int nLabelX = self->ConvertDialogToPixels(wxPoint(5, 0)).x;
     const int nBoxX = self->ConvertDialogToPixels(wxPoint(3, 0)).x;
     const int nLabelHeight = self->ConvertDialogToPixels(wxSize(0, 9)).y;
+    // The delivery line's box has always stood at 207 dialog units, which
+    // may round one pixel away from its label's 198 plus 9.
+    const int nDeliveryLabelHeight = self->ConvertDialogToPixels(wxPoint(0, 207)).y -
+                                     self->ConvertDialogToPixels(wxPoint(0, 198)).y;
     const int nGap = self->ConvertDialogToPixels(wxSize(0, 3)).y;
     const int nWidth = self->ConvertDialogToPixels(wxSize(291, 0)).x + m_extra.x;
     // Each line: its label, then its box, in the order they stand.
     int nTop = self->ConvertDialogToPixels(wxPoint(0, 198)).y + m_extra.y;
     m_formSize = m_templateSize;
-    const std::pair<wxWindow*, wxWindow*> below[] = {
-        {m_pDetailsLabel, m_pDetails},
-        {m_pDeliveryLabel, m_pDelivery},
-        {m_pAlertLabel, m_pAlerts},
+    const struct {
+        wxWindow* pLabel;
+        wxWindow* pBox;
+        int nLabelHeight;
+    } below[] = {
+        {m_pDetailsLabel, m_pDetails, nLabelHeight},
+        {m_pDeliveryLabel, m_pDelivery, nDeliveryLabelHeight},
+        {m_pAlertLabel, m_pAlerts, nLabelHeight},
     };
-    for (const auto& [pLabel, pBox] : below) {
-        if (pBox == nullptr)
+    for (const auto& line : below) {
+        if (line.pBox == nullptr)
             continue;
-        SetRect(pLabel, wxRect(wxPoint(nLabelX, nTop), pLabel->GetSize()));
-        const wxRect box(nBoxX, nTop + nLabelHeight, nWidth, pBox->GetSize().y);
-        SetRect(pBox, box);
+        SetRect(line.pLabel, wxRect(wxPoint(nLabelX, nTop), line.pLabel->GetSize()));
+        const wxRect box(nBoxX, nTop + line.nLabelHeight, nWidth,
+                         line.pBox->GetSize().y);
+        SetRect(line.pBox, box);
         nTop = box.GetBottom() + 1 + nGap;
         m_formSize.IncTo(wxSize(box.GetRight() + 1 - m_extra.x, nTop - m_extra.y));
     }

@@ -142,7 +142,9 @@ void CVolnexVw::ShowDeliveryLine() {
         lines = m_session.GetDeliveryLines();
         bDelivery = m_session.GetDelivery() != nullptr;
     }
+    const wxSize before = GetFormSize();
     m_form.ShowDelivery(lines);
+    FormResized(before); // a line that comes later is seen without scrolling
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
         pFrame->ShowDeliveriesCommand(bDelivery);
 }
@@ -154,8 +156,9 @@ void CVolnexVw::OnInitialUpdate() {
     // a size the user gave this profile's window before comes after it.
     if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
         pFrame->Layout();
-        m_base = pFrame->FitToForm(GetFormSize());
-        m_base.IncTo(GetFormSize());
+        m_firstClient = pFrame->FitToForm(GetFormSize());
+        m_firstClient.IncTo(GetFormSize());
+        m_bFitted = true;
         pFrame->RestoreSize();
     }
     LayoutForm();
@@ -330,17 +333,21 @@ void CVolnexVw::ShowAlert(const CAlertEvent& event) {
 }
 
 void CVolnexVw::LayoutForm() {
-    m_form.Grow(GrowthFor(GetClientSize(), m_base, GetFormSize()));
+    m_form.Grow(GrowthFor(GetClientSize(), m_firstClient, GetFormSize()));
 }
 
 void CVolnexVw::FormResized(const wxSize& before) {
     const int nGrowth = GetFormSize().y - before.y;
-    if (nGrowth == 0)
-        return;
-    m_base.y = std::max(m_base.y + nGrowth, GetFormSize().y);
+    if (nGrowth == 0 || !m_bFitted)
+        return; // before the first size, that size takes the whole form
+    m_firstClient.y = std::max(m_firstClient.y + nGrowth, GetFormSize().y);
     auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
-    if (pFrame != nullptr && !pFrame->IsMaximized())
-        pFrame->GrowClient(nGrowth);
+    if (pFrame != nullptr && !pFrame->IsMaximized()) {
+        // A frame that could not grow by all of a line (at the screen's
+        // edge) gives back only what it grew by.
+        const int nChange = nGrowth > 0 ? nGrowth : -std::min(-nGrowth, m_nGrownBelow);
+        m_nGrownBelow += pFrame->GrowClientBy(nChange);
+    }
     LayoutForm();
 }
 
@@ -348,6 +355,7 @@ void CVolnexVw::OnViewPageDetails() {
     const wxSize before = GetFormSize();
     const bool bShow = !m_form.IsDetailsPaneShown();
     m_form.ShowDetailsPane(bShow);
+    m_pDetailed = nullptr;
     AppProfile().WriteInt(CPortConfig::kSection, kDetailsKey, bShow ? 1 : 0);
     FormResized(before);
     ShowDetails();
@@ -357,6 +365,9 @@ void CVolnexVw::ShowDetails() {
     if (!m_form.IsDetailsPaneShown())
         return;
     const auto pPage = m_form.PageAt(m_pageList->GetSelectedLine());
+    if (pPage.get() == m_pDetailed && !m_form.DetailsText().empty())
+        return; // shown already: new pages came, the selection stayed
+    m_pDetailed = pPage.get();
     m_form.SetDetails(
         pPage != nullptr
             ? wxString::FromUTF8(PageDetailsText(*pPage))

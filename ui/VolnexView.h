@@ -176,7 +176,7 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     // The delivery line and the Deliveries command, as the session has them.
     void ShowDeliveryLine();
     // The form grew or shrank below by a line: the frame follows, unless
-    // it is maximised.
+    // it is maximised; it never shrinks by more than it grew for them.
     void FormResized(const wxSize& before);
     // The page-details pane shows the page of the selected line.
     void ShowDetails();
@@ -196,7 +196,10 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     static constexpr int kDeliveryLineTicks = 10;
     int m_nDeliveryTicks = 0;
     std::vector<std::shared_ptr<const CPageRecord>> m_pendingPages; // not listed yet
-    wxSize m_base; // the view's first size: the form is laid out as built in it
+    wxSize m_firstClient; // the view's first size: the form is laid out as built in it
+    bool m_bFitted = false; // the frame has had its first size
+    int m_nGrownBelow = 0;  // what the frame grew by for the lines below the form
+    const CPageRecord* m_pDetailed = nullptr; // the page the details pane shows
     bool m_bSessionChanged = false;
     bool m_bShowingPending = false;
     CScreenPace m_pace{this, [this] { ShowPending(); }};

@@ -17,6 +17,7 @@
 
 #include <gtk/gtk.h>
 #include <nlohmann/json.hpp>
+#include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/html/helpfrm.h>
 #include <wx/html/helpwnd.h>
@@ -96,7 +97,7 @@ TEST_F(MainWindowGuiTest, StateDisplayStartsAsDisconnectedAndShowsEveryState) {
 // The size the user gave the window is kept in its profile; a window left
 // at its first size writes nothing there.
 TEST_F(MainWindowGuiTest, TheWindowSizeTheUserGaveIsKeptInTheProfile) {
-    const wxSize first = frame->GetSize();
+    const wxSize first = frame->GetClientSize();
     frame->Close(true);
     PumpEvents(30);
     frame = nullptr;
@@ -105,8 +106,8 @@ TEST_F(MainWindowGuiTest, TheWindowSizeTheUserGaveIsKeptInTheProfile) {
 
     StartProgram("WindowSize=" + std::to_string(first.x + 120) + "x" +
                  std::to_string(first.y + 80) + "\n");
-    EXPECT_EQ(frame->GetSize(), first + wxSize(120, 80));
-    frame->SetSize(first + wxSize(200, 100));
+    EXPECT_EQ(frame->GetClientSize(), first + wxSize(120, 80));
+    frame->SetClientSize(first + wxSize(200, 100));
     PumpEvents(30);
     frame->Close(true);
     PumpEvents(30);
@@ -115,9 +116,10 @@ TEST_F(MainWindowGuiTest, TheWindowSizeTheUserGaveIsKeptInTheProfile) {
     EXPECT_EQ(stored.GetString("Configuration", "WindowSize", ""),
               std::to_string(first.x + 200) + "x" + std::to_string(first.y + 100));
 
-    for (const char* szBad : {"huge", "50x50", "800x", "-900x700"}) {
+    for (const char* szBad :
+         {"huge", "50x50", "800x", "-900x700", "99999999999x700", "900x700x"}) {
         StartProgram(std::string("WindowSize=") + szBad + "\n");
-        EXPECT_EQ(frame->GetSize(), first) << szBad;
+        EXPECT_EQ(frame->GetClientSize(), first) << szBad;
         frame->Close(true);
         PumpEvents(30);
         frame = nullptr;
@@ -177,11 +179,15 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
         << strSecond;
 
     // Filtered to the second page: its row is the first shown.
+    select(list, 0);
     list.SetFilter(true, "CAF", false);
     ASSERT_EQ(list.GetShownList().GetCount(), 1u);
+    EXPECT_EQ(view->GetPageDetails(),
+              "Select a page in the list to read it whole here.");
     select(list.GetShownList(), 0);
     EXPECT_EQ(view->GetPageDetails(), strSecond);
     list.SetFilter(false, "", false);
+    EXPECT_EQ(view->GetPageDetails(), strFirst); // the whole list's selection again
 
     // Cleared, nothing is selected; switched off, the form is as before.
     wxTEST_DIALOG(view->OnDblclkPageList(), wxExpectModal<wxMessageDialog>(wxID_YES));
@@ -191,6 +197,16 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
     EXPECT_FALSE(view->IsPageDetailsShown());
     EXPECT_EQ(view->GetFormSize(), form);
     EXPECT_EQ(frame->GetClientSize(), client);
+
+    // A window as tall as the screen cannot grow by the pane, and does not
+    // shrink when it goes either.
+    const wxSize tall(client.x, wxDisplay(0u).GetClientArea().height -
+                                    (frame->GetSize().y - frame->GetClientSize().y));
+    frame->SetClientSize(tall);
+    view->OnViewPageDetails();
+    EXPECT_EQ(frame->GetClientSize(), tall);
+    view->OnViewPageDetails();
+    EXPECT_EQ(frame->GetClientSize(), tall);
 }
 
 // Several windows, one per line: a profile other than the default one is
