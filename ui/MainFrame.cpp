@@ -266,11 +266,15 @@ void CMainFrame::SaveSize() {
         AppProfile().WriteInt(CPortConfig::kSection, kMaximizedKey, bMaximized ? 1 : 0);
     if (bMaximized || IsIconized())
         return; // the size to come back to stays as it was
-    // The client's size: the window manager's border is its own.
-    const wxSize client = GetClientSize();
-    const std::string strSize = client == m_fitClient ? std::string()
-                                                      : std::to_string(client.x) + "x" +
-                                                            std::to_string(client.y);
+    // The client's size (the window manager's border is its own), less
+    // what it grew by for an alert, which a next start need not have.
+    wxSize client = GetClientSize();
+    if (m_pView != nullptr)
+        client.y -= m_pView->GetAlertGrowth();
+    const std::string strSize =
+        GetClientSize() == m_fitClient
+            ? std::string()
+            : std::to_string(client.x) + "x" + std::to_string(client.y);
     if (AppProfile().GetString(CPortConfig::kSection, kSizeKey, "") != strSize)
         AppProfile().WriteString(CPortConfig::kSection, kSizeKey, strSize);
 }

@@ -328,7 +328,8 @@ void CVolnexVw::ShowAlert(const CAlertEvent& event) {
     Queue([this, lines] {
         const wxSize before = GetFormSize();
         m_form.ShowAlerts(lines);
-        FormResized(before); // the first alert's line is seen without scrolling
+        // The first alert's line is seen without scrolling.
+        m_nAlertGrowth += FormResized(before);
     });
 }
 
@@ -336,19 +337,22 @@ void CVolnexVw::LayoutForm() {
     m_form.Grow(GrowthFor(GetClientSize(), m_firstClient, GetFormSize()));
 }
 
-void CVolnexVw::FormResized(const wxSize& before) {
+int CVolnexVw::FormResized(const wxSize& before) {
     const int nGrowth = GetFormSize().y - before.y;
     if (nGrowth == 0 || !m_bFitted)
-        return; // before the first size, that size takes the whole form
+        return 0; // before the first size, that size takes the whole form
     m_firstClient.y = std::max(m_firstClient.y + nGrowth, GetFormSize().y);
     auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
+    int nChange = 0;
     if (pFrame != nullptr && !pFrame->IsMaximized()) {
         // A frame that could not grow by all of a line (at the screen's
         // edge) gives back only what it grew by.
-        const int nChange = nGrowth > 0 ? nGrowth : -std::min(-nGrowth, m_nGrownBelow);
-        m_nGrownBelow += pFrame->GrowClientBy(nChange);
+        nChange = nGrowth > 0 ? nGrowth : -std::min(-nGrowth, m_nGrownBelow);
+        nChange = pFrame->GrowClientBy(nChange);
+        m_nGrownBelow += nChange;
     }
     LayoutForm();
+    return nChange;
 }
 
 void CVolnexVw::OnViewPageDetails() {

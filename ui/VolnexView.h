@@ -87,6 +87,9 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     static constexpr const char* kDetailsKey = "ViewPageDetails";
     void OnViewPageDetails();
     bool IsPageDetailsShown() const { return m_form.IsDetailsPaneShown(); }
+    // What the frame grew by for the alerts line: not part of the size the
+    // user gave it.
+    int GetAlertGrowth() const { return m_nAlertGrowth; }
     wxString GetPageDetails() const { return m_form.DetailsText(); }
 
     // The session lock: held while the caller uses GetTerminal or
@@ -177,7 +180,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     void ShowDeliveryLine();
     // The form grew or shrank below by a line: the frame follows, unless
     // it is maximised; it never shrinks by more than it grew for them.
-    void FormResized(const wxSize& before);
+    // Returns what the frame grew by.
+    int FormResized(const wxSize& before);
     // The page-details pane shows the page of the selected line.
     void ShowDetails();
 
@@ -199,6 +203,8 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     wxSize m_firstClient; // the view's first size: the form is laid out as built in it
     bool m_bFitted = false; // the frame has had its first size
     int m_nGrownBelow = 0;  // what the frame grew by for the lines below the form
+    int m_nAlertGrowth =
+        0; // of that, for the alerts line, which is not there at a start
     const CPageRecord* m_pDetailed = nullptr; // the page the details pane shows
     bool m_bSessionChanged = false;
     bool m_bShowingPending = false;

@@ -46,6 +46,8 @@ TEST_F(LineRecoveryGuiTest, TheLineComesBackByItselfWhenItsDeviceDoes) {
     pointLinkAt(*first);
     StartProgram("", strLink);
     ASSERT_EQ(Await(3, first.get()), "\x1b\x04\r");
+    const wxSize sized = frame->GetClientSize() + wxSize(100, 50); // by the user
+    frame->SetClientSize(sized);
 
     first->CloseMaster(); // the other end hangs up for good
     ASSERT_TRUE(TickUntil([&] { return view->GetLostDevice() == strLink; }));
@@ -69,6 +71,14 @@ TEST_F(LineRecoveryGuiTest, TheLineComesBackByItselfWhenItsDeviceDoes) {
     EXPECT_EQ(TickAwait(second, 3), "ID=");
     frame->RefreshPanes();
     EXPECT_EQ(frame->GetStatusBar()->GetStatusText(0).Find("device lost"), wxNOT_FOUND);
+    // The frame grew for the alerts line; the size kept is the user's.
+    EXPECT_GT(frame->GetClientSize().y, sized.y);
+    frame->Close(true);
+    PumpEvents(30);
+    frame = nullptr;
+    EXPECT_EQ(CIniProfile(dir.Path("volnex.INI"))
+                  .GetString("Configuration", "WindowSize", ""),
+              std::to_string(sized.x) + "x" + std::to_string(sized.y));
 }
 
 TEST_F(LineRecoveryGuiTest, AfterLogoffALostLineStaysOffUntilLogon) {
