@@ -369,9 +369,9 @@ void CVolnexVw::ShowDetails() {
     if (!m_form.IsDetailsPaneShown())
         return;
     const auto pPage = m_form.PageAt(m_pageList->GetSelectedLine());
-    if (pPage.get() == m_pDetailed && !m_form.DetailsText().empty())
+    if (pPage == m_pDetailed && !m_form.DetailsText().empty())
         return; // shown already: new pages came, the selection stayed
-    m_pDetailed = pPage.get();
+    m_pDetailed = pPage;
     m_form.SetDetails(
         pPage != nullptr
             ? wxString::FromUTF8(PageDetailsText(*pPage))

@@ -205,7 +205,9 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     int m_nGrownBelow = 0;  // what the frame grew by for the lines below the form
     int m_nAlertGrowth =
         0; // of that, for the alerts line, which is not there at a start
-    const CPageRecord* m_pDetailed = nullptr; // the page the details pane shows
+    // The page the details pane shows (held, so that its address is not
+    // taken by another page while compared).
+    std::shared_ptr<const CPageRecord> m_pDetailed;
     bool m_bSessionChanged = false;
     bool m_bShowingPending = false;
     CScreenPace m_pace{this, [this] { ShowPending(); }};
