@@ -177,14 +177,28 @@ bool HasUnprintableBytes(const std::string& strBytes) {
     });
 }
 
-std::string CompactHex(const std::string& strBytes) {
+namespace {
+
+std::string HexWith(const std::string& strBytes, const char* szBetween) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string strHex;
-    strHex.reserve(strBytes.size() * 2);
-    for (char c : strBytes) {
-        const unsigned char ch = static_cast<unsigned char>(c);
+    strHex.reserve(strBytes.size() * 3);
+    for (size_t i = 0; i < strBytes.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(strBytes[i]);
+        if (i > 0)
+            strHex += szBetween;
         strHex += kDigits[ch >> 4];
         strHex += kDigits[ch & 0x0F];
     }
     return strHex;
+}
+
+} // namespace
+
+std::string CompactHex(const std::string& strBytes) {
+    return HexWith(strBytes, "");
+}
+
+std::string HexBytes(const std::string& strBytes) {
+    return HexWith(strBytes, " ");
 }

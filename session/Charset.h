@@ -27,3 +27,5 @@ std::string DecodeText(const std::string& strBytes, Charset charset);
 bool HasUnprintableBytes(const std::string& strBytes);
 // "48C3A9": two upper-case hex digits a byte, nothing between them.
 std::string CompactHex(const std::string& strBytes);
+// "02 31 0D": the same, a blank between bytes.
+std::string HexBytes(const std::string& strBytes);

@@ -116,18 +116,8 @@ std::string PageDetailsText(const CPageRecord& record) {
             WithControlNames(DecodeText(record.strResult, Charset::kAscii)) + "\n";
     strText += "Message (" + std::to_string(record.strMessage.size()) + " bytes):\n" +
                WithControlNames(DecodeText(record.strMessage, record.charset)) + "\n";
-    if (HasUnprintableBytes(record.strMessage)) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        strText += "Bytes in hex:\n";
-        for (size_t i = 0; i < record.strMessage.size(); ++i) {
-            const auto ch = static_cast<unsigned char>(record.strMessage[i]);
-            if (i > 0)
-                strText += ' ';
-            strText += kDigits[ch >> 4];
-            strText += kDigits[ch & 0x0F];
-        }
-        strText += "\n";
-    }
+    if (HasUnprintableBytes(record.strMessage))
+        strText += "Bytes in hex:\n" + HexBytes(record.strMessage) + "\n";
     return strText;
 }
 

@@ -104,6 +104,11 @@ TEST(CharsetTest, EveryHighByteBecomesValidTextInEveryCharset) {
     EXPECT_EQ(CompactHex("\x01\xAB"
                          "z"),
               "01AB7A");
+    EXPECT_EQ(HexBytes(std::string("\x02"
+                                   "1\r\x00\xff",
+                                   5)),
+              "02 31 0D 00 FF");
+    EXPECT_EQ(HexBytes(""), "");
     EXPECT_FALSE(HasUnprintableBytes(" ~"));
     EXPECT_TRUE(HasUnprintableBytes("\x7F"));
 }

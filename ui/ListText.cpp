@@ -40,20 +40,6 @@ bool LineHolds(const std::string& strLine, const std::string& strText,
                        same) != strLine.end();
 }
 
-std::string HexBytes(const std::string& strBytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string strHex;
-    strHex.reserve(strBytes.size() * 3);
-    for (char ch : strBytes) {
-        const unsigned char b = static_cast<unsigned char>(ch);
-        if (!strHex.empty())
-            strHex += ' ';
-        strHex += kDigits[b >> 4];
-        strHex += kDigits[b & 0x0F];
-    }
-    return strHex;
-}
-
 std::string WithHexBytes(const std::string& strLine, const std::string& strHex) {
     return strHex.empty() ? strLine : strLine + kHexGap + "[" + strHex + "]";
 }

@@ -15,9 +15,6 @@ std::string ShownListLine(const std::string& strLine);
 // bMatchCase. An empty text is in every line.
 bool LineHolds(const std::string& strLine, const std::string& strText, bool bMatchCase);
 
-// Each byte as two hex digits, separated by spaces: "02 31 0D".
-std::string HexBytes(const std::string& strBytes);
-
 // A protocol line with the hex of its bytes after it; the line alone when it
 // carries no bytes (a warning or a note).
 std::string WithHexBytes(const std::string& strLine, const std::string& strHex);

@@ -8,19 +8,19 @@
 #include "ui/Clock.h"
 #include "ui/CommandIds.h"
 #include "ui/DeliveriesDlg.h"
+#include "ui/FormLayout.h"
 #include "ui/HelpBook.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ViewText.h"
-#include "ui/WxText.h"
 #include "ui/VolnexView.h"
+#include "ui/WxText.h"
 
 #include <wx/accel.h>
-#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/html/helpctrl.h>
 #include <wx/menu.h>
-#include <wx/stdpaths.h>
 #include <wx/statusbr.h>
+#include <wx/stdpaths.h>
 #include <wx/time.h>
 
 #include <charconv>
@@ -191,11 +191,6 @@ void CMainFrame::SetProfileName(const std::string& strName) {
                              : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
-wxRect CMainFrame::ScreenArea() const {
-    const int nDisplay = wxDisplay::GetFromWindow(this);
-    return wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
-}
-
 wxSize CMainFrame::FitToForm(const wxSize& form) {
     RefreshPanes();
     wxSize client = form;
@@ -206,7 +201,7 @@ wxSize CMainFrame::FitToForm(const wxSize& form) {
                                           pStatus->GetStatusWidth(1));
     }
     // No larger than the screen: the view scrolls over what does not fit.
-    const wxRect area = ScreenArea();
+    const wxRect area = ScreenAreaOf(this);
     const wxSize frame = GetSize() - GetClientSize() + client;
     client.DecBy(std::max(0, frame.x - area.width), std::max(0, frame.y - area.height));
     SetClientSize(client);
@@ -215,7 +210,7 @@ wxSize CMainFrame::FitToForm(const wxSize& form) {
 }
 
 int CMainFrame::GrowClientBy(int nChange) {
-    const wxRect area = ScreenArea();
+    const wxRect area = ScreenAreaOf(this);
     const int nBorder = GetSize().y - GetClientSize().y;
     const int nBefore = GetClientSize().y;
     const int nAfter = std::max(1, std::min(nBefore + nChange, area.height - nBorder));
@@ -248,7 +243,7 @@ void CMainFrame::RestoreSize() {
     if (ParseWindowSize(AppProfile().GetString(CPortConfig::kSection, kSizeKey, ""),
                         &client)) {
         const wxSize border = GetSize() - GetClientSize();
-        const wxRect area = ScreenArea();
+        const wxRect area = ScreenAreaOf(this);
         SetClientSize(std::min(client.x, area.width - border.x),
                       std::min(client.y, area.height - border.y));
     }

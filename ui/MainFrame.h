@@ -63,8 +63,6 @@ private:
     // The settings pane's text: the stored settings, the test modes, then
     // what the line is doing (no modem lines, waiting for a caller).
     wxString SettingsPaneText();
-    // The usable area of the screen the window is on.
-    wxRect ScreenArea() const;
     // The width a status pane needs to show the text whole.
     int PaneWidthFor(const wxString& strText) const;
     void OnIdle(wxIdleEvent& event);

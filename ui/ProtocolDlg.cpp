@@ -1,20 +1,28 @@
 #include "ui/ProtocolDlg.h"
 
 #include "engine/MessageBoxes.h"
+#include "session/Charset.h"
 #include "session/TraceLines.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
 #include "ui/Clock.h"
+#include "ui/FormLayout.h"
 #include "ui/ListText.h"
 #include "ui/ReportListBox.h"
-#include "ui/ViewForm.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/display.h>
 #include <wx/stattext.h>
+
+namespace {
+
+// The window's own layout, in dialog units: the list, the title and the
+// Save button as they are built.
+const wxSize kLayoutSize(302, 129);
+
+} // namespace
 
 CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     // A popup without caption or system menu, owned by the main frame.
@@ -34,10 +42,10 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     m_listBase = m_protocolList->GetRect();
     m_titleBase = m_pTitle->GetRect();
     m_saveBase = m_pSave->GetRect();
-    m_baseClient = size(302, 129);
+    m_baseClient = ConvertDialogToPixels(kLayoutSize);
     // GTK keeps the first size a window is given when it is shown: start at
     // the frame's width already.
-    wxSize client = size(302, 129);
+    wxSize client = m_baseClient;
     if (wxWindow* pFrame = wxTheApp->GetTopWindow(); pFrame != nullptr && pFrame != this)
         client.x = pFrame->GetSize().x;
     SetClientSize(client);
@@ -64,13 +72,13 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
 void CProtocolDlg::SetBaseWidth(int nFrameWidth) {
     const int nBorder = GetSize().x - GetClientSize().x;
     m_baseClient.x =
-        std::max(ConvertDialogToPixels(wxSize(302, 0)).x, nFrameWidth - nBorder);
+        std::max(ConvertDialogToPixels(kLayoutSize).x, nFrameWidth - nBorder);
     PlaceControls();
 }
 
 void CProtocolDlg::PlaceControls() {
-    const wxSize extra = GrowthFor(GetClientSize(), m_baseClient,
-                                   ConvertDialogToPixels(wxSize(302, 129)));
+    const wxSize extra =
+        GrowthFor(GetClientSize(), m_baseClient, ConvertDialogToPixels(kLayoutSize));
     m_protocolList->PlaceIn(
         wxRect(m_listBase.GetPosition(), m_listBase.GetSize() + extra));
     m_pTitle->SetSize(
@@ -95,10 +103,7 @@ void CProtocolDlg::PositionBelowFrame() {
     int nTop = frame.GetBottom() + 1;
     if (auto* pTop = dynamic_cast<wxTopLevelWindow*>(pFrame);
         pTop && pTop->IsMaximized()) {
-        const int nDisplay = wxDisplay::GetFromWindow(pFrame);
-        const wxRect area =
-            wxDisplay(nDisplay == wxNOT_FOUND ? 0 : nDisplay).GetClientArea();
-        nTop = std::min(nTop, area.GetBottom() + 1 - GetSize().y);
+        nTop = std::min(nTop, ScreenAreaOf(pFrame).GetBottom() + 1 - GetSize().y);
     }
     Move(frame.GetLeft(), nTop);
 }

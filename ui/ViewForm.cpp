@@ -23,13 +23,6 @@ const wxColour kRed(255, 0, 0);
 
 } // namespace
 
-wxSize GrowthFor(const wxSize& client, const wxSize& base, const wxSize& form) {
-    auto growth = [](int nClient, int nBase, int nForm) {
-        return std::max(0, std::min(nClient - nForm, 2 * (nClient - nBase)));
-    };
-    return wxSize(growth(client.x, base.x, form.x), growth(client.y, base.y, form.y));
-}
-
 void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     m_pView = pView;
     wxScrolled<wxPanel>* const self = pView;
@@ -179,16 +172,9 @@ void CViewForm::ShowDelivery(const std::vector<std::string>& lines) {
     for (const std::string& strLine : lines)
         strText += (strText.empty() ? "" : "\n") + FromBytes(strLine);
     if (m_pDelivery == nullptr) {
-        wxScrolled<wxPanel>* const self = m_pView;
         const int nLines = std::min<int>(std::max<int>(static_cast<int>(lines.size()), 1), 4);
-        m_pDeliveryLabel = new CFormLabel(self, "Delivery", wxDefaultPosition,
-                                          self->ConvertDialogToPixels(wxSize(60, 9)),
-                                          wxALIGN_LEFT | wxST_NO_AUTORESIZE);
-        m_pDelivery = new wxTextCtrl(
-            self, wxID_ANY, wxEmptyString, wxDefaultPosition,
-            self->ConvertDialogToPixels(wxSize(291, 9 * nLines + 4)),
-            wxTE_READONLY | wxTE_MULTILINE | wxTE_DONTWRAP | wxBORDER_SIMPLE);
-        m_pDeliveryLabel->SetLabelFor(m_pDelivery);
+        m_pDelivery =
+            MakeLineBelow("Delivery", nLines, wxTE_DONTWRAP, &m_pDeliveryLabel);
         PlaceBelow();
     }
     if (m_pDelivery->GetValue() != strText)
@@ -202,21 +188,27 @@ void CViewForm::ShowAlerts(const std::vector<std::string>& lines) {
     for (const std::string& strLine : lines)
         strText += (strText.empty() ? "" : "\n") + FromBytes(strLine);
     if (m_pAlerts == nullptr) {
-        wxScrolled<wxPanel>* const self = m_pView;
-        m_pAlertLabel = new CFormLabel(self, "Alerts", wxDefaultPosition,
-                                       self->ConvertDialogToPixels(wxSize(60, 9)),
-                                       wxALIGN_LEFT | wxST_NO_AUTORESIZE);
-        m_pAlerts = new wxTextCtrl(self, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                   self->ConvertDialogToPixels(wxSize(291, 9 * 2 + 4)),
-                                   wxTE_READONLY | wxTE_MULTILINE | wxTE_DONTWRAP |
-                                       wxBORDER_SIMPLE);
+        m_pAlerts = MakeLineBelow("Alerts", 2, wxTE_DONTWRAP, &m_pAlertLabel);
         m_pAlerts->SetName("Alerts");
         m_pAlerts->SetForegroundColour(*wxRED);
-        m_pAlertLabel->SetLabelFor(m_pAlerts);
         PlaceBelow();
     }
     if (m_pAlerts->GetValue() != strText)
         m_pAlerts->ChangeValue(strText);
+}
+
+wxTextCtrl* CViewForm::MakeLineBelow(const char* szLabel, int nLines, long nWrap,
+                                     CFormLabel** ppLabel) {
+    wxScrolled<wxPanel>* const self = m_pView;
+    *ppLabel = new CFormLabel(self, szLabel, wxDefaultPosition,
+                              self->ConvertDialogToPixels(wxSize(60, 9)),
+                              wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+    auto* pBox =
+        new wxTextCtrl(self, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                       self->ConvertDialogToPixels(wxSize(291, 9 * nLines + 4)),
+                       wxTE_READONLY | wxTE_MULTILINE | nWrap | wxBORDER_SIMPLE);
+    (*ppLabel)->SetLabelFor(pBox);
+    return pBox;
 }
 
 void CViewForm::Follow(wxWindow* pWindow, int nHow) {
@@ -292,17 +284,9 @@ void CViewForm::ShowDetailsPane(bool bShow) {
     if (bShow == (m_pDetails != nullptr))
         return;
     if (bShow) {
-        wxScrolled<wxPanel>* const self = m_pView;
-        m_pDetailsLabel = new CFormLabel(self, "Page Details", wxDefaultPosition,
-                                         self->ConvertDialogToPixels(wxSize(60, 9)),
-                                         wxALIGN_LEFT | wxST_NO_AUTORESIZE);
         // Wrapped: the whole message reads without scrolling sideways.
-        m_pDetails = new wxTextCtrl(self, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                    self->ConvertDialogToPixels(wxSize(291, 9 * 6 + 4)),
-                                    wxTE_READONLY | wxTE_MULTILINE | wxTE_WORDWRAP |
-                                        wxBORDER_SIMPLE);
+        m_pDetails = MakeLineBelow("Page Details", 6, wxTE_WORDWRAP, &m_pDetailsLabel);
         m_pDetails->SetName("Page Details");
-        m_pDetailsLabel->SetLabelFor(m_pDetails);
     } else {
         m_pDetailsLabel->Destroy();
         m_pDetails->Destroy();

@@ -31,13 +31,6 @@ struct CShownSession {
     static CShownSession Of(const CPageSession& session);
 };
 
-// The room a form of size form gets in a window of size client that was
-// first base (at least form) large: none up to base; beyond it the form
-// takes twice what the window gained, so that the room the first size left
-// beside the form (for a long status text, say) is soon used too, until the
-// form fills the window.
-wxSize GrowthFor(const wxSize& client, const wxSize& base, const wxSize& form);
-
 class CViewForm {
   public:
     // Creates the controls in pView at their dialog-unit places and sets
@@ -94,6 +87,10 @@ class CViewForm {
     wxTextCtrl* m_pDetails = nullptr;
 
   private:
+    // A read-only box of nLines text lines with its label, for below the
+    // form (PlaceBelow puts them in their place).
+    wxTextCtrl* MakeLineBelow(const char* szLabel, int nLines, long nWrap,
+                              CFormLabel** ppLabel);
     // Places the lines below the form, one under the other, and sets the
     // form's size to hold them.
     void PlaceBelow();

@@ -4,6 +4,7 @@
 #include "serial/TermiosDevice.h"
 #include "settings/ConnectDlg.h"
 #include "ui/Clock.h"
+#include "ui/FormLayout.h"
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ProtocolSwitch.h"
