@@ -13,13 +13,15 @@ namespace {
 
 // A device with modem lines on and nothing to read.
 class CNullDevice : public ISerialDevice {
-public:
+  public:
     int Open(const std::string&) override { return 0; }
     void Close() override {}
     bool IsOpen() const override { return true; }
     int PollFd() const override { return -1; }
     int ReadSettings() override { return 0; }
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }
+    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
+        return 0;
+    }
     int WriteBinaryMode() override { return 0; }
     int Flush(bool, bool) override { return 0; }
     int BytesWaiting(int* pnCount) override {
@@ -27,7 +29,9 @@ public:
         return 0;
     }
     ssize_t Read(unsigned char*, size_t) override { return 0; }
-    ssize_t Write(const char*, size_t nSize) override { return static_cast<ssize_t>(nSize); }
+    ssize_t Write(const char*, size_t nSize) override {
+        return static_cast<ssize_t>(nSize);
+    }
     int WaitWritable(int) override { return 0; }
     int GetModemStatus(unsigned* pnStatus) override {
         *pnStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
@@ -36,7 +40,7 @@ public:
 };
 
 class CViewLike : public INotifyTarget {
-public:
+  public:
     CPageTerminal* pEngine = nullptr;
     unsigned long nGood = 0, nBad = 0, nTextBytes = 0;
     long Notify(unsigned nMsg, WPARAM, LPARAM lParam) override {
@@ -44,7 +48,8 @@ public:
         case UM_COMM_DSR:
         case UM_COMM_DCD: pEngine->CheckLineSignals(); break;
         case UM_PAGE_RESULT:
-            nTextBytes += pEngine->GetPageText().size() + pEngine->GetResultText().size();
+            nTextBytes +=
+                pEngine->GetPageText().size() + pEngine->GetResultText().size();
             (lParam ? nGood : nBad)++;
             break;
         case UM_PROTOCOL_TRACE: AdoptTraceText(lParam); break;
@@ -94,9 +99,11 @@ int main() {
             for (char ch : strPart)
                 engine.HandleChar(static_cast<unsigned char>(ch));
     }
-    dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("engine: %d pages of 250 characters (%zu blocks, %zu bytes) in %.3f s: "
                 "%.0f pages/s (%lu accepted)\n",
-                kLongPages, blocks.size(), nBytes, dSeconds, kLongPages / dSeconds, view.nGood);
+                kLongPages, blocks.size(), nBytes, dSeconds, kLongPages / dSeconds,
+                view.nGood);
     return view.nGood == static_cast<unsigned long>(kLongPages) ? 0 : 1;
 }

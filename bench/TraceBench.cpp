@@ -10,7 +10,7 @@
 #include <cstdio>
 
 class CBenchApp : public wxApp {
-public:
+  public:
     bool OnInit() override {
         auto* pFrame = new wxFrame(nullptr, wxID_ANY, "bench");
         auto* pPanel = new wxPanel(pFrame);
@@ -32,9 +32,11 @@ public:
         }
         Pump();
         double dSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                .count();
         double dRate = kChars / dSeconds;
-        std::printf("protocol window: %d received characters in %.3f s\n", kChars, dSeconds);
+        std::printf("protocol window: %d received characters in %.3f s\n", kChars,
+                    dSeconds);
         std::printf("protocol window: %.0f characters/s, %.1f x a 115200-baud line "
                     "(%.0f characters/s); list holds %u lines\n",
                     dRate, dRate / dLineRate, dLineRate, pDlg->Count());

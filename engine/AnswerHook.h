@@ -21,7 +21,7 @@ enum class AnswerKind {
 
 // What the engine knows of the page a good block belongs to.
 struct CPageFacts {
-    std::string strPager;    // its first field
+    std::string strPager; // its first field
     // The last block of a page only: the page's text as the page result
     // will give it (GetPageText), the block as stored (GetStoredBlock), and
     // how many blocks the page came in.
@@ -29,18 +29,18 @@ struct CPageFacts {
     std::string strBlock;
     int nBlocks = 1;
     size_t nMessageChars = 0; // characters of its message so far
-    bool bLastBlock = true;  // the block ends the page (ETX)
-    int nSessionPages = 0;   // pages accepted since the logon
+    bool bLastBlock = true;   // the block ends the page (ETX)
+    int nSessionPages = 0;    // pages accepted since the logon
 };
 
 struct CAnswerChange {
     enum class Kind {
-        kAsIs,     // the usual answer
-        kNak,      // a good block answered NAK CR (and listed as bad)
-        kSilent,   // no answer at all (a logon as if not recognised)
-        kRefuse,   // the page is refused: RS CR, go on with the next one
-        kDefer,    // accepted, held for deferred delivery (213)
-        kTruncate, // accepted, cut to nCutTo characters (214)
+        kAsIs,       // the usual answer
+        kNak,        // a good block answered NAK CR (and listed as bad)
+        kSilent,     // no answer at all (a logon as if not recognised)
+        kRefuse,     // the page is refused: RS CR, go on with the next one
+        kDefer,      // accepted, held for deferred delivery (213)
+        kTruncate,   // accepted, cut to nCutTo characters (214)
         kEndSession, // the session's page limit: 112 and ESC EOT CR
         // Accepted, but the answer waits: the owner gives it later
         // (CPageTerminal::ResolveAwait); when nDelayTicks pass first, the
@@ -52,15 +52,16 @@ struct CAnswerChange {
     Kind kind = Kind::kAsIs;
     Refusal refusal = Refusal::kNone;
     size_t nCutTo = 0;
-    int nDelayTicks = 0;       // > 0: the answer is held this many timer ticks
-    bool bStrayByte = false;   // a stray byte goes on the line before it
-    bool bHangUpAfter = false; // the line is hung up once the answer is out
+    int nDelayTicks = 0;            // > 0: the answer is held this many timer ticks
+    bool bStrayByte = false;        // a stray byte goes on the line before it
+    bool bHangUpAfter = false;      // the line is hung up once the answer is out
     std::vector<std::string> notes; // warning lines for the protocol window
 };
 
 class IAnswerHook {
-public:
+  public:
     virtual ~IAnswerHook() = default;
     // facts: for a good block (kPageAccepted) only.
-    virtual CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts = CPageFacts()) = 0;
+    virtual CAnswerChange OnAnswer(AnswerKind kind,
+                                   const CPageFacts& facts = CPageFacts()) = 0;
 };

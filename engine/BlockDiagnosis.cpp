@@ -48,12 +48,14 @@ void ChecksumHints(const std::string& strSummed, const std::string& strReceived,
     for (char ch : strSummed)
         nHighBit += (static_cast<unsigned char>(ch) & 0x80) != 0;
     if (nHighBit > 0) {
-        if (SumWith(strSummed, [](unsigned char c) { return unsigned(c & 0x7F); }) == nReceived)
+        if (SumWith(strSummed, [](unsigned char c) { return unsigned(c & 0x7F); }) ==
+            nReceived)
             pLines->push_back("   CALLER SUMS 7-BIT VALUES (PARITY BIT SET ON " +
                               std::to_string(nHighBit) +
                               (nHighBit == 1 ? " BYTE" : " BYTES") +
                               "): CHECK THE LINE FORMAT (7E1 VS 8N1)");
-        if (SumWith(strSummed, [](unsigned char c) { return unsigned(c); }) == nReceived)
+        if (SumWith(strSummed, [](unsigned char c) { return unsigned(c); }) ==
+            nReceived)
             pLines->push_back("   CALLER SUMS UNSIGNED BYTES");
     }
     if (((nSum + kCr) & kChecksumMask) == nReceived)
@@ -74,7 +76,8 @@ void FieldHints(const std::string& strBlock, std::vector<std::string>* pLines) {
         pLines->push_back("   " + std::to_string(nFields) +
                           (nFields == 1 ? " FIELD" : " FIELDS") +
                           "; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)");
-    else if (nEtx != std::string::npos && strBlock.size() - nEtx - 1 != kChecksumChars + 1)
+    else if (nEtx != std::string::npos &&
+             strBlock.size() - nEtx - 1 != kChecksumChars + 1)
         pLines->push_back("   NO ETX BEFORE THE CHECKSUM: " +
                           std::to_string(strBlock.size() - nEtx - 1) +
                           " CHARACTERS AFTER THE ETX, THE CHECKSUM AND CR TAKE 4");
@@ -109,8 +112,8 @@ void ControlHints(const std::string& strBlock, std::vector<std::string>* pLines)
 
 } // namespace
 
-std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict verdict,
-                                       int nTicks, int nDropped) {
+std::vector<std::string> DiagnoseBlock(const std::string& strBlock,
+                                       BlockVerdict verdict, int nTicks, int nDropped) {
     std::vector<std::string> lines;
     switch (verdict) {
     case BlockVerdict::kBadChecksum: {
@@ -119,14 +122,13 @@ std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict
         const size_t nSummed = strBlock.size() - kChecksumChars - 1;
         const std::string strSummed = strBlock.substr(0, nSummed);
         const std::string strReceived = strBlock.substr(nSummed, kChecksumChars);
-        lines.push_back("   CHECKSUM RECEIVED " + WithControlNames(strReceived) + "; EXPECTED " +
+        lines.push_back("   CHECKSUM RECEIVED " + WithControlNames(strReceived) +
+                        "; EXPECTED " +
                         ChecksumCharacters(BlockChecksum(strSummed.data(), nSummed)));
         ChecksumHints(strSummed, strReceived, &lines);
         break;
     }
-    case BlockVerdict::kBadFormat:
-        FieldHints(strBlock, &lines);
-        break;
+    case BlockVerdict::kBadFormat: FieldHints(strBlock, &lines); break;
     case BlockVerdict::kTimedOut: {
         char szSeconds[16];
         std::snprintf(szSeconds, sizeof szSeconds, "%d.%d", nTicks / 10, nTicks % 10);
@@ -134,16 +136,18 @@ std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict
         for (char ch : strBlock)
             nCrs += ch == kCr;
         const bool bEtx = strBlock.find(kEtx) != std::string::npos;
-        lines.push_back("   BLOCK TIMED OUT AFTER " + std::string(szSeconds) + " S: " +
-                        std::to_string(strBlock.size()) + " CHARACTERS, " +
-                        (bEtx ? "ONLY " + std::to_string(nCrs) + " CR OF 3" : "NO ETX"));
+        lines.push_back(
+            "   BLOCK TIMED OUT AFTER " + std::string(szSeconds) +
+            " S: " + std::to_string(strBlock.size()) + " CHARACTERS, " +
+            (bEtx ? "ONLY " + std::to_string(nCrs) + " CR OF 3" : "NO ETX"));
         if (bEtx)
             FieldHints(strBlock, &lines);
         break;
     }
     }
     if (nDropped > 0)
-        lines.push_back("   LONGER THAN A BLOCK MAY BE (" + std::to_string(kBlockLimit) +
+        lines.push_back("   LONGER THAN A BLOCK MAY BE (" +
+                        std::to_string(kBlockLimit) +
                         " CHARACTERS): " + std::to_string(nDropped) +
                         " MORE NOT STORED; SPLIT LONG MESSAGES WITH ETB OR US");
     LineEndHints(strBlock, &lines);

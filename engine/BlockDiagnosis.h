@@ -24,11 +24,12 @@ enum class BlockVerdict {
 
 // nTicks: the 100 ms ticks the block took (for a time-out); nDropped: the
 // bytes that came after the block store was full.
-std::vector<std::string> DiagnoseBlock(const std::string& strBlock, BlockVerdict verdict,
-                                       int nTicks, int nDropped = 0);
+std::vector<std::string> DiagnoseBlock(const std::string& strBlock,
+                                       BlockVerdict verdict, int nTicks,
+                                       int nDropped = 0);
 
 class CLineHints {
-public:
+  public:
     // Bytes with the high bit set in one session before it is said.
     static constexpr int kHighBitLimit = 4;
 
@@ -39,7 +40,7 @@ public:
     // A new session (or none any more): the counts start again.
     void NewSession();
 
-private:
+  private:
     int m_nBytes = 0;
     int m_nEven = 0; // bytes whose high bit makes their parity even
     int m_nOdd = 0;

@@ -37,7 +37,7 @@ constexpr const char* kAppTitle = "Marivane Didoza Zuri Zovivazir";
 constexpr const char* kPortErrorTitle = "Application Error";
 
 class IMessageBoxes {
-public:
+  public:
     virtual ~IMessageBoxes() = default;
     // Shows a modal box and returns the button pressed. bOwned: the main
     // window owns the box (application boxes); false for the port's boxes.

@@ -21,24 +21,24 @@ using LPARAM = std::intptr_t;
 
 constexpr unsigned WM_USER = 0x400;
 
-constexpr unsigned UM_COMM_BREAK = WM_USER + 1;      // 0, port number
-constexpr unsigned UM_COMM_CTS = WM_USER + 2;        // CTS level, port number
-constexpr unsigned UM_COMM_DSR = WM_USER + 3;        // DSR level, port number
-constexpr unsigned UM_COMM_ERROR = WM_USER + 4;      // 0, port number
-constexpr unsigned UM_COMM_RING = WM_USER + 5;       // 0, port number
-constexpr unsigned UM_COMM_DCD = WM_USER + 6;        // DCD level, port number
-constexpr unsigned UM_COMM_RXCHAR = WM_USER + 7;     // byte 0..255, port number
-constexpr unsigned UM_COMM_RXFLAG = WM_USER + 8;     // 0, port number
+constexpr unsigned UM_COMM_BREAK = WM_USER + 1;  // 0, port number
+constexpr unsigned UM_COMM_CTS = WM_USER + 2;    // CTS level, port number
+constexpr unsigned UM_COMM_DSR = WM_USER + 3;    // DSR level, port number
+constexpr unsigned UM_COMM_ERROR = WM_USER + 4;  // 0, port number
+constexpr unsigned UM_COMM_RING = WM_USER + 5;   // 0, port number
+constexpr unsigned UM_COMM_DCD = WM_USER + 6;    // DCD level, port number
+constexpr unsigned UM_COMM_RXCHAR = WM_USER + 7; // byte 0..255, port number
+constexpr unsigned UM_COMM_RXFLAG = WM_USER + 8; // 0, port number
 // WM_USER + 9 is not used.
-constexpr unsigned UM_SESSION_STATE = WM_USER + 10;  // 0, SessionState
-constexpr unsigned UM_PAGE_RESULT = WM_USER + 11;    // 0, 1 accepted / 0 rejected
-constexpr unsigned UM_PROTOCOL_TRACE = WM_USER + 12; // direction, owned text
-constexpr unsigned UM_FRAME_MOVED = WM_USER + 13;    // 0, 0
+constexpr unsigned UM_SESSION_STATE = WM_USER + 10;   // 0, SessionState
+constexpr unsigned UM_PAGE_RESULT = WM_USER + 11;     // 0, 1 accepted / 0 rejected
+constexpr unsigned UM_PROTOCOL_TRACE = WM_USER + 12;  // direction, owned text
+constexpr unsigned UM_FRAME_MOVED = WM_USER + 13;     // 0, 0
 constexpr unsigned UM_FRAME_MINIMIZED = WM_USER + 14; // 0, 0
 // A note about the line for the protocol window (a network peer connected
 // or refused); lParam points to the text, which stays the sender's and is
 // valid during the call only.
-constexpr unsigned UM_LINE_NOTE = WM_USER + 15;      // 0, const std::string*
+constexpr unsigned UM_LINE_NOTE = WM_USER + 15; // 0, const std::string*
 
 // Trace directions (wParam of UM_PROTOCOL_TRACE).
 constexpr WPARAM kTraceReceived = 0;
@@ -62,7 +62,7 @@ constexpr unsigned EV_RING = 0x0100;
 
 // The receiver of notifications. Handlers return 0.
 class INotifyTarget {
-public:
+  public:
     virtual ~INotifyTarget() = default;
     virtual long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) = 0;
 };

@@ -38,14 +38,13 @@ CPageTerminal::~CPageTerminal() {
     StopMonitor();
 }
 
-bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
-                            char chParity, int nDataBits, int nStopBits, int nRts,
-                            int nDtr, int nCts, int nDsr, unsigned nEventMask,
-                            unsigned nOutBufferSize) {
+bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+                            int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
+                            int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
     m_bSetUp = true;
     HoldSetupReports(); // until the line has been started
-    if (!Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
-               nCts, nDsr, nEventMask, nOutBufferSize)) {
+    if (!Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,
+               nDsr, nEventMask, nOutBufferSize)) {
         // The second line says which device and why (a missing adapter, a
         // user not in the dialout group).
         ReleaseSetupReports();
@@ -66,12 +65,11 @@ bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud,
     return true;
 }
 
-bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud,
-                          char chParity, int nDataBits, int nStopBits, int nRts,
-                          int nDtr, int nCts, int nDsr, unsigned nEventMask,
-                          unsigned nOutBufferSize) {
-    if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
-                 nCts, nDsr, nEventMask, nOutBufferSize)) {
+bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+                          int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
+                          int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
+    if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,
+                 nDsr, nEventMask, nOutBufferSize)) {
         if (m_nState == ST_LOGGED_OFF)
             m_nState = ST_DISCONNECTED;
         return false;
@@ -85,7 +83,9 @@ bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud,
     return true;
 }
 
-void CPageTerminal::Logoff() { LogoffWith(""); }
+void CPageTerminal::Logoff() {
+    LogoffWith("");
+}
 
 void CPageTerminal::LogoffWith(const std::string& strSequence) {
     if (!m_bSetUp)
@@ -104,9 +104,7 @@ void CPageTerminal::LogoffWith(const std::string& strSequence) {
 
 void CPageTerminal::HandleChar(unsigned char ch) {
     switch (m_nState) {
-    case ST_DISCONNECTED:
-        EmptyLine();
-        break;
+    case ST_DISCONNECTED: EmptyLine(); break;
     case ST_WAITING_FOR_CR:
         if (ch == kCr) {
             SendLogonPrompt();
@@ -215,8 +213,7 @@ void CPageTerminal::Tick() {
     case ST_WAIT_FOR_LOGON_REQUEST:
     case ST_SENT_LOGON_ACK:
     case ST_SENDING_PAGE_ACK:
-    case ST_LOGGED_OFF:
-        break;
+    case ST_LOGGED_OFF: break;
     default:
         if (IMessageBoxes* pBoxes = GetMessageBoxes())
             AppMessageBox(*pBoxes, kInvalidState, MB_OK);
@@ -250,10 +247,11 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
     const size_t nStart = strLine.rfind(kLogonStart);
     // Without a password set, ESC PG1 CR counts wherever it stands; with
     // one, the last ESC PG1 on the line decides.
-    const bool bPlain = m_strPassword.empty()
-                            ? strLine.find(kLogonRequest) != std::string::npos
-                            : nStart != std::string::npos &&
-                                  strLine.compare(nStart, std::string::npos, kLogonRequest) == 0;
+    const bool bPlain =
+        m_strPassword.empty()
+            ? strLine.find(kLogonRequest) != std::string::npos
+            : nStart != std::string::npos &&
+                  strLine.compare(nStart, std::string::npos, kLogonRequest) == 0;
     std::string strPassword;
     if (!bPlain) {
         if (nStart == std::string::npos)
@@ -286,8 +284,9 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
         }
     }
     if (m_bExplain)
-        Note(std::string(bPlain ? "   LOGON NOT ACCEPTED: " : "   LOGON WITH A PASSWORD "
-                                                               "NOT ACCEPTED: ") +
+        Note(std::string(bPlain ? "   LOGON NOT ACCEPTED: "
+                                : "   LOGON WITH A PASSWORD "
+                                  "NOT ACCEPTED: ") +
              strWhy);
     return LogonMatch::kRefused;
 }
@@ -330,7 +329,8 @@ bool CPageTerminal::IsUnseenNewCall(unsigned char ch) const {
     // and then sends a CR before any end character (which alone lets a CR
     // end the block) has gone and is calling again. Where the line has
     // modem lines or is a network connection, a hang-up shows itself.
-    if (ch != kCr || m_nQuietTicks < kQuietTicks || !HasNoModemLines() || IsNetworkLine())
+    if (ch != kCr || m_nQuietTicks < kQuietTicks || !HasNoModemLines() ||
+        IsNetworkLine())
         return false;
     const char kEnds[] = {kEtx, kEtb, kUs};
     for (char chEnd : kEnds) {
@@ -576,11 +576,13 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
         m_nPageBlocks = m_nMessageBlocks;
         m_verdict = Verdict::kTooLong;
         CloseMessage();
-        AnswerBlock((Coded(kSeqTooLong) + kEndOfSession).c_str(), CAnswerChange(), false);
+        AnswerBlock((Coded(kSeqTooLong) + kEndOfSession).c_str(), CAnswerChange(),
+                    false);
         m_bSessionEnds = true;
         if (m_bExplain)
-            Note("   MESSAGE REFUSED: LONGER THAN " + std::to_string(kMessageBlockLimit) +
-                 " BLOCKS OR " + std::to_string(kMessageTextLimit) + " CHARACTERS");
+            Note("   MESSAGE REFUSED: LONGER THAN " +
+                 std::to_string(kMessageBlockLimit) + " BLOCKS OR " +
+                 std::to_string(kMessageTextLimit) + " CHARACTERS");
         return;
     }
     if (m_bExplain && (bContinued || m_bMessageOpen))
@@ -596,7 +598,8 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
         facts.nBlocks = nBlocks;
     }
     const CAnswerChange change =
-        m_pHook != nullptr ? m_pHook->OnAnswer(AnswerKind::kPageAccepted, facts) : CAnswerChange();
+        m_pHook != nullptr ? m_pHook->OnAnswer(AnswerKind::kPageAccepted, facts)
+                           : CAnswerChange();
     using Kind = CAnswerChange::Kind;
     if (change.kind == Kind::kNak || change.kind == Kind::kSilent) {
         // Refused on purpose: listed on its own, the message goes on when
@@ -626,7 +629,8 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
             strAnswer = Coded(kSeqSessionLimit) + kEndOfSession;
             m_bSessionEnds = true;
         } else {
-            strAnswer = Coded(change.refusal == CAnswerChange::Refusal::kPagerId ? kSeqNoSubscriber
+            strAnswer = Coded(change.refusal == CAnswerChange::Refusal::kPagerId
+                                  ? kSeqNoSubscriber
                               : change.refusal == CAnswerChange::Refusal::kTooLong
                                   ? kSeqTooLong
                                   : kSeqTryLater) +

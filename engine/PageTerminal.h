@@ -38,7 +38,7 @@
 #include <vector>
 
 class CPageTerminal : public CCommPort {
-public:
+  public:
     static constexpr int kLineStoreLimit = 99;
     static constexpr int kMessageBlockLimit = 64;
     static constexpr size_t kMessageTextLimit = 16000;
@@ -54,7 +54,8 @@ public:
     static constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
     static constexpr const char* kResultTimedOut = "\tTIMED OUT ";
     // A good block a test mode NAKed or left unanswered on purpose.
-    static constexpr const char* kResultNakedOnPurpose = "\tNAKED ON PURPOSE (TEST MODE)";
+    static constexpr const char* kResultNakedOnPurpose =
+        "\tNAKED ON PURPOSE (TEST MODE)";
     static constexpr const char* kResultUnansweredOnPurpose =
         "\tNOT ANSWERED ON PURPOSE (TEST MODE)";
     // A message in several blocks that ended before its last block.
@@ -76,7 +77,8 @@ public:
         kTruncated, // accepted cut short on purpose by a test mode
     };
     static const char* ResultText(Verdict verdict);
-    static constexpr const char* kResultRefusedPager = "\tREFUSED: PAGER ID NOT ACCEPTED";
+    static constexpr const char* kResultRefusedPager =
+        "\tREFUSED: PAGER ID NOT ACCEPTED";
     static constexpr const char* kResultRefusedLength = "\tREFUSED: MESSAGE TOO LONG";
     static constexpr const char* kResultRefusedBusy = "\tREFUSED: CANNOT DELIVER NOW";
     static constexpr const char* kResultSessionLimit = "\tREFUSED: SESSION PAGE LIMIT";
@@ -87,13 +89,13 @@ public:
 
     // Sets the port up, starts its monitor thread and writes ESC EOT CR.
     bool Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-                 int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                 int nDsr, unsigned nEventMask, unsigned nOutBufferSize);
+                 int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
+                 unsigned nEventMask, unsigned nOutBufferSize);
     // Connect, then reads DSR and DCD afresh; a logged-off session waits for
     // a CR again when both are on.
     bool Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-               int nDsr, unsigned nEventMask, unsigned nOutBufferSize);
+               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
+               unsigned nEventMask, unsigned nOutBufferSize);
     void Logoff();
     int GetState() const { return m_nState; }
     void HandleChar(unsigned char ch);
@@ -127,7 +129,9 @@ public:
     // The password a logon may carry after ESC "PG1": empty (the default)
     // takes ESC "PG1" CR only; "*" takes any password or none; any other
     // value takes that password only.
-    void SetLogonPassword(const std::string& strPassword) { m_strPassword = strPassword; }
+    void SetLogonPassword(const std::string& strPassword) {
+        m_strPassword = strPassword;
+    }
     // Whether the engine explains in warning lines what it did with blocks
     // of a message and with logons it did not accept.
     void SetExplain(bool bExplain) { m_bExplain = bExplain; }
@@ -154,7 +158,7 @@ public:
     // block begins first (the caller has moved on).
     void ResolveAwait(bool bAccepted);
 
-private:
+  private:
     enum class LogonMatch { kNone, kAccepted, kRefused };
     // At a CR while the prompt waits: whether the line holds a logon this
     // port takes; explains one it does not take.
@@ -212,8 +216,8 @@ private:
     // The answer to a block, as the hook changed it; the page result is
     // notified between the queueing and the trace, as always.
     // bList: the block ends a page (a continued block is answered, not listed).
-    void AnswerBlock(const char* szSequence, const CAnswerChange& change, bool bAccepted,
-                     bool bList = true);
+    void AnswerBlock(const char* szSequence, const CAnswerChange& change,
+                     bool bAccepted, bool bList = true);
     void NotifyNotes(const std::vector<std::string>& notes);
     // Writes the answers held back by a test mode whose time has come.
     void ReleaseHeldAnswers();
@@ -235,9 +239,9 @@ private:
     bool m_bSkippingTail = false;
     int m_nTailAfterEnd = -1;       // characters since its end character, or -1
     unsigned char m_chTailLast = 0; // the last character of it seen
-    std::string m_strText;   // the page text handed on
+    std::string m_strText;          // the page text handed on
     Verdict m_verdict = Verdict::kAccepted;
-    int m_nPageBlocks = 0;   // blocks of the page handed on
+    int m_nPageBlocks = 0; // blocks of the page handed on
     // The message in progress: a continued block was accepted.
     bool m_bMessageOpen = false;
     std::string m_strMessage; // its text so far
@@ -245,14 +249,14 @@ private:
     std::string m_strMessagePager; // its pager ID
     size_t m_nMessageChars = 0;    // characters of its message so far
     bool m_bSequences = false;
-    int m_nNakRun = 0;       // checksum NAKs in a row
-    int m_nSessionPages = 0; // pages accepted since the logon
+    int m_nNakRun = 0;           // checksum NAKs in a row
+    int m_nSessionPages = 0;     // pages accepted since the logon
     bool m_bSessionEnds = false; // the answer to this block ends the session
     CAnswerChange::Refusal m_refusal = CAnswerChange::Refusal::kNone;
     size_t m_nCutTo = 0;
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
-    bool m_bSetUp = false; // Setup has run at least once
+    bool m_bSetUp = false;      // Setup has run at least once
     bool m_bEndingCall = false; // a network call hung up by the terminal
     std::string m_strPassword;
     bool m_bExplain = false;
@@ -269,13 +273,13 @@ private:
         std::string strBlock; // its last block as stored
         int nBlocks = 0;
         Verdict verdict = Verdict::kAccepted; // when it is accepted
-        int nTicks = 0;       // left before it is refused
+        int nTicks = 0;                       // left before it is refused
     };
     CAwait m_await;
     // While a waiting page is handed on: its last block, for GetStoredBlock.
     const std::string* m_pResolvedBlock = nullptr;
     const std::string* m_pResultAnswer = nullptr; // see GetResultAnswer
-    bool m_bWithholdAnswer = false; // refused without an answer
+    bool m_bWithholdAnswer = false;               // refused without an answer
     // The waiting page is refused, and nothing goes on the line for it.
     void WithdrawAwait();
 };

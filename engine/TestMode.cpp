@@ -36,9 +36,9 @@ std::string Mode(const char* szName, int nValue) {
 } // namespace
 
 bool CTestModeSettings::IsOn() const {
-    return nNakEvery || nSilentEvery || nDelayMs || bNoLogon || nHangUpAfter || nGarbleEvery ||
-           !strAcceptPagers.empty() || nMaxLength || nTruncate || nMaxPages || nDeferEvery ||
-           nBusyEvery;
+    return nNakEvery || nSilentEvery || nDelayMs || bNoLogon || nHangUpAfter ||
+           nGarbleEvery || !strAcceptPagers.empty() || nMaxLength || nTruncate ||
+           nMaxPages || nDeferEvery || nBusyEvery;
 }
 
 std::string CTestModeSettings::Text() const {
@@ -84,7 +84,8 @@ bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
             continue;
         const size_t nColon = strItem.find(':');
         const std::string strName = strItem.substr(0, nColon);
-        const std::string strNumber = nColon == std::string::npos ? "" : strItem.substr(nColon + 1);
+        const std::string strNumber =
+            nColon == std::string::npos ? "" : strItem.substr(nColon + 1);
         struct {
             const char* szName;
             int* pnValue;
@@ -116,12 +117,12 @@ bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
         if (strName == "accept-pagers") {
             bKnown = true;
             // Pager IDs are digits and letters; '|' between them.
-            const bool bGood = !strNumber.empty() && strNumber.front() != '|' &&
-                               strNumber.back() != '|' &&
-                               strNumber.find("||") == std::string::npos &&
-                               strNumber.find_first_not_of(
-                                   "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz|") ==
-                                   std::string::npos;
+            const bool bGood =
+                !strNumber.empty() && strNumber.front() != '|' &&
+                strNumber.back() != '|' && strNumber.find("||") == std::string::npos &&
+                strNumber.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef"
+                                            "ghijklmnopqrstuvwxyz|") ==
+                    std::string::npos;
             if (!bGood) {
                 *pstrError = "accept-pagers needs pager IDs joined by |, as in "
                              "accept-pagers:1234|5678";
@@ -161,11 +162,13 @@ bool CTestMode::Refuses(const CPageFacts& facts, CAnswerChange* pChange) const {
         return true;
     }
     if (!s.strAcceptPagers.empty() &&
-        ("|" + s.strAcceptPagers + "|").find("|" + facts.strPager + "|") == std::string::npos) {
+        ("|" + s.strAcceptPagers + "|").find("|" + facts.strPager + "|") ==
+            std::string::npos) {
         pChange->kind = Kind::kRefuse;
         pChange->refusal = Refusal::kPagerId;
-        pChange->notes.push_back("   TEST MODE: PAGE REFUSED, PAGER ID " + facts.strPager +
-                                 " NOT ACCEPTED (accept-pagers:" + s.strAcceptPagers + ")");
+        pChange->notes.push_back(
+            "   TEST MODE: PAGE REFUSED, PAGER ID " + facts.strPager +
+            " NOT ACCEPTED (accept-pagers:" + s.strAcceptPagers + ")");
         return true;
     }
     if (s.nMaxLength && facts.nMessageChars > static_cast<size_t>(s.nMaxLength)) {
@@ -192,7 +195,8 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     }
     if (kind == AnswerKind::kPageAccepted && Refuses(facts, &change))
         return change;
-    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock && (s.nBusyEvery || s.nDeferEvery)) {
+    if (kind == AnswerKind::kPageAccepted && facts.bLastBlock &&
+        (s.nBusyEvery || s.nDeferEvery)) {
         ++m_nGoodPages;
         if (s.nBusyEvery && m_nGoodPages % s.nBusyEvery == 0) {
             change.kind = Kind::kRefuse;
@@ -220,8 +224,9 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     if (s.nDelayMs) {
         // The first tick may come at once: one more, and it is never early.
         change.nDelayTicks = (s.nDelayMs + kTickMs - 1) / kTickMs + 1;
-        change.notes.push_back("   TEST MODE: ANSWER HELD FOR " + std::to_string(s.nDelayMs) +
-                               " MS (" + Mode("delay", s.nDelayMs) + ")");
+        change.notes.push_back("   TEST MODE: ANSWER HELD FOR " +
+                               std::to_string(s.nDelayMs) + " MS (" +
+                               Mode("delay", s.nDelayMs) + ")");
     }
     if (s.nGarbleEvery && m_nAnswers % s.nGarbleEvery == 0) {
         change.bStrayByte = true;
@@ -230,16 +235,20 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     }
     // A page taken as it is may still be answered as deferred or cut; the
     // other modes (delay, stray byte, hang-up) go with that answer.
-    if (kind == AnswerKind::kPageAccepted && change.kind == Kind::kAsIs && facts.bLastBlock) {
+    if (kind == AnswerKind::kPageAccepted && change.kind == Kind::kAsIs &&
+        facts.bLastBlock) {
         if (s.nDeferEvery && m_nGoodPages % s.nDeferEvery == 0) {
             change.kind = Kind::kDefer;
-            change.notes.push_back("   TEST MODE: PAGE ANSWERED AS HELD FOR LATER DELIVERY (" +
-                                   Mode("defer-every", s.nDeferEvery) + ")");
-        } else if (s.nTruncate && facts.nMessageChars > static_cast<size_t>(s.nTruncate)) {
+            change.notes.push_back(
+                "   TEST MODE: PAGE ANSWERED AS HELD FOR LATER DELIVERY (" +
+                Mode("defer-every", s.nDeferEvery) + ")");
+        } else if (s.nTruncate &&
+                   facts.nMessageChars > static_cast<size_t>(s.nTruncate)) {
             change.kind = Kind::kTruncate;
             change.nCutTo = static_cast<size_t>(s.nTruncate);
-            change.notes.push_back("   TEST MODE: MESSAGE CUT TO " + std::to_string(s.nTruncate) +
-                                   " CHARACTERS (" + Mode("truncate", s.nTruncate) + ")");
+            change.notes.push_back("   TEST MODE: MESSAGE CUT TO " +
+                                   std::to_string(s.nTruncate) + " CHARACTERS (" +
+                                   Mode("truncate", s.nTruncate) + ")");
         }
     }
     if (kind == AnswerKind::kPageAccepted && facts.bLastBlock &&
@@ -247,8 +256,9 @@ CAnswerChange CTestMode::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
          change.kind == Kind::kTruncate) &&
         s.nHangUpAfter && ++m_nAccepted >= s.nHangUpAfter) {
         change.bHangUpAfter = true;
-        change.notes.push_back("   TEST MODE: HANGING UP AFTER " + std::to_string(m_nAccepted) +
-                               " PAGES (" + Mode("hangup-after", s.nHangUpAfter) + ")");
+        change.notes.push_back("   TEST MODE: HANGING UP AFTER " +
+                               std::to_string(m_nAccepted) + " PAGES (" +
+                               Mode("hangup-after", s.nHangUpAfter) + ")");
         Restart();
     }
     return change;

@@ -48,17 +48,18 @@ bool ParseTestMode(const std::string& strValue, CTestModeSettings* pSettings,
                    std::string* pstrError);
 
 class CTestMode : public IAnswerHook {
-public:
+  public:
     static constexpr int kTickMs = 100;
 
     explicit CTestMode(const CTestModeSettings& settings) : m_settings(settings) {}
 
-    CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts = CPageFacts()) override;
+    CAnswerChange OnAnswer(AnswerKind kind,
+                           const CPageFacts& facts = CPageFacts()) override;
     // The port was set up again or hung up: the counts start again.
     void Restart();
     const CTestModeSettings& GetSettings() const { return m_settings; }
 
-private:
+  private:
     CTestModeSettings m_settings;
     int m_nGoodBlocks = 0;
     int m_nAnswers = 0;

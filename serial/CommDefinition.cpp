@@ -10,8 +10,8 @@
 std::string FormatCommDefinition(int nBaud, char chParity, int nDataBits,
                                  int nStopBits) {
     char szText[96];
-    std::snprintf(szText, sizeof szText, "baud=%d parity=%c data=%d stop=%d",
-                  nBaud, chParity, nDataBits, nStopBits);
+    std::snprintf(szText, sizeof szText, "baud=%d parity=%c data=%d stop=%d", nBaud,
+                  chParity, nDataBits, nStopBits);
     return std::string(szText); // up to the first NUL, as the C text reads
 }
 
@@ -58,8 +58,8 @@ bool ParseCommDefinition(const std::string& strDefinition, CLineFormat* pFormat)
             format.chParity = ch;
             bParity = true;
         } else if (strKey == "data") {
-            if (!ParseNumber(strValue, &format.nDataBits) ||
-                format.nDataBits < 5 || format.nDataBits > 8)
+            if (!ParseNumber(strValue, &format.nDataBits) || format.nDataBits < 5 ||
+                format.nDataBits > 8)
                 return false;
             bData = true;
         } else if (strKey == "stop") {

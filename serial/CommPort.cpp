@@ -71,9 +71,7 @@ CCommPort::CCommPort() : CCommPort(std::make_unique<CTermiosDevice>()) {
 CCommPort::CCommPort(std::unique_ptr<ISerialDevice> pDevice)
     : m_pDevice(std::move(pDevice)) {
     m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_resolver = [](int nPort) {
-        return "/dev/ttyS" + std::to_string(nPort - 1);
-    };
+    m_resolver = [](int nPort) { return "/dev/ttyS" + std::to_string(nPort - 1); };
 }
 
 CCommPort::~CCommPort() {
@@ -94,10 +92,9 @@ void CCommPort::SetDeviceResolver(DeviceResolver resolver) {
     m_resolver = std::move(resolver);
 }
 
-bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
-                      char chParity, int nDataBits, int nStopBits, int nRts,
-                      int nDtr, int nCts, int nDsr, unsigned nEventMask,
-                      unsigned nOutBufferSize) {
+bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+                      int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
+                      int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
     StopMonitor();
     m_bWriteRequested = false;
     m_bHangUpRequested = false;
@@ -122,8 +119,8 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud,
         const std::string strPath = m_resolver ? m_resolver(nPort) : std::string();
         // A network line set up again for the same endpoint keeps its
         // listener and its peer: Logon does not cut off a caller.
-        const bool bKeep = m_pDevice->IsOpen() && strPath == m_strDevicePath &&
-                           IsTcpEndpoint(strPath);
+        const bool bKeep =
+            m_pDevice->IsOpen() && strPath == m_strDevicePath && IsTcpEndpoint(strPath);
         m_strDevicePath = strPath;
         if (!bKeep) {
             m_pDevice->Close();
@@ -278,8 +275,8 @@ void CCommPort::Purge(unsigned nFlags) {
 int CCommPort::PurgeDevice(unsigned nFlags) {
     if (!m_pDevice->IsOpen() || m_bDeviceLost)
         return 0;
-    int nError = m_pDevice->Flush((nFlags & PURGE_RXCLEAR) != 0,
-                                  (nFlags & PURGE_TXCLEAR) != 0);
+    int nError =
+        m_pDevice->Flush((nFlags & PURGE_RXCLEAR) != 0, (nFlags & PURGE_TXCLEAR) != 0);
     if (IsLostDeviceError(nError)) {
         m_bHangupSeen = true; // the monitor thread reports the loss as levels off
         return 0;
@@ -352,9 +349,8 @@ void CCommPort::SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
 
 void CCommPort::ReportError(const char* szCall, int nError) {
     std::string strText = std::string("WARNING:  ") + szCall +
-                          " Failed with the following error: \n" +
-                          SystemText(nError) + "\nPort: " +
-                          std::to_string(m_nPortNumber) + "\n";
+                          " Failed with the following error: \n" + SystemText(nError) +
+                          "\nPort: " + std::to_string(m_nPortNumber) + "\n";
     IMessageBoxes* pBoxes = m_pBoxes;
     auto show = [pBoxes, strText] {
         if (pBoxes != nullptr)
@@ -385,8 +381,7 @@ void CCommPort::MonitorProc() {
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         unsigned nStatus = 0;
-        bRealLines = m_pDevice->IsOpen() &&
-                     m_pDevice->GetModemStatus(&nStatus) == 0;
+        bRealLines = m_pDevice->IsOpen() && m_pDevice->GetModemStatus(&nStatus) == 0;
         nLastLevels = ReadLevels(&nError);
     }
     // The UI thread waits in StartMonitor until here: only now may this
@@ -519,7 +514,8 @@ void CCommPort::HangUpLine() {
     }
     std::vector<std::string> texts;
     if (nError != 0)
-        texts.push_back("   TEST MODE: THE LINE CANNOT BE HUNG UP: " + SystemText(nError));
+        texts.push_back("   TEST MODE: THE LINE CANNOT BE HUNG UP: " +
+                        SystemText(nError));
     // The session ends as for a caller that dropped the line.
     SendLineNews(texts, true);
     if (nError != 0)
@@ -551,7 +547,9 @@ void CCommPort::DeliverDeviceNotes() {
     SendLineNews(texts, false);
 }
 
-bool CCommPort::IsNetworkLine() const { return IsTcpEndpoint(m_strDevicePath); }
+bool CCommPort::IsNetworkLine() const {
+    return IsTcpEndpoint(m_strDevicePath);
+}
 
 std::string CCommPort::DescribeLine() const {
     std::lock_guard<std::recursive_mutex> lock(m_lock);

@@ -39,7 +39,7 @@ class IMessageBoxes;
 // Sees every purge and every queued text on the calling thread, in order
 // (tests, and the benchmark's engine figures).
 class IPortTap {
-public:
+  public:
     virtual ~IPortTap() = default;
     virtual void OnPurge(unsigned nFlags) = 0;
     virtual void OnQueueWrite(const std::string& strText) = 0;
@@ -52,7 +52,7 @@ constexpr unsigned PURGE_TXCLEAR = 0x04;
 constexpr unsigned PURGE_RXCLEAR = 0x08;
 
 class CCommPort {
-public:
+  public:
     using DeviceResolver = std::function<std::string(int nPort)>;
 
     CCommPort();
@@ -67,8 +67,8 @@ public:
     // (GetOpenError then says why); a later configuration step that fails is
     // reported in an error box and the device stays open.
     bool Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-               int nDsr, unsigned nEventMask, unsigned nOutBufferSize);
+               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
+               unsigned nEventMask, unsigned nOutBufferSize);
     // Starts the monitor thread. Refused (false) without a UI poster: its
     // notifications would otherwise run on the monitor thread itself, beside
     // the engine on the UI thread.
@@ -133,7 +133,7 @@ public:
     static constexpr int kWriteTimeoutMs = 1000;
     void SetWriteTimeout(int nMs) { m_nWriteTimeoutMs = nMs; }
 
-protected:
+  protected:
     bool HasOwner() const { return m_pOwnerWnd != nullptr; }
     // Sends a notification to the owner; from the monitor thread it waits
     // until the UI thread has handled it.
@@ -150,7 +150,7 @@ protected:
     void HoldSetupReports() { m_bHoldSetupReports = true; }
     void ReleaseSetupReports();
 
-private:
+  private:
     // A failed device call, reported once no lock is held.
     struct CPortError {
         const char* szCall = nullptr;

@@ -20,7 +20,7 @@ struct CDeviceChoice {
 };
 
 class CDeviceScanner {
-public:
+  public:
     // Tests point the two roots at folders of their own.
     explicit CDeviceScanner(std::string strDevRoot = "/dev",
                             std::string strSysRoot = "/sys");
@@ -32,7 +32,7 @@ public:
     // Whether the ttySn node strName (no folder) has a UART behind it.
     bool HasUart(const std::string& strName) const;
 
-private:
+  private:
     std::string m_strDevRoot;
     std::string m_strSysRoot;
 };

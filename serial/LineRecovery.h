@@ -15,7 +15,7 @@
 #include <string>
 
 class CLineRecovery {
-public:
+  public:
     using Probe = std::function<bool(const std::string& strPath)>;
     static constexpr int kCheckTicks = 10; // once a second
 
@@ -33,7 +33,7 @@ public:
     // The device waited for; empty when nothing is lost.
     std::string GetLostPath() const { return m_bWaiting ? m_strPath : std::string(); }
 
-private:
+  private:
     Probe m_probe;
     bool m_bWaiting = false;
     bool m_bCancelled = false; // until the port is set up again

@@ -20,7 +20,7 @@ struct CDeviceHolder {
 };
 
 class ISystemLookup {
-public:
+  public:
     virtual ~ISystemLookup() = default;
     // The name of the group that owns the node at strPath (links followed);
     // false when the node cannot be looked at.
@@ -39,7 +39,7 @@ public:
 // The lookups of the running system: stat, the group and user databases and
 // /proc/<pid>/fd.
 class CSystemLookup : public ISystemLookup {
-public:
+  public:
     // strProcRoot: where /proc is (tests point it at a folder of their own).
     explicit CSystemLookup(std::string strProcRoot = "/proc");
     bool DeviceGroup(const std::string& strPath, std::string* pstrGroup) override;
@@ -48,7 +48,7 @@ public:
     std::string UserName() override;
     std::vector<CDeviceHolder> DeviceHolders(const std::string& strPath) override;
 
-private:
+  private:
     std::string m_strProcRoot;
 };
 

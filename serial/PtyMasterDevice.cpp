@@ -12,7 +12,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-CPtyMasterDevice::~CPtyMasterDevice() { Close(); }
+CPtyMasterDevice::~CPtyMasterDevice() {
+    Close();
+}
 
 int CPtyMasterDevice::Open(const std::string& strLink) {
     Close();
@@ -27,7 +29,8 @@ int CPtyMasterDevice::Open(const std::string& strLink) {
     if (fd < 0)
         return errno;
     char szName[PATH_MAX];
-    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, szName, sizeof szName) != 0) {
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0 ||
+        ptsname_r(fd, szName, sizeof szName) != 0) {
         int nError = errno;
         close(fd);
         return nError;
@@ -66,7 +69,9 @@ int CPtyMasterDevice::Flush(bool bInput, bool bOutput) {
     return fdio::Flush(m_fd, bInput, bOutput);
 }
 
-int CPtyMasterDevice::BytesWaiting(int* pnCount) { return fdio::BytesWaiting(m_fd, pnCount); }
+int CPtyMasterDevice::BytesWaiting(int* pnCount) {
+    return fdio::BytesWaiting(m_fd, pnCount);
+}
 
 ssize_t CPtyMasterDevice::Read(unsigned char* pBuffer, size_t nSize) {
     return fdio::Read(m_fd, pBuffer, nSize);

@@ -10,7 +10,7 @@
 #include "serial/SerialDevice.h"
 
 class CPtyMasterDevice : public ISerialDevice {
-public:
+  public:
     ~CPtyMasterDevice() override;
 
     int Open(const std::string& strLink) override;
@@ -20,7 +20,9 @@ public:
     int OutputFd() const override { return m_fd; }
     int ReadSettings() override { return 0; }
     // The line format belongs to the terminal side, which sets it itself.
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }
+    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
+        return 0;
+    }
     int WriteBinaryMode() override { return 0; }
     int Flush(bool bInput, bool bOutput) override;
     int BytesWaiting(int* pnCount) override;
@@ -31,7 +33,7 @@ public:
 
     const std::string& GetTerminalPath() const { return m_strTerminal; }
 
-private:
+  private:
     int m_fd = -1;
     std::string m_strLink;
     std::string m_strTerminal;

@@ -28,7 +28,7 @@ struct CFlowControlModes {
 };
 
 class ISerialDevice {
-public:
+  public:
     virtual ~ISerialDevice() = default;
 
     // Opens an existing device, exclusively. 0 or errno; ENOTTY for a path

@@ -8,7 +8,9 @@ CSyncCall::CSyncCall(Poster poster)
 
 CSyncCall::~CSyncCall() = default;
 
-void CSyncCall::SetPoster(Poster poster) { m_poster = std::move(poster); }
+void CSyncCall::SetPoster(Poster poster) {
+    m_poster = std::move(poster);
+}
 
 namespace {
 thread_local bool t_bRunningInline = false;
@@ -101,8 +103,7 @@ void CSyncCall::ServeUntil(const std::function<bool()>& finished) {
         // The deadline only guards against a condition that changed without a
         // Kick; every normal change wakes us at once.
         state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] {
-            return state->pending != nullptr || state->nKicks != nKicks ||
-                   finished();
+            return state->pending != nullptr || state->nKicks != nKicks || finished();
         });
     }
 }

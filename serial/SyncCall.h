@@ -31,7 +31,7 @@
 #include <mutex>
 
 class CSyncCall {
-public:
+  public:
     using Job = std::function<void()>;
     using Poster = std::function<void(Job)>;
 
@@ -65,13 +65,13 @@ public:
     // Wakes ServeUntil so that it tests its condition again.
     void Kick();
 
-private:
+  private:
     struct State {
         std::mutex mutex;
         std::condition_variable cv;
-        Job pending;          // posted, not yet started
-        bool bBusy = false;   // a call is waiting for its job to return
-        bool bRunning = false; // the job is running on the UI thread
+        Job pending;            // posted, not yet started
+        bool bBusy = false;     // a call is waiting for its job to return
+        bool bRunning = false;  // the job is running on the UI thread
         bool bReleased = false; // the UI thread stopped waiting for it
         unsigned nKicks = 0;
     };

@@ -67,7 +67,9 @@ void SetUpConnection(int fd) {
 
 CTcpDevice::CTcpDevice() = default;
 
-CTcpDevice::~CTcpDevice() { Close(); }
+CTcpDevice::~CTcpDevice() {
+    Close();
+}
 
 void CTcpDevice::SetRetryDelays(Clock::duration first, Clock::duration longest) {
     m_firstRetry = first;
@@ -89,7 +91,8 @@ int CTcpDevice::Open(const std::string& strValue) {
     hints.ai_flags = m_endpoint.bListen ? (AI_PASSIVE | AI_NUMERICHOST) : AI_ADDRCONFIG;
     addrinfo* pFound = nullptr;
     const std::string strPort = std::to_string(m_endpoint.nPort);
-    if (int nGai = getaddrinfo(m_endpoint.strHost.c_str(), strPort.c_str(), &hints, &pFound)) {
+    if (int nGai =
+            getaddrinfo(m_endpoint.strHost.c_str(), strPort.c_str(), &hints, &pFound)) {
         m_strOpenReason = gai_strerror(nGai);
         return nGai == EAI_SYSTEM ? errno : EHOSTUNREACH;
     }
@@ -141,7 +144,9 @@ void CTcpDevice::Watch(int fd, unsigned nEvents, bool bModify) {
     epoll_ctl(m_epollFd, bModify ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event);
 }
 
-void CTcpDevice::Note(const std::string& strText) { m_notes.push_back("   " + Upper(strText)); }
+void CTcpDevice::Note(const std::string& strText) {
+    m_notes.push_back("   " + Upper(strText));
+}
 
 std::vector<std::string> CTcpDevice::TakeNotes() {
     std::vector<std::string> notes;
@@ -152,7 +157,8 @@ std::vector<std::string> CTcpDevice::TakeNotes() {
 std::string CTcpDevice::Describe() const {
     if (!IsOpen())
         return m_strValue;
-    std::string strText = (m_endpoint.bListen ? "tcp-listen:" : "tcp:") + m_endpoint.HostPort();
+    std::string strText =
+        (m_endpoint.bListen ? "tcp-listen:" : "tcp:") + m_endpoint.HostPort();
     if (m_endpoint.IsReachableFromNetwork())
         strText += " (reachable from the network)";
     if (m_peerFd >= 0)
@@ -184,10 +190,11 @@ void CTcpDevice::Service() {
     }
     const auto now = Clock::now();
     if (m_peerFd >= 0 && m_endpoint.bListen && now - m_lastData >= m_idleLimit)
-        DropPeer("no data from " + m_strPeer + " for " +
-                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_idleLimit)
-                                    .count()) +
-                 " s: connection closed");
+        DropPeer(
+            "no data from " + m_strPeer + " for " +
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::seconds>(m_idleLimit).count()) +
+            " s: connection closed");
     if (!m_endpoint.bListen && m_peerFd < 0 && m_connectFd < 0 && now >= m_nextAttempt)
         StartConnect();
 }
@@ -200,7 +207,8 @@ void CTcpDevice::AcceptAll() {
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return; // EAGAIN, or a connection that went before it was taken
-        const std::string strAddress = AddressText(reinterpret_cast<sockaddr*>(&address));
+        const std::string strAddress =
+            AddressText(reinterpret_cast<sockaddr*>(&address));
         if (m_peerFd >= 0) {
             close(fd); // one peer at a time, never mixed into the session
             Note("connection refused: line busy (" + strAddress + ")");

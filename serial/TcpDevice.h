@@ -30,7 +30,7 @@
 #include <vector>
 
 class CTcpDevice : public ISerialDevice {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::minutes kIdleLimit{10};
 
@@ -47,7 +47,9 @@ public:
     int OutputFd() const override { return m_peerFd; }
     // Line format and flow control do not apply to a network line.
     int ReadSettings() override { return 0; }
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override { return 0; }
+    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
+        return 0;
+    }
     int WriteBinaryMode() override { return 0; }
     // Input: drops what the peer sent and was not read yet.
     int Flush(bool bInput, bool bOutput) override;
@@ -69,7 +71,7 @@ public:
     void SetIdleLimit(Clock::duration limit) { m_idleLimit = limit; }
     void SetRetryDelays(Clock::duration first, Clock::duration longest);
 
-private:
+  private:
     // Accepts, refuses, completes and retries connections, drops idle peers.
     void Service();
     void AcceptAll();
@@ -82,7 +84,7 @@ private:
     void Watch(int fd, unsigned nEvents, bool bModify = false);
 
     CTcpEndpoint m_endpoint;
-    std::string m_strValue; // as given to Open
+    std::string m_strValue;      // as given to Open
     sockaddr_storage m_target{}; // where tcp: connects to
     socklen_t m_nTargetSize = 0;
     int m_epollFd = -1;
@@ -91,7 +93,7 @@ private:
     int m_connectFd = -1; // a connection in progress
     std::string m_strPeer;
     std::string m_strLastFailure; // why the last connection attempt failed
-    bool m_bFailureNoted = false;  // once per outage
+    bool m_bFailureNoted = false; // once per outage
     Clock::time_point m_lastData;
     Clock::time_point m_nextAttempt;
     Clock::duration m_idleLimit = kIdleLimit;

@@ -19,16 +19,14 @@ struct CSpeed {
 };
 
 constexpr CSpeed kSpeeds[] = {
-    {50, B50},         {75, B75},           {110, B110},
-    {134, B134},       {150, B150},         {200, B200},
-    {300, B300},       {600, B600},         {1200, B1200},
-    {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},     {38400, B38400},
-    {57600, B57600},   {115200, B115200},   {230400, B230400},
-    {460800, B460800}, {500000, B500000},   {576000, B576000},
-    {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
-    {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
 };
 
 bool FindSpeed(int nBaud, speed_t* pSpeed) {
@@ -74,13 +72,15 @@ void MakeBinary(termios* pTio) {
 struct CTermiosDevice::CSaved {
     termios original{}; // as found at open, restored at close
     bool bHaveOriginal = false;
-    termios current{};  // as read by ReadSettings
+    termios current{}; // as read by ReadSettings
     bool bHaveCurrent = false;
 };
 
 CTermiosDevice::CTermiosDevice() : m_pSaved(std::make_unique<CSaved>()) {}
 
-CTermiosDevice::~CTermiosDevice() { Close(); }
+CTermiosDevice::~CTermiosDevice() {
+    Close();
+}
 
 bool CTermiosDevice::IsSupportedBaud(int nBaud) {
     speed_t speed;
@@ -231,9 +231,13 @@ int CTermiosDevice::WriteSettings(const CLineFormat& format,
     return firstFailure;
 }
 
-int CTermiosDevice::Flush(bool bInput, bool bOutput) { return fdio::Flush(m_fd, bInput, bOutput); }
+int CTermiosDevice::Flush(bool bInput, bool bOutput) {
+    return fdio::Flush(m_fd, bInput, bOutput);
+}
 
-int CTermiosDevice::BytesWaiting(int* pnCount) { return fdio::BytesWaiting(m_fd, pnCount); }
+int CTermiosDevice::BytesWaiting(int* pnCount) {
+    return fdio::BytesWaiting(m_fd, pnCount);
+}
 
 ssize_t CTermiosDevice::Read(unsigned char* pBuffer, size_t nSize) {
     return fdio::Read(m_fd, pBuffer, nSize);
@@ -243,7 +247,9 @@ ssize_t CTermiosDevice::Write(const char* pData, size_t nSize) {
     return fdio::Write(m_fd, pData, nSize);
 }
 
-int CTermiosDevice::WaitWritable(int nTimeoutMs) { return fdio::WaitWritable(m_fd, nTimeoutMs); }
+int CTermiosDevice::WaitWritable(int nTimeoutMs) {
+    return fdio::WaitWritable(m_fd, nTimeoutMs);
+}
 
 int CTermiosDevice::GetModemStatus(unsigned* pnStatus) {
     *pnStatus = 0;

@@ -12,7 +12,7 @@
 #include <memory>
 
 class CTermiosDevice : public ISerialDevice {
-public:
+  public:
     CTermiosDevice();
     ~CTermiosDevice() override;
 
@@ -42,14 +42,14 @@ public:
 
     static constexpr int kCloseDrainMs = 2000;
 
-private:
+  private:
     struct CSaved;
     // The settings as they are now, made a binary line.
     int BinarySettings(struct termios* pTio);
     int m_fd = -1;
     std::string m_strPath;
-    bool m_bClosedForHangUp = false; // a pseudo-terminal between the two
-    bool m_bRaiseDtr = false;        // a UART whose DTR was on
-    std::unique_ptr<CSaved> m_pSaved; // settings read at open / ReadSettings
+    bool m_bClosedForHangUp = false;        // a pseudo-terminal between the two
+    bool m_bRaiseDtr = false;               // a UART whose DTR was on
+    std::unique_ptr<CSaved> m_pSaved;       // settings read at open / ReadSettings
     std::unique_ptr<CSaved> m_pHangUpSaved; // while closed for a hang-up
 };

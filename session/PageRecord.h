@@ -41,7 +41,7 @@ struct CPageRecord {
     PageVerdict verdict = PageVerdict::kAccepted;
     std::string strResult; // the engine's result text, empty for a good page
     int nBlocks = 1;
-    std::string strAnswer;          // "ACK", "NAK", or empty when none was sent
+    std::string strAnswer; // "ACK", "NAK", or empty when none was sent
     // How the pager ID and the message become text (the bytes stay as they
     // came in the fields above).
     Charset charset = Charset::kAscii;

@@ -141,7 +141,9 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     void StopDelivery(int nGraceMs) { m_delivery.Stop(nGraceMs); }
     // Delivery onward: the targets' state for the delivery line (empty when
     // no target is set up), and the deliveries themselves (null: none).
-    std::vector<std::string> GetDeliveryLines() const { return m_delivery.StatusLines(); }
+    std::vector<std::string> GetDeliveryLines() const {
+        return m_delivery.StatusLines();
+    }
     CDelivery* GetDelivery() const { return m_delivery.GetDelivery(); }
 
     // The session log in use (LogFolder set at the last set-up); null when
@@ -249,7 +251,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // The page whose record the display kept before its ACK: its result is
     // not shown to the display again.
     bool m_bRecordKept = false;
-    bool m_bBoxUp = false; // a box about settings waits for OK
+    bool m_bBoxUp = false;      // a box about settings waits for OK
     std::string m_strLogonTail; // the last received bytes, for ESC "PG1"
     int m_nPasswordChars = -1;  // password bytes hidden so far; -1: none now
     // Sees everything the display sees, after it. Goes after the monitor

@@ -41,8 +41,9 @@ int WriteAll(int fd, const std::string& strText) {
 } // namespace
 
 CSessionLog::CSessionLog(const std::string& strFolder)
-    : m_strFolder(strFolder),
-      m_lines([this](const std::string& strLine) { Push(FileKind::kTrace, strLine + "\n"); }) {
+    : m_strFolder(strFolder), m_lines([this](const std::string& strLine) {
+          Push(FileKind::kTrace, strLine + "\n");
+      }) {
     // A file size limit is a failed write to report, not the end of the
     // program.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -108,7 +108,7 @@ class CSessionLog : public ISessionDisplay {
     bool IsFailing(); // takes m_fileMutex
 
     std::string m_strFolder;
-    CTraceLines m_lines; // UI thread
+    CTraceLines m_lines;                 // UI thread
     bool m_bPagesWrittenThrough = false; // UI thread
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;

@@ -13,7 +13,8 @@
 #include <wx/sizer.h>
 
 namespace {
-constexpr const char* kSettingsChanged = "Settings have changed! Do you want to save changes?";
+constexpr const char* kSettingsChanged =
+    "Settings have changed! Do you want to save changes?";
 constexpr const char* kUseApply = "Please use Apply button to save changes!";
 } // namespace
 
@@ -33,7 +34,8 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
         m_cbCommPort->Append(szPort);
     wxSizer* pRow = GetInnerSizer();
     for (wxSizerItem* pItem : GetInnerSizer()->GetChildren()) {
-        if (pItem->IsSizer() && wxDynamicCast(pItem->GetSizer(), wxStdDialogButtonSizer))
+        if (pItem->IsSizer() &&
+            wxDynamicCast(pItem->GetSizer(), wxStdDialogButtonSizer))
             pRow = pItem->GetSizer();
     }
     pRow->Insert(0, m_cbCommPort, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
@@ -47,10 +49,14 @@ CConnectDlg::CConnectDlg(wxWindow* pParent) : m_pBoxes(&CWxMessageBoxes::Instanc
     FillPages();
     SelectConfiguredPort();
 
-    Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnPortChanged(); }, IDC_COMM_PORT);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressOk(); }, wxID_OK);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressApply(); }, wxID_APPLY);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PressCancel(); }, wxID_CANCEL);
+    Bind(
+        wxEVT_CHOICE, [this](wxCommandEvent&) { OnPortChanged(); }, IDC_COMM_PORT);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { PressOk(); }, wxID_OK);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { PressApply(); }, wxID_APPLY);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { PressCancel(); }, wxID_CANCEL);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { PressCancel(); });
     // A page shown again shows what is stored, unless it holds edits.
     GetBookCtrl()->Bind(wxEVT_BOOKCTRL_PAGE_CHANGED, [this](wxBookCtrlEvent& event) {
@@ -104,7 +110,9 @@ bool CConnectDlg::HasChanged() const {
     return bChanged;
 }
 
-void CConnectDlg::OnPageModified() { FindWindow(wxID_APPLY)->Enable(true); }
+void CConnectDlg::OnPageModified() {
+    FindWindow(wxID_APPLY)->Enable(true);
+}
 
 void CConnectDlg::ChoosePort(int nIndex) {
     m_cbCommPort->SetSelection(nIndex);
@@ -143,7 +151,9 @@ void CConnectDlg::PressOk() {
         Finish(wxID_OK);
 }
 
-void CConnectDlg::PressApply() { ApplyPages(); }
+void CConnectDlg::PressApply() {
+    ApplyPages();
+}
 
 void CConnectDlg::PressCancel() {
     // The visible page is asked whether the sheet may close.

@@ -21,7 +21,7 @@ class IMessageBoxes;
 class wxChoice;
 
 class CConnectDlg : public wxPropertySheetDialog {
-public:
+  public:
     enum { IDC_COMM_PORT = 1044 };
 
     explicit CConnectDlg(wxWindow* pParent);
@@ -45,7 +45,7 @@ public:
     CTestPage& GetTestPage() { return *m_pageTest; }
     wxChoice& GetPortList() { return *m_cbCommPort; }
 
-private:
+  private:
     void OnPortChanged();
     // Applies every page; false when one refused a value.
     bool ApplyPages();

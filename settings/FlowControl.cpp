@@ -45,9 +45,11 @@ CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
     pDsrLabel->SetLabelFor(m_chkDSR);
 
     for (int nId : {IDC_RTS, IDC_DTR})
-        Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
+        Bind(
+            wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
     for (int nId : {IDC_CTS, IDC_DSR})
-        Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
+        Bind(
+            wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
 }
 
 void CFlowControl::ShowValues() {

@@ -9,7 +9,7 @@ class wxCheckBox;
 class wxChoice;
 
 class CFlowControl : public CSheetPage {
-public:
+  public:
     enum { IDC_CTS = 1006, IDC_DSR = 1007, IDC_DTR = 1043, IDC_RTS = 1045 };
 
     CFlowControl(wxWindow* pParent, CConnectDlg* pSheet);
@@ -19,7 +19,7 @@ public:
     wxCheckBox& GetCts() { return *m_chkCTS; }
     wxCheckBox& GetDsr() { return *m_chkDSR; }
 
-private:
+  private:
     void ShowValues() override;
     bool WriteValues(uint8_t nPort) override;
 

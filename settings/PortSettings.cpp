@@ -44,9 +44,9 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
     CFormLabel* pStopLabel = label("Stop Bits", 11, 74);
     // After the traditional rates, the faster ones every Linux serial line
     // takes.
-    m_cbBaudRate = list(IDC_BAUD_RATE, 63, 15,
-                        {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
-                         "115200"});
+    m_cbBaudRate = list(
+        IDC_BAUD_RATE, 63, 15,
+        {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
     m_nListedRates = m_cbBaudRate->GetCount();
     m_cbDataBits = list(IDC_DATA_BITS, 64, 33, {"5", "6", "7", "8"});
     m_cbParity = list(IDC_PARITY, 64, 52, {"Even", "Odd", "None"});
@@ -60,23 +60,29 @@ CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
     // path the operator types, or a network line. The list is made afresh
     // at each fill.
     CFormLabel* pDeviceLabel = label("Device :", 12, 97);
-    m_cbDevice = new wxComboBox(this, IDC_DEVICE, wxEmptyString, at(63, 95), size(130, 12),
-                                wxArrayString(), wxCB_DROPDOWN);
+    m_cbDevice = new wxComboBox(this, IDC_DEVICE, wxEmptyString, at(63, 95),
+                                size(130, 12), wxArrayString(), wxCB_DROPDOWN);
     pDeviceLabel->SetLabelFor(m_cbDevice);
     SetMinSize(size(200, 112));
 
     for (int nId : {IDC_BAUD_RATE, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS})
-        Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
-    Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnDeviceChosen(); }, IDC_DEVICE);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) {
-        ShowLineFormatUse();
-        OnControlChanged();
-    }, IDC_DEVICE);
+        Bind(
+            wxEVT_CHOICE, [this](wxCommandEvent&) { OnControlChanged(); }, nId);
+    Bind(
+        wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnDeviceChosen(); }, IDC_DEVICE);
+    Bind(
+        wxEVT_TEXT,
+        [this](wxCommandEvent&) {
+            ShowLineFormatUse();
+            OnControlChanged();
+        },
+        IDC_DEVICE);
 }
 
 void CPortSettings::ShowLineFormatUse() {
     // Baud rate, bits and parity mean nothing to a network line.
-    const bool bSerial = !IsTcpEndpoint(ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both)));
+    const bool bSerial =
+        !IsTcpEndpoint(ToPathBytes(m_cbDevice->GetValue().Strip(wxString::both)));
     for (wxChoice* pList : {m_cbBaudRate, m_cbDataBits, m_cbParity, m_cbStopBits})
         pList->Enable(bSerial);
 }
@@ -96,7 +102,8 @@ void CPortSettings::ShowValues() {
     while (m_cbBaudRate->GetCount() > m_nListedRates)
         m_cbBaudRate->Delete(m_cbBaudRate->GetCount() - 1);
     const std::string strRate = m_config.GetBaudRate();
-    if (!strRate.empty() && m_cbBaudRate->FindString(FromBytes(strRate), false) == wxNOT_FOUND)
+    if (!strRate.empty() &&
+        m_cbBaudRate->FindString(FromBytes(strRate), false) == wxNOT_FOUND)
         m_cbBaudRate->Append(FromBytes(strRate));
     SelectText(m_cbBaudRate, strRate);
     SelectText(m_cbDataBits, m_config.GetDataBits());

@@ -12,7 +12,7 @@ class wxChoice;
 class wxComboBox;
 
 class CPortSettings : public CSheetPage {
-public:
+  public:
     enum {
         IDC_BAUD_RATE = 1037,
         IDC_DATA_BITS = 1038,
@@ -26,7 +26,7 @@ public:
     wxChoice& GetList(int nId);
     wxComboBox& GetDevice() { return *m_cbDevice; }
 
-private:
+  private:
     void ShowValues() override;
     bool WriteValues(uint8_t nPort) override;
     void OnDeviceChosen();

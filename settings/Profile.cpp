@@ -1,8 +1,8 @@
 #include "settings/Profile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -120,7 +120,8 @@ bool IsEntry(const std::string& strLine, std::string* pstrKey, std::string* pstr
 // 0 or the errno of the first failure.
 int ReplaceFile(const std::string& strPath, const std::string& strText) {
     size_t nSlash = strPath.find_last_of('/');
-    std::string strFolder = nSlash == std::string::npos ? "." : strPath.substr(0, nSlash);
+    std::string strFolder =
+        nSlash == std::string::npos ? "." : strPath.substr(0, nSlash);
     if (int nError = MakeFolders(strFolder, 0755))
         return nError;
     std::string strTemplate = strPath + ".XXXXXX";
@@ -330,7 +331,8 @@ struct CIniProfile::CParsed {
         return st.st_dev == device && st.st_ino == inode && st.st_size == nSize &&
                st.st_mtim.tv_sec == modified.tv_sec &&
                st.st_mtim.tv_nsec == modified.tv_nsec &&
-               st.st_ctim.tv_sec == changed.tv_sec && st.st_ctim.tv_nsec == changed.tv_nsec;
+               st.st_ctim.tv_sec == changed.tv_sec &&
+               st.st_ctim.tv_nsec == changed.tv_nsec;
     }
 };
 
@@ -397,9 +399,9 @@ std::vector<std::string> CIniProfile::GetSectionNames() const {
         return {};
     std::vector<std::string> names;
     for (const std::string& strName : pParsed->sections) {
-        const bool bSeen = std::any_of(names.begin(), names.end(), [&](const std::string& s) {
-            return SameName(s, strName);
-        });
+        const bool bSeen =
+            std::any_of(names.begin(), names.end(),
+                        [&](const std::string& s) { return SameName(s, strName); });
         if (!bSeen)
             names.push_back(strName);
     }
@@ -410,7 +412,8 @@ bool CIniProfile::Find(const std::string& strSection, const std::string& strKey,
                        std::string* pstrValue) const {
     if (Parsed() == nullptr)
         return false;
-    auto found = m_pParsed->values.find(LowerCase(strSection) + "\n" + LowerCase(strKey));
+    auto found =
+        m_pParsed->values.find(LowerCase(strSection) + "\n" + LowerCase(strKey));
     if (found == m_pParsed->values.end())
         return false;
     *pstrValue = found->second;
@@ -528,4 +531,6 @@ IProfile& AppProfile() {
     return defaultProfile;
 }
 
-void SetAppProfile(IProfile* pProfile) { g_pProfile = pProfile; }
+void SetAppProfile(IProfile* pProfile) {
+    g_pProfile = pProfile;
+}

@@ -26,7 +26,7 @@
 #include <vector>
 
 class IProfile {
-public:
+  public:
     virtual ~IProfile() = default;
     virtual std::string GetString(const std::string& strSection,
                                   const std::string& strKey,
@@ -46,7 +46,7 @@ public:
 };
 
 class CIniProfile : public IProfile {
-public:
+  public:
     // Told "<path>: <reason>" when a write fails after the last one worked
     // (once per outage, not at every write); the value is then not stored.
     using FailureHandler = std::function<void(const std::string& strPathAndReason)>;
@@ -69,7 +69,7 @@ public:
     const std::string& GetPath() const { return m_strPath; }
     void SetFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
 
-private:
+  private:
     struct CParsed;
     // The value of the key, if present (first occurrence wins).
     // The file as it is now, parsed again only when it changed; null when

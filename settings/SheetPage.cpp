@@ -27,4 +27,6 @@ bool CSheetPage::Apply() {
     return true;
 }
 
-bool CSheetPage::QueryCancel() { return !m_pSheet->AskSaveChanges(); }
+bool CSheetPage::QueryCancel() {
+    return !m_pSheet->AskSaveChanges();
+}

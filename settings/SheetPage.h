@@ -14,7 +14,7 @@
 class CConnectDlg;
 
 class CSheetPage : public wxPanel {
-public:
+  public:
     CSheetPage(wxWindow* pParent, CConnectDlg* pSheet);
 
     bool IsPending() const { return m_bPending; }
@@ -29,14 +29,14 @@ public:
     bool QueryCancel();
     void OnControlChanged();
 
-protected:
-    virtual void ShowValues() = 0;              // m_config into the controls
+  protected:
+    virtual void ShowValues() = 0; // m_config into the controls
     // The controls into the profile; false for a value the page refuses.
     virtual bool WriteValues(uint8_t nPort) = 0;
 
     CPortConfig m_config;
 
-private:
+  private:
     bool m_bPending = false;
     bool m_bChanged = false;
     CConnectDlg* m_pSheet;

@@ -14,7 +14,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParent, pSheet) {
+CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet)
+    : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
     // A hint is broken into lines that fit its width: GTK would cut it at
@@ -27,7 +28,8 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     new wxStaticBox(this, wxID_ANY, wxEmptyString, at(7, 4), size(186, 191));
     auto* pLabel = new CFormLabel(this, "Test modes :", at(12, 15), size(44, 8),
                                   wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    m_editModes = new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
+    m_editModes =
+        new wxTextCtrl(this, IDC_MISBEHAVE, wxEmptyString, at(60, 13), size(126, 12));
     pLabel->SetLabelFor(m_editModes);
     hint("Empty: the terminal behaves as always. Modes, joined by commas: "
          "nak-every:N, silent-every:N, delay:MS, no-logon, hangup-after:N, "
@@ -37,8 +39,9 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     m_chkDiagnose = new wxCheckBox(this, IDC_DIAGNOSE,
                                    "Explain rejected blocks in the protocol window",
                                    at(12, 80), size(176, 10));
-    auto* pPasswordLabel = new CFormLabel(this, "Logon password :", at(12, 97), size(60, 8),
-                                          wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    auto* pPasswordLabel =
+        new CFormLabel(this, "Logon password :", at(12, 97), size(60, 8),
+                       wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_editPassword =
         new wxTextCtrl(this, IDC_PASSWORD, wxEmptyString, at(76, 95), size(110, 12));
     pPasswordLabel->SetLabelFor(m_editPassword);
@@ -57,16 +60,22 @@ CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet) : CSheetPage(pParen
     hint("A folder: pages and trace are written there as they come. "
          "Empty: none.",
          at(12, 162), size(176, 16));
-    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.", at(12, 181),
-                     size(176, 8));
+    new wxStaticText(this, wxID_ANY, "These take effect at the next Logon.",
+                     at(12, 181), size(176, 8));
     SetMinSize(size(200, 199));
 
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
-    Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
-    Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_RESPONSES);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_LOG_FOLDER);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseLogFolder(); }, IDC_LOG_BROWSE);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_MISBEHAVE);
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_DIAGNOSE);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_PASSWORD);
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_RESPONSES);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnControlChanged(); }, IDC_LOG_FOLDER);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseLogFolder(); }, IDC_LOG_BROWSE);
 }
 
 void CTestPage::OnBrowseLogFolder() {
@@ -94,11 +103,13 @@ bool CTestPage::WriteValues(uint8_t nPort) {
     }
     m_config.SetMisbehave(nPort, settings.Text());
     m_config.SetDiagnose(nPort, m_chkDiagnose->GetValue() ? 1 : 0);
-    m_config.SetPassword(nPort, ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
-    m_config.SetLogFolder(nPort, ToPathBytes(m_editLogFolder->GetValue().Strip(wxString::both)));
+    m_config.SetPassword(nPort,
+                         ToBytes(m_editPassword->GetValue().Strip(wxString::both)));
+    m_config.SetLogFolder(
+        nPort, ToPathBytes(m_editLogFolder->GetValue().Strip(wxString::both)));
     // A value the check box does not know is kept as it was.
     if (m_chkResponses->GetValue() != m_config.HasMessageSequences())
-        m_config.SetResponses(nPort, m_chkResponses->GetValue() ? CPortConfig::kResponsesTap18
-                                                                : "");
+        m_config.SetResponses(
+            nPort, m_chkResponses->GetValue() ? CPortConfig::kResponsesTap18 : "");
     return true;
 }

@@ -14,9 +14,15 @@ class wxCheckBox;
 class wxTextCtrl;
 
 class CTestPage : public CSheetPage {
-public:
-    enum { IDC_MISBEHAVE = 1050, IDC_DIAGNOSE = 1051, IDC_PASSWORD = 1052, IDC_RESPONSES = 1053,
-           IDC_LOG_FOLDER = 1054, IDC_LOG_BROWSE = 1055 };
+  public:
+    enum {
+        IDC_MISBEHAVE = 1050,
+        IDC_DIAGNOSE = 1051,
+        IDC_PASSWORD = 1052,
+        IDC_RESPONSES = 1053,
+        IDC_LOG_FOLDER = 1054,
+        IDC_LOG_BROWSE = 1055
+    };
 
     CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
 
@@ -26,7 +32,7 @@ public:
     wxCheckBox& GetResponses() { return *m_chkResponses; }
     wxTextCtrl& GetLogFolder() { return *m_editLogFolder; }
 
-private:
+  private:
     void ShowValues() override;
     bool WriteValues(uint8_t nPort) override;
     void OnBrowseLogFolder();

@@ -48,32 +48,46 @@ TEST(BlockDiagnosisTest, AChecksumFailureSaysWhatWouldHaveMatched) {
         std::string strBlock;
         Lines lines;
     } cases[] = {
-        {"a wrong checksum no mistake explains", strPlain + "17;" + kCr,
+        {"a wrong checksum no mistake explains",
+         strPlain + "17;" + kCr,
          {"   CHECKSUM RECEIVED 17;; EXPECTED 17:"}},
-        {"7-bit values: the parity bit summed in", Sent(strAccents, SevenBit(strAccents)),
+        {"7-bit values: the parity bit summed in",
+         Sent(strAccents, SevenBit(strAccents)),
          {"   CHECKSUM RECEIVED " + ChecksumCharacters(SevenBit(strAccents) & 0xFFF) +
               "; EXPECTED " + strExpected,
           "   CALLER SUMS 7-BIT VALUES (PARITY BIT SET ON 3 BYTES): CHECK THE LINE "
           "FORMAT (7E1 VS 8N1)"}},
-        {"unsigned bytes", Sent(strAccents, Unsigned(strAccents)),
+        {"unsigned bytes",
+         Sent(strAccents, Unsigned(strAccents)),
          {"   CHECKSUM RECEIVED " + ChecksumCharacters(Unsigned(strAccents) & 0xFFF) +
               "; EXPECTED " + strExpected,
           "   CALLER SUMS UNSIGNED BYTES"}},
-        {"the trailing CR summed in", Sent(strPlain, Signed(strPlain) + 0x0D),
+        {"the trailing CR summed in",
+         Sent(strPlain, Signed(strPlain) + 0x0D),
          {"   CHECKSUM RECEIVED 187; EXPECTED 17:",
           "   CALLER'S CHECKSUM COVERS THE TRAILING CR"}},
-        {"the ETX left out", Sent(strPlain, Signed(strPlain) - 0x03),
-         {"   CHECKSUM RECEIVED 177; EXPECTED 17:", "   CALLER'S CHECKSUM OMITS THE ETX"}},
-        {"the checksum as hexadecimal digits", strPlain + "17A" + kCr,
-         {"   CHECKSUM RECEIVED 17A; EXPECTED 17:", "   CHECKSUM CHARACTERS OUTSIDE 0-?",
-          "   CALLER WRITES THE CHECKSUM AS HEXADECIMAL DIGITS; EACH CHARACTER IS 0 PLUS "
+        {"the ETX left out",
+         Sent(strPlain, Signed(strPlain) - 0x03),
+         {"   CHECKSUM RECEIVED 177; EXPECTED 17:",
+          "   CALLER'S CHECKSUM OMITS THE ETX"}},
+        {"the checksum as hexadecimal digits",
+         strPlain + "17A" + kCr,
+         {"   CHECKSUM RECEIVED 17A; EXPECTED 17:",
+          "   CHECKSUM CHARACTERS OUTSIDE 0-?",
+          "   CALLER WRITES THE CHECKSUM AS HEXADECIMAL DIGITS; EACH CHARACTER IS 0 "
+          "PLUS "
           "FOUR BITS"}},
-        {"control characters in the checksum", strPlain + "1\x01:" + kCr,
-         {"   CHECKSUM RECEIVED 1<SOH>:; EXPECTED 17:", "   CHECKSUM CHARACTERS OUTSIDE 0-?"}},
+        {"control characters in the checksum",
+         strPlain + "1\x01:" + kCr,
+         {"   CHECKSUM RECEIVED 1<SOH>:; EXPECTED 17:",
+          "   CHECKSUM CHARACTERS OUTSIDE 0-?"}},
         {"CR LF line ends, the LF not summed",
          Sent(kStx + "1234\r\nHI\r\n" + kEtx, Signed(strPlain)),
          {"   CHECKSUM RECEIVED 17:; EXPECTED 18>", "   LF AFTER CR"}},
-        {"an escape not made transparent", Sent(Body("12", "A\x1b" "B"), 0),
+        {"an escape not made transparent",
+         Sent(Body("12", "A\x1b"
+                         "B"),
+              0),
          {"   CHECKSUM RECEIVED 000; EXPECTED 120",
           "   CONTROL CHARACTER 1B IN A FIELD NOT MADE TRANSPARENT (SUB)"}},
     };
@@ -89,14 +103,17 @@ TEST(BlockDiagnosisTest, AFormatFailureSaysWhatTheBlockHeld) {
         Lines lines;
     } cases[] = {
         // Judged at its ETX, before any checksum arrived.
-        {"a third field", kStx + "1234\rHELLO\rWORLD\r" + kEtx,
+        {"a third field",
+         kStx + "1234\rHELLO\rWORLD\r" + kEtx,
          {"   3 FIELDS; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)"}},
         {"a message with a raw CR and an escape",
          kStx + "1234\rLINE 1\rLINE\x1b 2\r" + kEtx,
          {"   3 FIELDS; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)",
           "   CONTROL CHARACTER 1B IN A FIELD NOT MADE TRANSPARENT (SUB)"}},
-        {"a checksum of two characters", kStx + "1234\rHI\r" + kEtx + "17\r",
-         {"   NO ETX BEFORE THE CHECKSUM: 3 CHARACTERS AFTER THE ETX, THE CHECKSUM AND CR "
+        {"a checksum of two characters",
+         kStx + "1234\rHI\r" + kEtx + "17\r",
+         {"   NO ETX BEFORE THE CHECKSUM: 3 CHARACTERS AFTER THE ETX, THE CHECKSUM AND "
+          "CR "
           "TAKE 4"}},
     };
     for (const auto& c : cases)
@@ -107,11 +124,13 @@ TEST(BlockDiagnosisTest, AFormatFailureSaysWhatTheBlockHeld) {
 TEST(BlockDiagnosisTest, ATimeOutSaysHowMuchArrivedAndWhatWasMissing) {
     EXPECT_EQ(DiagnoseBlock(kStx + "1234\rHELLO\r", BlockVerdict::kTimedOut, 81),
               (Lines{"   BLOCK TIMED OUT AFTER 8.1 S: 12 CHARACTERS, NO ETX"}));
-    EXPECT_EQ(DiagnoseBlock(kStx + "1234\r" + kEtx + "17:\r", BlockVerdict::kTimedOut, 81),
-              (Lines{"   BLOCK TIMED OUT AFTER 8.1 S: 11 CHARACTERS, ONLY 2 CR OF 3",
-                     "   1 FIELD; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)"}));
+    EXPECT_EQ(
+        DiagnoseBlock(kStx + "1234\r" + kEtx + "17:\r", BlockVerdict::kTimedOut, 81),
+        (Lines{"   BLOCK TIMED OUT AFTER 8.1 S: 11 CHARACTERS, ONLY 2 CR OF 3",
+               "   1 FIELD; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)"}));
     // A sender that ends its lines with LF alone never completes a block.
-    EXPECT_EQ(DiagnoseBlock(kStx + "1234\nHI\n" + kEtx + "17:\n", BlockVerdict::kTimedOut, 81),
+    EXPECT_EQ(DiagnoseBlock(kStx + "1234\nHI\n" + kEtx + "17:\n",
+                            BlockVerdict::kTimedOut, 81),
               (Lines{"   BLOCK TIMED OUT AFTER 8.1 S: 14 CHARACTERS, ONLY 0 CR OF 3",
                      "   0 FIELDS; THIS TERMINAL TAKES 2 (PAGER ID, MESSAGE)",
                      "   LF WHERE CR IS EXPECTED"}));

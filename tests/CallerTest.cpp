@@ -1,8 +1,8 @@
 // veldrin-sim's caller against a scripted terminal on a pseudo-terminal
 // pair: what it reports about a terminal that does or does not do its part.
+#include "tools/veldrin-sim/Caller.h"
 #include "serial/TermiosDevice.h"
 #include "tests/TestSupport.h"
-#include "tools/veldrin-sim/Caller.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,9 @@ namespace {
 // Plays the terminal on the master side: the prompt for a CR, the logon
 // answer, ACK CR for every block, and ESC EOT CR for EOT CR when asked to.
 class CScriptedTerminal {
-public:
-    CScriptedTerminal(CPtyPair& line, bool bAnswerEnd) : m_line(line), m_bAnswerEnd(bAnswerEnd) {
+  public:
+    CScriptedTerminal(CPtyPair& line, bool bAnswerEnd)
+        : m_line(line), m_bAnswerEnd(bAnswerEnd) {
         m_thread = std::thread([this] { Run(); });
     }
     ~CScriptedTerminal() {
@@ -24,7 +25,7 @@ public:
         m_thread.join();
     }
 
-private:
+  private:
     void Run() {
         std::string strInput;
         while (!m_bStop) {
@@ -72,7 +73,8 @@ std::pair<int, std::string> CallTerminal(bool bAnswerEnd) {
 TEST(CallerTest, ASessionEndAnsweredWithEscEotCrPasses) {
     auto [nStatus, strOut] = CallTerminal(true);
     EXPECT_EQ(nStatus, 0) << strOut;
-    EXPECT_NE(strOut.find("session ended by the terminal's ESC EOT CR"), std::string::npos);
+    EXPECT_NE(strOut.find("session ended by the terminal's ESC EOT CR"),
+              std::string::npos);
     EXPECT_NE(strOut.find("2 accepted, 0 rejected"), std::string::npos);
 }
 

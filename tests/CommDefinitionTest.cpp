@@ -5,7 +5,8 @@
 namespace {
 
 TEST(CommDefinitionTest, FormsTheDefinitionText) {
-    EXPECT_EQ(FormatCommDefinition(9600, 'N', 8, 1), "baud=9600 parity=N data=8 stop=1");
+    EXPECT_EQ(FormatCommDefinition(9600, 'N', 8, 1),
+              "baud=9600 parity=N data=8 stop=1");
     // An empty parity setting gives a NUL letter, which ends the text.
     EXPECT_EQ(FormatCommDefinition(9600, '\0', 8, 1), "baud=9600 parity=");
 }
@@ -40,7 +41,7 @@ TEST(CommDefinitionTest, RejectsWhatTheLineCannotTake) {
         "baud=9600 parity=N data=9 stop=1",
         "baud=9600 parity=N data=8 stop=3",
         "baud=9600 parity=N data=8 stop=0",
-        "baud=9600 parity=N data=8",        // incomplete
+        "baud=9600 parity=N data=8", // incomplete
         "baud=-9600 parity=N data=8 stop=1",
         "speed=9600 parity=N data=8 stop=1",
         "",

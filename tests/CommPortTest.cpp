@@ -34,7 +34,7 @@ std::string Trace(const CRecordingTarget& target) {
 }
 
 class CommPortPtyTest : public ::testing::Test {
-protected:
+  protected:
     explicit CommPortPtyTest(bool bPacket = false) : pty(bPacket) {}
 
     void SetUp() override { Attach(*port); }
@@ -45,8 +45,8 @@ protected:
         p.SetDeviceResolver([this](int) { return pty.SlavePath(); });
     }
 
-    bool SetupPort(CCommPort& p, int nBaud = 9600, char chParity = 'N',
-                   int nData = 8, int nStop = 1, int nRts = 1, int nDtr = 1) {
+    bool SetupPort(CCommPort& p, int nBaud = 9600, char chParity = 'N', int nData = 8,
+                   int nStop = 1, int nRts = 1, int nDtr = 1) {
         return p.Setup(&target, 1, nBaud, chParity, nData, nStop, nRts, nDtr, 0, 0,
                        kViewMask, 512);
     }
@@ -83,7 +83,8 @@ TEST_F(CommPortPtyTest, DeliversEachByteInOrderAfterTheLevelsOfItsWakeUp) {
     ASSERT_TRUE(WaitForBytes(std::string("AB\r\x02\0\xff", 6)));
     for (const CNote& note : target.notes) {
         EXPECT_EQ(note.lParam, 1); // the port number
-        EXPECT_EQ(note.thread, std::this_thread::get_id()); // delivered on the UI thread
+        EXPECT_EQ(note.thread,
+                  std::this_thread::get_id()); // delivered on the UI thread
     }
     // Every wake-up reports the three levels before its bytes; bytes that
     // arrive while a wake-up drains the queue join it.
@@ -119,7 +120,7 @@ TEST_F(CommPortPtyTest, QueuedTextIsCutToTheOutputBuffer) {
 }
 
 class CommPortPacketTest : public CommPortPtyTest {
-protected:
+  protected:
     CommPortPacketTest() : CommPortPtyTest(true) {}
 };
 
@@ -161,8 +162,8 @@ TEST_F(CommPortPtyTest, PathsThatOpenButAreNoTerminalAreOpenFailures) {
     CTempDir dir;
     CTempDir::Write(dir.Path("file"), "not a line");
     ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
-    for (const std::string& strPath : {std::string("/dev/null"), dir.Path("file"),
-                                       dir.Path("fifo")}) {
+    for (const std::string& strPath :
+         {std::string("/dev/null"), dir.Path("file"), dir.Path("fifo")}) {
         port->SetDeviceResolver([&](int) { return strPath; });
         EXPECT_FALSE(SetupPort(*port)) << strPath;
         EXPECT_EQ(port->GetOpenError(), strPath + ": not a serial device");
@@ -189,7 +190,8 @@ TEST_F(CommPortPtyTest, ImpossibleLineFormatsAreReportedAsBuildCommDCBFailures) 
     for (const auto& c : cases) {
         boxes.boxes.clear();
         EXPECT_TRUE(SetupPort(*port, c.nBaud, c.chParity, c.nData, c.nStop));
-        ASSERT_EQ(boxes.boxes.size(), 1u) << c.nBaud << c.chParity << c.nData << c.nStop;
+        ASSERT_EQ(boxes.boxes.size(), 1u)
+            << c.nBaud << c.chParity << c.nData << c.nStop;
         const CBoxRecord& box = boxes.boxes[0];
         EXPECT_EQ(box.strText, "WARNING:  BuildCommDCB() Failed with the following "
                                "error: \nInvalid argument\nPort: 1\n");
@@ -310,7 +312,8 @@ TEST(CommPortCookedLineTest, ARejectedLineFormatStillGivesABinaryLine) {
         ASSERT_EQ(boxes.boxes.size(), 1u) << c.nBaud;
         EXPECT_NE(boxes.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
         ASSERT_TRUE(port.StartMonitor());
-        const std::string strCaller = "\r\x02" "1\r\x03\x04\r";
+        const std::string strCaller = "\r\x02"
+                                      "1\r\x03\x04\r";
         pty.Write(strCaller);
         EXPECT_TRUE(loop.PumpUntil([&] { return target.ReceivedBytes() == strCaller; }))
             << c.nBaud << ": " << target.ReceivedBytes().size() << " bytes";
@@ -321,10 +324,11 @@ TEST(CommPortCookedLineTest, ARejectedLineFormatStillGivesABinaryLine) {
 
 // A port over a fake device, whose modem lines and failures the test sets.
 class CommPortFakeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-        port = std::make_unique<CCommPort>(std::make_unique<CFakeSerialDevice>(&shared));
+        port =
+            std::make_unique<CCommPort>(std::make_unique<CFakeSerialDevice>(&shared));
         port->SetUiPoster(loop.Poster());
         port->SetMessageBoxes(&boxes);
     }
@@ -344,12 +348,13 @@ protected:
 // device lock at any time: a failure met by the monitor thread in either
 // window is reported only once the UI thread is free to show it.
 class CommPortErrorTest : public CommPortFakeTest {
-protected:
+  protected:
     // Runs a UI-thread call while nothing serves the UI thread's queue: true
     // when it returns on its own. Afterwards the queue is served until it did.
     bool ReturnsWithoutServing(const std::function<void()>& call) {
         auto done = std::async(std::launch::async, call);
-        bool bReturned = done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        bool bReturned =
+            done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
         loop.PumpUntil([&] {
             return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         });
@@ -377,7 +382,8 @@ TEST_F(CommPortErrorTest, APurgeWhileAWriteFailureIsReportedDoesNotWaitForTheBox
     while (loop.Posted() == nPosted && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
     ASSERT_GT(loop.Posted(), nPosted);
-    EXPECT_TRUE(ReturnsWithoutServing([&] { port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR); }));
+    EXPECT_TRUE(
+        ReturnsWithoutServing([&] { port->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR); }));
     ASSERT_TRUE(loop.PumpUntil([&] { return !boxes.boxes.empty(); }));
     EXPECT_NE(boxes.boxes[0].strText.find("WriteFile() Failed"), std::string::npos);
 }
@@ -396,10 +402,11 @@ TEST_F(CommPortPtyTest, FreshQueriesReportOnAndNotifyTheOwner) {
 // Modem lines cannot change on a pseudo-terminal: the line-change logic is
 // driven through a fake device.
 class CommPortFakeLinesTest : public CommPortFakeTest {
-protected:
+  protected:
     void SetUp() override {
         CommPortFakeTest::SetUp();
-        ASSERT_TRUE(port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(
+            port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
         ASSERT_TRUE(port->StartMonitor());
     }
 };
@@ -412,7 +419,8 @@ TEST(CommPortThreadTest, StartMonitorIsRefusedWithoutAUiPoster) {
     CTestUiLoop loop;
     {
         CCommPort port(std::make_unique<CFakeSerialDevice>(&shared));
-        ASSERT_TRUE(port.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(
+            port.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
         EXPECT_FALSE(port.StartMonitor());
         EXPECT_FALSE(port.IsMonitorAlive());
         port.SetUiPoster(loop.Poster());
@@ -423,7 +431,7 @@ TEST(CommPortThreadTest, StartMonitorIsRefusedWithoutAUiPoster) {
 
 TEST_F(CommPortFakeLinesTest, ALineChangeWithoutBytesSendsTheThreeLevels) {
     loop.PumpFor(60);
-    EXPECT_TRUE(target.notes.empty()); // nothing changed yet
+    EXPECT_TRUE(target.notes.empty());            // nothing changed yet
     shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON; // DSR drops
     ASSERT_TRUE(loop.PumpUntil([&] { return target.notes.size() >= 3; }));
     loop.PumpFor(60);
@@ -500,7 +508,8 @@ TEST_F(CommPortFakeLinesTest, ErrorBoxesFromTheMonitorThreadShowOnTheUiThread) {
     std::thread::id shownOn;
     struct CThreadBoxes : CRecordingBoxes {
         std::thread::id* pId;
-        int Show(const std::string& t, const std::string& c, unsigned s, bool o) override {
+        int Show(const std::string& t, const std::string& c, unsigned s,
+                 bool o) override {
             *pId = std::this_thread::get_id();
             return CRecordingBoxes::Show(t, c, s, o);
         }

@@ -137,8 +137,9 @@ TEST(CommandLineTest, ProfilePathIsTheOptionTakenFromTheStartFolderOrTheDefault)
 TEST(CommandLineTest, TheTitleNamesAProfileOtherThanTheDefault) {
     const std::string strDefault = DefaultProfilePath("volnex");
     CCommandLine cmd = ParseCommandLine({"--profile", "lab-line-2.INI"});
-    EXPECT_EQ(ProfileTitleName(ChooseProfilePath(cmd, "/home/op", "volnex"), strDefault),
-              "lab-line-2");
+    EXPECT_EQ(
+        ProfileTitleName(ChooseProfilePath(cmd, "/home/op", "volnex"), strDefault),
+        "lab-line-2");
     EXPECT_EQ(ProfileTitleName("/srv/lines/line.1.ini", strDefault), "line.1");
     EXPECT_EQ(ProfileTitleName("/srv/noext", strDefault), "noext");
     EXPECT_EQ(ProfileTitleName("/srv/.hidden", strDefault), ".hidden");

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 // A fake /dev and /sys: device nodes are plain files, by-id entries links.
 class DeviceListTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(Dev("serial/by-id"));
         fs::create_directories(m_dir.Path("sys/class/tty"));

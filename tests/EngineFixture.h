@@ -17,7 +17,8 @@
 // end character (ETX, ETB or US), the checksum and CR.
 inline std::string BlockOf(const std::string& strFields, char chEnd) {
     const std::string strBody = "\x02" + strFields + chEnd;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
+           "\r";
 }
 // A page in one block.
 inline std::string Page(const std::string& strPager, const std::string& strMessage) {
@@ -25,7 +26,7 @@ inline std::string Page(const std::string& strPager, const std::string& strMessa
 }
 
 class CEngineFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
         engine = std::make_unique<CPageTerminal>(
@@ -58,7 +59,8 @@ protected:
     // Sets the lines and lets the engine see them, as the monitor thread
     // and the view do after a line change.
     void SetLines(bool bDsr, bool bDcd) {
-        shared.nModemStatus = MS_CTS_ON | (bDsr ? MS_DSR_ON : 0) | (bDcd ? MS_RLSD_ON : 0);
+        shared.nModemStatus =
+            MS_CTS_ON | (bDsr ? MS_DSR_ON : 0) | (bDcd ? MS_RLSD_ON : 0);
         engine->QueryDsr(true);
         engine->QueryDcd(true);
     }

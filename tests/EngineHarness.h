@@ -11,10 +11,12 @@
 #include <vector>
 
 // Short for the tests' messages and timelines.
-inline std::string Named(const std::string& strBytes) { return WithControlNames(strBytes); }
+inline std::string Named(const std::string& strBytes) {
+    return WithControlNames(strBytes);
+}
 
 class CEngineHarness : public INotifyTarget, public IPortTap {
-public:
+  public:
     explicit CEngineHarness(CPageTerminal* pEngine) : m_pEngine(pEngine) {}
 
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
@@ -92,6 +94,6 @@ public:
     std::vector<std::string> pageTexts;
     std::vector<std::string> resultTexts;
 
-private:
+  private:
     CPageTerminal* m_pEngine;
 };

@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 class CFakeSerialDevice : public ISerialDevice {
-public:
+  public:
     struct CShared {
         std::atomic<unsigned> nModemStatus{0};
-        std::atomic<int> nModemError{0};  // GetModemStatus fails with it
-        std::atomic<int> nReadError{0};   // Read fails with it
+        std::atomic<int> nModemError{0}; // GetModemStatus fails with it
+        std::atomic<int> nReadError{0};  // Read fails with it
         std::atomic<int> nSettingsError{0};
         std::atomic<int> nOpenError{0};
         std::atomic<int> nFlushError{0};
@@ -139,7 +139,7 @@ public:
         return m_p->nModemError;
     }
 
-private:
+  private:
     CShared* m_p;
     bool m_bOpen = false;
 };

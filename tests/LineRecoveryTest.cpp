@@ -8,7 +8,7 @@
 namespace {
 
 class LineRecoveryTest : public ::testing::Test {
-protected:
+  protected:
     // Ticks until the recovery asks for a new set-up or the ticks run out;
     // the number of ticks taken, or -1.
     int TicksUntilAsked(bool bLost, int nMaxTicks) {
@@ -39,7 +39,8 @@ TEST_F(LineRecoveryTest, ALostDeviceIsCheckedOnceASecondUntilItOpensAgain) {
     EXPECT_EQ(probed, (std::vector<std::string>(3, "/dev/ttyUSB0")));
     EXPECT_EQ(recovery.GetLostPath(), "/dev/ttyUSB0");
     bPresent = true;
-    EXPECT_EQ(TicksUntilAsked(true, 20), 5); // the fourth check, a second after the third
+    EXPECT_EQ(TicksUntilAsked(true, 20),
+              5); // the fourth check, a second after the third
     recovery.Recovered();
     EXPECT_EQ(recovery.GetLostPath(), "");
     probed.clear();

@@ -17,7 +17,7 @@ using Lines = std::vector<std::string>;
 const std::string kIncompleteLine = "<HT>BAD PAGE - INCOMPLETE MESSAGE";
 
 class MessageBlocksTest : public CEngineFixture {
-protected:
+  protected:
     // The three blocks of one message: its last field goes on after US.
     void SendFirstTwoOfThree() {
         harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
@@ -208,7 +208,8 @@ TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOn
     EXPECT_EQ(harness->Only("write"),
               (Lines{"write <ACK><CR>", "write <ACK><CR>", "write <ACK><CR>"}));
     // The field continued after US joins without a break.
-    EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 ROOM 412 BED 2 PATIENT CALL   | "});
+    EXPECT_EQ(harness->Only("page"),
+              Lines{"page 1 |  1234 ROOM 412 BED 2 PATIENT CALL   | "});
 
     // After ETB the message goes on with its next field.
     harness->Clear();
@@ -223,18 +224,21 @@ TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOn
 }
 
 TEST_F(MessageBlocksTest, APageTheSimulatorSplitsIsListedWholeWhereverItIsCut) {
-    const std::string strMessage =
-        "ROOM 412 BED 2 PATIENT CALL - NURSE ASSIST REQUESTED - CARDIAC MONITOR ALARM ON "
-        "TELEMETRY UNIT 7";
+    const std::string strMessage = "ROOM 412 BED 2 PATIENT CALL - NURSE ASSIST "
+                                   "REQUESTED - CARDIAC MONITOR ALARM ON "
+                                   "TELEMETRY UNIT 7";
     for (int nBlockSize : {250, 5, 10, 17}) {
         ToWaitingForPage();
-        const std::vector<std::string> blocks = CCaller::MakeBlocks("1234", strMessage, nBlockSize);
+        const std::vector<std::string> blocks =
+            CCaller::MakeBlocks("1234", strMessage, nBlockSize);
         for (const std::string& strBlock : blocks) {
             EXPECT_LE(strBlock.size(), static_cast<size_t>(nBlockSize) + 6);
             harness->Feed(strBlock);
         }
-        EXPECT_EQ(harness->written.size(), 2 * blocks.size()) << nBlockSize; // ACK CR each
-        EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 " + strMessage + "   | "})
+        EXPECT_EQ(harness->written.size(), 2 * blocks.size())
+            << nBlockSize; // ACK CR each
+        EXPECT_EQ(harness->Only("page"),
+                  Lines{"page 1 |  1234 " + strMessage + "   | "})
             << nBlockSize;
     }
     // Cut after the pager ID: that block ends in ETB, the message's in ETX.
@@ -266,9 +270,18 @@ TEST_F(MessageBlocksTest, AMessageLeftUnfinishedIsListedOnceAsABadPage) {
         const char* szCause;
         std::function<void()> end;
     } causes[] = {
-        {"block time-out", [&] { harness->Feed("\x02" "PATI"); harness->Ticks(81); }},
+        {"block time-out",
+         [&] {
+             harness->Feed("\x02"
+                           "PATI");
+             harness->Ticks(81);
+         }},
         {"EOT CR between blocks", [&] { harness->Feed("\x04\r"); }},
-        {"EOT CR inside a block", [&] { harness->Feed("\x02" "PA\x04\r"); }},
+        {"EOT CR inside a block",
+         [&] {
+             harness->Feed("\x02"
+                           "PA\x04\r");
+         }},
         {"line off", [&] { SetLines(true, false); }},
         {"Logoff", [&] { engine->Logoff(); }},
         {"a new logon", [&] { harness->Feed("\r"); }},
@@ -278,7 +291,8 @@ TEST_F(MessageBlocksTest, AMessageLeftUnfinishedIsListedOnceAsABadPage) {
         SendFirstTwoOfThree();
         harness->Clear();
         cause.end();
-        EXPECT_EQ(harness->Only("page"), Lines{"page 0 | " + kSoFar + " | " + kIncompleteLine})
+        EXPECT_EQ(harness->Only("page"),
+                  Lines{"page 0 | " + kSoFar + " | " + kIncompleteLine})
             << cause.szCause;
         // Nothing of it is left for later.
         harness->Clear();
@@ -298,7 +312,8 @@ TEST_F(MessageBlocksTest, AMessageStopsAtItsBoundEndingTheSessionAndWhatCameIsLi
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
     ASSERT_EQ(harness->resultTexts.size(), 1u);
     EXPECT_EQ(harness->resultTexts[0], "\tBAD PAGE - MESSAGE TOO LONG");
-    EXPECT_EQ(harness->pageTexts[0], " 1 " + std::string(CPageTerminal::kMessageBlockLimit, 'X'));
+    EXPECT_EQ(harness->pageTexts[0],
+              " 1 " + std::string(CPageTerminal::kMessageBlockLimit, 'X'));
     // A block sent again then is no page: the session is over.
     harness->Clear();
     harness->Feed(BlockOf("X", kUs) + BlockOf("TAIL\r", kEtx));
@@ -320,10 +335,11 @@ TEST_F(MessageBlocksTest, TheProtocolWindowIsToldWhichBlockOfAMessageCame) {
     harness->Feed(BlockOf("1234\r", kEtb));
     harness->Feed(BlockOf("ROOM ", kUs));
     harness->Feed(BlockOf("412\r", kEtx));
-    EXPECT_EQ(notes(), (Lines{"   BLOCK 1 OF A MESSAGE: THE MESSAGE GOES ON WITH THE NEXT "
-                              "FIELD (ETB)",
-                              "   BLOCK 2 OF A MESSAGE: THE FIELD GOES ON (US)",
-                              "   BLOCK 3 OF A MESSAGE: ITS LAST (ETX)"}));
+    EXPECT_EQ(notes(),
+              (Lines{"   BLOCK 1 OF A MESSAGE: THE MESSAGE GOES ON WITH THE NEXT "
+                     "FIELD (ETB)",
+                     "   BLOCK 2 OF A MESSAGE: THE FIELD GOES ON (US)",
+                     "   BLOCK 3 OF A MESSAGE: ITS LAST (ETX)"}));
     // A page in one block is no message in blocks: nothing is said.
     harness->Clear();
     harness->Feed(Page("1234", "HI"));
@@ -355,22 +371,46 @@ TEST_F(MessageBlocksTest, ALogonWithAPasswordIsTakenOnlyAsThePortIsSet) {
         const char* szNote; // with explaining on, for a logon not taken
     } cases[] = {
         {"", "\x1bPG1\r", true, nullptr},
-        {"", "\x1bPG1" "000000\r", false,
-         "   LOGON WITH A PASSWORD NOT ACCEPTED: THIS PORT TAKES NONE (Password1 IS EMPTY)"},
-        {"*", "\x1bPG1" "000000\r", true, nullptr},
-        {"*", "\x1bPG1" "SECRET99\r", true, nullptr},
+        {"",
+         "\x1bPG1"
+         "000000\r",
+         false,
+         "   LOGON WITH A PASSWORD NOT ACCEPTED: THIS PORT TAKES NONE (Password1 IS "
+         "EMPTY)"},
+        {"*",
+         "\x1bPG1"
+         "000000\r",
+         true, nullptr},
+        {"*",
+         "\x1bPG1"
+         "SECRET99\r",
+         true, nullptr},
         {"*", "\x1bPG1\r", true, nullptr},
-        {"000000", "\x1bPG1" "000000\r", true, nullptr},
-        {"000000", "xx\x1bPG1" "000000\r", true, nullptr},
-        {"000000", "\x1bPG1" "123456\r", false,
+        {"000000",
+         "\x1bPG1"
+         "000000\r",
+         true, nullptr},
+        {"000000",
+         "xx\x1bPG1"
+         "000000\r",
+         true, nullptr},
+        {"000000",
+         "\x1bPG1"
+         "123456\r",
+         false,
          "   LOGON WITH A PASSWORD NOT ACCEPTED: NOT THE PASSWORD Password1 NAMES"},
         {"000000", "\x1bPG1\r", false,
          "   LOGON NOT ACCEPTED: NO PASSWORD; THIS PORT TAKES ONE (Password1)"},
         // The last logon on the line decides, once a password is set.
-        {"000000", "\x1bPG1\r\x1bPG1" "000000\r", true,
-         "   LOGON NOT ACCEPTED: NO PASSWORD; THIS PORT TAKES ONE (Password1)"},
+        {"000000",
+         "\x1bPG1\r\x1bPG1"
+         "000000\r",
+         true, "   LOGON NOT ACCEPTED: NO PASSWORD; THIS PORT TAKES ONE (Password1)"},
         // A password ends at the first CR: "00" on a line of its own is none.
-        {"000000", "\x1bPG1" "0000\r00\r", false,
+        {"000000",
+         "\x1bPG1"
+         "0000\r00\r",
+         false,
          "   LOGON WITH A PASSWORD NOT ACCEPTED: NOT THE PASSWORD Password1 NAMES"},
     };
     engine->SetExplain(true);
@@ -380,7 +420,8 @@ TEST_F(MessageBlocksTest, ALogonWithAPasswordIsTakenOnlyAsThePortIsSet) {
         harness->Feed("\r");
         harness->Clear();
         harness->Feed(c.line);
-        EXPECT_EQ(engine->GetState(), c.bAccepted ? ST_WAITING_FOR_PAGE : ST_SENDING_LOGON_PROMPT)
+        EXPECT_EQ(engine->GetState(),
+                  c.bAccepted ? ST_WAITING_FOR_PAGE : ST_SENDING_LOGON_PROMPT)
             << c.szSetting << " " << Named(c.line);
         EXPECT_EQ(harness->written, c.bAccepted ? "\x06\r\x1b[p\r" : "")
             << c.szSetting << " " << Named(c.line);
@@ -395,7 +436,8 @@ TEST_F(MessageBlocksTest, ALogonWithAPasswordIsTakenOnlyAsThePortIsSet) {
     engine->SetExplain(false);
     engine->SetLogonPassword("");
     ToWaitingForCr();
-    harness->Feed("\r\x1bPG1" "000000\r");
+    harness->Feed("\r\x1bPG1"
+                  "000000\r");
     EXPECT_EQ(notes(), Lines{});
 }
 

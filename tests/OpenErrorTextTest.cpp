@@ -13,7 +13,7 @@
 namespace {
 
 class CFakeLookup : public ISystemLookup {
-public:
+  public:
     bool bNodeSeen = true;
     std::string strGroup = "dialout";
     bool bProcessInGroup = false;

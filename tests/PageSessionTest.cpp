@@ -3,9 +3,9 @@
 // device with the session's own profile.
 #include "session/PageSession.h"
 
+#include "delivery/Outbox.h"
 #include "engine/Checksum.h"
 #include "engine/ControlNames.h"
-#include "delivery/Outbox.h"
 #include "settings/Profile.h"
 #include "tests/FakeSerialDevice.h"
 #include "tests/TempDir.h"
@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <sys/stat.h>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -32,7 +32,8 @@ const std::string kBad = "\x02"
 
 std::string BlockOf(const std::string& strFields, char chEnd) {
     const std::string strBody = "\x02" + strFields + chEnd;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + "\r";
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
+           "\r";
 }
 
 class CRecordingDisplay : public ISessionDisplay {
@@ -356,13 +357,13 @@ TEST_F(PageSessionTest, ClosingEndsASessionOnTheLineOnce) {
     EXPECT_EQ(written().substr(nBefore), "\x1b\x04\r");
 }
 
-
 TEST_F(PageSessionTest, ARecordKeptBeforeTheAckIsNotShownTwiceAndOneThatFailsRefuses) {
     display.bKeepFirst = true;
     Start(""); // the hook is chosen with the display's wish
     ToWaitingForPage();
     Feed(kGood);
-    const std::vector<std::string> tail(display.timeline.end() - 3, display.timeline.end());
+    const std::vector<std::string> tail(display.timeline.end() - 3,
+                                        display.timeline.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"kept HI", "page", "sent <ACK><CR>"}));
     ASSERT_EQ(display.pages.size(), 1u);
     EXPECT_TRUE(display.pages[0].bKept);
@@ -374,10 +375,11 @@ TEST_F(PageSessionTest, ARecordKeptBeforeTheAckIsNotShownTwiceAndOneThatFailsRef
     ASSERT_EQ(display.pages.size(), 2u);
     EXPECT_FALSE(display.pages[1].bKept);
     EXPECT_EQ(display.pages[1].verdict, PageVerdict::kRefused);
-    EXPECT_NE(std::find(display.timeline.begin(), display.timeline.end(),
-                        "note   PAGE REFUSED: ITS RECORD CANNOT BE WRITTEN: STANDARD OUTPUT: "
-                        "NO SPACE LEFT ON DEVICE"),
-              display.timeline.end());
+    EXPECT_NE(
+        std::find(display.timeline.begin(), display.timeline.end(),
+                  "note   PAGE REFUSED: ITS RECORD CANNOT BE WRITTEN: STANDARD OUTPUT: "
+                  "NO SPACE LEFT ON DEVICE"),
+        display.timeline.end());
     EXPECT_EQ(session->GetGoodPages(), 1u);
 }
 
@@ -386,7 +388,8 @@ TEST_F(PageSessionTest, ALogonPasswordIsTracedAsStarsWhateverItsLength) {
     ASSERT_TRUE(session->Logon());
     display.timeline.clear();
     Feed("\r\x1bPG1s3cret-pw\r");
-    ASSERT_EQ(session->GetTerminal().GetState(), ST_WAITING_FOR_PAGE); // the engine got it all
+    ASSERT_EQ(session->GetTerminal().GetState(),
+              ST_WAITING_FOR_PAGE); // the engine got it all
     std::string strReceived;
     for (const std::string& entry : display.timeline) {
         if (entry.rfind("received ", 0) == 0)
@@ -440,7 +443,8 @@ class SessionDeliveryTest : public PageSessionTest {
     }
     std::vector<CPageStatus> Outbox() {
         std::string strError;
-        auto pOutbox = COutbox::OpenReadOnly(dir.Path("state/volnex.outbox.db"), &strError);
+        auto pOutbox =
+            COutbox::OpenReadOnly(dir.Path("state/volnex.outbox.db"), &strError);
         return pOutbox ? pOutbox->Recent(100) : std::vector<CPageStatus>();
     }
 };
@@ -465,20 +469,23 @@ TEST_F(SessionDeliveryTest, APageIsInTheOutboxWithItsIdBeforeItIsAcknowledged) {
     ASSERT_EQ(kept[0].deliveries.size(), 1u); // pager 99 only for "none"
     EXPECT_EQ(kept[0].deliveries[0].strTarget, "all");
     EXPECT_TRUE(TickUntil([&] {
-        return std::any_of(display.timeline.begin(), display.timeline.end(),
-                           [](const std::string& s) {
-                               return s.rfind("note   DELIVERED 1234 TO all (EXEC) IN ", 0) == 0;
-                           });
+        return std::any_of(
+            display.timeline.begin(), display.timeline.end(), [](const std::string& s) {
+                return s.rfind("note   DELIVERED 1234 TO all (EXEC) IN ", 0) == 0;
+            });
     }));
 }
 
 TEST_F(SessionDeliveryTest, APageThatCannotBeKeptIsRefusedAndSaidOnce) {
     CTempDir::Write(dir.Path("not-a-folder"), "x");
-    Start("StateFolder=" + dir.Path("not-a-folder") + "\n[Target t]\nUrl=exec:/bin/true\n");
-    ASSERT_EQ(boxes.boxes.size(), 0u); // nothing said yet: the box comes with the set-up
+    Start("StateFolder=" + dir.Path("not-a-folder") +
+          "\n[Target t]\nUrl=exec:/bin/true\n");
+    ASSERT_EQ(boxes.boxes.size(),
+              0u); // nothing said yet: the box comes with the set-up
     ToWaitingForPage();
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_NE(boxes.boxes[0].strText.find("The outbox cannot be opened"), std::string::npos);
+    EXPECT_NE(boxes.boxes[0].strText.find("The outbox cannot be opened"),
+              std::string::npos);
     Feed(kGood);
     Feed(kGood);
     EXPECT_EQ(Sent(), "<RS><CR><RS><CR>");
@@ -486,16 +493,18 @@ TEST_F(SessionDeliveryTest, APageThatCannotBeKeptIsRefusedAndSaidOnce) {
     EXPECT_EQ(display.pages[0].verdict, PageVerdict::kRefused);
     EXPECT_EQ(display.pages[0].strResult.rfind("\tREFUSED: NOT STORED: ", 0), 0u);
     EXPECT_EQ(session->GetGoodPages(), 0u);
-    const auto notes = std::count_if(display.timeline.begin(), display.timeline.end(),
-                                     [](const std::string& s) {
-                                         return s.rfind("note   PAGE REFUSED: THE OUTBOX", 0) == 0;
-                                     });
+    const auto notes = std::count_if(
+        display.timeline.begin(), display.timeline.end(), [](const std::string& s) {
+            return s.rfind("note   PAGE REFUSED: THE OUTBOX", 0) == 0;
+        });
     EXPECT_EQ(notes, 1);
 }
 
 TEST_F(SessionDeliveryTest, DeliveredWaitsForEveryTargetThenAcknowledges) {
-    StartWith("AnswerWhen1=delivered\nResponses1=tap18\n[Target a]\nUrl=exec:/bin/true\n"
-              "[Target b]\nUrl=exec:" + Script("slow.sh", "sleep 0.3") + "\n");
+    StartWith(
+        "AnswerWhen1=delivered\nResponses1=tap18\n[Target a]\nUrl=exec:/bin/true\n"
+        "[Target b]\nUrl=exec:" +
+        Script("slow.sh", "sleep 0.3") + "\n");
     ToWaitingForPage();
     Feed(kGood);
     EXPECT_EQ(Sent(), "");
@@ -508,9 +517,10 @@ TEST_F(SessionDeliveryTest, DeliveredWaitsForEveryTargetThenAcknowledges) {
 }
 
 TEST_F(SessionDeliveryTest, DeliveredRefusesInTimeAndCancelsWhatIsLeft) {
-    StartWith("AnswerWhen1=delivered\nDeliveryWait1=1\n[Target quick]\nUrl=exec:/bin/true\n"
-              "[Target stuck]\nUrl=exec:" + Script("stuck.sh", "exec sleep 30") +
-              "\nTimeout=20\n");
+    StartWith(
+        "AnswerWhen1=delivered\nDeliveryWait1=1\n[Target quick]\nUrl=exec:/bin/true\n"
+        "[Target stuck]\nUrl=exec:" +
+        Script("stuck.sh", "exec sleep 30") + "\nTimeout=20\n");
     ToWaitingForPage();
     Feed(kGood);
     ASSERT_TRUE(TickUntil([&] { return !Sent().empty(); }, 30));
@@ -532,14 +542,17 @@ TEST_F(SessionDeliveryTest, ABadTargetIsOffWithAMessageAndTheLineAnswers) {
     ASSERT_EQ(boxes.boxes.size(), 1u);
     const std::string& strBox = boxes.boxes[0].strText;
     EXPECT_NE(strBox.find("[Target bad] Timeout=forever: seconds from 1 to 600"),
-              std::string::npos) << strBox;
-    EXPECT_NE(strBox.find("AnswerWhen1=sometimes: stored or delivered"), std::string::npos);
+              std::string::npos)
+        << strBox;
+    EXPECT_NE(strBox.find("AnswerWhen1=sometimes: stored or delivered"),
+              std::string::npos);
     Feed(kGood);
     EXPECT_EQ(Sent(), "<ACK><CR>");
     const std::vector<std::string> lines = session->GetDeliveryLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("good (EXEC): ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("bad: off ([Target bad] Timeout=forever", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].rfind("bad: off ([Target bad] Timeout=forever", 0), 0u)
+        << lines[1];
 }
 
 TEST_F(SessionDeliveryTest, WithoutTargetsNothingIsKeptAndNoOutboxIsMade) {

@@ -12,8 +12,12 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kExampleBlock = "\x02" "1234\rHI\r\x03" "17:\r";
-const std::string kExampleBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
+const std::string kExampleBlock = "\x02"
+                                  "1234\rHI\r\x03"
+                                  "17:\r";
+const std::string kExampleBadBlock = "\x02"
+                                     "1234\rHI\r\x03"
+                                     "17;\r";
 
 // A well-formed block with its checksum, as a caller sends it.
 std::string Block(const std::string& strPager, const std::string& strMessage) {
@@ -24,11 +28,10 @@ std::string Block(const std::string& strPager, const std::string& strMessage) {
 class PageTerminalTest : public CEngineFixture {};
 
 TEST_F(PageTerminalTest, StateTextsAreExact) {
-    const char* texts[] = {"VELDRIN DISCONNECTED", "WAITING FOR CR",
-                           "SENDING LOGON PROMPT", "WAIT FOR LOGON REQUEST",
-                           "SENT LOGON ACK",       "WAITING FOR PAGE ",
-                           "RECEIVING PAGE",       "SENDING PAGE ACK",
-                           "LOGGED OFF"};
+    const char* texts[] = {
+        "VELDRIN DISCONNECTED",   "WAITING FOR CR",   "SENDING LOGON PROMPT",
+        "WAIT FOR LOGON REQUEST", "SENT LOGON ACK",   "WAITING FOR PAGE ",
+        "RECEIVING PAGE",         "SENDING PAGE ACK", "LOGGED OFF"};
     for (int i = 0; i < 9; ++i)
         EXPECT_STREQ(GetStateText(i), texts[i]);
     EXPECT_STREQ(GetStateText(9), "");
@@ -36,26 +39,28 @@ TEST_F(PageTerminalTest, StateTextsAreExact) {
 }
 
 TEST_F(PageTerminalTest, ConnectWritesEndOfSessionWithoutPurgeOrStateChange) {
-    ASSERT_TRUE(engine->Connect(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
-    EXPECT_EQ(harness->timeline, (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
+    ASSERT_TRUE(
+        engine->Connect(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    EXPECT_EQ(harness->timeline,
+              (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
 }
 
 TEST_F(PageTerminalTest, LogonArmsOnTheFreshLineLevels) {
     ASSERT_TRUE(Logon());
-    EXPECT_EQ(harness->timeline,
-              (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>", "dsr on",
-                     "state 0", "dcd on", "state 1"}));
+    EXPECT_EQ(harness->timeline, (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>",
+                                        "dsr on", "state 0", "dcd on", "state 1"}));
 }
 
 TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheRightOrder) {
     ToWaitingForPage();
     harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->timeline,
-              (Lines{"state 6", "purge 0C", "write <ACK><CR>",
-                     "page 1 |  1234 HI   | ", "trace <ACK><CR>", "state 5"}));
+              (Lines{"state 6", "purge 0C", "write <ACK><CR>", "page 1 |  1234 HI   | ",
+                     "trace <ACK><CR>", "state 5"}));
     ASSERT_EQ(harness->pageTexts.size(), 1u);
-    EXPECT_EQ(harness->pageTexts[0], std::string("\x20" "1234\x20HI\x20\x20"));
+    EXPECT_EQ(harness->pageTexts[0], std::string("\x20"
+                                                 "1234\x20HI\x20\x20"));
     EXPECT_EQ(harness->resultTexts[0], "");
     EXPECT_EQ(engine->GetPageText(), ""); // emptied after the message
 }
@@ -67,7 +72,8 @@ TEST_F(PageTerminalTest, RejectsAWrongChecksumWithNak) {
     ASSERT_EQ(harness->pageTexts.size(), 1u);
     EXPECT_EQ(harness->pageTexts[0], std::string(" 1234 HI  17; "));
     EXPECT_EQ(harness->resultTexts[0], "\tBAD PAGE - INVALID CHECKSUM");
-    EXPECT_EQ(harness->timeline[3], "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM");
+    EXPECT_EQ(harness->timeline[3],
+              "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM");
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
 }
 
@@ -77,14 +83,33 @@ TEST_F(PageTerminalTest, ChecksumCountsHighBytesAsNegativeAndReadsOnlyLowNibbles
         bool bAccepted;
     } cases[] = {
         // 02+31+0D+E9+0D+03 with E9 as -23 is 0x039; as 233 it would be 0x139.
-        {std::string("\x02" "1\r\xE9\r\x03" "039\r"), true},
-        {std::string("\x02" "1\r\xE9\r\x03" "139\r"), false},
+        {std::string("\x02"
+                     "1\r\xE9\r\x03"
+                     "039\r"),
+         true},
+        {std::string("\x02"
+                     "1\r\xE9\r\x03"
+                     "139\r"),
+         false},
         // Only the low four bits of each checksum character count.
-        {std::string("\x02" "1234\rHI\r\x03" "\x61\x37\x3A\r"), true},
-        {std::string("\x02" "1234\rHI\r\x03" "\xF1\x77\x4A\r"), true},
-        {std::string("\x02" "1234\rHI\r\x03" "\x61\x37\x3B\r"), false},
+        {std::string("\x02"
+                     "1234\rHI\r\x03"
+                     "\x61\x37\x3A\r"),
+         true},
+        {std::string("\x02"
+                     "1234\rHI\r\x03"
+                     "\xF1\x77\x4A\r"),
+         true},
+        {std::string("\x02"
+                     "1234\rHI\r\x03"
+                     "\x61\x37\x3B\r"),
+         false},
         // A NUL inside a block is dropped: not stored, not summed.
-        {std::string("\x02" "1234\rH\0I\r\x03" "17:\r", 15), true},
+        {std::string("\x02"
+                     "1234\rH\0I\r\x03"
+                     "17:\r",
+                     15),
+         true},
     };
     for (const auto& c : cases) {
         ToWaitingForPage();
@@ -109,11 +134,13 @@ TEST_F(PageTerminalTest, TwoBlocksInARowStartFromZero) {
 
 TEST_F(PageTerminalTest, AThirdFieldFailsTheFormatAtItsEtxWithoutAnswer) {
     ToWaitingForPage();
-    harness->Feed("\x02" "1234\rHI\rX\r\x03");
-    EXPECT_EQ(harness->timeline,
-              (Lines{"state 6",
-                     "page 0 | <STX>1234<CR>HI<CR>X<CR><ETX> | <HT>BAD PAGE - INVALID FORMAT",
-                     "state 5"}));
+    harness->Feed("\x02"
+                  "1234\rHI\rX\r\x03");
+    EXPECT_EQ(
+        harness->timeline,
+        (Lines{"state 6",
+               "page 0 | <STX>1234<CR>HI<CR>X<CR><ETX> | <HT>BAD PAGE - INVALID FORMAT",
+               "state 5"}));
     // The checksum and CR that follow arrive between blocks: a new prompt.
     harness->Clear();
     harness->Feed("17:\r");
@@ -123,16 +150,20 @@ TEST_F(PageTerminalTest, AThirdFieldFailsTheFormatAtItsEtxWithoutAnswer) {
 
 TEST_F(PageTerminalTest, AOneFieldBlockTimesOutOnThe81stTick) {
     ToWaitingForPage();
-    harness->Feed("\x02" "1234\r\x03" "abc\r");
+    harness->Feed("\x02"
+                  "1234\r\x03"
+                  "abc\r");
     harness->Ticks(80);
     EXPECT_EQ(harness->Only("page"), Lines{});
     harness->Ticks(1);
-    EXPECT_EQ(harness->timeline,
-              (Lines{"state 6", "page 0 | <STX>1234 <ETX>abc  | <HT>TIMED OUT ", "state 5"}));
+    EXPECT_EQ(
+        harness->timeline,
+        (Lines{"state 6", "page 0 | <STX>1234 <ETX>abc  | <HT>TIMED OUT ", "state 5"}));
     EXPECT_EQ(harness->written, "");
     // The next block's time-out counts from its own STX.
     harness->Clear();
-    harness->Feed("\x02" "9");
+    harness->Feed("\x02"
+                  "9");
     harness->Ticks(80);
     EXPECT_EQ(engine->GetState(), ST_RECEIVING_PAGE);
     harness->Ticks(1);
@@ -148,14 +179,16 @@ TEST_F(PageTerminalTest, EndOfSessionFromTheCallerIsAnsweredWithEscEotCr) {
     } cases[] = {
         {"\x04\r", {}},
         {"BYE\x04\r", {}},
-        {"\x02" "1234\rH\x04\r", {"state 6"}},
+        {"\x02"
+         "1234\rH\x04\r",
+         {"state 6"}},
     };
     for (const auto& c : cases) {
         ToWaitingForPage();
         harness->Feed(c.szBytes);
         Lines expected = c.before;
-        for (const char* szEntry : {"purge 0C", "write <ESC><EOT><CR>", "trace <ESC><EOT><CR>",
-                                    "state 0"})
+        for (const char* szEntry :
+             {"purge 0C", "write <ESC><EOT><CR>", "trace <ESC><EOT><CR>", "state 0"})
             expected.push_back(szEntry);
         EXPECT_EQ(harness->timeline, expected) << Named(c.szBytes);
         EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
@@ -208,7 +241,8 @@ TEST_F(PageTerminalTest, FourUnansweredPromptsEndInLoggedOff) {
 TEST_F(PageTerminalTest, ASetUpFailureIsShownOnceTheLineIsServed) {
     // A rejected line format: its box waits for OK, the line must not.
     struct CCheckingBoxes : CRecordingBoxes {
-        int Show(const std::string& t, const std::string& c, unsigned s, bool o) override {
+        int Show(const std::string& t, const std::string& c, unsigned s,
+                 bool o) override {
             bMonitorAlive = pEngine->IsMonitorAlive();
             strWrittenBefore = pHarness->written;
             return CRecordingBoxes::Show(t, c, s, o);
@@ -221,7 +255,8 @@ TEST_F(PageTerminalTest, ASetUpFailureIsShownOnceTheLineIsServed) {
     checking.pEngine = engine.get();
     checking.pHarness = harness.get();
     engine->SetMessageBoxes(&checking);
-    ASSERT_TRUE(engine->Connect(harness.get(), 1, 12345, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(
+        engine->Connect(harness.get(), 1, 12345, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
     ASSERT_EQ(checking.boxes.size(), 1u);
     EXPECT_NE(checking.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
     EXPECT_TRUE(checking.bMonitorAlive);
@@ -230,7 +265,7 @@ TEST_F(PageTerminalTest, ASetUpFailureIsShownOnceTheLineIsServed) {
 
 // On a network line each connection is a call.
 class PageTerminalNetworkTest : public CEngineFixture {
-protected:
+  protected:
     void SetUp() override {
         CEngineFixture::SetUp();
         engine->SetDeviceResolver([](int) { return std::string("tcp-listen:2775"); });
@@ -251,16 +286,20 @@ TEST_F(PageTerminalNetworkTest, APeerThatNeverLogsOnIsHungUpAndTheNextPeerIsANew
         std::lock_guard<std::mutex> lock(shared.mutex);
         const std::string strEnd = "\x1b\x04\r"; // it was told before the line went
         ASSERT_GE(shared.strWrittenAtHangUp.size(), strEnd.size());
-        EXPECT_EQ(shared.strWrittenAtHangUp.substr(shared.strWrittenAtHangUp.size() - 3), strEnd);
+        EXPECT_EQ(
+            shared.strWrittenAtHangUp.substr(shared.strWrittenAtHangUp.size() - 3),
+            strEnd);
     }
     // The fake's lines are on again after the hang-up: the next peer.
-    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_WAITING_FOR_CR; }));
+    ASSERT_TRUE(
+        loop.PumpUntil([&] { return engine->GetState() == ST_WAITING_FOR_CR; }));
     EXPECT_EQ(shared.nHangUps, 1);
 }
 
 TEST_F(PageTerminalNetworkTest, TheLineFormatOfANetworkLineIsNotJudged) {
     // Baud rate, parity, data and stop bits do not apply to a connection.
-    ASSERT_TRUE(engine->Connect(harness.get(), 1, 0, '?', 99, 7, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(
+        engine->Connect(harness.get(), 1, 0, '?', 99, 7, 1, 1, 0, 0, 0x39, 512));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -397,7 +436,8 @@ TEST_F(PageTerminalTest, LogoffWritesOnlyDuringASession) {
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
 
     ToWaitingForPage();
-    harness->Feed("\x02" "12");
+    harness->Feed("\x02"
+                  "12");
     harness->Clear();
     engine->Logoff();
     EXPECT_EQ(harness->timeline,
@@ -410,7 +450,8 @@ TEST_F(PageTerminalTest, LogoffWritesOnlyDuringASession) {
 
 TEST_F(PageTerminalTest, ALineOffDisconnectsOnEveryCheck) {
     ToWaitingForPage();
-    harness->Feed("\x02" "12");
+    harness->Feed("\x02"
+                  "12");
     harness->Clear();
     SetLines(false, true);
     EXPECT_EQ(harness->timeline, (Lines{"dsr off", "state 0", "dcd on", "state 0"}));
@@ -418,7 +459,9 @@ TEST_F(PageTerminalTest, ALineOffDisconnectsOnEveryCheck) {
     EXPECT_EQ(harness->Only("page"), Lines{}); // the block is dropped
     // Bytes are discarded while disconnected.
     harness->Clear();
-    harness->Feed("\r\x02" "1234\rHI\r\x03" "17:\r");
+    harness->Feed("\r\x02"
+                  "1234\rHI\r\x03"
+                  "17:\r");
     EXPECT_TRUE(harness->timeline.empty());
     // Lines back on: waiting for a CR again.
     SetLines(true, true);

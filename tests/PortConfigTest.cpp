@@ -8,7 +8,7 @@
 namespace {
 
 class PortConfigTest : public ::testing::Test {
-protected:
+  protected:
     CTempDir dir;
     std::string path = dir.Path("volnex.INI");
     CIniProfile profile{path};

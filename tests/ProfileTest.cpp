@@ -11,7 +11,7 @@
 namespace {
 
 class ProfileTest : public ::testing::Test {
-protected:
+  protected:
     CTempDir dir;
     std::string path = dir.Path("volnex.INI");
     CIniProfile profile{path};
@@ -85,7 +85,8 @@ TEST_F(ProfileTest, AWriteChangesOnlyItsKeyAndKeepsEveryOtherLine) {
 TEST_F(ProfileTest, WritingCreatesTheFolderAndTheSection) {
     CIniProfile nested(dir.Path("a/b/volnex.INI"));
     ASSERT_TRUE(nested.WriteString("Configuration", "CommPort", "COM2"));
-    EXPECT_EQ(CTempDir::Read(dir.Path("a/b/volnex.INI")), "[Configuration]\nCommPort=COM2\n");
+    EXPECT_EQ(CTempDir::Read(dir.Path("a/b/volnex.INI")),
+              "[Configuration]\nCommPort=COM2\n");
     // A file without a final line end gets one before the appended section.
     CTempDir::Write(path, "[Other]\nx=1");
     ASSERT_TRUE(profile.WriteString("Configuration", "ViewProtocol", "1"));
@@ -93,9 +94,12 @@ TEST_F(ProfileTest, WritingCreatesTheFolderAndTheSection) {
 }
 
 TEST_F(ProfileTest, ValuesAreStoredRawButCannotBreakTheFile) {
-    ASSERT_TRUE(profile.WriteString("Configuration", "Device1", "/dev/serial/by-id/usb x"));
-    ASSERT_TRUE(profile.WriteString("Configuration", "Evil", "a\n[Configuration]\nCommPort=COM9"));
-    EXPECT_EQ(profile.GetString("Configuration", "Device1", ""), "/dev/serial/by-id/usb x");
+    ASSERT_TRUE(
+        profile.WriteString("Configuration", "Device1", "/dev/serial/by-id/usb x"));
+    ASSERT_TRUE(profile.WriteString("Configuration", "Evil",
+                                    "a\n[Configuration]\nCommPort=COM9"));
+    EXPECT_EQ(profile.GetString("Configuration", "Device1", ""),
+              "/dev/serial/by-id/usb x");
     EXPECT_EQ(profile.GetString("Configuration", "CommPort", "COM1"), "COM1");
 }
 
@@ -137,7 +141,8 @@ TEST_F(ProfileTest, AFailingWriteIsReportedOncePerOutage) {
     CTempDir::Write(dir.Path("blocker"), "x");
     const std::string strBlocked = dir.Path("blocker/volnex.INI");
     CIniProfile blocked(strBlocked);
-    blocked.SetFailureHandler([&](const std::string& strText) { reports.push_back(strText); });
+    blocked.SetFailureHandler(
+        [&](const std::string& strText) { reports.push_back(strText); });
     EXPECT_FALSE(blocked.WriteString("Configuration", "CommPort", "COM2"));
     EXPECT_FALSE(blocked.WriteInt("Configuration", "RTS1", 0));
     ASSERT_EQ(reports, std::vector<std::string>{strBlocked + ": Not a directory"});

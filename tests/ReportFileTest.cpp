@@ -1,7 +1,7 @@
+#include "ui/ReportFile.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
 #include "tests/TestSupport.h"
-#include "ui/ReportFile.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ std::vector<std::string> FilesIn(const std::string& strFolder) {
 // Regular files cannot grow past nBytes while it lives: writes beyond fail
 // with EFBIG, as they would on a full disk.
 class CFileSizeLimit {
-public:
+  public:
     explicit CFileSizeLimit(rlim_t nBytes) {
         getrlimit(RLIMIT_FSIZE, &m_old);
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -39,14 +39,13 @@ public:
         std::signal(SIGXFSZ, m_oldHandler);
     }
 
-private:
+  private:
     rlimit m_old{};
     void (*m_oldHandler)(int);
 };
 
-
 class ReportFileTest : public ::testing::Test {
-protected:
+  protected:
     CTempDir dir;
     CRecordingBoxes boxes;
     std::time_t when = LocalTime(2008, 3, 14, 15, 4, 5);
@@ -73,9 +72,9 @@ TEST_F(ReportFileTest, AnEmptyListGivesTheHeaderAlone) {
 
 TEST_F(ReportFileTest, EveryLineIsWrittenUnchangedWithCrLf) {
     std::string path = dir.Path("pages.txt");
-    std::vector<std::string> lines = {
-        "12/08/2026 14:05:00  1234 HI  ", "\tBAD PAGE - INVALID CHECKSUM",
-        "=>  <STX>1234<CR>\xE9"};
+    std::vector<std::string> lines = {"12/08/2026 14:05:00  1234 HI  ",
+                                      "\tBAD PAGE - INVALID CHECKSUM",
+                                      "=>  <STX>1234<CR>\xE9"};
     EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kSaved);
     EXPECT_EQ(CTempDir::Read(path), header + "\r\n" + lines[0] + "\r\n" + lines[1] +
                                         "\r\n" + lines[2] + "\r\n");
@@ -93,8 +92,8 @@ TEST_F(ReportFileTest, OpenFailuresNameThePathAndTheReason) {
     std::string path = dir.Path("no/such/folder/r.txt");
     EXPECT_EQ(SaveReportToFile(path, {"one"}, when, boxes), ReportOutcome::kOpenFailed);
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].strText,
-              "Unable to open/create the file\n" + path + ": No such file or directory");
+    EXPECT_EQ(boxes.boxes[0].strText, "Unable to open/create the file\n" + path +
+                                          ": No such file or directory");
     EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONEXCLAMATION);
     if (geteuid() != 0) { // root may write anywhere
         std::string readOnly = dir.Path("locked.txt");
@@ -102,8 +101,8 @@ TEST_F(ReportFileTest, OpenFailuresNameThePathAndTheReason) {
         chmod(readOnly.c_str(), 0444);
         EXPECT_EQ(SaveReportToFile(readOnly, {"one"}, when, boxes),
                   ReportOutcome::kOpenFailed);
-        EXPECT_EQ(boxes.boxes.back().strText,
-                  "Unable to open/create the file\n" + readOnly + ": Permission denied");
+        EXPECT_EQ(boxes.boxes.back().strText, "Unable to open/create the file\n" +
+                                                  readOnly + ": Permission denied");
         EXPECT_EQ(CTempDir::Read(readOnly), "keep");
     }
 }
@@ -115,20 +114,24 @@ TEST_F(ReportFileTest, AFullDiskLeavesTheOldReportWholeAndCountsNothing) {
         old += "12/08/2026 14:05:00  1234 PAGE " + std::to_string(i) + "\r\n";
     CTempDir::Write(path, old);
     chmod(path.c_str(), 0640);
-    std::vector<std::string> lines(3000, "12/08/2026 14:06:00  5678 A LONGER PAGE TEXT");
+    std::vector<std::string> lines(3000,
+                                   "12/08/2026 14:06:00  5678 A LONGER PAGE TEXT");
     {
         CFileSizeLimit limit(old.size() / 2);
-        EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kWriteFailed);
+        EXPECT_EQ(SaveReportToFile(path, lines, when, boxes),
+                  ReportOutcome::kWriteFailed);
     }
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].strText, "Disk full while accessing " + path + ".");
     EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONSTOP);
     EXPECT_EQ(CTempDir::Read(path), old);
-    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"pages.txt"}); // no leftovers
+    EXPECT_EQ(FilesIn(dir.Path()),
+              std::vector<std::string>{"pages.txt"}); // no leftovers
     // Saved again with room: replaced whole, with the permissions it had.
     EXPECT_EQ(SaveReportToFile(path, lines, when, boxes), ReportOutcome::kSaved);
     EXPECT_EQ(boxes.boxes.back().strText, "Saved 3000 lines to " + path);
-    EXPECT_EQ(CTempDir::Read(path).size(), header.size() + 2 + 3000 * (lines[0].size() + 2));
+    EXPECT_EQ(CTempDir::Read(path).size(),
+              header.size() + 2 + 3000 * (lines[0].size() + 2));
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);

@@ -11,9 +11,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-
 class ResponsesTest : public CEngineFixture {
-protected:
+  protected:
     void Modes(const std::string& strModes) {
         CTestModeSettings settings;
         std::string strError;
@@ -34,12 +33,16 @@ TEST_F(ResponsesTest, ASessionWithMessageSequencesInTheirOrder) {
     harness->Feed("\r");
     harness->Clear();
     harness->Feed("\x1bPG1\r");
-    EXPECT_EQ(harness->timeline, (Lines{"purge 0C", "write 110 1.8<CR><ACK><CR><ESC>[p<CR>",
-                                        "trace 110 1.8<CR><ACK><CR><ESC>[p<CR>", "state 5"}));
-    harness->Clear();
-    harness->Feed("\x02" "123\rABC\r\x03" "17;\r");
     EXPECT_EQ(harness->timeline,
-              (Lines{"state 6", "purge 0C", "write 211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>",
+              (Lines{"purge 0C", "write 110 1.8<CR><ACK><CR><ESC>[p<CR>",
+                     "trace 110 1.8<CR><ACK><CR><ESC>[p<CR>", "state 5"}));
+    harness->Clear();
+    harness->Feed("\x02"
+                  "123\rABC\r\x03"
+                  "17;\r");
+    EXPECT_EQ(harness->timeline,
+              (Lines{"state 6", "purge 0C",
+                     "write 211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>",
                      "page 1 |  123 ABC   | ",
                      "trace 211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>", "state 5"}));
     harness->Clear();
@@ -58,12 +61,14 @@ TEST_F(ResponsesTest, ThreeChecksumErrorsInARowEndTheSessionWith503) {
         harness->Feed(strBad);
         harness->Feed(strBad);
         Lines expected{"write <NAK><CR>", "write <NAK><CR>",
-                       bSequences ? "write 503 TOO MANY ATTEMPTS WITH CHECKSUM ERRORS<CR><ESC>"
-                                    "<EOT><CR>"
-                                  : "write <NAK><CR>"};
+                       bSequences
+                           ? "write 503 TOO MANY ATTEMPTS WITH CHECKSUM ERRORS<CR><ESC>"
+                             "<EOT><CR>"
+                           : "write <NAK><CR>"};
         EXPECT_EQ(harness->Only("write"), expected);
         EXPECT_EQ(harness->Only("page").size(), 3u);
-        EXPECT_EQ(engine->GetState(), bSequences ? ST_DISCONNECTED : ST_WAITING_FOR_PAGE);
+        EXPECT_EQ(engine->GetState(),
+                  bSequences ? ST_DISCONNECTED : ST_WAITING_FOR_PAGE);
     }
     // Inside a message: the message is listed unfinished, then the block.
     ToWaitingForPage();
@@ -95,14 +100,17 @@ TEST_F(ResponsesTest, PromptsRunningOutEndWith501AndAWrongPasswordWith509) {
     ToWaitingForCr();
     harness->Feed("\r");
     harness->Clear();
-    harness->Feed("\x1bPG1" "123456\r");
-    EXPECT_EQ(harness->Only("write"), Lines{"write 509 INVALID PASSWORD<CR><ESC><EOT><CR>"});
+    harness->Feed("\x1bPG1"
+                  "123456\r");
+    EXPECT_EQ(harness->Only("write"),
+              Lines{"write 509 INVALID PASSWORD<CR><ESC><EOT><CR>"});
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
     // Without message sequences the wrong password is not recognised, as before.
     engine->SetMessageSequences(false);
     SetLines(true, true);
     harness->Clear();
-    harness->Feed("\r\x1bPG1" "123456\r");
+    harness->Feed("\r\x1bPG1"
+                  "123456\r");
     EXPECT_EQ(harness->Only("write"), Lines{"write ID="});
 }
 
@@ -116,21 +124,24 @@ TEST_F(ResponsesTest, EachRefusalIsAnsweredListedAndNamedInBothModes) {
         const char* szResult;
         int nEndState;
     } cases[] = {
-        {"accept-pagers:1234|99", Page("555", "HI"), "<RS><CR>", "511 INVALID PAGER ID<CR>", 0,
-         "\tREFUSED: PAGER ID NOT ACCEPTED", ST_WAITING_FOR_PAGE},
-        {"max-length:5", Page("1234", "TOO LONG"), "<RS><CR>", "513 MESSAGE REFUSED, TOO LONG<CR>",
-         0, "\tREFUSED: MESSAGE TOO LONG", ST_WAITING_FOR_PAGE},
-        {"busy-every:1", Page("1234", "HI"), "<RS><CR>",
-         "512 TEMPORARILY CANNOT DELIVER, TRY LATER<CR>", 0, "\tREFUSED: CANNOT DELIVER NOW",
+        {"accept-pagers:1234|99", Page("555", "HI"), "<RS><CR>",
+         "511 INVALID PAGER ID<CR>", 0, "\tREFUSED: PAGER ID NOT ACCEPTED",
          ST_WAITING_FOR_PAGE},
+        {"max-length:5", Page("1234", "TOO LONG"), "<RS><CR>",
+         "513 MESSAGE REFUSED, TOO LONG<CR>", 0, "\tREFUSED: MESSAGE TOO LONG",
+         ST_WAITING_FOR_PAGE},
+        {"busy-every:1", Page("1234", "HI"), "<RS><CR>",
+         "512 TEMPORARILY CANNOT DELIVER, TRY LATER<CR>", 0,
+         "\tREFUSED: CANNOT DELIVER NOW", ST_WAITING_FOR_PAGE},
         {"defer-every:1", Page("1234", "HI"), "<ACK><CR>",
-         "213 MESSAGE ACCEPTED, HELD FOR DEFERRED DELIVERY<CR>", 1, "", ST_WAITING_FOR_PAGE},
+         "213 MESSAGE ACCEPTED, HELD FOR DEFERRED DELIVERY<CR>", 1, "",
+         ST_WAITING_FOR_PAGE},
         {"truncate:4", Page("1234", "ABCDEFGH"), "<ACK><CR>",
          "214 4 CHARACTER MAXIMUM, MESSAGE HAS BEEN TRUNCATED AND SENT<CR>", 1,
          "\tACCEPTED, CUT TO 4 CHARACTERS", ST_WAITING_FOR_PAGE},
         {"max-pages:1", Page("1234", "HI") + Page("1234", "NEXT"), "<ESC><EOT><CR>",
-         "112 MAXIMUM PAGES ENTERED FOR SESSION<CR>", 0, "\tREFUSED: SESSION PAGE LIMIT",
-         ST_DISCONNECTED},
+         "112 MAXIMUM PAGES ENTERED FOR SESSION<CR>", 0,
+         "\tREFUSED: SESSION PAGE LIMIT", ST_DISCONNECTED},
     };
     for (bool bSequences : {false, true}) {
         engine->SetMessageSequences(bSequences);
@@ -138,7 +149,8 @@ TEST_F(ResponsesTest, EachRefusalIsAnsweredListedAndNamedInBothModes) {
             Modes(c.szModes);
             ToWaitingForPage();
             harness->Feed(c.block);
-            const std::string strAnswer = std::string(bSequences ? c.szCoded : "") + c.szBare;
+            const std::string strAnswer =
+                std::string(bSequences ? c.szCoded : "") + c.szBare;
             EXPECT_EQ(harness->Only("write").back(), "write " + strAnswer) << c.szModes;
             const Lines pages = harness->Only("page");
             ASSERT_FALSE(pages.empty());
@@ -148,8 +160,9 @@ TEST_F(ResponsesTest, EachRefusalIsAnsweredListedAndNamedInBothModes) {
             EXPECT_EQ(engine->GetState(), c.nEndState) << c.szModes;
             bool bNamed = false;
             for (const std::string& entry : harness->timeline)
-                bNamed = bNamed || (entry.rfind("note   TEST MODE:", 0) == 0 &&
-                                    entry.find(std::string(c.szModes)) != std::string::npos);
+                bNamed =
+                    bNamed || (entry.rfind("note   TEST MODE:", 0) == 0 &&
+                               entry.find(std::string(c.szModes)) != std::string::npos);
             EXPECT_TRUE(bNamed) << c.szModes;
         }
     }
@@ -186,7 +199,8 @@ TEST_F(ResponsesTest, DeferredAndCutPagesTakeTheOtherModesAlong) {
     harness->Feed(BlockOf("CD\r", kEtx));
     bool bHangUp = false;
     for (const std::string& entry : harness->timeline)
-        bHangUp = bHangUp || entry.find("HANGING UP AFTER 1 PAGES") != std::string::npos;
+        bHangUp =
+            bHangUp || entry.find("HANGING UP AFTER 1 PAGES") != std::string::npos;
     EXPECT_TRUE(bHangUp);
 }
 
@@ -196,7 +210,8 @@ TEST_F(ResponsesTest, AWrongPasswordLeavesTheNextCallerEveryPrompt) {
     ToWaitingForCr();
     harness->Feed("\r");
     harness->Ticks(3 * 81); // three prompts repeated
-    harness->Feed("\x1bPG1" "999\r");
+    harness->Feed("\x1bPG1"
+                  "999\r");
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
     SetLines(true, true);
     harness->Clear();
@@ -236,14 +251,16 @@ TEST_F(ResponsesTest, AMessageInBlocksIsRefusedAtItsFirstBlockOrALaterOne) {
 TEST(ResponsesParseTest, RefusalModesAreReadAndBadValuesSayWhy) {
     CTestModeSettings settings;
     std::string strError;
-    ASSERT_TRUE(ParseTestMode("max-pages:3, accept-pagers:1234|ab9,truncate:80", &settings,
-                              &strError));
+    ASSERT_TRUE(ParseTestMode("max-pages:3, accept-pagers:1234|ab9,truncate:80",
+                              &settings, &strError));
     EXPECT_EQ(settings.Text(), "accept-pagers:1234|ab9,truncate:80,max-pages:3");
-    for (const char* szBad : {"accept-pagers:", "accept-pagers:12||3", "accept-pagers:1 2",
-                              "max-length:0", "busy-every:x"})
+    for (const char* szBad : {"accept-pagers:", "accept-pagers:12||3",
+                              "accept-pagers:1 2", "max-length:0", "busy-every:x"})
         EXPECT_FALSE(ParseTestMode(szBad, &settings, &strError)) << szBad;
     ParseTestMode("accept-pagers:|1", &settings, &strError);
-    EXPECT_EQ(strError, "accept-pagers needs pager IDs joined by |, as in accept-pagers:1234|5678");
+    EXPECT_EQ(
+        strError,
+        "accept-pagers needs pager IDs joined by |, as in accept-pagers:1234|5678");
 }
 
 } // namespace
@@ -252,7 +269,7 @@ TEST(ResponsesParseTest, RefusalModesAreReadAndBadValuesSayWhy) {
 // ACK): given when the owner says, refused when its time passes or the
 // caller moves on first.
 class AwaitTest : public CEngineFixture, public IAnswerHook {
-protected:
+  protected:
     CAnswerChange OnAnswer(AnswerKind kind, const CPageFacts& facts) override {
         CAnswerChange change;
         if (kind == AnswerKind::kPageAccepted && facts.bLastBlock) {
@@ -291,8 +308,9 @@ TEST_F(AwaitTest, TheAnswerWaitsUntilTheOwnerGivesIt) {
         EXPECT_FALSE(engine->IsAwaiting());
         const std::string strAck =
             bSequences ? "211 PAGE(S) SENT SUCCESSFULLY<CR><ACK><CR>" : "<ACK><CR>";
-        EXPECT_EQ(harness->timeline, (Lines{"write " + strAck, "page 1 |  12 PART TWO   | ",
-                                            "trace " + strAck}));
+        EXPECT_EQ(harness->timeline,
+                  (Lines{"write " + strAck, "page 1 |  12 PART TWO   | ",
+                         "trace " + strAck}));
         engine->ResolveAwait(false); // nothing waits: nothing happens
         EXPECT_EQ(harness->timeline.size(), 3u);
     }

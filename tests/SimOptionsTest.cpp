@@ -1,6 +1,6 @@
+#include "tools/veldrin-sim/SimOptions.h"
 #include "tests/TempDir.h"
 #include "tools/veldrin-sim/Caller.h"
-#include "tools/veldrin-sim/SimOptions.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -9,12 +9,13 @@ namespace {
 
 TEST(SimOptionsTest, PagesComeFromArgumentsFilesAndCounts) {
     CTempDir dir;
-    CTempDir::Write(dir.Path("pages.txt"), "# pager, TAB, message\n1234\tHELLO\r\n\n55\tTWO WORDS\n");
+    CTempDir::Write(dir.Path("pages.txt"),
+                    "# pager, TAB, message\n1234\tHELLO\r\n\n55\tTWO WORDS\n");
     CSimOptions options;
     std::string error;
-    ASSERT_TRUE(ParseSimOptions({"--device", "/dev/ttyUSB0", "--pager", "9", "--message", "A",
-                                 "--file", dir.Path("pages.txt"), "--count", "2", "--fault",
-                                 "noise", "--retries", "3"},
+    ASSERT_TRUE(ParseSimOptions({"--device", "/dev/ttyUSB0", "--pager", "9",
+                                 "--message", "A", "--file", dir.Path("pages.txt"),
+                                 "--count", "2", "--fault", "noise", "--retries", "3"},
                                 &options, &error))
         << error;
     ASSERT_EQ(options.pages.size(), 5u);
@@ -42,8 +43,9 @@ TEST(SimOptionsTest, FramingIsParsedAndRefusedWhereTheLineCannotCarryIt) {
     EXPECT_EQ(options.chParity, 'E');
     EXPECT_EQ(options.nStopBits, 2);
     EXPECT_EQ(FramingRefusal(options, false), ""); // a real adapter takes it
-    EXPECT_NE(FramingRefusal(options, true).find("a virtual line (pseudo-terminal) cannot "
-                                                 "carry parity"),
+    EXPECT_NE(FramingRefusal(options, true)
+                  .find("a virtual line (pseudo-terminal) cannot "
+                        "carry parity"),
               std::string::npos);
     for (const char* szBad : {"9N1", "4N1", "8X1", "8N3", "8N", "8N11", ""}) {
         EXPECT_FALSE(parse({"--device", "/dev/ttyUSB0", "--framing", szBad})) << szBad;
@@ -98,7 +100,9 @@ TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
         {{"--help"}, 0, "Usage: veldrin-sim", ""},
         {{"-h", "--bogus"}, 0, "Usage: veldrin-sim", ""},
         {{"--version"}, 0, "veldrin-sim 8.02\n", ""},
-        {{"--device", "/d", "--count", "1", "--bogus"}, 2, "",
+        {{"--device", "/d", "--count", "1", "--bogus"},
+         2,
+         "",
          "veldrin-sim: unknown option --bogus\n\nUsage: veldrin-sim"},
         {{}, 2, "", "veldrin-sim: give one of --device, --pty and --tcp\n"},
     };
@@ -108,7 +112,8 @@ TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
         const bool bParsed = ParseSimOptions(c.args, &options, &error);
         std::ostringstream out, err;
         int nStatus = -1;
-        EXPECT_TRUE(PrintSimOutcome(bParsed, options, error, out, err, &nStatus)) << c.szOut;
+        EXPECT_TRUE(PrintSimOutcome(bParsed, options, error, out, err, &nStatus))
+            << c.szOut;
         EXPECT_EQ(nStatus, c.nStatus);
         EXPECT_EQ(out.str().rfind(c.szOut, 0), 0u) << out.str();
         EXPECT_EQ(err.str().rfind(c.szErr, 0), 0u) << err.str();
@@ -125,7 +130,9 @@ TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
 }
 
 TEST(SimOptionsTest, BlocksCarryTheChecksumTheTerminalExpects) {
-    EXPECT_EQ(CCaller::MakeBlock("1234", "HI"), "\x02" "1234\rHI\r\x03" "17:\r");
+    EXPECT_EQ(CCaller::MakeBlock("1234", "HI"), "\x02"
+                                                "1234\rHI\r\x03"
+                                                "17:\r");
 }
 
 } // namespace

@@ -93,7 +93,8 @@ TEST(SyncCallTest, PostedCopyOutlivingTheCallerIsHarmless) {
 TEST(SyncCallTest, WithoutPosterTheJobRunsOnTheCallingThread) {
     CSyncCall call;
     std::thread::id runner;
-    std::thread worker([&] { call.Call([&] { runner = std::this_thread::get_id(); }); });
+    std::thread worker(
+        [&] { call.Call([&] { runner = std::this_thread::get_id(); }); });
     std::thread::id workerId = worker.get_id();
     worker.join();
     EXPECT_EQ(runner, workerId);

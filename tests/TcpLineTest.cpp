@@ -41,7 +41,8 @@ TEST(TcpEndpointTest, ReadsTheNetworkLineValues) {
     for (const auto& c : cases) {
         CTcpEndpoint endpoint;
         std::string strError;
-        ASSERT_TRUE(ParseTcpEndpoint(c.szValue, &endpoint, &strError)) << c.szValue << strError;
+        ASSERT_TRUE(ParseTcpEndpoint(c.szValue, &endpoint, &strError))
+            << c.szValue << strError;
         EXPECT_TRUE(IsTcpEndpoint(c.szValue));
         EXPECT_EQ(endpoint.bListen, c.bListen) << c.szValue;
         EXPECT_EQ(endpoint.HostPort(), c.szHostPort);
@@ -63,7 +64,8 @@ TEST(TcpEndpointTest, RejectsBadValuesSayingWhy) {
         {"tcp:host:2x", "port must be a number from 1 to 65535"},
         {"tcp-listen:::1:2775", "expected tcp-listen:PORT or tcp-listen:ADDRESS:PORT"},
         {"tcp-listen:[::1]2775", "expected tcp-listen:PORT or tcp-listen:ADDRESS:PORT"},
-        {"tcp-listen:myhost:2775", "listen on an IP address of this computer, not 'myhost'"},
+        {"tcp-listen:myhost:2775",
+         "listen on an IP address of this computer, not 'myhost'"},
     };
     for (const auto& c : cases) {
         CTcpEndpoint endpoint;
@@ -72,7 +74,8 @@ TEST(TcpEndpointTest, RejectsBadValuesSayingWhy) {
         EXPECT_EQ(strError, c.szError) << c.szValue;
     }
     // Device paths are no network lines, whatever they look like.
-    for (const char* szPath : {"/dev/ttyUSB0", "tcp", "/tmp/tcp:1", "TCP:host:1", "udp:h:1"})
+    for (const char* szPath :
+         {"/dev/ttyUSB0", "tcp", "/tmp/tcp:1", "TCP:host:1", "udp:h:1"})
         EXPECT_FALSE(IsTcpEndpoint(szPath)) << szPath;
 }
 
@@ -91,7 +94,7 @@ int FreePort() {
 
 // The other end: a caller that connects, or a device server that listens.
 class CPeer {
-public:
+  public:
     ~CPeer() { Close(); }
     bool Connect(int nPort) {
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -99,7 +102,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(nPort));
-        return connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        return connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
+               0;
     }
     void Listen(int nPort) {
         m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -109,7 +113,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(nPort));
-        ASSERT_EQ(bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(
+            bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ASSERT_EQ(listen(m_listenFd, 4), 0);
     }
     // Takes the next connection, within five seconds.
@@ -165,14 +170,14 @@ public:
         m_listenFd = -1;
     }
 
-private:
+  private:
     int m_fd = -1;
     int m_listenFd = -1;
     bool m_bEnded = false;
 };
 
 class TcpLineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port.SetUiPoster(loop.Poster());
         port.SetMessageBoxes(&boxes);
@@ -205,7 +210,9 @@ protected:
         }
         return notes;
     }
-    bool PumpUntil(const std::function<bool()>& done) { return loop.PumpUntil(done, 8000); }
+    bool PumpUntil(const std::function<bool()>& done) {
+        return loop.PumpUntil(done, 8000);
+    }
 
     CTestUiLoop loop;
     CRecordingTarget target;
@@ -229,7 +236,8 @@ TEST_F(TcpLineTest, AListeningLineServesEachCallerAsASerialCallerWithDcd) {
     EXPECT_NE(port.DescribeLine().find(", peer 127.0.0.1:"), std::string::npos);
     caller.Send(std::string("\r\x02\x80\0", 4));
     ASSERT_TRUE(PumpUntil([&] { return target.ReceivedBytes().size() == 4; }));
-    EXPECT_EQ(target.ReceivedBytes(), std::string("\r\x02\x80\0", 4)); // bytes are bytes
+    EXPECT_EQ(target.ReceivedBytes(),
+              std::string("\r\x02\x80\0", 4)); // bytes are bytes
     port.QueueWrite("ID=");
     EXPECT_EQ(caller.Receive(3), "ID=");
 
@@ -285,10 +293,10 @@ TEST_F(TcpLineTest, ConnectingOutWaitsForTheServerAndFollowsItAway) {
     ASSERT_TRUE(server.Accept());
     ASSERT_TRUE(PumpUntil([&] { return Dcd() == "on "; }));
     // One note for the whole outage, however many tries it took.
-    EXPECT_EQ(Notes(), (std::vector<std::string>{
-                           "   CANNOT CONNECT TO " + strAddress +
-                               ": CONNECTION REFUSED; TRYING AGAIN",
-                           "   CONNECTED TO " + strAddress}));
+    EXPECT_EQ(Notes(),
+              (std::vector<std::string>{"   CANNOT CONNECT TO " + strAddress +
+                                            ": CONNECTION REFUSED; TRYING AGAIN",
+                                        "   CONNECTED TO " + strAddress}));
     server.Send("\r");
     ASSERT_TRUE(PumpUntil([&] { return target.ReceivedBytes() == "\r"; }));
     port.QueueWrite("ID=");
@@ -356,7 +364,8 @@ TEST_F(TcpLineTest, BadValuesAreOpenFailuresThatSayWhy) {
         CCommPort line;
         line.SetMessageBoxes(&boxes);
         line.SetDeviceResolver([&](int) { return c.strValue; });
-        EXPECT_FALSE(line.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        EXPECT_FALSE(
+            line.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
         EXPECT_EQ(line.GetOpenError(), c.strError);
     }
     // An address in use by someone else is an open failure too.

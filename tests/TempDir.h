@@ -8,7 +8,7 @@
 #include <string>
 
 class CTempDir {
-public:
+  public:
     CTempDir() {
         char szTemplate[] = "/tmp/volnex-test-XXXXXX";
         m_path = mkdtemp(szTemplate);
@@ -30,6 +30,6 @@ public:
         return text.str();
     }
 
-private:
+  private:
     std::string m_path;
 };

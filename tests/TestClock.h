@@ -7,14 +7,14 @@
 #include <ctime>
 
 class CFixedClock : public IClock {
-public:
+  public:
     std::time_t when = 0;
     std::time_t Now() const override { return when; }
 };
 
 // The same to the millisecond.
 class CMsClock : public IClock {
-public:
+  public:
     std::int64_t nMs = 0;
     std::time_t Now() const override { return static_cast<std::time_t>(nMs / 1000); }
     std::int64_t NowMs() const override { return nMs; }

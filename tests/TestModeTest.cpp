@@ -11,13 +11,18 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kGood = "\x02" "1234\rHI\r\x03" "17:\r";
-const std::string kBad = "\x02" "1234\rHI\r\x03" "17;\r";
+const std::string kGood = "\x02"
+                          "1234\rHI\r\x03"
+                          "17:\r";
+const std::string kBad = "\x02"
+                         "1234\rHI\r\x03"
+                         "17;\r";
 
 TEST(TestModeSettingsTest, ReadsEveryModeAndCombinations) {
     CTestModeSettings settings;
     std::string strError;
-    ASSERT_TRUE(ParseTestMode(" nak-every:3, delay:9000 ,no-logon", &settings, &strError));
+    ASSERT_TRUE(
+        ParseTestMode(" nak-every:3, delay:9000 ,no-logon", &settings, &strError));
     EXPECT_EQ(settings.nNakEvery, 3);
     EXPECT_EQ(settings.nDelayMs, 9000);
     EXPECT_TRUE(settings.bNoLogon);
@@ -49,7 +54,7 @@ TEST(TestModeSettingsTest, RefusesWhatItDoesNotKnowSayingWhy) {
 }
 
 class TestModeEngineTest : public CEngineFixture {
-protected:
+  protected:
     // The modes in force, and (unless told otherwise) a caller logged on.
     void Start(const std::string& strModes, bool bLogOn = true) {
         CTestModeSettings settings;
@@ -88,7 +93,8 @@ TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
     Start("silent-every:1");
     harness->Feed(kGood);
     EXPECT_EQ(harness->timeline,
-              (Lines{"state 6", "page 0 |  1234 HI   | <HT>NOT ANSWERED ON PURPOSE (TEST MODE)",
+              (Lines{"state 6",
+                     "page 0 |  1234 HI   | <HT>NOT ANSWERED ON PURPOSE (TEST MODE)",
                      "note   TEST MODE: NO ANSWER TO A GOOD BLOCK (silent-every:1)",
                      "state 5"}));
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
@@ -97,9 +103,10 @@ TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
 TEST_F(TestModeEngineTest, ADelayedAnswerGoesOutWhenItsTicksHavePassed) {
     Start("delay:250"); // three ticks of 100 ms, and one for the first tick's phase
     harness->Feed(kGood);
-    EXPECT_EQ(harness->timeline,
-              (Lines{"state 6", "purge 0C", "page 1 |  1234 HI   | ",
-                     "note   TEST MODE: ANSWER HELD FOR 250 MS (delay:250)", "state 5"}));
+    EXPECT_EQ(
+        harness->timeline,
+        (Lines{"state 6", "purge 0C", "page 1 |  1234 HI   | ",
+               "note   TEST MODE: ANSWER HELD FOR 250 MS (delay:250)", "state 5"}));
     harness->Clear();
     harness->Ticks(3);
     EXPECT_TRUE(harness->timeline.empty());
@@ -117,11 +124,12 @@ TEST_F(TestModeEngineTest, NoLogonLeavesTheCallerPromptedUntilTheSessionEnds) {
     harness->Feed("\r");
     harness->Clear();
     harness->Feed("\x1bPG1\r");
-    EXPECT_EQ(harness->timeline, Lines{"note   TEST MODE: LOGON NOT ANSWERED (no-logon)"});
+    EXPECT_EQ(harness->timeline,
+              Lines{"note   TEST MODE: LOGON NOT ANSWERED (no-logon)"});
     EXPECT_EQ(engine->GetState(), ST_SENDING_LOGON_PROMPT);
     harness->Ticks(4 * 81);
-    EXPECT_EQ(harness->Only("write"), (Lines{"write ID=", "write ID=", "write ID=",
-                                             "write <ESC><EOT><CR>"}));
+    EXPECT_EQ(harness->Only("write"),
+              (Lines{"write ID=", "write ID=", "write ID=", "write <ESC><EOT><CR>"}));
     EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
 }
 
@@ -129,7 +137,8 @@ TEST_F(TestModeEngineTest, AStrayByteGoesBeforeEveryNthAnswer) {
     Start("garble-every:2");
     harness->Feed(kGood);
     harness->Feed(kBad);
-    EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write \x7f<NAK><CR>"}));
+    EXPECT_EQ(harness->Only("write"),
+              (Lines{"write <ACK><CR>", "write \x7f<NAK><CR>"}));
     EXPECT_EQ(harness->Only("page"),
               (Lines{"page 1 |  1234 HI   | ",
                      "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));

@@ -36,9 +36,10 @@ bool CTestUiLoop::PumpUntil(const std::function<bool()>& done, int nTimeoutMs) {
         CSyncCall::Job job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_cv.wait_until(lock, std::min(deadline, Clock::now() +
-                                                      std::chrono::milliseconds(5)),
-                                 [&] { return !m_jobs.empty(); })) {
+            if (!m_cv.wait_until(
+                    lock,
+                    std::min(deadline, Clock::now() + std::chrono::milliseconds(5)),
+                    [&] { return !m_jobs.empty(); })) {
                 if (Clock::now() >= deadline)
                     return done();
                 continue;
@@ -120,7 +121,9 @@ CPtyPair::CPtyPair(bool bPacketMode, Mode mode) : m_bPacket(bPacketMode) {
     }
 }
 
-CPtyPair::~CPtyPair() { CloseMaster(); }
+CPtyPair::~CPtyPair() {
+    CloseMaster();
+}
 
 void CPtyPair::CloseMaster() {
     if (m_master >= 0)
@@ -148,8 +151,8 @@ std::string CPtyPair::Read(size_t nCount, int nTimeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     bool bFirst = true;
     while (result.size() < nCount) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          Clock::now());
         if (left.count() <= 0 && !bFirst)
             break;
         bFirst = false;
@@ -185,4 +188,3 @@ std::string CPtyPair::ReadQuiet(int nQuietMs) {
         result += chunk;
     }
 }
-

@@ -19,7 +19,7 @@
 // Runs jobs posted from other threads on the thread that pumps it, like the
 // program's event loop runs wxTheApp->CallAfter jobs.
 class CTestUiLoop {
-public:
+  public:
     CSyncCall::Poster Poster();
     // Runs posted jobs until done() holds or the time is up; returns done().
     bool PumpUntil(const std::function<bool()>& done, int nTimeoutMs = 5000);
@@ -27,7 +27,7 @@ public:
     void PumpFor(int nMs);
     size_t Posted() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<CSyncCall::Job> m_jobs;
@@ -43,7 +43,7 @@ struct CNote {
 };
 
 class CRecordingTarget : public INotifyTarget {
-public:
+  public:
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
     std::vector<CNote> notes;
     // Called after each note has been recorded (on the delivering thread).
@@ -62,9 +62,9 @@ struct CBoxRecord {
 };
 
 class CRecordingBoxes : public IMessageBoxes {
-public:
-    int Show(const std::string& strText, const std::string& strCaption,
-             unsigned nStyle, bool bOwned) override;
+  public:
+    int Show(const std::string& strText, const std::string& strCaption, unsigned nStyle,
+             bool bOwned) override;
     std::vector<CBoxRecord> boxes;
     int nAnswer = IDOK;
 };
@@ -72,7 +72,7 @@ public:
 // A pseudo-terminal pair: the program opens SlavePath(), the test talks on
 // the master side.
 class CPtyPair {
-public:
+  public:
     // kRaw: the terminal side is a raw line until the program sets it up.
     // kCooked: it is left in the kernel's default mode (echo, line editing,
     // CR to LF, signal characters), as a line nobody set up before.
@@ -94,7 +94,7 @@ public:
     const std::string& PacketLog() const { return m_strPacketLog; }
     void CloseMaster();
 
-private:
+  private:
     int m_master = -1;
     bool m_bPacket = false;
     std::string m_strSlavePath;

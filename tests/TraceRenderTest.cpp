@@ -7,7 +7,7 @@
 namespace {
 
 class CVectorList : public ITraceList {
-public:
+  public:
     unsigned Count() const override { return static_cast<unsigned>(lines.size()); }
     std::string Line(unsigned n) const override { return lines.at(n); }
     void DropOldest() override { lines.erase(lines.begin()); }
@@ -17,7 +17,7 @@ public:
 };
 
 class TraceRenderTest : public ::testing::Test {
-protected:
+  protected:
     void Sent(const std::string& s) { RenderTrace(list, true, s); }
     void Received(const std::string& bytes) {
         for (char ch : bytes)
@@ -32,13 +32,15 @@ TEST_F(TraceRenderTest, ALogonAndOnePageGiveTheNineLines) {
     Sent("ID=");
     Received("\x1bPG1\r");
     Sent("\x06\r\x1b[p\r");
-    Received("\x02" "1234\rHELLO\r\x03" "ccc\r");
+    Received("\x02"
+             "1234\rHELLO\r\x03"
+             "ccc\r");
     Sent("\x06\r");
-    EXPECT_EQ(list.lines, (std::vector<std::string>{
-                              "<=  <ESC><EOT><CR>", "=>  <CR>", "<=  ID=",
-                              "=>  <ESC>PG1<CR>", "<=  <ACK><CR><ESC>[p<CR>",
-                              "=>  <STX>1234<CR>", "=>  HELLO<CR>", "=>  <ETX>ccc<CR>",
-                              "<=  <ACK><CR>"}));
+    EXPECT_EQ(list.lines,
+              (std::vector<std::string>{
+                  "<=  <ESC><EOT><CR>", "=>  <CR>", "<=  ID=", "=>  <ESC>PG1<CR>",
+                  "<=  <ACK><CR><ESC>[p<CR>", "=>  <STX>1234<CR>", "=>  HELLO<CR>",
+                  "=>  <ETX>ccc<CR>", "<=  <ACK><CR>"}));
 }
 
 TEST_F(TraceRenderTest, AMessageSequenceShowsOnALineOfItsOwn) {
@@ -54,8 +56,8 @@ TEST_F(TraceRenderTest, AMessageSequenceShowsOnALineOfItsOwn) {
 
 TEST_F(TraceRenderTest, ControlCharactersByNameOthersUnchanged) {
     Received(std::string("\r\n\x1f\xe9\x7f\0\x10\x11", 8));
-    EXPECT_EQ(list.lines, (std::vector<std::string>{"=>  <CR>",
-                                                    "=>  <LF><US>\xe9\x7f<NUL><SLE><CS1>"}));
+    EXPECT_EQ(list.lines, (std::vector<std::string>{
+                              "=>  <CR>", "=>  <LF><US>\xe9\x7f<NUL><SLE><CS1>"}));
 }
 
 TEST_F(TraceRenderTest, AReceivedLineHoldsAWholeBlockThenGetsTwoWarnings) {
@@ -69,10 +71,10 @@ TEST_F(TraceRenderTest, AReceivedLineHoldsAWholeBlockThenGetsTwoWarnings) {
     Received(std::string(255, 'x') + "\x1f"); // 256 bytes: a whole block
     ASSERT_EQ(list.lines.size(), 1u);
     Received("y");
-    EXPECT_EQ(list.lines, (std::vector<std::string>{
-                              "=>  " + std::string(255, 'x') + "<US>",
-                              "   BUFFER SIZE EXCEEDED!",
-                              "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!"}));
+    EXPECT_EQ(list.lines,
+              (std::vector<std::string>{
+                  "=>  " + std::string(255, 'x') + "<US>", "   BUFFER SIZE EXCEEDED!",
+                  "   YOU MAY HAVE MISMATCHED SERIAL PORT SETTINGS!"}));
     Received("z");
     EXPECT_EQ(list.lines.back(), "=>  z");
 }
@@ -102,7 +104,9 @@ TEST_F(TraceRenderTest, AFullListDropsItsOldestLinesWhateverComes) {
 TEST_F(TraceRenderTest, ALongSessionKeepsTheNewest500Lines) {
     // Three received lines and one answer a page.
     for (int i = 0; i < 2000; ++i) {
-        Received("\x02" + std::to_string(i) + "\rHI\r\x03" "ccc\r");
+        Received("\x02" + std::to_string(i) +
+                 "\rHI\r\x03"
+                 "ccc\r");
         Sent("\x06\r");
     }
     ASSERT_EQ(list.lines.size(), kTraceListLimit);

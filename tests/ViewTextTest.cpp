@@ -1,7 +1,7 @@
+#include "ui/ViewText.h"
 #include "settings/PortConfig.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
-#include "ui/ViewText.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,8 @@ std::time_t At(int nHour, int nMin, int nSec = 0) {
 }
 
 TEST(ViewTextTest, PageLineStartsWithTheTimeStamp) {
-    EXPECT_EQ(FormatPageLine(At(14, 5), " 1234 HI  "), "12/08/2026 14:05:00  1234 HI  ");
+    EXPECT_EQ(FormatPageLine(At(14, 5), " 1234 HI  "),
+              "12/08/2026 14:05:00  1234 HI  ");
 }
 
 TEST(ViewTextTest, PageLineRendersSubEscapesAndKeepsEverythingElse) {
@@ -24,13 +25,23 @@ TEST(ViewTextTest, PageLineRendersSubEscapesAndKeepsEverythingElse) {
         std::string text;
         std::string shown;
     } cases[] = {
-        {"A\x1a" "AB", "A<SOH>B"},
-        {"\x1a" "B\x1a[", "<STX><ESC>"},
-        {"\x1a" "@\x1a_", "<NUL><US>"},
+        {"A\x1a"
+         "AB",
+         "A<SOH>B"},
+        {"\x1a"
+         "B\x1a[",
+         "<STX><ESC>"},
+        {"\x1a"
+         "@\x1a_",
+         "<NUL><US>"},
         {"\x01\x03\xE9\x7F", "\x01\x03\xE9\x7F"}, // other bytes unchanged
-        {"end\x1a", "end<SUB>"},                   // SUB as the last byte
-        {"\x1a" "a", "<SUB>a"},                    // no escape: a is kept
-        {"\x1a\x1a" "A", "<SUB><SOH>"},
+        {"end\x1a", "end<SUB>"},                  // SUB as the last byte
+        {"\x1a"
+         "a",
+         "<SUB>a"}, // no escape: a is kept
+        {"\x1a\x1a"
+         "A",
+         "<SUB><SOH>"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatPageLine(when, c.text), stamp + c.shown);
@@ -39,9 +50,11 @@ TEST(ViewTextTest, PageLineRendersSubEscapesAndKeepsEverythingElse) {
 TEST(ViewTextTest, LongValuesInBoxesAreCutWithTheirLengthSaid) {
     EXPECT_EQ(ShownValue("nak-every:3"), "nak-every:3");
     const std::string strHuge(102400, 'x');
-    EXPECT_EQ(ShownValue(strHuge), std::string(kShownValueLimit, 'x') + "... (102400 characters)");
+    EXPECT_EQ(ShownValue(strHuge),
+              std::string(kShownValueLimit, 'x') + "... (102400 characters)");
     // A line of the box, whatever it quotes; short lines and line ends stay.
-    const std::string strBox = "The setting is not used:\nunknown mode '" + strHuge + "'\nOK";
+    const std::string strBox =
+        "The setting is not used:\nunknown mode '" + strHuge + "'\nOK";
     EXPECT_EQ(ReadableBoxText(strBox), "The setting is not used:\nunknown mode '" +
                                            std::string(kBoxLineLimit - 14, 'x') +
                                            "... (102415 characters)\nOK");
@@ -50,7 +63,8 @@ TEST(ViewTextTest, LongValuesInBoxesAreCutWithTheirLengthSaid) {
     std::string strWide;
     for (int i = 0; i < 40; ++i)
         strWide += "\xc3\xa9"; // e acute, two bytes
-    EXPECT_EQ(ShownValue(strWide).substr(0, kShownValueLimit), strWide.substr(0, kShownValueLimit));
+    EXPECT_EQ(ShownValue(strWide).substr(0, kShownValueLimit),
+              strWide.substr(0, kShownValueLimit));
     EXPECT_EQ(ShownValue(" " + strWide).find("\xc3..."), std::string::npos);
 }
 
@@ -89,9 +103,10 @@ TEST(ViewTextTest, StatusTextShowsANetworkLineInsteadOfTheLineFormat) {
     CTempDir dir;
     CIniProfile profile(dir.Path("volnex.INI"));
     profile.WriteString("Configuration", "Device1", "/dev/ttyUSB0");
-    EXPECT_EQ(StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", "/dev/ttyUSB0"),
-              "Port Settings : Port: COM1 /dev/ttyUSB0 BaudRate: 9600 Parity: None "
-              "StopBits: 1 DataBits: 8 (device lost: /dev/ttyUSB0)");
+    EXPECT_EQ(
+        StatusSettingsText(CPortConfig(profile), "/dev/ttyUSB0", "", "/dev/ttyUSB0"),
+        "Port Settings : Port: COM1 /dev/ttyUSB0 BaudRate: 9600 Parity: None "
+        "StopBits: 1 DataBits: 8 (device lost: /dev/ttyUSB0)");
     // No Device key: the default device of the port is named.
     CIniProfile empty(dir.Path("empty.INI"));
     EXPECT_EQ(StatusSettingsText(CPortConfig(empty), "", "", ""),
@@ -112,7 +127,7 @@ namespace {
 
 // The page list's 500-line rule: the oldest entries go whole.
 class OldestPageLinesTest : public ::testing::Test {
-protected:
+  protected:
     size_t Drop(size_t nLimit) {
         return OldestPageLinesToDrop(lines.size(), nLimit,
                                      [this](size_t i) { return lines.at(i); });

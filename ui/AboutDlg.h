@@ -4,7 +4,7 @@
 #include <wx/dialog.h>
 
 class CAboutDlg : public wxDialog {
-public:
+  public:
     enum { IDC_VERSION = 1022 };
     explicit CAboutDlg(wxWindow* pParent);
     wxString GetVersionText() const;

@@ -2,4 +2,6 @@
 
 #include "res/volnex.xpm"
 
-wxIcon AppIcon() { return wxIcon(volnex_xpm); }
+wxIcon AppIcon() {
+    return wxIcon(volnex_xpm);
+}

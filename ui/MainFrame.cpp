@@ -42,7 +42,8 @@ CMainFrame::CMainFrame()
               wxDEFAULT_FRAME_STYLE) {
     SetIcon(AppIcon());
     SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE | wxWS_EX_PROCESS_UI_UPDATES);
-    m_bProtocolHex = AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kHexKey, 0) != 0;
+    m_bProtocolHex =
+        AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kHexKey, 0) != 0;
     m_bProtocolTimes =
         AppProfile().GetInt(CPortConfig::kSection, CProtocolDlg::kTimesKey, 0) != 0;
     CreateMenus();
@@ -81,11 +82,13 @@ CMainFrame::~CMainFrame() = default;
 
 void CMainFrame::CreateMenus() {
     auto* pFile = new wxMenu;
-    pFile->Append(ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents");
+    pFile->Append(ID_APP_EXIT, "E&xit",
+                  "Quit the application; prompts to save documents");
 
     auto* pView = new wxMenu;
     m_pViewMenu = pView;
-    pView->AppendCheckItem(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar");
+    pView->AppendCheckItem(ID_VIEW_STATUS_BAR, "&Status Bar",
+                           "Show or hide the status bar");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_MESSAGES, "&Protocol Messages");
     pView->AppendCheckItem(ID_VIEW_PROTOCOL_HEX, "Protocol Bytes in &Hex",
                            "Show the hex value of every byte in the protocol messages");
@@ -101,7 +104,8 @@ void CMainFrame::CreateMenus() {
 
     auto* pHelp = new wxMenu;
     pHelp->Append(ID_HELP_INDEX, "&Index", "List Help topics");
-    pHelp->Append(ID_HELP_USING, "&Using Help", "Display instructions about how to use help");
+    pHelp->Append(ID_HELP_USING, "&Using Help",
+                  "Display instructions about how to use help");
     pHelp->AppendSeparator();
     pHelp->Append(ID_APP_ABOUT, "&About Volnex...",
                   "Display program information, version number and copyright");
@@ -119,24 +123,37 @@ void CMainFrame::CreateMenus() {
     entries[0].Set(wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE);
     SetAcceleratorTable(wxAcceleratorTable(1, entries));
 
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_APP_EXIT);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_APP_EXIT);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
     Bind(wxEVT_MENU, &CMainFrame::OnHelpIndex, this, ID_HELP_INDEX);
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, ID_APP_ABOUT);
-    Bind(wxEVT_MENU, [](wxCommandEvent&) {}, ID_PREV_PANE);
-    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
-        event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
-    }, ID_VIEW_STATUS_BAR);
+    Bind(
+        wxEVT_MENU, [](wxCommandEvent&) {}, ID_PREV_PANE);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) {
+            event.Check(GetStatusBar() != nullptr && GetStatusBar()->IsShown());
+        },
+        ID_VIEW_STATUS_BAR);
     // A command with nothing behind it is shown disabled.
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnViewProtocolMessages(); },
-         ID_VIEW_PROTOCOL_MESSAGES);
-    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) {
-        event.Enable(true);
-        event.Check(m_pView != nullptr && m_pView->IsProtocolChecked());
-    }, ID_VIEW_PROTOCOL_MESSAGES);
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolHex(); }, ID_VIEW_PROTOCOL_HEX);
-    Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolHex); },
-         ID_VIEW_PROTOCOL_HEX);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnViewProtocolMessages(); },
+        ID_VIEW_PROTOCOL_MESSAGES);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) {
+            event.Enable(true);
+            event.Check(m_pView != nullptr && m_pView->IsProtocolChecked());
+        },
+        ID_VIEW_PROTOCOL_MESSAGES);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolHex(); },
+        ID_VIEW_PROTOCOL_HEX);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) { event.Check(m_bProtocolHex); },
+        ID_VIEW_PROTOCOL_HEX);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { OnToggleProtocolTimes(); },
         ID_VIEW_PROTOCOL_TIMES);
@@ -153,8 +170,12 @@ void CMainFrame::CreateMenus() {
             event.Check(m_pView != nullptr && m_pView->IsPageDetailsShown());
         },
         ID_VIEW_PAGE_DETAILS);
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); }, ID_CONNECTION);
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnViewDeliveries(); }, ID_VIEW_DELIVERIES);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { m_pView->OnConnection(); },
+        ID_CONNECTION);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { OnViewDeliveries(); },
+        ID_VIEW_DELIVERIES);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { ShowHelp("usinghelp.html"); },
         ID_HELP_USING);
@@ -173,8 +194,9 @@ void CMainFrame::ShowDeliveriesCommand(bool bShow) {
 
 void CMainFrame::OnViewDeliveries() {
     if (m_pDeliveries == nullptr)
-        m_pDeliveries = new CDeliveriesDlg(
-            this, [this] { return m_pView != nullptr ? m_pView->GetSession().GetDelivery() : nullptr; });
+        m_pDeliveries = new CDeliveriesDlg(this, [this] {
+            return m_pView != nullptr ? m_pView->GetSession().GetDelivery() : nullptr;
+        });
     m_pDeliveries->Refresh();
     m_pDeliveries->Show();
     m_pDeliveries->Raise();
@@ -182,13 +204,14 @@ void CMainFrame::OnViewDeliveries() {
 
 int CMainFrame::PaneWidthFor(const wxString& strText) const {
     const wxStatusBar* pStatus = GetStatusBar();
-    return pStatus->GetTextExtent(strText).x + 2 * (kPaneTextMargin + pStatus->GetBorderX()) +
-           1;
+    return pStatus->GetTextExtent(strText).x +
+           2 * (kPaneTextMargin + pStatus->GetBorderX()) + 1;
 }
 
 void CMainFrame::SetProfileName(const std::string& strName) {
-    SetTitle(strName.empty() ? wxString(kCaption)
-                             : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
+    SetTitle(strName.empty()
+                 ? wxString(kCaption)
+                 : wxString(kCaption) + " (" + FromPathBytes(strName) + ")");
 }
 
 wxSize CMainFrame::FitToForm(const wxSize& form) {
@@ -337,7 +360,8 @@ void CMainFrame::OnClose(wxCloseEvent&) {
 
 void CMainFrame::OnToggleProtocolHex() {
     m_bProtocolHex = !m_bProtocolHex;
-    AppProfile().WriteInt(CPortConfig::kSection, CProtocolDlg::kHexKey, m_bProtocolHex ? 1 : 0);
+    AppProfile().WriteInt(CPortConfig::kSection, CProtocolDlg::kHexKey,
+                          m_bProtocolHex ? 1 : 0);
     // An open window shows it at once; one opened later reads the profile.
     if (CProtocolDlg* pDlg = m_pView->GetProtocolDlg())
         pDlg->SetHexView(m_bProtocolHex);

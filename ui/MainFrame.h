@@ -21,7 +21,7 @@ class wxMenu;
 class wxHtmlHelpController;
 
 class CMainFrame : public wxFrame {
-public:
+  public:
     CMainFrame();
     ~CMainFrame() override;
 
@@ -58,7 +58,7 @@ public:
     // The help book: beside the executable in the build tree, else installed.
     static wxString HelpBookPath();
 
-private:
+  private:
     void CreateMenus();
     // The settings pane's text: the stored settings, the test modes, then
     // what the line is doing (no modem lines, waiting for a caller).
@@ -89,5 +89,6 @@ private:
     wxMenu* m_pViewMenu = nullptr;
     bool m_bDeliveriesCommand = false;
     wxSize m_fitClient; // the client size the program gave, not the user
-    CDeliveriesDlg* m_pDeliveries = nullptr; // a child window, made when first asked for
+    CDeliveriesDlg* m_pDeliveries =
+        nullptr; // a child window, made when first asked for
 };

@@ -33,8 +33,9 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     m_bTimes = AppProfile().GetInt(CPortConfig::kSection, kTimesKey, 0) != 0;
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
-    m_protocolList = new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
-                                        wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
+    m_protocolList =
+        new CReportListBox(this, IDC_PROTOCOL_LIST, at(7, 22), size(245, 100),
+                           wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     m_pTitle = new wxStaticText(
         this, wxID_ANY, "Protocol Messages", at(7, 7), size(246, 12),
         wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE | wxBORDER_SUNKEN);
@@ -46,12 +47,15 @@ CProtocolDlg::CProtocolDlg(wxWindow* pView, std::function<void()> onClose)
     // GTK keeps the first size a window is given when it is shown: start at
     // the frame's width already.
     wxSize client = m_baseClient;
-    if (wxWindow* pFrame = wxTheApp->GetTopWindow(); pFrame != nullptr && pFrame != this)
+    if (wxWindow* pFrame = wxTheApp->GetTopWindow();
+        pFrame != nullptr && pFrame != this)
         client.x = pFrame->GetSize().x;
     SetClientSize(client);
-    Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
-         IDC_PROTOCOL_LIST);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
+    Bind(
+        wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { OnDblclkProtocolList(); },
+        IDC_PROTOCOL_LIST);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, IDC_SAVE);
     m_protocolList->SetSaveTitle("Save Protocol Messages");
     // Closed by the window manager: switched off, as by the View menu, so
     // that the menu's check mark and the profile say what the screen shows.
@@ -120,7 +124,9 @@ void CProtocolDlg::OnDblclkProtocolList() {
     }
 }
 
-void CProtocolDlg::OnSave() { GetList().SaveReport(); }
+void CProtocolDlg::OnSave() {
+    GetList().SaveReport();
+}
 
 CReportListBox& CProtocolDlg::GetList() {
     if (m_catchUp)
@@ -129,9 +135,13 @@ CReportListBox& CProtocolDlg::GetList() {
     return *m_protocolList;
 }
 
-unsigned CProtocolDlg::Count() const { return static_cast<unsigned>(m_lines.size()); }
+unsigned CProtocolDlg::Count() const {
+    return static_cast<unsigned>(m_lines.size());
+}
 
-std::string CProtocolDlg::Line(unsigned nIndex) const { return m_lines.at(nIndex); }
+std::string CProtocolDlg::Line(unsigned nIndex) const {
+    return m_lines.at(nIndex);
+}
 
 void CProtocolDlg::DropOldest() {
     m_lines.pop_front();

@@ -32,7 +32,7 @@
 class CReportListBox;
 
 class CProtocolDlg : public wxDialog, public ITraceList {
-public:
+  public:
     enum { IDC_PROTOCOL_LIST = 1023, IDC_SAVE = 1027 };
 
     // pView: the view that creates the window; it is owned by the frame.
@@ -83,8 +83,8 @@ public:
     wxWindow* m_pSave = nullptr;
     wxSize m_baseClient;                        // the window's own layout
     wxRect m_listBase, m_titleBase, m_saveBase; // where that layout puts them
-    std::deque<std::string> m_lines; // what the list shows, up to date
-    std::deque<std::string> m_hex;   // per line: the hex of its bytes
+    std::deque<std::string> m_lines;            // what the list shows, up to date
+    std::deque<std::string> m_hex;              // per line: the hex of its bytes
     std::deque<std::string> m_times; // per line: when it began, "HH:MM:SS.mmm "
     bool m_bHex = false;
     bool m_bTimes = false;

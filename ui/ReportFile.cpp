@@ -19,7 +19,9 @@ constexpr const char* kHeaderFormat =
 constexpr const char* kOpenFailed = "Unable to open/create the file";
 constexpr const char* kLineEnd = "\r\n";
 
-std::string SystemText(int nError) { return std::strerror(nError); }
+std::string SystemText(int nError) {
+    return std::strerror(nError);
+}
 
 // Writes the whole text; 0 or the errno of the failure (a full disk, a lost
 // device).
@@ -69,8 +71,9 @@ int OpenTarget(const std::string& strPath, CTarget* pTarget) {
     const size_t nSlash = pTarget->strPath.find_last_of('/');
     const std::string strFolder =
         nSlash == std::string::npos ? "" : pTarget->strPath.substr(0, nSlash + 1);
-    const std::string strName =
-        nSlash == std::string::npos ? pTarget->strPath : pTarget->strPath.substr(nSlash + 1);
+    const std::string strName = nSlash == std::string::npos
+                                    ? pTarget->strPath
+                                    : pTarget->strPath.substr(nSlash + 1);
     std::string strTemplate = strFolder + "." + strName + ".XXXXXX";
     std::vector<char> name(strTemplate.begin(), strTemplate.end());
     name.push_back('\0');
@@ -95,7 +98,8 @@ int FinishTarget(CTarget* pTarget, int nWriteError) {
     pTarget->fd = -1;
     if (pTarget->strTempPath.empty())
         return nError;
-    if (nError == 0 && rename(pTarget->strTempPath.c_str(), pTarget->strPath.c_str()) != 0)
+    if (nError == 0 &&
+        rename(pTarget->strTempPath.c_str(), pTarget->strPath.c_str()) != 0)
         nError = errno;
     if (nError != 0)
         unlink(pTarget->strTempPath.c_str());
@@ -108,12 +112,10 @@ std::string FileErrorText(int nError, const std::string& strPath) {
     switch (nError) {
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-        return "Disk full while accessing " + strPath + ".";
+    case EFBIG: return "Disk full while accessing " + strPath + ".";
     case EACCES:
     case EPERM:
-    case EROFS:
-        return "Access to " + strPath + " was denied.\n" + SystemText(nError);
+    case EROFS: return "Access to " + strPath + " was denied.\n" + SystemText(nError);
     case EIO:
         return "A hardware I/O error was reported while accessing " + strPath + ".\n" +
                SystemText(nError);
@@ -123,7 +125,9 @@ std::string FileErrorText(int nError, const std::string& strPath) {
     }
 }
 
-std::string ReportHeader(std::time_t when) { return FormatTimeC(kHeaderFormat, when); }
+std::string ReportHeader(std::time_t when) {
+    return FormatTimeC(kHeaderFormat, when);
+}
 
 namespace {
 

@@ -40,7 +40,7 @@ int CStopRequest::Enter(wxDialog* pDialog) {
     m_dialogs.push_back(pDialog);
     if (m_bRequested && !IsRunning())
         Start(kRetryMs); // opened while the program is closing: end it too
-    return wxID_NONE; // the dialog runs as usual
+    return wxID_NONE;    // the dialog runs as usual
 }
 
 void CStopRequest::Exit(wxDialog* pDialog) {

@@ -24,7 +24,7 @@
 #include <vector>
 
 class CStopRequest : private wxModalDialogHook, private wxTimer {
-public:
+  public:
     CStopRequest();
     ~CStopRequest() override;
 
@@ -39,7 +39,7 @@ public:
     // Modal dialogs running now, outermost first.
     const std::vector<wxDialog*>& GetOpenDialogs() const { return m_dialogs; }
 
-private:
+  private:
     int Enter(wxDialog* pDialog) override;
     void Exit(wxDialog* pDialog) override;
     // Checks again every few milliseconds until the dialogs have returned.

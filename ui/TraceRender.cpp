@@ -11,8 +11,8 @@ namespace {
 size_t ReceivedBytes(const std::string& strLine) {
     const size_t nMark = strLine.find(kReceivedMark);
     size_t nBytes = 0;
-    for (size_t i = nMark + std::char_traits<char>::length(kReceivedMark); i < strLine.size();
-         ++nBytes) {
+    for (size_t i = nMark + std::char_traits<char>::length(kReceivedMark);
+         i < strLine.size(); ++nBytes) {
         size_t nLength = 1;
         if (strLine[i] == '<') {
             for (unsigned char c = 0; c < 0x20; ++c) {
@@ -43,7 +43,8 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
         // A message sequence (three digits, a text, CR) before the control
         // answer shows on a line of its own, as received lines do.
         std::string strRest = strText.substr(0, strText.find('\0')); // ends at its NUL
-        while (strRest.size() > 4 && std::isdigit(static_cast<unsigned char>(strRest[0])) &&
+        while (strRest.size() > 4 &&
+               std::isdigit(static_cast<unsigned char>(strRest[0])) &&
                std::isdigit(static_cast<unsigned char>(strRest[1])) &&
                std::isdigit(static_cast<unsigned char>(strRest[2])) &&
                strRest.find('\r') != std::string::npos &&
@@ -62,9 +63,11 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
         return;
     }
 
-    const unsigned char b = strText.empty() ? 0 : static_cast<unsigned char>(strText[0]);
+    const unsigned char b =
+        strText.empty() ? 0 : static_cast<unsigned char>(strText[0]);
     const char* szName = ControlName(b);
-    const std::string strPiece = szName ? szName : strText.substr(0, strText.find('\0'));
+    const std::string strPiece =
+        szName ? szName : strText.substr(0, strText.find('\0'));
     if (const unsigned n = list.Count(); n > 0) {
         const std::string strLast = list.Line(n - 1);
         const bool bOpen = strLast.find(kReceivedMark) != std::string::npos &&
@@ -85,7 +88,9 @@ void RenderTrace(ITraceList& list, bool bSent, const std::string& strText) {
     list.NoteBytes(strText.substr(0, 1));
 }
 
-void RenderNote(ITraceList& list, const std::string& strNote) { AddLine(list, strNote); }
+void RenderNote(ITraceList& list, const std::string& strNote) {
+    AddLine(list, strNote);
+}
 
 void HandleProtocolTrace(ITraceList* pList, WPARAM wParam, LPARAM lParam) {
     std::unique_ptr<std::string> text = AdoptTraceText(lParam);

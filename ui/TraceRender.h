@@ -22,7 +22,7 @@
 #include <string>
 
 class ITraceList {
-public:
+  public:
     virtual ~ITraceList() = default;
     virtual unsigned Count() const = 0;
     virtual std::string Line(unsigned nIndex) const = 0;

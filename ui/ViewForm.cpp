@@ -172,7 +172,8 @@ void CViewForm::ShowDelivery(const std::vector<std::string>& lines) {
     for (const std::string& strLine : lines)
         strText += (strText.empty() ? "" : "\n") + FromBytes(strLine);
     if (m_pDelivery == nullptr) {
-        const int nLines = std::min<int>(std::max<int>(static_cast<int>(lines.size()), 1), 4);
+        const int nLines =
+            std::min<int>(std::max<int>(static_cast<int>(lines.size()), 1), 4);
         m_pDelivery =
             MakeLineBelow("Delivery", nLines, wxTE_DONTWRAP, &m_pDeliveryLabel);
         PlaceBelow();

@@ -13,7 +13,8 @@ std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
         const unsigned char ch = static_cast<unsigned char>(strPageText[i]);
         if (ch == static_cast<unsigned char>(kSub)) {
             if (i + 1 < strPageText.size()) {
-                const unsigned char next = static_cast<unsigned char>(strPageText[i + 1]);
+                const unsigned char next =
+                    static_cast<unsigned char>(strPageText[i + 1]);
                 if (next >= 0x40 && next <= 0x5F) {
                     strLine += ControlName(static_cast<unsigned char>(next - 0x40));
                     ++i;
@@ -33,7 +34,8 @@ std::string ReadableBoxText(const std::string& strText) {
     size_t nStart = 0;
     for (;;) {
         const size_t nEnd = strText.find('\n', nStart);
-        strResult += CutWithLength(strText.substr(nStart, nEnd - nStart), kBoxLineLimit);
+        strResult +=
+            CutWithLength(strText.substr(nStart, nEnd - nStart), kBoxLineLimit);
         if (nEnd == std::string::npos)
             return strResult;
         strResult += '\n';
@@ -71,10 +73,12 @@ std::string ClockText(std::time_t when) {
 }
 
 std::string LostDeviceNote(const std::string& strDevicePath) {
-    return strDevicePath.empty() ? std::string() : " (device lost: " + strDevicePath + ")";
+    return strDevicePath.empty() ? std::string()
+                                 : " (device lost: " + strDevicePath + ")";
 }
 
-std::string StatusSettingsText(const CPortConfig& config, const std::string& strLineInUse,
+std::string StatusSettingsText(const CPortConfig& config,
+                               const std::string& strLineInUse,
                                const std::string& strLineState,
                                const std::string& strLostDevice) {
     const std::string strStored = config.GetDevicePath(config.m_nPort);

@@ -44,7 +44,8 @@ std::string LostDeviceNote(const std::string& strDevicePath);
 // "Port Settings : Port: COM1 tcp-listen:127.0.0.1:2775, peer 10.0.0.7:53122".
 // strLineInUse is the device the port has open, strLineState how it
 // describes itself, strLostDevice a serial device waited for.
-std::string StatusSettingsText(const CPortConfig& config, const std::string& strLineInUse,
+std::string StatusSettingsText(const CPortConfig& config,
+                               const std::string& strLineInUse,
                                const std::string& strLineState,
                                const std::string& strLostDevice);
 

@@ -230,8 +230,7 @@ void CVolnexVw::OnTimer(int nTimerId) {
             m_nDeliveryTicks = 0;
             ShowDeliveryLine();
         }
-    }
-    else
+    } else
         wxLogDebug("\n Hit the default case in OnTimer \n");
 }
 

@@ -65,8 +65,7 @@ int CWxMessageBoxes::Show(const std::string& strText, const std::string& strCapt
 #endif
     wxWindow* pParent = bOwned && wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
     wxMessageDialog dialog(pParent, FromMessageBytes(ReadableBoxText(strText)),
-                           FromMessageBytes(strCaption),
-                           nWxStyle);
+                           FromMessageBytes(strCaption), nWxStyle);
     switch (dialog.ShowModal()) {
     case wxID_YES: return IDYES;
     case wxID_NO: return IDNO;
@@ -83,7 +82,8 @@ CWxMessageBoxes& CWxMessageBoxes::Instance() {
 void ShowProfileFailures(CIniProfile& profile) {
     profile.SetFailureHandler([](const std::string& strReason) {
         AppMessageBox(CWxMessageBoxes::Instance(),
-                      "Unable to save the settings; the change is not kept.\n" + strReason,
+                      "Unable to save the settings; the change is not kept.\n" +
+                          strReason,
                       MB_OK);
     });
 }

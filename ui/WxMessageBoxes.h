@@ -5,9 +5,9 @@
 #include "engine/MessageBoxes.h"
 
 class CWxMessageBoxes : public IMessageBoxes {
-public:
-    int Show(const std::string& strText, const std::string& strCaption,
-             unsigned nStyle, bool bOwned) override;
+  public:
+    int Show(const std::string& strText, const std::string& strCaption, unsigned nStyle,
+             bool bOwned) override;
 
     // The instance the windows use.
     static CWxMessageBoxes& Instance();

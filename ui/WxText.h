@@ -8,8 +8,8 @@
 #pragma once
 
 #include <string>
-#include <wx/string.h>
 #include <wx/strconv.h>
+#include <wx/string.h>
 
 inline wxString FromBytes(const std::string& strBytes) {
     return wxString::From8BitData(strBytes.data(), strBytes.size());

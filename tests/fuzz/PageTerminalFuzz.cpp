@@ -38,7 +38,7 @@ bool IsEnterable(long nState) {
 }
 
 class CFuzzOwner : public INotifyTarget {
-public:
+  public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
     int nUnfinishedThisBlock = 0;
@@ -48,9 +48,7 @@ public:
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
         switch (nMsg) {
         case UM_COMM_DSR:
-        case UM_COMM_DCD:
-            pEngine->CheckLineSignals();
-            break;
+        case UM_COMM_DCD: pEngine->CheckLineSignals(); break;
         case UM_SESSION_STATE:
             Check(IsEnterable(lParam), "state notified is enterable");
             Check(lParam == pEngine->GetState(), "notified state is the state");
@@ -76,8 +74,9 @@ public:
                   "blocks within a message's bound");
             Check(pEngine->GetResultText().size() <= (bTestMode ? 36u : 30u),
                   "result text within its longest");
-            Check((lParam == 1) == (pEngine->GetVerdict() == CPageTerminal::Verdict::kAccepted ||
-                                    pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated),
+            Check((lParam == 1) ==
+                      (pEngine->GetVerdict() == CPageTerminal::Verdict::kAccepted ||
+                       pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated),
                   "accepted exactly when the verdict says so");
             Check(lParam == 0 || pEngine->GetResultText().empty() ||
                       pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated,
@@ -91,7 +90,8 @@ public:
         case UM_LINE_NOTE: {
             const std::string& strNote = *reinterpret_cast<const std::string*>(lParam);
             Check(strNote.rfind("   ", 0) == 0, "a note is a warning line");
-            Check(bTestMode || bExplain, "notes only from a test mode or when explaining");
+            Check(bTestMode || bExplain,
+                  "notes only from a test mode or when explaining");
             Check(bExplain || strNote.rfind("   TEST MODE: ", 0) == 0,
                   "a test mode's note names it");
             break;

@@ -41,7 +41,7 @@ std::string Shown(wxChoice& list) {
 }
 
 class ConnectDlgGuiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetAppProfile(&profile); }
     void TearDown() override {
         SetAppProfile(nullptr);
@@ -103,8 +103,9 @@ TEST_F(ConnectDlgGuiTest, TheRateListOffersEveryRateUpTo115200) {
     std::vector<std::string> items;
     for (unsigned i = 0; i < rates.GetCount(); ++i)
         items.push_back(rates.GetString(i).ToStdString());
-    EXPECT_EQ(items, (std::vector<std::string>{"300", "1200", "2400", "4800", "9600", "19200",
-                                               "38400", "57600", "115200", "600"}));
+    EXPECT_EQ(items,
+              (std::vector<std::string>{"300", "1200", "2400", "4800", "9600", "19200",
+                                        "38400", "57600", "115200", "600"}));
     EXPECT_EQ(Shown(rates), "600");
     // Another port: its rate is listed, and the other's odd one is gone.
     sheet.ChoosePort(1);
@@ -159,10 +160,11 @@ TEST_F(ConnectDlgGuiTest, SwitchingPortsWithPendingEditsAsksFirst) {
     {
         CConnectDlg sheet(nullptr);
         Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 1);
-        wxTEST_DIALOG(sheet.ChoosePort(1),
-                      CExpectMessage("Settings have changed! Do you want to save changes?",
-                                     wxID_YES, wxICON_QUESTION),
-                      CExpectMessage("Please use Apply button to save changes!"));
+        wxTEST_DIALOG(
+            sheet.ChoosePort(1),
+            CExpectMessage("Settings have changed! Do you want to save changes?",
+                           wxID_YES, wxICON_QUESTION),
+            CExpectMessage("Please use Apply button to save changes!"));
         EXPECT_EQ(Shown(sheet.GetPortList()), "COM1");
         EXPECT_EQ(Key("CommPort"), "(missing)");
     }
@@ -170,12 +172,14 @@ TEST_F(ConnectDlgGuiTest, SwitchingPortsWithPendingEditsAsksFirst) {
     {
         CConnectDlg sheet(nullptr);
         Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 1);
-        wxTEST_DIALOG(sheet.ChoosePort(1),
-                      CExpectMessage("Settings have changed! Do you want to save changes?",
-                                     wxID_NO));
+        wxTEST_DIALOG(
+            sheet.ChoosePort(1),
+            CExpectMessage("Settings have changed! Do you want to save changes?",
+                           wxID_NO));
         EXPECT_EQ(Key("CommPort"), "COM2");
-        EXPECT_EQ(Shown(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE)),
-                  "1200");
+        EXPECT_EQ(
+            Shown(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE)),
+            "1200");
         sheet.PressOk();
         EXPECT_EQ(sheet.GetReturnCode(), wxID_OK);
         EXPECT_EQ(Key("BaudRate2"), "1200");
@@ -188,9 +192,10 @@ TEST_F(ConnectDlgGuiTest, ApplyWritesAllFourValuesOfAnEditedPage) {
     CConnectDlg sheet(nullptr);
     Choose(sheet.GetPortSettingsPage().GetList(CPortSettings::IDC_PARITY), 0);
     sheet.PressApply();
-    EXPECT_EQ(CTempDir::Read(dir.Path("volnex.INI")),
-              "[Configuration]\nBaudRate1=9600\nDataBits1=8\nParity1=Even\nStopBits1=1\n"
-              "Device1=/dev/ttyS0\n");
+    EXPECT_EQ(
+        CTempDir::Read(dir.Path("volnex.INI")),
+        "[Configuration]\nBaudRate1=9600\nDataBits1=8\nParity1=Even\nStopBits1=1\n"
+        "Device1=/dev/ttyS0\n");
     EXPECT_FALSE(sheet.GetPortSettingsPage().IsPending());
 }
 
@@ -201,7 +206,7 @@ TEST_F(ConnectDlgGuiTest, FlowControlOnAnotherPortAndOkFromTheOtherTab) {
     Tick(flow.GetCts(), true);
     Tick(flow.GetDsr(), true);
     Tick(flow.GetDsr(), false); // on and off again: still an edit
-    sheet.PressOk(); // Port Settings is the visible tab
+    sheet.PressOk();            // Port Settings is the visible tab
     EXPECT_EQ(Key("RTS2"), "1");
     EXPECT_EQ(Key("DTR2"), "1");
     EXPECT_EQ(Key("CTS2"), "1");
@@ -213,27 +218,28 @@ TEST_F(ConnectDlgGuiTest, CancelWithPendingEditsAsksAndYesKeepsTheSheetOpen) {
     CConnectDlg sheet(nullptr);
     sheet.SetReturnCode(0);
     Choose(sheet.GetFlowControlPage().GetRts(), 2);
-    wxTEST_DIALOG(sheet.PressCancel(),
-                  CExpectMessage("Settings have changed! Do you want to save changes?",
-                                 wxID_YES),
-                  CExpectMessage("Please use Apply button to save changes!"));
+    wxTEST_DIALOG(
+        sheet.PressCancel(),
+        CExpectMessage("Settings have changed! Do you want to save changes?", wxID_YES),
+        CExpectMessage("Please use Apply button to save changes!"));
     EXPECT_EQ(sheet.GetReturnCode(), 0); // still open
-    wxTEST_DIALOG(sheet.PressCancel(),
-                  CExpectMessage("Settings have changed! Do you want to save changes?",
-                                 wxID_NO));
+    wxTEST_DIALOG(
+        sheet.PressCancel(),
+        CExpectMessage("Settings have changed! Do you want to save changes?", wxID_NO));
     EXPECT_EQ(sheet.GetReturnCode(), wxID_CANCEL);
     EXPECT_EQ(Key("RTS1"), "(missing)");
 }
 
 // The view's Connection command, with the sheet worked inside its modal run.
 class CWorkTheSheet : public wxExpectModalBase<CConnectDlg> {
-public:
+  public:
     explicit CWorkTheSheet(bool bChange) : m_bChange(bChange) {}
 
-protected:
+  protected:
     int OnInvoked(CConnectDlg* pSheet) const override {
         if (m_bChange)
-            Choose(pSheet->GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE), 0);
+            Choose(pSheet->GetPortSettingsPage().GetList(CPortSettings::IDC_BAUD_RATE),
+                   0);
         pSheet->PressApply();
         return wxID_OK;
     }
@@ -262,9 +268,10 @@ TEST_F(ConnectDlgGuiTest, TheConnectionCommandLogsOffOnlyAfterAChange) {
     wxTEST_DIALOG(frame->ProcessCommand(ID_CONNECTION), CWorkTheSheet(false));
     EXPECT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
 
-    wxTEST_DIALOG(frame->ProcessCommand(ID_CONNECTION), CWorkTheSheet(true),
-                  CExpectMessage(
-                      "Serial Port Settings have changed. New Logon to VELDRIN is required."));
+    wxTEST_DIALOG(
+        frame->ProcessCommand(ID_CONNECTION), CWorkTheSheet(true),
+        CExpectMessage(
+            "Serial Port Settings have changed. New Logon to VELDRIN is required."));
     EXPECT_EQ(view->GetTerminal().GetState(), ST_LOGGED_OFF);
     EXPECT_EQ(view->GetShownState(), "WAITING FOR PAGE "); // not refreshed
     std::string line;
@@ -369,7 +376,8 @@ TEST_F(ConnectDlgGuiTest, AValueThatNamesNoTestModeIsRefusedAndKept) {
     CTestPage& test = sheet.GetTestPage();
     Type(test.GetModes(), test.GetModes(), "nak-every:3,explode");
     sheet.SetReturnCode(0);
-    wxTEST_DIALOG(sheet.PressOk(), CExpectMessage("Test modes: unknown mode 'explode'"));
+    wxTEST_DIALOG(sheet.PressOk(),
+                  CExpectMessage("Test modes: unknown mode 'explode'"));
     EXPECT_NE(sheet.GetReturnCode(), wxID_OK); // the sheet stays open
     EXPECT_EQ(Key("Misbehave1"), "(missing)");
     EXPECT_TRUE(test.IsPending());

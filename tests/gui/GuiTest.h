@@ -17,11 +17,11 @@ class CGTestModalHook;
 #include <wx/testing.h>
 
 class CGTestModalHook : public wxTestingModalHook {
-public:
+  public:
     CGTestModalHook(const char* szFile, int nLine, const char* szFunc)
         : wxTestingModalHook(szFile, nLine, szFunc) {}
 
-protected:
+  protected:
     void ReportFailure(const wxString& strMessage) override {
         ADD_FAILURE() << strMessage.ToStdString();
     }
@@ -31,12 +31,13 @@ protected:
 // style bits (icon, default button) the box must have. *pbAsked becomes true
 // when the box is shown.
 class CExpectMessage : public wxExpectModalBase<wxMessageDialog> {
-public:
+  public:
     explicit CExpectMessage(const wxString& strText, int nAnswer = wxID_OK,
                             long nStyle = 0, bool* pbAsked = nullptr)
-        : m_strText(strText), m_nAnswer(nAnswer), m_nStyle(nStyle), m_pbAsked(pbAsked) {}
+        : m_strText(strText), m_nAnswer(nAnswer), m_nStyle(nStyle), m_pbAsked(pbAsked) {
+    }
 
-protected:
+  protected:
     int OnInvoked(wxMessageDialog* pDialog) const override {
         EXPECT_EQ(pDialog->GetMessage().utf8_string(), m_strText.utf8_string());
         EXPECT_EQ(pDialog->GetTitle().utf8_string(), "Marivane Didoza Zuri Zovivazir");
@@ -49,7 +50,7 @@ protected:
         return "message box \"" + m_strText + "\"";
     }
 
-private:
+  private:
     wxString m_strText;
     int m_nAnswer;
     long m_nStyle;
@@ -58,11 +59,11 @@ private:
 
 // Expects the save dialog with this title and answers it with the path.
 class CExpectSaveDialog : public wxExpectModal<wxFileDialog> {
-public:
+  public:
     CExpectSaveDialog(const wxString& strTitle, const wxString& strPath)
         : wxExpectModal<wxFileDialog>(strPath), m_strTitle(strTitle) {}
 
-protected:
+  protected:
     int OnInvoked(wxFileDialog* pDialog) const override {
         // wxFileDialog calls its title the message; check the window's too.
         EXPECT_EQ(pDialog->GetMessage().utf8_string(), m_strTitle.utf8_string());
@@ -72,7 +73,7 @@ protected:
         return wxExpectModal<wxFileDialog>::OnInvoked(pDialog);
     }
 
-private:
+  private:
     wxString m_strTitle;
 };
 

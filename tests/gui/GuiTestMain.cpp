@@ -9,20 +9,20 @@
 namespace {
 
 class CTestApp : public wxApp {
-public:
+  public:
     bool OnInit() override { return true; }
 };
 
 // The last hook asked: a dialog no expectation answered is refused rather
 // than shown, since nobody would close it in a headless run.
 class CRefuseUnexpectedDialogs : public wxModalDialogHook {
-protected:
+  protected:
     int Enter(wxDialog* pDialog) override {
         std::string strText;
         if (auto* pMessage = dynamic_cast<wxMessageDialog*>(pDialog))
             strText = pMessage->GetMessage().ToStdString();
-        ADD_FAILURE() << "unexpected dialog: " << pDialog->GetTitle().ToStdString() << ": "
-                      << strText;
+        ADD_FAILURE() << "unexpected dialog: " << pDialog->GetTitle().ToStdString()
+                      << ": " << strText;
         return wxID_CANCEL;
     }
     void Exit(wxDialog*) override {}

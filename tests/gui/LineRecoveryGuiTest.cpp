@@ -10,7 +10,7 @@
 namespace {
 
 class LineRecoveryGuiTest : public CProgramFixture {
-protected:
+  protected:
     // Serves the program's events and runs its 100 ms timer, one tick at a
     // time, until the condition holds or 100 ticks passed.
     bool TickUntil(const std::function<bool()>& done, int nMaxTicks = 100) {

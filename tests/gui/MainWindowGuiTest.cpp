@@ -32,13 +32,16 @@
 
 namespace {
 
-
 std::time_t At(int nHour, int nMin, int nSec = 0) {
     return LocalTime(2026, 12, 8, nHour, nMin, nSec);
 }
 
-const std::string kGoodBlock = "\x02" "1234\rHI\r\x03" "17:\r";
-const std::string kBadBlock = "\x02" "1234\rHI\r\x03" "17;\r";
+const std::string kGoodBlock = "\x02"
+                               "1234\rHI\r\x03"
+                               "17:\r";
+const std::string kBadBlock = "\x02"
+                              "1234\rHI\r\x03"
+                              "17;\r";
 
 std::string Checksum(const std::string& strPager, const std::string& strMessage) {
     const std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
@@ -46,7 +49,8 @@ std::string Checksum(const std::string& strPager, const std::string& strMessage)
 }
 
 // A page block; a bad one carries the checksum "???".
-std::string Block(const std::string& strPager, const std::string& strMessage, bool bBad) {
+std::string Block(const std::string& strPager, const std::string& strMessage,
+                  bool bBad) {
     return "\x02" + strPager + "\r" + strMessage + "\r\x03" +
            (bBad ? std::string("???") : Checksum(strPager, strMessage)) + "\r";
 }
@@ -54,7 +58,7 @@ std::string Block(const std::string& strPager, const std::string& strMessage, bo
 // The program's window with a throw-away profile whose COM1 is a
 // pseudo-terminal the test holds the other end of.
 class MainWindowGuiTest : public CProgramFixture {
-protected:
+  protected:
     void SetUp() override {
         clock.when = At(14, 5);
         SetClock(&clock);
@@ -212,7 +216,8 @@ TEST_F(MainWindowGuiTest, ThePageDetailsShowTheSelectedPageWhole) {
 // named in the title.
 TEST_F(MainWindowGuiTest, TheTitleNamesTheProfileOfTheLine) {
     frame->SetProfileName("lab-line-2");
-    EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir (lab-line-2)");
+    EXPECT_EQ(frame->GetTitle(),
+              "Volnex - Marivane Didoza Zuri Zovivazir (lab-line-2)");
     frame->SetProfileName("");
     EXPECT_EQ(frame->GetTitle(), "Volnex - Marivane Didoza Zuri Zovivazir");
 }
@@ -234,12 +239,15 @@ TEST_F(MainWindowGuiTest, PagesAreListedWithTheirTimeAndCounted) {
     Feed(kGoodBlock);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"12/08/2026 14:05:00  1234 HI  "}));
     Feed(kBadBlock);
-    Feed("\x02" "77\rA\x1a" "AB\rX\r\x03"); // a third field: judged at the ETX
+    Feed("\x02"
+         "77\rA\x1a"
+         "AB\rX\r\x03"); // a third field: judged at the ETX
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[1], "12/08/2026 14:05:00  1234 HI  17; ");
     EXPECT_EQ(lines[2], "\tBAD PAGE - INVALID CHECKSUM");
-    EXPECT_EQ(lines[3], "12/08/2026 14:05:00 \x02" "77\rA<SOH>B\rX\r\x03");
+    EXPECT_EQ(lines[3], "12/08/2026 14:05:00 \x02"
+                        "77\rA<SOH>B\rX\r\x03");
     EXPECT_EQ(lines[4], "\tBAD PAGE - INVALID FORMAT");
     EXPECT_EQ(view->GetGoodPages(), 1u);
     EXPECT_EQ(view->GetBadPages(), 2u);
@@ -337,12 +345,12 @@ TEST_F(MainWindowGuiTest, ThePageListShowsTheMessageInThePortsCharset) {
 // Answers the save dialog with a path and one of its file types; the
 // proposed name must have become strProposed when the type was chosen.
 class CExpectSaveAs : public wxExpectModal<wxFileDialog> {
-public:
+  public:
     CExpectSaveAs(const std::string& strPath, int nFilter, const char* szProposed)
         : wxExpectModal<wxFileDialog>(strPath), m_nFilter(nFilter),
           m_szProposed(szProposed) {}
 
-protected:
+  protected:
     int OnInvoked(wxFileDialog* pDialog) const override {
         EXPECT_EQ(pDialog->GetWildcard(),
                   "Text Files (*.txt)|*.txt;*.TXT|CSV (*.csv)|*.csv;*.CSV|"
@@ -355,7 +363,7 @@ protected:
         return wxExpectModal<wxFileDialog>::OnInvoked(pDialog);
     }
 
-private:
+  private:
     int m_nFilter;
     const char* m_szProposed;
 };
@@ -411,7 +419,8 @@ TEST_F(MainWindowGuiTest, ThePageListSavesAsCsvAndAsJsonLines) {
     const std::string all = dir.Path("all");
     wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all, 3, "TEMP.TXT"),
                   CExpectMessage("Saved 4 lines to " + all + ".TXT"));
-    EXPECT_EQ(CTempDir::Read(all + ".TXT").substr(0, 30), "Dudova Deza List Report saved:");
+    EXPECT_EQ(CTempDir::Read(all + ".TXT").substr(0, 30),
+              "Dudova Deza List Report saved:");
     wxTEST_DIALOG(view->OnLogFile(), CExpectSaveAs(all + ".CSV", 3, "TEMP.TXT"),
                   CExpectMessage("Saved 3 pages to " + all + ".CSV"));
     // A typed extension outweighs the chosen type; another extension keeps
@@ -545,8 +554,9 @@ TEST_F(MainWindowGuiTest, StatusBarShowsTheStoredSettingsAndTheClock) {
     EXPECT_TRUE(pStatus->GetStatusText(0).EndsWith(strNote + ")"))
         << pStatus->GetStatusText(0);
     profile.WriteString("Configuration", "BaudRate1", "2400");
-    for (auto [nHour, nMin, szText] : {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
-                                       std::tuple{23, 59, "23:59"}}) {
+    for (auto [nHour, nMin, szText] :
+         {std::tuple{0, 7, "0:07"}, std::tuple{9, 5, "9:05"},
+          std::tuple{23, 59, "23:59"}}) {
         clock.when = At(nHour, nMin, 30);
         frame->RefreshPanes();
         EXPECT_EQ(pStatus->GetStatusText(1), szText);
@@ -585,7 +595,8 @@ TEST_F(MainWindowGuiTest, MenusHaveTheirItemsAndStates) {
     EXPECT_TRUE(pBar->IsEnabled(ID_HELP_INDEX));
     EXPECT_TRUE(pBar->IsEnabled(ID_HELP_USING));
     EXPECT_TRUE(pBar->IsChecked(ID_VIEW_STATUS_BAR));
-    EXPECT_EQ(pBar->GetHelpString(ID_APP_EXIT), "Quit the application; prompts to save documents");
+    EXPECT_EQ(pBar->GetHelpString(ID_APP_EXIT),
+              "Quit the application; prompts to save documents");
     // View > Status Bar hides the bar and takes the check mark away.
     frame->ProcessCommand(ID_VIEW_STATUS_BAR);
     pBar->GetMenu(1)->UpdateUI();
@@ -615,7 +626,8 @@ TEST_F(MainWindowGuiTest, AboutBoxShowsTheVersion) {
         EXPECT_EQ(about.GetTitle(), "Marivane Didoza zuri zovivazir application");
         EXPECT_EQ(about.GetEscapeId(), wxID_OK);
     }
-    wxTEST_DIALOG(frame->ProcessCommand(ID_APP_ABOUT), wxExpectDismissableModal<CAboutDlg>(wxID_OK));
+    wxTEST_DIALOG(frame->ProcessCommand(ID_APP_ABOUT),
+                  wxExpectDismissableModal<CAboutDlg>(wxID_OK));
 }
 
 // The whole program over a pseudo-terminal: window, timer, monitor thread.
@@ -654,10 +666,12 @@ TEST_F(MainWindowGuiTest, AfterAHangUpANewLogonWorksWhenTheDeviceIsBack) {
             PumpEvents(10);
         return done();
     };
-    ASSERT_TRUE(pumpUntil([&] { return view->GetShownState() == "SENDING LOGON PROMPT"; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return view->GetShownState() == "SENDING LOGON PROMPT"; }));
     pty.CloseMaster();
     // One line event with the levels off; any error box would fail the test.
-    ASSERT_TRUE(pumpUntil([&] { return view->GetShownState() == "VELDRIN DISCONNECTED"; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return view->GetShownState() == "VELDRIN DISCONNECTED"; }));
     EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DSR), "OFF");
     EXPECT_EQ(view->GetIndicatorText(CVolnexVw::IDC_DCD), "OFF");
     PumpEvents(100);

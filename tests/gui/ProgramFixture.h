@@ -15,7 +15,7 @@
 #include <chrono>
 
 class CProgramFixture : public ::testing::Test {
-protected:
+  protected:
     // Starts the program; extra profile lines come after Device1, which is
     // the pseudo-terminal unless strDevice names another path.
     void StartProgram(const std::string& strExtraProfile = "",

@@ -15,7 +15,7 @@
 namespace {
 
 class ProtocolWindowGuiTest : public CProgramFixture {
-protected:
+  protected:
     void Start(bool bViewProtocol) {
         StartProgram(std::string("ViewProtocol=") + (bViewProtocol ? "1" : "0") + "\n");
     }
@@ -36,13 +36,15 @@ TEST_F(ProtocolWindowGuiTest, ShowsTheTrafficOfALogonAndAPage) {
     // The trace of the start-up ESC EOT CR is lost: the window came later.
     EXPECT_EQ(view->GetProtocolDlg()->Count(), 0u);
     LogOn();
-    pty.Write("\x02" "1234\rHELLO\r\x03" "25=\r");
+    pty.Write("\x02"
+              "1234\rHELLO\r\x03"
+              "25=\r");
     EXPECT_EQ(Await(2), "\x06\r");
     EXPECT_EQ(view->GetProtocolDlg()->GetList().GetLines(),
-              (std::vector<std::string>{"<=  <ESC><EOT><CR>", "=>  <CR>", "<=  ID=",
-                                        "=>  <ESC>PG1<CR>", "<=  <ACK><CR><ESC>[p<CR>",
-                                        "=>  <STX>1234<CR>", "=>  HELLO<CR>",
-                                        "=>  <ETX>25=<CR>", "<=  <ACK><CR>"}));
+              (std::vector<std::string>{
+                  "<=  <ESC><EOT><CR>", "=>  <CR>", "<=  ID=", "=>  <ESC>PG1<CR>",
+                  "<=  <ACK><CR><ESC>[p<CR>", "=>  <STX>1234<CR>", "=>  HELLO<CR>",
+                  "=>  <ETX>25=<CR>", "<=  <ACK><CR>"}));
 }
 
 // The test bench, set in the profile: rejected blocks are explained after
@@ -52,11 +54,17 @@ TEST_F(ProtocolWindowGuiTest, TheTestBenchExplainsAndMarksInTheProtocolWindow) {
     LogOn();
     CProtocolDlg* pDlg = view->GetProtocolDlg();
     const unsigned nStart = pDlg->Count();
-    pty.Write("\x02" "1234\rHI\r\x03" "17;\r"); // a wrong checksum
+    pty.Write("\x02"
+              "1234\rHI\r\x03"
+              "17;\r"); // a wrong checksum
     EXPECT_EQ(Await(2), "\x15\r");
-    pty.Write("\x02" "1234\rHI\r\x03" "17:\r"); // good: ACK
+    pty.Write("\x02"
+              "1234\rHI\r\x03"
+              "17:\r"); // good: ACK
     EXPECT_EQ(Await(2), "\x06\r");
-    pty.Write("\x02" "1234\rHI\r\x03" "17:\r"); // good, the second: NAK on purpose
+    pty.Write("\x02"
+              "1234\rHI\r\x03"
+              "17:\r"); // good, the second: NAK on purpose
     EXPECT_EQ(Await(2), "\x15\r");
     std::vector<std::string> lines = pDlg->GetList().GetLines();
     lines.erase(lines.begin(), lines.begin() + nStart);
@@ -142,7 +150,8 @@ TEST_F(ProtocolWindowGuiTest, ClosingItByTheWindowManagerSwitchesItOff) {
     ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(pDlg->GetHandle()); }));
     // What Alt+F4 or the close button makes the window manager send.
     GdkEvent* pDelete = gdk_event_new(GDK_DELETE);
-    pDelete->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(pDlg->GetHandle())));
+    pDelete->any.window =
+        GDK_WINDOW(g_object_ref(gtk_widget_get_window(pDlg->GetHandle())));
     gtk_main_do_event(pDelete);
     gdk_event_free(pDelete);
     EXPECT_EQ(view->GetProtocolDlg(), nullptr);
@@ -176,7 +185,8 @@ TEST_F(ProtocolWindowGuiTest, ItNarrowsAndWidensWithTheFrame) {
     const int nFirst = shown(frame).width;
     const int nList = pDlg->GetList().GetSize().x;
     for (int nWidth : {nFirst * 2 / 3, nFirst + 100}) {
-        frame->SetSize(frame->GetSize().x + nWidth - shown(frame).width, frame->GetSize().y);
+        frame->SetSize(frame->GetSize().x + nWidth - shown(frame).width,
+                       frame->GetSize().y);
         ASSERT_TRUE(PumpUntil([&] { return shown(frame).width == nWidth; }));
         EXPECT_TRUE(PumpUntil(docked)) << shown(pDlg).width << " for " << nWidth;
         // Narrower, the list keeps its size and is cut; wider, it takes the

@@ -10,9 +10,8 @@
 
 namespace {
 
-
 class ReportListBoxGuiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         clock.when = LocalTime(2008, 3, 14, 15, 4, 5);
         SetClock(&clock);
@@ -50,7 +49,8 @@ TEST_F(ReportListBoxGuiTest, SavesEveryLineBehindTheHeader) {
 
 TEST_F(ReportListBoxGuiTest, ALineWiderThanTheListScrollsSidewaysToItsEnd) {
     auto horizontal = [&] {
-        return gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(list->GetHandle()));
+        return gtk_scrolled_window_get_hadjustment(
+            GTK_SCROLLED_WINDOW(list->GetHandle()));
     };
     list->AddLine("12/08/2026 14:05:00  1234 HI  ");
     PumpEvents(100);
@@ -63,7 +63,8 @@ TEST_F(ReportListBoxGuiTest, ALineWiderThanTheListScrollsSidewaysToItsEnd) {
     list->AppendLines(rows);
     PumpEvents(100);
     GtkAdjustment* pAdj = horizontal();
-    EXPECT_GE(gtk_adjustment_get_upper(pAdj), list->GetTextExtent(std::string(400, 'x')).x);
+    EXPECT_GE(gtk_adjustment_get_upper(pAdj),
+              list->GetTextExtent(std::string(400, 'x')).x);
     EXPECT_GT(gtk_adjustment_get_upper(pAdj), dShort * 2);
     EXPECT_GT(gtk_adjustment_get_upper(pAdj), gtk_adjustment_get_page_size(pAdj));
 }
@@ -113,9 +114,10 @@ TEST_F(ReportListBoxGuiTest, ANameWithoutExtensionGetsTxt) {
 TEST_F(ReportListBoxGuiTest, AnExistingTxtNameIsConfirmedBeforeItIsReplaced) {
     std::string path = dir.Path("report");
     CTempDir::Write(path + ".TXT", "old");
-    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(path),
-                  CExpectMessage(path + ".TXT already exists.\nDo you want to replace it?",
-                                 wxID_NO));
+    wxTEST_DIALOG(
+        list->SaveReport(), wxExpectModal<wxFileDialog>(path),
+        CExpectMessage(path + ".TXT already exists.\nDo you want to replace it?",
+                       wxID_NO));
     EXPECT_EQ(CTempDir::Read(path + ".TXT"), "old");
 }
 
@@ -149,11 +151,12 @@ TEST_F(ReportListBoxGuiTest, FoldersAndNamesInAnyLanguageAreThoseFolders) {
     // replacing it names the file as it is named.
     const std::string typed = dir.Path("Документы/отчёт");
     CTempDir::Write(typed + ".TXT", "old");
-    wxTEST_DIALOG(list->SaveReport(), wxExpectModal<wxFileDialog>(wxString::FromUTF8(typed)),
-                  CExpectMessage(wxString::FromUTF8(typed + ".TXT already exists.\n"
-                                                            "Do you want to replace it?"),
-                                 wxID_YES),
-                  CExpectMessage(wxString::FromUTF8("Saved 1 lines to " + typed + ".TXT")));
+    wxTEST_DIALOG(
+        list->SaveReport(), wxExpectModal<wxFileDialog>(wxString::FromUTF8(typed)),
+        CExpectMessage(wxString::FromUTF8(typed + ".TXT already exists.\n"
+                                                  "Do you want to replace it?"),
+                       wxID_YES),
+        CExpectMessage(wxString::FromUTF8("Saved 1 lines to " + typed + ".TXT")));
     EXPECT_EQ(CTempDir::Read(typed + ".TXT"), header + "\r\n=>  \xE9<CR>\r\n");
 }
 

@@ -20,7 +20,8 @@ double Percentile(std::vector<double> values, double dFraction) {
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
-    size_t nIndex = static_cast<size_t>(dFraction * static_cast<double>(values.size() - 1) + 0.5);
+    size_t nIndex =
+        static_cast<size_t>(dFraction * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(nIndex, values.size() - 1)];
 }
 
@@ -31,7 +32,7 @@ constexpr int kBlockTimeoutMs = 9000;
 constexpr int kPromptWaitMs = 2500; // the terminal prompts on its own after 2.1 s
 constexpr int kLogonAckWaitMs = 3000;
 constexpr int kEndAnswerWaitMs = 2000; // for ESC EOT CR after our EOT CR
-constexpr int kRedialWaitMs = 30000;    // for a line that was hung up
+constexpr int kRedialWaitMs = 30000;   // for a line that was hung up
 
 const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
 
@@ -40,13 +41,17 @@ const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
 CCaller::CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out)
     : m_device(device), m_options(options), m_out(out) {}
 
-std::string CCaller::MakeBlock(const std::string& strPager, const std::string& strMessage) {
-    std::string strBody = std::string(1, kStx) + strPager + kCr + strMessage + kCr + kEtx;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+std::string CCaller::MakeBlock(const std::string& strPager,
+                               const std::string& strMessage) {
+    std::string strBody =
+        std::string(1, kStx) + strPager + kCr + strMessage + kCr + kEtx;
+    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
+           kCr;
 }
 
 std::vector<std::string> CCaller::MakeBlocks(const std::string& strPager,
-                                            const std::string& strMessage, int nBlockSize) {
+                                             const std::string& strMessage,
+                                             int nBlockSize) {
     const std::string strFields = strPager + kCr + strMessage + kCr;
     const size_t nSize = static_cast<size_t>(nBlockSize);
     std::vector<std::string> blocks;
@@ -56,8 +61,9 @@ std::vector<std::string> CCaller::MakeBlocks(const std::string& strPager,
         const char chEnd = bLast ? kEtx : strPart.back() == kCr ? kEtb : kUs;
         // A field that goes on after US carries no CR at the cut.
         const std::string strBody = std::string(1, kStx) + strPart + chEnd;
-        blocks.push_back(strBody +
-                         ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr);
+        blocks.push_back(
+            strBody +
+            ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr);
     }
     return blocks;
 }
@@ -67,7 +73,8 @@ void CCaller::LogCodes(const std::string& strBytes) {
     while (nAt < strBytes.size()) {
         const size_t nCr = strBytes.find(kCr, nAt);
         const std::string strLine = strBytes.substr(nAt, nCr - nAt);
-        if (strLine.size() >= 4 && std::isdigit(static_cast<unsigned char>(strLine[0])) &&
+        if (strLine.size() >= 4 &&
+            std::isdigit(static_cast<unsigned char>(strLine[0])) &&
             std::isdigit(static_cast<unsigned char>(strLine[1])) &&
             std::isdigit(static_cast<unsigned char>(strLine[2])) && strLine[3] == ' ')
             Log("terminal says " + strLine.substr(0, 3) + ": " + strLine.substr(4));
@@ -82,8 +89,10 @@ void CCaller::Log(const std::string& strText) {
         return;
     auto now = std::chrono::system_clock::now();
     std::time_t t = std::chrono::system_clock::to_time_t(now);
-    int nMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   now.time_since_epoch()).count() % 1000);
+    int nMs = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch())
+            .count() %
+        1000);
     std::tm local{};
     localtime_r(&t, &local);
     char szStamp[32];
@@ -125,17 +134,17 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
         {kEndOfSession, Heard::kEnd},
     };
     static const CPattern kPagePatterns[] = {
-        {kPageAccepted, Heard::kAck},
-        {kPageRejected, Heard::kNak},
-        {kPageRefused, Heard::kRs},
-        {kLogonPrompt, Heard::kPrompt},
+        {kPageAccepted, Heard::kAck}, {kPageRejected, Heard::kNak},
+        {kPageRefused, Heard::kRs},   {kLogonPrompt, Heard::kPrompt},
         {kEndOfSession, Heard::kEnd},
     };
     for (;;) {
         size_t nBest = std::string::npos;
         const CPattern* pBest = nullptr;
-        const CPattern* pBegin = bLogon ? std::begin(kLogonPatterns) : std::begin(kPagePatterns);
-        const CPattern* pEnd = bLogon ? std::end(kLogonPatterns) : std::end(kPagePatterns);
+        const CPattern* pBegin =
+            bLogon ? std::begin(kLogonPatterns) : std::begin(kPagePatterns);
+        const CPattern* pEnd =
+            bLogon ? std::end(kLogonPatterns) : std::end(kPagePatterns);
         for (const CPattern* p = pBegin; p != pEnd; ++p) {
             size_t nAt = m_strInput.find(p->szBytes);
             if (nAt != std::string::npos && (pBest == nullptr || nAt < nBest)) {
@@ -150,7 +159,8 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
                 m_bPrompted = true;
             return pBest->heard;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          Clock::now());
         if (left.count() <= 0 || m_bLineClosed)
             return Heard::kNothing;
         pollfd pfd{m_device.PollFd(), POLLIN, 0};
@@ -173,12 +183,13 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
         }
         unsigned nLevels = 0;
         if (r > 0) {
-            std::string strBytes(reinterpret_cast<char*>(buffer), static_cast<size_t>(r));
+            std::string strBytes(reinterpret_cast<char*>(buffer),
+                                 static_cast<size_t>(r));
             Log("received " + WithControlNames(strBytes));
             m_strInput += strBytes;
         } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR) ||
-                   (!m_options.strTcp.empty() && m_device.GetModemStatus(&nLevels) == 0 &&
-                    nLevels == 0)) {
+                   (!m_options.strTcp.empty() &&
+                    m_device.GetModemStatus(&nLevels) == 0 && nLevels == 0)) {
             // A network line that ended reads as nothing: its levels say it.
             Log("line closed by the terminal");
             m_bLineClosed = true;
@@ -257,16 +268,18 @@ std::string CCaller::BlockFor(size_t nIndex, const CSimPage& page) const {
         strBlock[strBlock.size() - 2] ^= 0x01; // last checksum character
         break;
     case SimFault::kThirdField: {
-        std::string strBody = std::string(1, kStx) + page.strPager + kCr + page.strMessage +
-                              kCr + "EXTRA" + kCr + kEtx;
+        std::string strBody = std::string(1, kStx) + page.strPager + kCr +
+                              page.strMessage + kCr + "EXTRA" + kCr + kEtx;
         strBlock = strBody +
-                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
+                   kCr;
         break;
     }
     case SimFault::kMissingField: {
         std::string strBody = std::string(1, kStx) + page.strPager + kCr + kEtx;
         strBlock = strBody +
-                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr;
+                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
+                   kCr;
         break;
     }
     case SimFault::kEotMidBlock:
@@ -289,11 +302,13 @@ const char* CCaller::Describe(Answer answer) {
 
 void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
     const Answer expected = ExpectedAnswer(nIndex);
-    const std::string strLabel = "page " + std::to_string(nIndex + 1) + " (" + page.strPager + ")";
+    const std::string strLabel =
+        "page " + std::to_string(nIndex + 1) + " (" + page.strPager + ")";
     // A fault is made in the page's only block; a good page goes in as many
     // blocks as its length takes.
     const std::vector<std::string> blocks =
-        nIndex == 0 && m_options.fault != SimFault::kNone && m_options.fault != SimFault::kNoise
+        nIndex == 0 && m_options.fault != SimFault::kNone &&
+                m_options.fault != SimFault::kNoise
             ? std::vector<std::string>{BlockFor(nIndex, page)}
             : MakeBlocks(page.strPager, page.strMessage, m_options.nBlockSize);
     for (size_t i = 0; i < blocks.size(); ++i) {
@@ -305,14 +320,16 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
         // A block before the last may be taken (ACK) even where the page is
         // to be refused: the refusal may come at a later block.
         const bool bMore = i + 1 < blocks.size();
-        if (SendBlock(nIndex, blocks[i], strBlockLabel, expected, bMore) != Answer::kAck ||
+        if (SendBlock(nIndex, blocks[i], strBlockLabel, expected, bMore) !=
+                Answer::kAck ||
             m_bLineClosed)
             return;
     }
 }
 
 CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
-                                   const std::string& strLabel, Answer expected, bool bMore) {
+                                   const std::string& strLabel, Answer expected,
+                                   bool bMore) {
     int nAttempts = 0;
     for (;;) {
         if (m_options.fault == SimFault::kNoise)
@@ -339,8 +356,10 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
         // A prompt or end of session is no answer to a block; keep listening.
         do {
             heard = m_bLineClosed ? Heard::kNothing : Await(nWait, false);
-        } while (heard == Heard::kPrompt || (heard == Heard::kEnd && expected != Answer::kEnd));
-        const double dMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        } while (heard == Heard::kPrompt ||
+                 (heard == Heard::kEnd && expected != Answer::kEnd));
+        const double dMs =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         Answer got = heard == Heard::kAck   ? Answer::kAck
                      : heard == Heard::kNak ? Answer::kNak
                      : heard == Heard::kRs  ? Answer::kRs
@@ -361,7 +380,8 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
         if (got != Answer::kNone)
             std::snprintf(szLatency, sizeof szLatency, " after %.2f ms", dMs);
         const bool bRefusalLater =
-            bMore && got == Answer::kAck && (expected == Answer::kRs || expected == Answer::kEnd);
+            bMore && got == Answer::kAck &&
+            (expected == Answer::kRs || expected == Answer::kEnd);
         Log(strLabel + ": " + Describe(got) + szLatency + ", expected " +
             (bRefusalLater ? "ACK or " : "") + Describe(expected));
         // A terminal that hung up is called again, and the block sent again.
@@ -375,12 +395,13 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
             // A sender resends after a NAK or a silence, up to its limit.
             if (nAttempts < m_options.nRetries) {
                 ++nAttempts;
-                Log(strLabel + ": sending again (" + std::to_string(nAttempts) + " of " +
-                    std::to_string(m_options.nRetries) + ")");
+                Log(strLabel + ": sending again (" + std::to_string(nAttempts) +
+                    " of " + std::to_string(m_options.nRetries) + ")");
                 continue;
             }
             if (m_options.nRetries > 0)
-                Log(strLabel + ": giving up after " + std::to_string(m_options.nRetries) +
+                Log(strLabel + ": giving up after " +
+                    std::to_string(m_options.nRetries) +
                     (m_options.nRetries == 1 ? " retry" : " retries"));
         }
         if (got != expected && !bRefusalLater)
@@ -430,7 +451,8 @@ int CCaller::Run() {
     for (size_t i = 0; i < m_options.pages.size() && !m_bLineClosed; ++i) {
         // The terminal asked for a new logon (a CR between blocks, or the
         // session ended): log on again before the next block.
-        if (i > 0 && m_options.fault != SimFault::kNoLogon && (m_bPrompted || !m_bLoggedOn)) {
+        if (i > 0 && m_options.fault != SimFault::kNoLogon &&
+            (m_bPrompted || !m_bLoggedOn)) {
             m_bLoggedOn = false;
             if (!Logon()) {
                 m_bLogonAsExpected = false;

@@ -17,7 +17,7 @@
 #include <vector>
 
 class CCaller {
-public:
+  public:
     enum class Answer { kAck, kNak, kNone, kRs, kEnd };
 
     CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out);
@@ -37,14 +37,16 @@ public:
     const CStats& GetStats() const { return m_stats; }
 
     // The block for a page on the line, with a correct checksum.
-    static std::string MakeBlock(const std::string& strPager, const std::string& strMessage);
+    static std::string MakeBlock(const std::string& strPager,
+                                 const std::string& strMessage);
     // The blocks for a page, each holding at most nBlockSize characters of
     // fields: a block that stops inside a field ends in US, one that stops
     // where a field ends in ETB, the last in ETX.
     static std::vector<std::string> MakeBlocks(const std::string& strPager,
-                                               const std::string& strMessage, int nBlockSize);
+                                               const std::string& strMessage,
+                                               int nBlockSize);
 
-private:
+  private:
     enum class Heard { kAck, kNak, kRs, kPrompt, kLogonAck, kEnd, kNothing };
     // Logs the response codes (revision 1.8's message sequences) in what an
     // answer brought.
@@ -55,8 +57,8 @@ private:
     // One block until it is answered as expected, resent as the options
     // say; the answer it got last.
     // bMore: more blocks of the page follow.
-    Answer SendBlock(size_t nIndex, const std::string& strBlock, const std::string& strLabel,
-                     Answer expected, bool bMore);
+    Answer SendBlock(size_t nIndex, const std::string& strBlock,
+                     const std::string& strLabel, Answer expected, bool bMore);
     Answer ExpectedAnswer(size_t nIndex) const;
     std::string BlockFor(size_t nIndex, const CSimPage& page) const;
     // Waits for the first answer-like sequence in what arrives: the logon

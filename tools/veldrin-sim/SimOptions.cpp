@@ -29,10 +29,14 @@ bool ParseFault(const std::string& strName, SimFault* pFault) {
         const char* szName;
         SimFault fault;
     } kFaults[] = {
-        {"bad-checksum", SimFault::kBadChecksum}, {"third-field", SimFault::kThirdField},
-        {"missing-field", SimFault::kMissingField}, {"password", SimFault::kPassword},
-        {"no-logon", SimFault::kNoLogon},           {"noise", SimFault::kNoise},
-        {"eot-mid-block", SimFault::kEotMidBlock},  {"hangup", SimFault::kHangup},
+        {"bad-checksum", SimFault::kBadChecksum},
+        {"third-field", SimFault::kThirdField},
+        {"missing-field", SimFault::kMissingField},
+        {"password", SimFault::kPassword},
+        {"no-logon", SimFault::kNoLogon},
+        {"noise", SimFault::kNoise},
+        {"eot-mid-block", SimFault::kEotMidBlock},
+        {"hangup", SimFault::kHangup},
     };
     for (const auto& f : kFaults) {
         if (strName == f.szName) {
@@ -48,12 +52,9 @@ bool ParseExpect(const std::string& strName, SimExpect* pExpect) {
         const char* szName;
         SimExpect expect;
     } kExpects[] = {
-        {"ack", SimExpect::kAck},
-        {"nak", SimExpect::kNak},
-        {"none", SimExpect::kNone},
-        {"no-logon", SimExpect::kNoLogon},
-        {"rs", SimExpect::kRs},
-        {"disconnect", SimExpect::kDisconnect},
+        {"ack", SimExpect::kAck},   {"nak", SimExpect::kNak},
+        {"none", SimExpect::kNone}, {"no-logon", SimExpect::kNoLogon},
+        {"rs", SimExpect::kRs},     {"disconnect", SimExpect::kDisconnect},
     };
     for (const auto& e : kExpects) {
         if (strName == e.szName) {
@@ -107,7 +108,8 @@ bool ParseFraming(const std::string& strText, CSimOptions* pOptions) {
     if (strText.size() != 3 || strText[0] < '5' || strText[0] > '8' ||
         (strText[2] != '1' && strText[2] != '2'))
         return false;
-    const char chParity = static_cast<char>(std::toupper(static_cast<unsigned char>(strText[1])));
+    const char chParity =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(strText[1])));
     if (std::string("NEOMS").find(chParity) == std::string::npos)
         return false;
     pOptions->nDataBits = strText[0] - '0';
@@ -124,24 +126,26 @@ std::string FramingText(const CSimOptions& options) {
 }
 
 std::string FramingRefusal(const CSimOptions& options, bool bVirtualLine) {
-    const bool bPlain = options.nDataBits == 8 && options.chParity == 'N' &&
-                        options.nStopBits == 1;
+    const bool bPlain =
+        options.nDataBits == 8 && options.chParity == 'N' && options.nStopBits == 1;
     if (bPlain || (!bVirtualLine && options.strTcp.empty()))
         return std::string();
-    const std::string strLine = options.strTcp.empty()
-                                    ? "a virtual line (pseudo-terminal) cannot carry parity"
-                                    : "a network line cannot carry parity";
+    const std::string strLine =
+        options.strTcp.empty() ? "a virtual line (pseudo-terminal) cannot carry parity"
+                               : "a network line cannot carry parity";
     return strLine + " or other data and stop bits: --framing " + FramingText(options) +
            " needs a real serial adapter (--device /dev/ttyUSB0, say)";
 }
 
 const char* SimUsage() {
-    return "Usage: veldrin-sim --device PATH | --pty LINK | --tcp HOST:PORT [PAGES] [OPTIONS]\n"
+    return "Usage: veldrin-sim --device PATH | --pty LINK | --tcp HOST:PORT [PAGES] "
+           "[OPTIONS]\n"
            "\n"
            "Calls a paging terminal on a serial line as a page-originating system\n"
            "does: sends CR until it gets \"ID=\", logs on with ESC PG1 CR, sends each\n"
            "page as a block with its 12-bit checksum, waits for ACK or NAK, and ends\n"
-           "with EOT CR, which the terminal must answer with ESC EOT CR. Prints a line\n"
+           "with EOT CR, which the terminal must answer with ESC EOT CR. Prints a "
+           "line\n"
            "per event and a summary; exits 0 only when every page got the answer\n"
            "expected and the session's end was answered, 1 otherwise, 2 for bad\n"
            "arguments.\n"
@@ -167,19 +171,23 @@ const char* SimUsage() {
            "  --answer-timeout MS  wait this long for ACK or NAK (default 10000)\n"
            "  --logon-tries N      CRs sent before giving up on ID= (default 5)\n"
            "  --pause MS           wait between pages (default 0)\n"
-           "  --block-size N       characters of fields (with their CRs) in one block,\n"
+           "  --block-size N       characters of fields (with their CRs) in one "
+           "block,\n"
            "                       10 to 250 (default 250); a longer page goes in\n"
            "                       several blocks, each ending in US where its field\n"
            "                       goes on and in ETB where the next field starts\n"
            "  --length N           pad the --count pages' messages to N characters\n"
            "  --password TEXT      log on with ESC PG1 TEXT CR\n"
            "  --fault KIND         inject a fault, see below\n"
-           "  --expect ANSWER[,ANSWER...]  what the terminal should answer, one a page\n"
+           "  --expect ANSWER[,ANSWER...]  what the terminal should answer, one a "
+           "page\n"
            "                       and the last for the rest: ack (default), nak,\n"
            "                       none, no-logon, rs (refused, go on with the next\n"
            "                       page) or disconnect (the terminal ends the\n"
-           "                       session); for a terminal that misbehaves on purpose\n"
-           "  --redial             when the terminal hangs up, wait for the line (up to\n"
+           "                       session); for a terminal that misbehaves on "
+           "purpose\n"
+           "  --redial             when the terminal hangs up, wait for the line (up "
+           "to\n"
            "                       30 s), log on again and go on (--pty and --tcp)\n"
            "  --quiet              print the summary only\n"
            "  --help               print this text and exit\n"
@@ -256,15 +264,17 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             continue;
         }
         static const char* const kValueOptions[] = {
-            "--device", "--pty", "--tcp", "--pager", "--message", "--file", "--count", "--baud",
-            "--retries", "--answer-timeout", "--logon-tries", "--pause", "--fault", "--expect",
-            "--block-size", "--length", "--password", "--framing"};
+            "--device",      "--pty",      "--tcp",    "--pager",   "--message",
+            "--file",        "--count",    "--baud",   "--retries", "--answer-timeout",
+            "--logon-tries", "--pause",    "--fault",  "--expect",  "--block-size",
+            "--length",      "--password", "--framing"};
         bool bKnown = false;
         for (const char* szOption : kValueOptions)
             bKnown = bKnown || strArg == szOption;
         if (!bKnown) {
-            *pstrError = strArg.compare(0, 2, "--") == 0 ? "unknown option " + strArg
-                                                        : "unexpected argument '" + strArg + "'";
+            *pstrError = strArg.compare(0, 2, "--") == 0
+                             ? "unknown option " + strArg
+                             : "unexpected argument '" + strArg + "'";
             return false;
         }
         if (i + 1 >= args.size()) {
@@ -314,7 +324,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             return false;
         }
     }
-    if (options.strDevice.empty() + options.strPtyLink.empty() + options.strTcp.empty() != 2) {
+    if (options.strDevice.empty() + options.strPtyLink.empty() +
+            options.strTcp.empty() !=
+        2) {
         *pstrError = "give one of --device, --pty and --tcp";
         return false;
     }
@@ -334,7 +346,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         return false;
     for (int i = 0; i < nCount; ++i) {
         std::string strMessage = "LOAD TEST PAGE " + std::to_string(i + 1);
-        for (size_t n = strMessage.size(); n < static_cast<size_t>(options.nLength); ++n)
+        for (size_t n = strMessage.size(); n < static_cast<size_t>(options.nLength);
+             ++n)
             strMessage += static_cast<char>('A' + n % 26);
         options.pages.push_back({std::to_string(1000 + i % 9000), strMessage});
     }
@@ -346,8 +359,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
     return true;
 }
 
-bool PrintSimOutcome(bool bParsed, const CSimOptions& options, const std::string& strError,
-                     std::ostream& out, std::ostream& err, int* pnExitStatus) {
+bool PrintSimOutcome(bool bParsed, const CSimOptions& options,
+                     const std::string& strError, std::ostream& out, std::ostream& err,
+                     int* pnExitStatus) {
     if (!bParsed) {
         err << "veldrin-sim: " << strError << "\n\n" << SimUsage();
         *pnExitStatus = 2;

@@ -25,11 +25,11 @@ enum class SimFault {
 // What the terminal should answer to every page (a terminal in a test mode
 // misbehaves on purpose).
 enum class SimExpect {
-    kAck,     // the usual: ACK (a fault changes it for the first page)
-    kNak,     // NAK for every page
-    kNone,    // no answer to any page
-    kNoLogon, // the logon is not answered
-    kRs,      // RS: the page is refused, the caller goes on with the next
+    kAck,        // the usual: ACK (a fault changes it for the first page)
+    kNak,        // NAK for every page
+    kNone,       // no answer to any page
+    kNoLogon,    // the logon is not answered
+    kRs,         // RS: the page is refused, the caller goes on with the next
     kDisconnect, // the terminal ends the session (ESC EOT CR) in answer
 };
 
@@ -51,8 +51,8 @@ struct CSimOptions {
     // split over blocks with US (a field goes on) or ETB (the next field
     // starts in the next block).
     int nBlockSize = 250;
-    int nLength = 0;          // --count pages padded to this many characters
-    std::string strPassword;  // sent after ESC PG1 in the logon
+    int nLength = 0;         // --count pages padded to this many characters
+    std::string strPassword; // sent after ESC PG1 in the logon
     SimFault fault = SimFault::kNone;
     SimExpect expect = SimExpect::kAck;
     // --expect with several answers, one a page, the last for the rest.
@@ -86,5 +86,6 @@ std::string FramingRefusal(const CSimOptions& options, bool bVirtualLine);
 // What --help, --version or bad arguments call for, printed as volnex does:
 // usage or version on stdout with status 0, or the reason and the usage on
 // stderr with status 2. False when the caller is to run.
-bool PrintSimOutcome(bool bParsed, const CSimOptions& options, const std::string& strError,
-                     std::ostream& out, std::ostream& err, int* pnExitStatus);
+bool PrintSimOutcome(bool bParsed, const CSimOptions& options,
+                     const std::string& strError, std::ostream& out, std::ostream& err,
+                     int* pnExitStatus);

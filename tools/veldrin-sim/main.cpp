@@ -62,19 +62,20 @@ int main(int argc, char** argv) {
     if (!options.strPtyLink.empty()) {
         CPtyMasterDevice line;
         if (int nError = line.Open(options.strPtyLink)) {
-            std::cerr << "veldrin-sim: cannot make a virtual line at " << options.strPtyLink
-                      << ": " << std::strerror(nError) << "\n";
+            std::cerr << "veldrin-sim: cannot make a virtual line at "
+                      << options.strPtyLink << ": " << std::strerror(nError) << "\n";
             return 1;
         }
         std::cout << "virtual line: " << options.strPtyLink << " -> "
-                  << line.GetTerminalPath() << "\n" << std::flush;
+                  << line.GetTerminalPath() << "\n"
+                  << std::flush;
         CCaller caller(line, options, std::cout);
         return caller.Run();
     }
     CTermiosDevice device;
     if (int nError = device.Open(options.strDevice)) {
-        std::cerr << "veldrin-sim: cannot open " << OpenErrorText(options.strDevice, nError)
-                  << "\n";
+        std::cerr << "veldrin-sim: cannot open "
+                  << OpenErrorText(options.strDevice, nError) << "\n";
         return 1;
     }
     // A device path that is a pseudo-terminal (it has no modem lines)
