@@ -1,8 +1,8 @@
 // How fast the protocol window takes received characters: 100,000 bytes of
 // typical traffic (lines of 60 characters ending in CR) rendered into the
 // open window, against the 11,520 characters a second of a 115200-baud line.
+#include "session/TraceRender.h"
 #include "ui/ProtocolDlg.h"
-#include "ui/TraceRender.h"
 
 #include <wx/wx.h>
 

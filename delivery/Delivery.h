@@ -9,6 +9,7 @@
 #pragma once
 
 #include "delivery/Outbox.h"
+#include "delivery/SenderFactory.h"
 #include "delivery/TargetConfig.h"
 #include "delivery/TargetWorker.h"
 

@@ -1,10 +1,6 @@
 #include "delivery/Sender.h"
 
 #include "delivery/CurlSession.h"
-#include "delivery/ExecSender.h"
-#include "delivery/HttpSender.h"
-#include "delivery/MailSender.h"
-#include "delivery/MqttSender.h"
 #include "delivery/SenderText.h"
 #include "delivery/TargetConfig.h"
 
@@ -16,19 +12,6 @@
 #include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
-
-std::unique_ptr<ISender> MakeSender(const CTargetConfig& target) {
-    switch (target.scheme) {
-    case TargetScheme::kMqtt:
-    case TargetScheme::kMqtts: return std::make_unique<CMqttSender>(target);
-    case TargetScheme::kHttp:
-    case TargetScheme::kHttps: return std::make_unique<CHttpSender>(target);
-    case TargetScheme::kSmtp:
-    case TargetScheme::kSmtps: return std::make_unique<CMailSender>(target);
-    case TargetScheme::kExec: return std::make_unique<CExecSender>(target);
-    }
-    return nullptr;
-}
 
 std::vector<CSendResult>
 ISender::SendOneByOne(const std::vector<COutgoing>& pages,

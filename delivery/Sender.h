@@ -77,6 +77,3 @@ class ISender {
   private:
     std::atomic<bool> m_bStop{false};
 };
-
-// The sender for a target whose settings parsed (ParseTarget).
-std::unique_ptr<ISender> MakeSender(const CTargetConfig& target);

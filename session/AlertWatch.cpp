@@ -1,7 +1,7 @@
 #include "session/AlertWatch.h"
 
+#include "session/Clock.h"
 #include "session/PageRecord.h"
-#include "ui/Clock.h"
 
 #include <nlohmann/json.hpp>
 
@@ -203,4 +203,8 @@ std::string AlertJson(const CAlertEvent& event) {
     object["since"] = IsoLocalTime(event.alert.nSinceMs);
     object["text"] = event.alert.strText;
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string AlertNote(const CAlertEvent& event) {
+    return (event.bRaised ? "   ALERT: " : "   ALERT OVER: ") + event.alert.strText;
 }

@@ -29,6 +29,9 @@ struct CAlertEvent {
     std::string strRaisedText;
 };
 
+// The protocol window's line for an alert ("   ALERT: line silent since ...").
+std::string AlertNote(const CAlertEvent& event);
+
 struct CWatchFacts {
     struct CTarget {
         std::string strName;

@@ -2,7 +2,7 @@
 
 #include "engine/ControlNames.h"
 #include "engine/Protocol.h"
-#include "ui/ViewText.h"
+#include "session/ViewText.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,10 +2,10 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/DeviceList.h"
+#include "session/Clock.h"
 #include "session/SessionLog.h"
 #include "session/StatusServer.h"
-#include "ui/Clock.h"
-#include "ui/ViewText.h"
+#include "session/ViewText.h"
 
 #include <sys/stat.h>
 
@@ -478,10 +478,6 @@ void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
          DiagnoseBlock(m_terminal.GetStoredBlock(), block,
                        CPageTerminal::kTimeoutTicks + 1, m_terminal.GetDroppedCount()))
         AddNote(strLine);
-}
-
-std::string AlertNote(const CAlertEvent& event) {
-    return (event.bRaised ? "   ALERT: " : "   ALERT OVER: ") + event.alert.strText;
 }
 
 std::string CPageSession::ApplyWatchSettings() {

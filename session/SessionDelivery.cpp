@@ -2,10 +2,10 @@
 
 #include "engine/PageTerminal.h"
 #include "session/AlertWatch.h"
+#include "session/Clock.h"
+#include "session/ViewText.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
-#include "ui/Clock.h"
-#include "ui/ViewText.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,8 +1,9 @@
 #include "session/SessionLog.h"
 
 #include "session/PageRecord.h"
+#include "session/SessionDelivery.h"
 
-#include "ui/Clock.h"
+#include "session/Clock.h"
 
 #include <cerrno>
 #include <chrono>

@@ -19,7 +19,7 @@
 // Problems reach the operator through TakeReports, on the UI thread.
 #pragma once
 
-#include "session/PageSession.h"
+#include "session/SessionDisplay.h"
 #include "session/TraceLines.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "session/TraceLines.h"
 
-#include "ui/Clock.h"
+#include "session/Clock.h"
 
 #include <ctime>
 

@@ -12,7 +12,7 @@
 // the user-interface thread only.
 #pragma once
 
-#include "ui/TraceRender.h"
+#include "session/TraceRender.h"
 
 #include <cstdint>
 #include <functional>

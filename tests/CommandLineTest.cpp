@@ -1,4 +1,4 @@
-#include "ui/CommandLine.h"
+#include "session/CommandLine.h"
 #include "settings/Profile.h"
 #include "tests/TempDir.h"
 #include "ui/HelpBook.h"

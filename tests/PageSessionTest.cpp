@@ -6,12 +6,12 @@
 #include "delivery/Outbox.h"
 #include "engine/Checksum.h"
 #include "engine/ControlNames.h"
+#include "session/ViewText.h"
 #include "settings/Profile.h"
 #include "tests/FakeSerialDevice.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
 #include "tests/TestSupport.h"
-#include "ui/ViewText.h"
 
 #include <gtest/gtest.h>
 

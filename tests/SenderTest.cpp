@@ -1,5 +1,5 @@
 // MakeSender and the texts every sender makes for its results.
-#include "delivery/Sender.h"
+#include "delivery/SenderFactory.h"
 #include "delivery/SenderText.h"
 #include "delivery/TargetConfig.h"
 

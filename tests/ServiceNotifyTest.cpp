@@ -1,4 +1,4 @@
-#include "session/ServiceNotify.h"
+#include "headless/ServiceNotify.h"
 #include "tests/TempDir.h"
 
 #include <gtest/gtest.h>

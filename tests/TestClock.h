@@ -1,7 +1,7 @@
 // A clock the test sets, and local times built from their parts.
 #pragma once
 
-#include "ui/Clock.h"
+#include "session/Clock.h"
 
 #include <cstdint>
 #include <ctime>

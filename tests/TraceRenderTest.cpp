@@ -1,4 +1,4 @@
-#include "ui/TraceRender.h"
+#include "session/TraceRender.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/ViewText.h"
+#include "session/ViewText.h"
 #include "settings/PortConfig.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"

@@ -1,7 +1,7 @@
 #include "ui/AboutDlg.h"
 
+#include "session/CommandLine.h"
 #include "ui/AppIcon.h"
-#include "ui/CommandLine.h"
 
 #include <wx/button.h>
 #include <wx/statbmp.h>

@@ -1,4 +1,4 @@
-// Command IDs of the menu and accelerator.
+// Command IDs of the menu and accelerator, and the main form's control IDs.
 //
 // wxWidgets takes IDs below 32767 only, so the menu's traditional IDs (32791
 // and up) cannot be used. The standard commands use wxWidgets' stock
@@ -21,4 +21,20 @@ enum {
     ID_VIEW_DELIVERIES = wxID_HIGHEST + 8,
     ID_VIEW_PROTOCOL_TIMES = wxID_HIGHEST + 9,
     ID_VIEW_PAGE_DETAILS = wxID_HIGHEST + 10,
+};
+
+// The controls of the main view's form (CVolnexVw::IDC_STATE and so on).
+struct CViewControls {
+    enum {
+        IDC_CTS = 1006,
+        IDC_DSR = 1007,
+        IDC_DCD = 1008,
+        IDC_PAGE_LIST = 1010,
+        IDC_STATE = 1012,
+        IDC_GOOD_PAGES = 1016,
+        IDC_BAD_PAGES = 1017,
+        IDC_LOGON = 1019,
+        IDC_LOGFILE = 1020,
+        IDC_LOGOFF = 1021,
+    };
 };

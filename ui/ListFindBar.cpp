@@ -1,7 +1,5 @@
 #include "ui/ListFindBar.h"
 
-#include "ui/ReportListBox.h"
-
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/sizer.h>
@@ -15,7 +13,7 @@ const wxColour kNotFound(255, 200, 200);
 
 } // namespace
 
-CListFindBar::CListFindBar(wxWindow* pParent, CReportListBox* pList)
+CListFindBar::CListFindBar(wxWindow* pParent, IFindableList* pList)
     : wxPanel(pParent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
               wxTAB_TRAVERSAL | wxBORDER_NONE, "find bar"),
       m_pList(pList) {
@@ -74,7 +72,7 @@ CListFindBar::CListFindBar(wxWindow* pParent, CReportListBox* pList)
 
 void CListFindBar::Open() {
     if (!IsShown()) {
-        PlaceIn(m_pList->GetRect());
+        PlaceIn(m_pList->ListWindow().GetRect());
         Show();
         Layout();
     }
@@ -96,8 +94,7 @@ void CListFindBar::PlaceIn(const wxRect& rect) {
     wxRect rest = rect;
     rest.y += nHeight;
     rest.height -= nHeight;
-    m_pList->SetSize(rest);
-    m_pList->GetShownList().SetSize(rest);
+    m_pList->PlaceRows(rest);
     Layout();
 }
 
@@ -109,13 +106,13 @@ void CListFindBar::Close() {
     m_pList->SetFilter(false, wxEmptyString, false);
     // Where the bar and the list stand now: the view may have scrolled
     // since the bar opened.
-    m_pList->SetSize(GetRect().Union(m_pList->GetRect()));
-    m_pList->SetFocus();
+    m_pList->ListWindow().SetSize(GetRect().Union(m_pList->ListWindow().GetRect()));
+    m_pList->ListWindow().SetFocus();
 }
 
 bool CListFindBar::FindNext(bool bForward) {
-    const bool bFound = m_pList->GetShownList().FindLine(
-        m_pText->GetValue(), m_pMatchCase->GetValue(), bForward);
+    const bool bFound =
+        m_pList->FindShownLine(m_pText->GetValue(), m_pMatchCase->GetValue(), bForward);
     ShowFound(bFound || m_pText->IsEmpty());
     return bFound;
 }

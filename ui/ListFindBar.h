@@ -1,4 +1,4 @@
-// CListFindBar: the find bar of a CReportListBox, laid over the top of the
+// CListFindBar: the find bar of a list (a CReportListBox), laid over the top of the
 // list (which gives up that room while the bar is open).
 //
 // The operator types a text (a pager ID, a word of a message) and goes to
@@ -11,13 +11,27 @@
 
 #include <wx/panel.h>
 
-class CReportListBox;
 class wxCheckBox;
 class wxTextCtrl;
 
+// The list a find bar searches, as the bar sees it.
+class IFindableList {
+  public:
+    virtual ~IFindableList() = default;
+    // The list's own window: the bar takes its room from it and gives it
+    // back.
+    virtual wxWindow& ListWindow() = 0;
+    // Puts the list and its filtered rows in rect.
+    virtual void PlaceRows(const wxRect& rect) = 0;
+    // Goes to the next (previous) row of the rows shown that holds strText.
+    virtual bool FindShownLine(const wxString& strText, bool bMatchCase,
+                               bool bForward) = 0;
+    virtual void SetFilter(bool bOn, const wxString& strText, bool bMatchCase) = 0;
+};
+
 class CListFindBar : public wxPanel {
   public:
-    CListFindBar(wxWindow* pParent, CReportListBox* pList);
+    CListFindBar(wxWindow* pParent, IFindableList* pList);
 
     // Shows the bar over the list and puts the keyboard in its text.
     void Open();
@@ -40,7 +54,7 @@ class CListFindBar : public wxPanel {
     void ApplyFilter();
     void ShowFound(bool bFound);
 
-    CReportListBox* m_pList;
+    IFindableList* m_pList;
     wxTextCtrl* m_pText;
     wxCheckBox* m_pMatchCase;
     wxCheckBox* m_pFilter;

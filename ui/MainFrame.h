@@ -9,6 +9,8 @@
 // help book for Help > Index.
 #pragma once
 
+#include "ui/ViewFrame.h"
+
 #include <wx/frame.h>
 #include <wx/longlong.h>
 
@@ -20,7 +22,7 @@ class CVolnexVw;
 class wxMenu;
 class wxHtmlHelpController;
 
-class CMainFrame : public wxFrame {
+class CMainFrame : public wxFrame, public IViewFrame {
   public:
     CMainFrame();
     ~CMainFrame() override;
@@ -32,26 +34,29 @@ class CMainFrame : public wxFrame {
     // The first size: the form and the whole status text fully shown (as far
     // as the screen allows; the view scrolls over the rest). Returns the
     // client size given.
-    wxSize FitToForm(const wxSize& form);
+    wxSize FitToForm(const wxSize& form) override;
     // The size the user gave the window in this profile before, if any
     // (WindowSize, the client's width and height in pixels, and
     // WindowMaximized in [Configuration]); kept at closing when the user
     // changed it.
     static constexpr const char* kSizeKey = "WindowSize";
     static constexpr const char* kMaximizedKey = "WindowMaximized";
-    void RestoreSize();
+    void RestoreSize() override;
     void SaveSize();
     // The view grew (or shrank) below by nChange pixels: the client follows,
     // as far as the screen allows. Returns the change made.
-    int GrowClientBy(int nChange);
+    int GrowClientBy(int nChange) override;
     // The frame's width at the size the program gave it.
-    int GetFitWidth() const { return m_fitClient.x + GetSize().x - GetClientSize().x; }
+    int GetFitWidth() const override {
+        return m_fitClient.x + GetSize().x - GetClientSize().x;
+    }
     // Brings both panes up to date; a pane is repainted only when its text
     // changes.
     void RefreshPanes();
     // View > Deliveries is in the menu while pages are delivered onward (a
     // target is set up); without targets the menu is as it always was.
-    void ShowDeliveriesCommand(bool bShow);
+    void ShowDeliveriesCommand(bool bShow) override;
+    bool IsFrameMaximized() const override { return IsMaximized(); }
     // View > Deliveries: opens (or brings up) the deliveries window.
     void OnViewDeliveries();
     CDeliveriesDlg* GetDeliveriesDlg() const { return m_pDeliveries; }

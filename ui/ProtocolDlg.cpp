@@ -2,10 +2,10 @@
 
 #include "engine/MessageBoxes.h"
 #include "session/Charset.h"
+#include "session/Clock.h"
 #include "session/TraceLines.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
-#include "ui/Clock.h"
 #include "ui/FormLayout.h"
 #include "ui/ListText.h"
 #include "ui/ReportListBox.h"

@@ -19,8 +19,8 @@
 // holds the lines as shown.
 #pragma once
 
+#include "session/TraceRender.h"
 #include "ui/ScreenPace.h"
-#include "ui/TraceRender.h"
 
 #include <wx/dialog.h>
 

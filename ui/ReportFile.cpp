@@ -1,7 +1,7 @@
 #include "ui/ReportFile.h"
 
 #include "engine/MessageBoxes.h"
-#include "ui/Clock.h"
+#include "session/Clock.h"
 
 #include <cerrno>
 #include <climits>

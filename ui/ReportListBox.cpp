@@ -1,7 +1,7 @@
 #include "ui/ReportListBox.h"
 
 #include "engine/MessageBoxes.h"
-#include "ui/Clock.h"
+#include "session/Clock.h"
 #include "ui/ListFindBar.h"
 #include "ui/ListText.h"
 #include "ui/ReportFile.h"
@@ -498,6 +498,11 @@ void CReportListBox::OnKeyDown(wxKeyEvent& event) {
 CReportListBox& CReportListBox::GetShownList() {
     CReportListBox& source = Source();
     return source.m_bFiltered && source.m_pFiltered ? *source.m_pFiltered : source;
+}
+
+void CReportListBox::PlaceRows(const wxRect& rect) {
+    SetSize(rect);
+    GetShownList().SetSize(rect);
 }
 
 void CReportListBox::ShowFindBar() {

@@ -27,6 +27,7 @@
 // them when it goes.
 #pragma once
 
+#include "ui/ListFindBar.h"
 #include "ui/ReportSaveDialog.h"
 
 #include <deque>
@@ -37,11 +38,10 @@
 #include <vector>
 #include <wx/listbox.h>
 
-class CListFindBar;
 class IMessageBoxes;
 class wxMenu;
 
-class CReportListBox : public wxListBox {
+class CReportListBox : public wxListBox, public IFindableList {
   public:
     // Commands of the context menu.
     enum {
@@ -120,7 +120,7 @@ class CReportListBox : public wxListBox {
     bool FindLine(const wxString& strText, bool bMatchCase, bool bForward);
     // Shows only the rows that hold strText while bOn; all of them again
     // when it is off.
-    void SetFilter(bool bOn, const wxString& strText, bool bMatchCase);
+    void SetFilter(bool bOn, const wxString& strText, bool bMatchCase) override;
     bool IsFiltered() const { return m_bFiltered; }
     // The line (numbered as in this list) of the row selected in the list
     // the reader sees; wxNOT_FOUND for none.
@@ -128,6 +128,13 @@ class CReportListBox : public wxListBox {
     // Puts the list in rect, sharing it with the find bar and covered by the
     // filtered rows when they are open.
     void PlaceIn(const wxRect& rect);
+    // What the find bar asks of the list.
+    wxWindow& ListWindow() override { return *this; }
+    void PlaceRows(const wxRect& rect) override;
+    bool FindShownLine(const wxString& strText, bool bMatchCase,
+                       bool bForward) override {
+        return GetShownList().FindLine(strText, bMatchCase, bForward);
+    }
     // The pixel width the column needs for the widest line so far.
     int GetColumnWidth() const { return m_nColumnWidth; }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "session/PageSession.h"
+#include "session/ViewText.h"
+#include "ui/CommandIds.h"
 #include "ui/FormLabel.h"
 #include "ui/ReportListBox.h"
-#include "ui/ViewText.h"
-#include "ui/VolnexView.h"
 #include "ui/WxText.h"
 
 #include <wx/button.h>
@@ -66,29 +66,29 @@ void CViewForm::Build(wxScrolled<wxPanel>* pView) {
     CFormLabel* pCtsLabel = label("CTS", 15, 55, 26, 11, wxALIGN_RIGHT);
     CFormLabel* pDsrLabel = label("DSR", 75, 55, 26, 12, wxALIGN_RIGHT);
     CFormLabel* pDcdLabel = label("DCD", 140, 55, 22, 11, wxALIGN_RIGHT);
-    m_pCts = display(CVolnexVw::IDC_CTS, 44, 53, 25, 12, kGreen);
-    m_pDsr = display(CVolnexVw::IDC_DSR, 103, 53, 25, 12, kGreen);
-    m_pDcd = display(CVolnexVw::IDC_DCD, 163, 52, 25, 12, kGreen);
+    m_pCts = display(CViewControls::IDC_CTS, 44, 53, 25, 12, kGreen);
+    m_pDsr = display(CViewControls::IDC_DSR, 103, 53, 25, 12, kGreen);
+    m_pDcd = display(CViewControls::IDC_DCD, 163, 52, 25, 12, kGreen);
     CFormLabel* pStateLabel = label(" State", 13, 30, 22, 15, wxALIGN_LEFT);
     // A page may run to hundreds of characters: the list scrolls sideways.
     m_pageList =
-        new CReportListBox(self, CVolnexVw::IDC_PAGE_LIST, at(8, 89), size(244, 100),
-                           wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
+        new CReportListBox(self, CViewControls::IDC_PAGE_LIST, at(8, 89),
+                           size(244, 100), wxLB_SINGLE | wxLB_ALWAYS_SB | wxLB_HSCROLL);
     m_pageList->SetSaveTitle("Save Page List");
     m_pageList->SetUtf8Lines(true); // the pages as text in their charset
-    m_pState = display(CVolnexVw::IDC_STATE, 43, 28, 150, 12, kCyan);
+    m_pState = display(CViewControls::IDC_STATE, 43, 28, 150, 12, kCyan);
     CFormLabel* pGoodLabel =
         label("Good Pages", 213, 28, 39, 12, wxALIGN_CENTRE_HORIZONTAL);
     CFormLabel* pBadLabel =
         label("Bad Pages", 214, 55, 37, 11, wxALIGN_CENTRE_HORIZONTAL);
-    m_pGood = counter(CVolnexVw::IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
-    m_pBad = counter(CVolnexVw::IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
-    auto* pLogon =
-        new wxButton(self, CVolnexVw::IDC_LOGON, "Logon", at(255, 101), size(35, 23));
-    auto* pLogFile = new wxButton(self, CVolnexVw::IDC_LOGFILE, "LogFile", at(255, 133),
-                                  size(35, 20));
-    auto* pLogoff =
-        new wxButton(self, CVolnexVw::IDC_LOGOFF, "Logoff", at(255, 165), size(36, 21));
+    m_pGood = counter(CViewControls::IDC_GOOD_PAGES, 255, 28, 29, 12, kGreen);
+    m_pBad = counter(CViewControls::IDC_BAD_PAGES, 255, 54, 29, 12, kRed);
+    auto* pLogon = new wxButton(self, CViewControls::IDC_LOGON, "Logon", at(255, 101),
+                                size(35, 23));
+    auto* pLogFile = new wxButton(self, CViewControls::IDC_LOGFILE, "LogFile",
+                                  at(255, 133), size(35, 20));
+    auto* pLogoff = new wxButton(self, CViewControls::IDC_LOGOFF, "Logoff",
+                                 at(255, 165), size(36, 21));
 
     // Each label names its display for assistive technology.
     pCtsLabel->SetLabelFor(m_pCts);
@@ -155,12 +155,12 @@ void CViewForm::Show(const CShownSession& session) {
 
 wxString CViewForm::ShownText(int nId) const {
     switch (nId) {
-    case CVolnexVw::IDC_STATE: return m_pState->GetLabel();
-    case CVolnexVw::IDC_CTS: return m_pCts->GetLabel();
-    case CVolnexVw::IDC_DSR: return m_pDsr->GetLabel();
-    case CVolnexVw::IDC_DCD: return m_pDcd->GetLabel();
-    case CVolnexVw::IDC_GOOD_PAGES: return m_pGood->GetValue();
-    case CVolnexVw::IDC_BAD_PAGES: return m_pBad->GetValue();
+    case CViewControls::IDC_STATE: return m_pState->GetLabel();
+    case CViewControls::IDC_CTS: return m_pCts->GetLabel();
+    case CViewControls::IDC_DSR: return m_pDsr->GetLabel();
+    case CViewControls::IDC_DCD: return m_pDcd->GetLabel();
+    case CViewControls::IDC_GOOD_PAGES: return m_pGood->GetValue();
+    case CViewControls::IDC_BAD_PAGES: return m_pBad->GetValue();
     default: return wxEmptyString;
     }
 }

@@ -1,14 +1,14 @@
 // The application: builds the frame and its view in the order the program
 // has always started in, and takes them down again.
 #include "BuildInfo.h"
-#include "session/Headless.h"
+#include "headless/Headless.h"
+#include "session/CommandLine.h"
 #include "session/OutboxReport.h"
 #include "session/ProfileCheck.h"
+#include "session/ViewText.h"
 #include "settings/Profile.h"
-#include "ui/CommandLine.h"
 #include "ui/MainFrame.h"
 #include "ui/StopRequest.h"
-#include "ui/ViewText.h"
 #include "ui/VolnexView.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"

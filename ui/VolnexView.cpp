@@ -2,18 +2,18 @@
 
 #include "engine/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
-#include "settings/ConnectDlg.h"
-#include "ui/Clock.h"
+#include "session/Clock.h"
+#include "session/TraceRender.h"
+#include "session/ViewText.h"
 #include "ui/FormLayout.h"
-#include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ProtocolSwitch.h"
 #include "ui/ReportFile.h"
 #include "ui/ReportListBox.h"
-#include "ui/TraceRender.h"
 #include "ui/ViewForm.h"
-#include "ui/ViewText.h"
+#include "ui/ViewFrame.h"
 #include "ui/WxMessageBoxes.h"
+#include "ui/settings/ConnectDlg.h"
 
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -146,7 +146,7 @@ void CVolnexVw::ShowDeliveryLine() {
     const wxSize before = GetFormSize();
     m_form.ShowDelivery(lines);
     FormResized(before); // a line that comes later is seen without scrolling
-    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
+    if (auto* pFrame = dynamic_cast<IViewFrame*>(GetParent()))
         pFrame->ShowDeliveriesCommand(bDelivery);
 }
 
@@ -155,8 +155,8 @@ void CVolnexVw::OnInitialUpdate() {
     ShowDeliveryLine();
     // The frame's first size is the form's at the current font and scale;
     // a size the user gave this profile's window before comes after it.
-    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent())) {
-        pFrame->Layout();
+    if (auto* pFrame = dynamic_cast<IViewFrame*>(GetParent())) {
+        GetParent()->Layout();
         m_firstClient = pFrame->FitToForm(GetFormSize());
         m_firstClient.IncTo(GetFormSize());
         m_bFitted = true;
@@ -342,9 +342,9 @@ int CVolnexVw::FormResized(const wxSize& before) {
     if (nGrowth == 0 || !m_bFitted)
         return 0; // before the first size, that size takes the whole form
     m_firstClient.y = std::max(m_firstClient.y + nGrowth, GetFormSize().y);
-    auto* pFrame = dynamic_cast<CMainFrame*>(GetParent());
+    auto* pFrame = dynamic_cast<IViewFrame*>(GetParent());
     int nChange = 0;
-    if (pFrame != nullptr && !pFrame->IsMaximized()) {
+    if (pFrame != nullptr && !pFrame->IsFrameMaximized()) {
         // A frame that could not grow by all of a line (at the screen's
         // edge) gives back only what it grew by.
         nChange = nGrowth > 0 ? nGrowth : -std::min(-nGrowth, m_nGrownBelow);
@@ -382,7 +382,7 @@ void CVolnexVw::CreateProtocolDlg() {
     if (m_protocol.Get() != nullptr)
         return;
     m_protocol.Create();
-    if (auto* pFrame = dynamic_cast<CMainFrame*>(GetParent()))
+    if (auto* pFrame = dynamic_cast<IViewFrame*>(GetParent()))
         m_protocol.Get()->SetBaseWidth(pFrame->GetFitWidth());
     m_protocol.Get()->SetCatchUp([this] { ShowPending(); });
     // A profile that is not there yet (a new --profile, a first start) says

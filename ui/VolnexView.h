@@ -25,6 +25,7 @@
 
 #include "engine/Notify.h"
 #include "session/PageSession.h"
+#include "ui/CommandIds.h"
 #include "ui/DeferredBoxes.h"
 #include "ui/ProtocolSwitch.h"
 #include "ui/ScreenPace.h"
@@ -45,20 +46,9 @@ class CReportListBox;
 
 class CVolnexVw : public wxScrolled<wxPanel>,
                   public INotifyTarget,
-                  public ISessionDisplay {
+                  public ISessionDisplay,
+                  public CViewControls {
   public:
-    enum {
-        IDC_CTS = 1006,
-        IDC_DSR = 1007,
-        IDC_DCD = 1008,
-        IDC_PAGE_LIST = 1010,
-        IDC_STATE = 1012,
-        IDC_GOOD_PAGES = 1016,
-        IDC_BAD_PAGES = 1017,
-        IDC_LOGON = 1019,
-        IDC_LOGFILE = 1020,
-        IDC_LOGOFF = 1021,
-    };
     static constexpr int kTimerId = 1;
     static constexpr int kTimerPeriodMs = 100;
     static constexpr unsigned kPageListLimit = CPageSession::kPageListLimit;

@@ -1,7 +1,7 @@
 #include "ui/WxMessageBoxes.h"
 
+#include "session/ViewText.h"
 #include "settings/Profile.h"
-#include "ui/ViewText.h"
 #include "ui/WxText.h"
 
 #include <wx/app.h>

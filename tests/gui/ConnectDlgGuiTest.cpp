@@ -1,14 +1,14 @@
 #include "engine/SessionState.h"
-#include "settings/ConnectDlg.h"
-#include "settings/FlowControl.h"
-#include "settings/PortSettings.h"
-#include "settings/TestPage.h"
 #include "tests/TempDir.h"
 #include "tests/TestSupport.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/CommandIds.h"
 #include "ui/MainFrame.h"
 #include "ui/VolnexView.h"
+#include "ui/settings/ConnectDlg.h"
+#include "ui/settings/FlowControl.h"
+#include "ui/settings/PortSettings.h"
+#include "ui/settings/TestPage.h"
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>

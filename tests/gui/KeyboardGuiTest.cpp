@@ -1,10 +1,10 @@
 // The windows as a keyboard user works them: keys go through GTK's own key
 // handling (key bindings, focus chain), as typed.
-#include "settings/ConnectDlg.h"
-#include "settings/PortSettings.h"
 #include "tests/gui/ProgramFixture.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
+#include "ui/settings/ConnectDlg.h"
+#include "ui/settings/PortSettings.h"
 
 #include <gtk/gtk.h>
 #include <wx/bookctrl.h>

@@ -1,10 +1,10 @@
+#include "session/TraceRender.h"
 #include "tests/TestClock.h"
 #include "tests/gui/ProgramFixture.h"
 #include "ui/CommandIds.h"
 #include "ui/MainFrame.h"
 #include "ui/ProtocolDlg.h"
 #include "ui/ReportListBox.h"
-#include "ui/TraceRender.h"
 #include "ui/VolnexView.h"
 
 #include <gtk/gtk.h>

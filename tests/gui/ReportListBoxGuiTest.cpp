@@ -1,7 +1,7 @@
+#include "session/Clock.h"
 #include "tests/TempDir.h"
 #include "tests/TestClock.h"
 #include "tests/gui/GuiTest.h"
-#include "ui/Clock.h"
 #include "ui/ReportListBox.h"
 
 #include <gtk/gtk.h>

@@ -1,6 +1,5 @@
-#include "settings/FlowControl.h"
+#include "ui/settings/FlowControl.h"
 
-#include "settings/ConnectDlg.h"
 #include "ui/FormLabel.h"
 
 #include <wx/checkbox.h>
@@ -18,7 +17,7 @@ void SelectPosition(wxChoice* pList, int nPosition) {
 
 } // namespace
 
-CFlowControl::CFlowControl(wxWindow* pParent, CConnectDlg* pSheet)
+CFlowControl::CFlowControl(wxWindow* pParent, ISheetHost* pSheet)
     : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };

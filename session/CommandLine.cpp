@@ -1,4 +1,4 @@
-#include "ui/CommandLine.h"
+#include "session/CommandLine.h"
 
 #include "BuildInfo.h"
 #include "settings/Profile.h"

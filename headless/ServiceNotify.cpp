@@ -1,4 +1,4 @@
-#include "session/ServiceNotify.h"
+#include "headless/ServiceNotify.h"
 
 #include <systemd/sd-daemon.h>
 

@@ -1,13 +1,13 @@
-#include "session/Headless.h"
+#include "headless/Headless.h"
 
 #include "engine/MessageBoxes.h"
+#include "headless/OutputStream.h"
+#include "headless/ServiceNotify.h"
 #include "serial/TermiosDevice.h"
-#include "session/OutputStream.h"
+#include "session/CommandLine.h"
 #include "session/PageSession.h"
-#include "session/ServiceNotify.h"
 #include "session/TraceLines.h"
 #include "settings/Profile.h"
-#include "ui/CommandLine.h"
 
 #include <cctype>
 #include <cerrno>

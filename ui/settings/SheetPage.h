@@ -1,4 +1,4 @@
-// CSheetPage: what the two pages of the Connection sheet have in common.
+// CSheetPage: what the pages of the Connection sheet have in common.
 //
 // A page shows the stored values of the port in use and edits them; any
 // change by the operator marks it pending (not yet applied) and changed
@@ -11,11 +11,21 @@
 
 #include <wx/panel.h>
 
-class CConnectDlg;
+// The sheet around the pages, as a page sees it.
+class ISheetHost {
+  public:
+    virtual ~ISheetHost() = default;
+    // 1 for COM1 to 4 for COM4; 0 when nothing is selected.
+    virtual int GetSelectedPort() const = 0;
+    // True when there are pending edits and the operator chose to keep them.
+    virtual bool AskSaveChanges() = 0;
+    // A page was changed by the operator: Apply becomes available.
+    virtual void OnPageModified() = 0;
+};
 
 class CSheetPage : public wxPanel {
   public:
-    CSheetPage(wxWindow* pParent, CConnectDlg* pSheet);
+    CSheetPage(wxWindow* pParent, ISheetHost* pSheet);
 
     bool IsPending() const { return m_bPending; }
     bool IsChanged() const { return m_bChanged; }
@@ -39,5 +49,5 @@ class CSheetPage : public wxPanel {
   private:
     bool m_bPending = false;
     bool m_bChanged = false;
-    CConnectDlg* m_pSheet;
+    ISheetHost* m_pSheet;
 };

@@ -1,8 +1,7 @@
-#include "settings/PortSettings.h"
+#include "ui/settings/PortSettings.h"
 
 #include "serial/DeviceList.h"
 #include "serial/TcpEndpoint.h"
-#include "settings/ConnectDlg.h"
 #include "ui/FormLabel.h"
 #include "ui/WxText.h"
 
@@ -23,7 +22,7 @@ void SelectText(wxChoice* pList, const std::string& strText) {
 
 } // namespace
 
-CPortSettings::CPortSettings(wxWindow* pParent, CConnectDlg* pSheet)
+CPortSettings::CPortSettings(wxWindow* pParent, ISheetHost* pSheet)
     : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };

@@ -8,7 +8,7 @@
 // (LogFolder+n: empty for none).
 #pragma once
 
-#include "settings/SheetPage.h"
+#include "ui/settings/SheetPage.h"
 
 class wxCheckBox;
 class wxTextCtrl;
@@ -24,7 +24,7 @@ class CTestPage : public CSheetPage {
         IDC_LOG_BROWSE = 1055
     };
 
-    CTestPage(wxWindow* pParent, CConnectDlg* pSheet);
+    CTestPage(wxWindow* pParent, ISheetHost* pSheet);
 
     wxTextCtrl& GetModes() { return *m_editModes; }
     wxCheckBox& GetDiagnose() { return *m_chkDiagnose; }

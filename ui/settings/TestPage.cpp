@@ -1,8 +1,7 @@
-#include "settings/TestPage.h"
+#include "ui/settings/TestPage.h"
 
 #include "engine/MessageBoxes.h"
 #include "engine/TestMode.h"
-#include "settings/ConnectDlg.h"
 #include "ui/FormLabel.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
@@ -14,7 +13,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-CTestPage::CTestPage(wxWindow* pParent, CConnectDlg* pSheet)
+CTestPage::CTestPage(wxWindow* pParent, ISheetHost* pSheet)
     : CSheetPage(pParent, pSheet) {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };

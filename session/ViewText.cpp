@@ -1,11 +1,11 @@
-#include "ui/ViewText.h"
+#include "session/ViewText.h"
 
 #include "engine/ControlNames.h"
 #include "engine/Protocol.h"
 #include "serial/TcpEndpoint.h"
+#include "session/Clock.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"
-#include "ui/Clock.h"
 
 std::string FormatPageLine(std::time_t when, const std::string& strPageText) {
     std::string strLine = FormatTimeC("%m/%d/%Y %H:%M:%S ", when);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "settings/PortConfig.h"
+#include "ui/settings/SheetPage.h"
 
 #include <wx/propdlg.h>
 
@@ -15,24 +16,20 @@
 
 class CFlowControl;
 class CPortSettings;
-class CSheetPage;
 class CTestPage;
 class IMessageBoxes;
 class wxChoice;
 
-class CConnectDlg : public wxPropertySheetDialog {
+class CConnectDlg : public wxPropertySheetDialog, public ISheetHost {
   public:
     enum { IDC_COMM_PORT = 1044 };
 
     explicit CConnectDlg(wxWindow* pParent);
 
-    // 1 for COM1 to 4 for COM4; 0 when nothing is selected.
-    int GetSelectedPort() const;
-    // True when there are pending edits and the operator chose to keep them.
-    bool AskSaveChanges();
+    int GetSelectedPort() const override;
+    bool AskSaveChanges() override;
     bool HasChanged() const;
-    // A page was changed by the operator: Apply becomes available.
-    void OnPageModified();
+    void OnPageModified() override;
 
     // The sheet's buttons and port list, as the operator works them.
     void PressOk();

@@ -1,4 +1,4 @@
-#include "session/OutputStream.h"
+#include "headless/OutputStream.h"
 
 #include <cerrno>
 #include <chrono>

@@ -3,7 +3,7 @@
 // and check states are stored as integers.
 #pragma once
 
-#include "settings/SheetPage.h"
+#include "ui/settings/SheetPage.h"
 
 class wxCheckBox;
 class wxChoice;
@@ -12,7 +12,7 @@ class CFlowControl : public CSheetPage {
   public:
     enum { IDC_CTS = 1006, IDC_DSR = 1007, IDC_DTR = 1043, IDC_RTS = 1045 };
 
-    CFlowControl(wxWindow* pParent, CConnectDlg* pSheet);
+    CFlowControl(wxWindow* pParent, ISheetHost* pSheet);
 
     wxChoice& GetRts() { return *m_cbRTS; }
     wxChoice& GetDtr() { return *m_cbDTR; }

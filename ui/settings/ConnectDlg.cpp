@@ -1,11 +1,11 @@
-#include "settings/ConnectDlg.h"
+#include "ui/settings/ConnectDlg.h"
 
 #include "engine/MessageBoxes.h"
-#include "settings/FlowControl.h"
-#include "settings/PortSettings.h"
-#include "settings/TestPage.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
+#include "ui/settings/FlowControl.h"
+#include "ui/settings/PortSettings.h"
+#include "ui/settings/TestPage.h"
 
 #include <wx/bookctrl.h>
 #include <wx/button.h>

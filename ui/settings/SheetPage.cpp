@@ -1,8 +1,6 @@
-#include "settings/SheetPage.h"
+#include "ui/settings/SheetPage.h"
 
-#include "settings/ConnectDlg.h"
-
-CSheetPage::CSheetPage(wxWindow* pParent, CConnectDlg* pSheet)
+CSheetPage::CSheetPage(wxWindow* pParent, ISheetHost* pSheet)
     : wxPanel(pParent, wxID_ANY), m_pSheet(pSheet) {}
 
 void CSheetPage::OnControlChanged() {

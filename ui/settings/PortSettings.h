@@ -4,7 +4,7 @@
 #pragma once
 
 #include "serial/DeviceList.h"
-#include "settings/SheetPage.h"
+#include "ui/settings/SheetPage.h"
 
 #include <vector>
 
@@ -21,7 +21,7 @@ class CPortSettings : public CSheetPage {
         IDC_DEVICE = 1041,
     };
 
-    CPortSettings(wxWindow* pParent, CConnectDlg* pSheet);
+    CPortSettings(wxWindow* pParent, ISheetHost* pSheet);
 
     wxChoice& GetList(int nId);
     wxComboBox& GetDevice() { return *m_cbDevice; }

@@ -1,4 +1,4 @@
-#include "ui/Clock.h"
+#include "session/Clock.h"
 
 #include <chrono>
 #include <clocale>
