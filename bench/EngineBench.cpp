@@ -1,75 +1,48 @@
-// Engine cost per page: blocks fed through HandleChar, as the view does,
-// with a device that takes everything and a notification target that reads
-// the page text and result like the view.
+// Engine cost per page: blocks fed through HandleChar, as the session does,
+// with an owner that takes every write and reads each page's text and
+// result like the session. No port: the engine's own cost.
+#include "engine/Checksum.h"
 #include "engine/PageTerminal.h"
-#include "tools/veldrin-sim/Caller.h"
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
 
-// A device with modem lines on and nothing to read.
-class CNullDevice : public ISerialDevice {
+class CSessionLike : public ITerminalOutput {
   public:
-    int Open(const std::string&) override { return 0; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    int PollFd() const override { return -1; }
-    int ReadSettings() override { return 0; }
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
-        return 0;
+    unsigned long nGood = 0, nBad = 0, nTextBytes = 0, nWritten = 0;
+    void Purge(unsigned) override {}
+    void Write(const std::string& strBytes) override { nWritten += strBytes.size(); }
+    void HangUp() override {}
+    bool IsNetworkLine() const override { return false; }
+    bool HasNoModemLines() const override { return false; }
+    int GetPortNumber() const override { return 1; }
+    std::string DescribeLine() const override { return {}; }
+    void OnState(int) override {}
+    void OnPage(const CPageResult& page) override {
+        nTextBytes += page.strText.size() + page.strResult.size();
+        (page.bAccepted ? nGood : nBad)++;
     }
-    int WriteBinaryMode() override { return 0; }
-    int Flush(bool, bool) override { return 0; }
-    int BytesWaiting(int* pnCount) override {
-        *pnCount = 0;
-        return 0;
-    }
-    ssize_t Read(unsigned char*, size_t) override { return 0; }
-    ssize_t Write(const char*, size_t nSize) override {
-        return static_cast<ssize_t>(nSize);
-    }
-    int WaitWritable(int) override { return 0; }
-    int GetModemStatus(unsigned* pnStatus) override {
-        *pnStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-        return 0;
-    }
-};
-
-class CViewLike : public INotifyTarget {
-  public:
-    CPageTerminal* pEngine = nullptr;
-    unsigned long nGood = 0, nBad = 0, nTextBytes = 0;
-    long Notify(unsigned nMsg, WPARAM, LPARAM lParam) override {
-        switch (nMsg) {
-        case UM_COMM_DSR:
-        case UM_COMM_DCD: pEngine->CheckLineSignals(); break;
-        case UM_PAGE_RESULT:
-            nTextBytes +=
-                pEngine->GetPageText().size() + pEngine->GetResultText().size();
-            (lParam ? nGood : nBad)++;
-            break;
-        case UM_PROTOCOL_TRACE: AdoptTraceText(lParam); break;
-        default: break;
-        }
-        return 0;
-    }
+    void OnTrace(const std::string&) override {}
+    void OnNote(const std::string&) override {}
+    void OnFault(const std::string&) override {}
 };
 
 } // namespace
 
 int main() {
-    CViewLike view;
-    CPageTerminal engine(std::make_unique<CNullDevice>());
-    view.pEngine = &engine;
-    engine.Logon(&view, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
+    CSessionLike view;
+    CPageTerminal engine(view);
+    engine.LineSetUp(true);
+    engine.OnLevels(true, true);
+    engine.LoggedOn(true, true, true);
     for (char ch : std::string("\r\x1bPG1\r"))
         engine.HandleChar(static_cast<unsigned char>(ch));
 
-    const std::string strBlock = CCaller::MakeBlock("1234", "NURSE CALL ROOM 12 BED 3");
+    const std::string strBlock = MakePageBlock("1234", "NURSE CALL ROOM 12 BED 3");
     constexpr int kPages = 500000;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kPages; ++i) {
@@ -87,7 +60,7 @@ int main() {
 
     // Pages of 250 characters: two blocks each, as a sender splits them.
     const std::vector<std::string> blocks =
-        CCaller::MakeBlocks("1234", std::string(250, 'M'), 250);
+        MakePageBlocks("1234", std::string(250, 'M'), 250);
     size_t nBytes = 0;
     for (const std::string& strPart : blocks)
         nBytes += strPart.size();

@@ -22,9 +22,9 @@ enum class AnswerKind {
 // What the engine knows of the page a good block belongs to.
 struct CPageFacts {
     std::string strPager; // its first field
-    // The last block of a page only: the page's text as the page result
-    // will give it (GetPageText), the block as stored (GetStoredBlock), and
-    // how many blocks the page came in.
+    // The last block of a page only: the page's text and the block as
+    // stored, as its CPageResult will give them, and how many blocks the
+    // page came in.
     std::string strPageText;
     std::string strBlock;
     int nBlocks = 1;

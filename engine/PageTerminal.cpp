@@ -1,20 +1,15 @@
 #include "engine/PageTerminal.h"
 
 #include "engine/Checksum.h"
-#include "engine/MessageBoxes.h"
 #include "engine/Protocol.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-constexpr unsigned kAnswerPurge = PURGE_TXCLEAR | PURGE_RXCLEAR; // 0x0C
+constexpr unsigned kAnswerPurge = kPurgeOutput | kPurgeInput; // 0x0C
 
-constexpr const char* kOpenFailed =
-    "Unable to Open CommPort. Please check Comm. Settings";
 constexpr const char* kInvalidState =
     "Error : VOLNEX in Invalid State. Please Disconnect and reconnect";
 
@@ -27,60 +22,29 @@ bool IsBlockEnd(unsigned char ch) {
 
 } // namespace
 
-CPageTerminal::CPageTerminal() = default;
+CPageTerminal::CPageTerminal(ITerminalOutput& output) : m_output(output) {}
 
-CPageTerminal::CPageTerminal(std::unique_ptr<ISerialDevice> pDevice)
-    : CCommPort(std::move(pDevice)) {}
-
-CPageTerminal::~CPageTerminal() {
-    // Deliveries still pending call back into this object: finish them
-    // while it is whole.
-    StopMonitor();
-}
-
-bool CPageTerminal::Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-                            int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                            int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
+void CPageTerminal::LineSetUp(bool bOpened) {
     m_bSetUp = true;
-    HoldSetupReports(); // until the line has been started
-    if (!Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,
-               nDsr, nEventMask, nOutBufferSize)) {
-        // The second line says which device and why (a missing adapter, a
-        // user not in the dialout group).
-        ReleaseSetupReports();
-        std::string strText = std::string(kOpenFailed) + "\n" + GetOpenError();
-        if (IMessageBoxes* pBoxes = GetMessageBoxes())
-            AppMessageBox(*pBoxes, strText, MB_OK);
-        else
-            std::fprintf(stderr, "%s\n", strText.c_str());
-        return false;
-    }
-    StartMonitor();
+    if (!bOpened)
+        return;
     AbandonMessage(); // the line is set up anew: the session it was in is over
     m_held.clear();
     m_bEndingCall = false;
-    QueueWrite(kEndOfSession);
+    m_output.Write(kEndOfSession);
     NotifyTrace(kEndOfSession);
-    ReleaseSetupReports();
-    return true;
 }
 
-bool CPageTerminal::Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-                          int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                          int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
-    if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,
-                 nDsr, nEventMask, nOutBufferSize)) {
+void CPageTerminal::LoggedOn(bool bOpened, bool bDsr, bool bDcd) {
+    if (!bOpened) {
         if (m_nState == ST_LOGGED_OFF)
             m_nState = ST_DISCONNECTED;
-        return false;
+        return;
     }
-    bool bDsr = QueryDsr(true) != 0;
-    bool bDcd = bDsr && QueryDcd(true) != 0;
     if (bDsr && bDcd && m_nState == ST_LOGGED_OFF)
         m_nState = ST_WAITING_FOR_CR;
-    else if (m_nState == ST_LOGGED_OFF && IsNetworkLine())
+    else if (m_nState == ST_LOGGED_OFF && m_output.IsNetworkLine())
         m_nState = ST_DISCONNECTED; // no peer yet: the next one is a call
-    return true;
 }
 
 void CPageTerminal::Logoff() {
@@ -96,8 +60,8 @@ void CPageTerminal::LogoffWith(const std::string& strSequence) {
         return;
     AbandonMessage();
     const std::string strAnswer = strSequence + kEndOfSession;
-    Purge(kAnswerPurge);
-    QueueWrite(strAnswer);
+    m_output.Purge(kAnswerPurge);
+    m_output.Write(strAnswer);
     m_nState = ST_LOGGED_OFF;
     NotifyTrace(strAnswer.c_str());
 }
@@ -189,9 +153,9 @@ void CPageTerminal::Tick() {
                 NotifyState();
                 // On a network line each connection is a call: it is hung
                 // up, and the next peer is answered as a new call.
-                if (IsNetworkLine()) {
+                if (m_output.IsNetworkLine()) {
                     m_bEndingCall = true;
-                    RequestHangUp();
+                    m_output.HangUp();
                 }
             }
             m_nTicks = 0;
@@ -215,17 +179,14 @@ void CPageTerminal::Tick() {
     case ST_SENDING_PAGE_ACK:
     case ST_LOGGED_OFF: break;
     default:
-        if (IMessageBoxes* pBoxes = GetMessageBoxes())
-            AppMessageBox(*pBoxes, kInvalidState, MB_OK);
+        m_output.OnFault(kInvalidState);
         m_nState = ST_DISCONNECTED;
         NotifyState();
         break;
     }
 }
 
-void CPageTerminal::CheckLineSignals() {
-    bool bDsr = QueryDsr(false) != 0;
-    bool bDcd = QueryDcd(false) != 0;
+void CPageTerminal::OnLevels(bool bDsr, bool bDcd) {
     if (m_nState == ST_DISCONNECTED && bDsr && bDcd) {
         m_nState = ST_WAITING_FOR_CR;
         NotifyState();
@@ -261,7 +222,7 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
         if (strPassword.find(kCr) != std::string::npos)
             return LogonMatch::kNone; // a line with ESC PG1 and no logon in it
     }
-    const std::string strKey = "Password" + std::to_string(GetPortNumber());
+    const std::string strKey = "Password" + std::to_string(m_output.GetPortNumber());
     std::string strWhy;
     if (m_strPassword.empty()) {
         if (bPlain)
@@ -292,7 +253,7 @@ CPageTerminal::LogonMatch CPageTerminal::MatchLogon() {
 }
 
 std::string CPageTerminal::PeerText() const {
-    const std::string strLine = DescribeLine();
+    const std::string strLine = m_output.DescribeLine();
     const size_t nAt = strLine.rfind(kPeerMark);
     if (nAt == std::string::npos)
         return {};
@@ -329,8 +290,8 @@ bool CPageTerminal::IsUnseenNewCall(unsigned char ch) const {
     // and then sends a CR before any end character (which alone lets a CR
     // end the block) has gone and is calling again. Where the line has
     // modem lines or is a network connection, a hang-up shows itself.
-    if (ch != kCr || m_nQuietTicks < kQuietTicks || !HasNoModemLines() ||
-        IsNetworkLine())
+    if (ch != kCr || m_nQuietTicks < kQuietTicks || !m_output.HasNoModemLines() ||
+        m_output.IsNetworkLine())
         return false;
     const char kEnds[] = {kEtx, kEtb, kUs};
     for (char chEnd : kEnds) {
@@ -788,8 +749,8 @@ bool CPageTerminal::BlockHoldsEtx() const {
 }
 
 void CPageTerminal::Answer(const char* szSequence) {
-    Purge(kAnswerPurge);
-    QueueWrite(szSequence);
+    m_output.Purge(kAnswerPurge);
+    m_output.Write(szSequence);
     NotifyTrace(szSequence);
 }
 
@@ -802,7 +763,7 @@ void CPageTerminal::AnswerBlock(const char* szSequence, const CAnswerChange& cha
     std::string strAnswer = szSequence;
     if (change.bStrayByte)
         strAnswer.insert(strAnswer.begin(), static_cast<char>(kStrayAnswerByte));
-    Purge(kAnswerPurge);
+    m_output.Purge(kAnswerPurge);
     if (change.nDelayTicks > 0) {
         m_held.push_back({strAnswer, change.nDelayTicks, change.bHangUpAfter});
         if (bList)
@@ -810,13 +771,13 @@ void CPageTerminal::AnswerBlock(const char* szSequence, const CAnswerChange& cha
         NotifyNotes(change.notes);
         return; // traced when it goes out
     }
-    QueueWrite(strAnswer);
+    m_output.Write(strAnswer);
     if (bList)
         NotifyPageResultWith(bAccepted, strAnswer);
     NotifyNotes(change.notes);
     NotifyTrace(strAnswer.c_str());
     if (change.bHangUpAfter)
-        RequestHangUp();
+        m_output.HangUp();
 }
 
 void CPageTerminal::ReleaseHeldAnswers() {
@@ -827,10 +788,10 @@ void CPageTerminal::ReleaseHeldAnswers() {
         }
         const CHeldAnswer answer = m_held[i];
         m_held.erase(m_held.begin() + static_cast<long>(i));
-        QueueWrite(answer.strBytes);
+        m_output.Write(answer.strBytes);
         NotifyTrace(answer.strBytes.c_str());
         if (answer.bHangUpAfter)
-            RequestHangUp();
+            m_output.HangUp();
     }
 }
 
@@ -855,7 +816,7 @@ void CPageTerminal::ResolveAwait(bool bAccepted) {
     const std::string strAnswer = bAccepted ? Coded(kSeqPageSent) + kPageAccepted
                                             : Coded(kSeqTryLater) + kPageRefused;
     if (!m_bWithholdAnswer)
-        QueueWrite(strAnswer);
+        m_output.Write(strAnswer);
     m_pResolvedBlock = &await.strBlock;
     NotifyPageResultWith(bAccepted, m_bWithholdAnswer ? std::string() : strAnswer);
     m_pResolvedBlock = nullptr;
@@ -870,11 +831,11 @@ void CPageTerminal::NotifyNotes(const std::vector<std::string>& notes) {
 }
 
 void CPageTerminal::Note(const std::string& strNote) {
-    SendToOwner(UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strNote));
+    m_output.OnNote(strNote);
 }
 
 void CPageTerminal::NotifyState() {
-    SendToOwner(UM_SESSION_STATE, 0, m_nState);
+    m_output.OnState(m_nState);
 }
 
 void CPageTerminal::NotifyPageResultWith(bool bAccepted, const std::string& strAnswer) {
@@ -884,13 +845,22 @@ void CPageTerminal::NotifyPageResultWith(bool bAccepted, const std::string& strA
 }
 
 void CPageTerminal::NotifyPageResult(bool bAccepted) {
-    SendToOwner(UM_PAGE_RESULT, 0, bAccepted ? 1 : 0);
+    CPageResult page;
+    page.bAccepted = bAccepted;
+    page.verdict = m_verdict;
+    page.strText = m_strText;
+    page.strResult = GetResultText();
+    page.nBlocks = m_nPageBlocks;
+    page.strBlock = GetStoredBlock();
+    page.nDropped = m_nBlockDropped;
+    if (m_pResultAnswer != nullptr)
+        page.strAnswer = *m_pResultAnswer;
+    page.bWithheld = m_bWithholdAnswer;
+    page.bTimedOutBlock = HasTimedOutBlock();
+    m_output.OnPage(page);
     m_nPageBlocks = 0;
 }
 
 void CPageTerminal::NotifyTrace(const char* szSequence) {
-    if (!HasOwner())
-        return;
-    SendToOwner(UM_PROTOCOL_TRACE, kTraceSent,
-                ReleaseTraceText(std::make_unique<std::string>(szSequence)));
+    m_output.OnTrace(szSequence);
 }

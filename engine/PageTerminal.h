@@ -13,12 +13,13 @@
 // its last block (ending in ETX) is accepted. A message left unfinished is
 // handed on as one bad page.
 //
-// Everything here runs on the user-interface thread: the owner feeds the
-// engine received bytes (HandleChar), 100 ms ticks (Tick) and line-level
-// changes (CheckLineSignals). The engine reads no clock and never sleeps. Its
-// only outputs are the port's Purge and QueueWrite and the notifications
-// to the owner: UM_SESSION_STATE, UM_PAGE_RESULT, UM_PROTOCOL_TRACE and the
-// warning lines of UM_LINE_NOTE.
+// The engine is the protocol alone: it owns no line, reads no clock, starts
+// no thread and never sleeps. The owner feeds it received bytes
+// (HandleChar), 100 ms ticks (Tick) and the line levels (OnLevels), tells
+// it when the line was set up (LineSetUp, LoggedOn), and gets everything it
+// does through ITerminalOutput: purges, writes and hang-ups for the line,
+// the state, each finished page whole, the trace and the warning lines.
+// All of it runs on the owner's thread.
 //
 // Stores: the line store holds up to 99 received characters outside a
 // block; the block store holds a block from its STX on, at most kBlockLimit
@@ -32,12 +33,12 @@
 #include "engine/AnswerHook.h"
 #include "engine/Protocol.h"
 #include "engine/SessionState.h"
-#include "serial/CommPort.h"
+#include "engine/TerminalOutput.h"
 
 #include <string>
 #include <vector>
 
-class CPageTerminal : public CCommPort {
+class CPageTerminal {
   public:
     static constexpr int kLineStoreLimit = 99;
     static constexpr int kMessageBlockLimit = 64;
@@ -49,7 +50,7 @@ class CPageTerminal : public CCommPort {
     static constexpr int kQuietTicks = 10;
     static constexpr int kLogonRepeats = 3;
 
-    // Result texts of rejected blocks (GetResultText).
+    // Result texts of rejected blocks (CPageResult::strResult).
     static constexpr const char* kResultBadChecksum = "\tBAD PAGE - INVALID CHECKSUM";
     static constexpr const char* kResultBadFormat = "\tBAD PAGE - INVALID FORMAT";
     static constexpr const char* kResultTimedOut = "\tTIMED OUT ";
@@ -63,19 +64,7 @@ class CPageTerminal : public CCommPort {
     // A message that would pass kMessageBlockLimit or kMessageTextLimit.
     static constexpr const char* kResultTooLong = "\tBAD PAGE - MESSAGE TOO LONG";
 
-    // The verdict on the page last handed on; its result text follows.
-    enum class Verdict {
-        kAccepted,
-        kBadChecksum,
-        kBadFormat,
-        kTimedOut,
-        kNakedOnPurpose,
-        kUnansweredOnPurpose,
-        kIncomplete,
-        kTooLong,
-        kRefused,   // refused on purpose by a test mode (RS, or the session ended)
-        kTruncated, // accepted cut short on purpose by a test mode
-    };
+    using Verdict = PageVerdict;
     static const char* ResultText(Verdict verdict);
     static constexpr const char* kResultRefusedPager =
         "\tREFUSED: PAGER ID NOT ACCEPTED";
@@ -83,48 +72,24 @@ class CPageTerminal : public CCommPort {
     static constexpr const char* kResultRefusedBusy = "\tREFUSED: CANNOT DELIVER NOW";
     static constexpr const char* kResultSessionLimit = "\tREFUSED: SESSION PAGE LIMIT";
 
-    CPageTerminal();
-    explicit CPageTerminal(std::unique_ptr<ISerialDevice> pDevice);
-    ~CPageTerminal() override;
+    explicit CPageTerminal(ITerminalOutput& output);
 
-    // Sets the port up, starts its monitor thread and writes ESC EOT CR.
-    bool Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-                 int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
-                 unsigned nEventMask, unsigned nOutBufferSize);
-    // Connect, then reads DSR and DCD afresh; a logged-off session waits for
-    // a CR again when both are on.
-    bool Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
-               unsigned nEventMask, unsigned nOutBufferSize);
+    CPageTerminal(const CPageTerminal&) = delete;
+    CPageTerminal& operator=(const CPageTerminal&) = delete;
+
+    // The owner set the line up anew (bOpened) or could not open it. Set up,
+    // the session it was in is over and ESC EOT CR goes out.
+    void LineSetUp(bool bOpened);
+    // After a Logon's set-up, with the levels read afresh: a logged-off
+    // session waits for a CR again when both are on. A line that did not
+    // open, or a network line without a peer, is disconnected instead.
+    void LoggedOn(bool bOpened, bool bDsr, bool bDcd);
     void Logoff();
     int GetState() const { return m_nState; }
     void HandleChar(unsigned char ch);
     void Tick();
-    void CheckLineSignals();
-    // While UM_PAGE_RESULT is handled: the page (the whole message), its
-    // verdict and result text, and how many blocks it came in.
-    std::string GetPageText() const { return m_strText; }
-    std::string GetResultText() const;
-    Verdict GetVerdict() const { return m_verdict; }
-    int GetBlockCount() const { return m_nPageBlocks; }
-    // The block as stored, from its STX on, while UM_PAGE_RESULT is handled
-    // (for saying why it was judged bad), and how many of its bytes came
-    // after the store was full (only the one that made it too long: the
-    // block is refused there).
-    std::string GetStoredBlock() const {
-        return m_pResolvedBlock != nullptr ? *m_pResolvedBlock
-                                           : std::string(m_szBlock, m_nBlockLen);
-    }
-    int GetDroppedCount() const { return m_nBlockDropped; }
-    // While UM_PAGE_RESULT is handled: the bytes the page is answered with
-    // (written or held to be written), empty when it gets no answer.
-    std::string GetResultAnswer() const {
-        return m_pResultAnswer != nullptr ? *m_pResultAnswer : std::string();
-    }
-    // While the result is handled: the stored block is one that timed out.
-    bool HasTimedOutBlock() const {
-        return m_nState == ST_RECEIVING_PAGE && m_nTicks > kTimeoutTicks;
-    }
+    // The line's DSR and DCD as the port has them now.
+    void OnLevels(bool bDsr, bool bDcd);
 
     // The password a logon may carry after ESC "PG1": empty (the default)
     // takes ESC "PG1" CR only; "*" takes any password or none; any other
@@ -144,9 +109,6 @@ class CPageTerminal : public CCommPort {
     // none. Not owned.
     void SetAnswerHook(IAnswerHook* pHook) { m_pHook = pHook; }
 
-    // While UM_PAGE_RESULT of a waiting page is handled: it was refused
-    // without an answer, because the caller moved on or the session ended.
-    bool IsAnswerWithheld() const { return m_bWithholdAnswer; }
     // A page whose answer the hook made wait (CAnswerChange::kAwait) has
     // not been answered yet. Only one can wait: the caller sends nothing
     // before its answer.
@@ -157,8 +119,20 @@ class CPageTerminal : public CCommPort {
     // its time passes, and without an answer when the session ends or a new
     // block begins first (the caller has moved on).
     void ResolveAwait(bool bAccepted);
+    // For checks of the engine: a page's text is kept after its result was
+    // handed on (it must not be).
+    bool KeepsPageText() const { return !m_strText.empty(); }
 
   private:
+    // The page being handed on, as its result gives it.
+    std::string GetResultText() const;
+    std::string GetStoredBlock() const {
+        return m_pResolvedBlock != nullptr ? *m_pResolvedBlock
+                                           : std::string(m_szBlock, m_nBlockLen);
+    }
+    bool HasTimedOutBlock() const {
+        return m_nState == ST_RECEIVING_PAGE && m_nTicks > kTimeoutTicks;
+    }
     enum class LogonMatch { kNone, kAccepted, kRefused };
     // At a CR while the prompt waits: whether the line holds a logon this
     // port takes; explains one it does not take.
@@ -214,7 +188,7 @@ class CPageTerminal : public CCommPort {
     void Answer(const char* szSequence);
     CAnswerChange AskHook(AnswerKind kind);
     // The answer to a block, as the hook changed it; the page result is
-    // notified between the queueing and the trace, as always.
+    // handed on between the queueing and the trace.
     // bList: the block ends a page (a continued block is answered, not listed).
     void AnswerBlock(const char* szSequence, const CAnswerChange& change,
                      bool bAccepted, bool bList = true);
@@ -223,10 +197,11 @@ class CPageTerminal : public CCommPort {
     void ReleaseHeldAnswers();
     void NotifyState();
     void NotifyPageResult(bool bAccepted);
-    // The same, GetResultAnswer giving the answer meanwhile.
+    // The same, with the answer it got.
     void NotifyPageResultWith(bool bAccepted, const std::string& strAnswer);
     void NotifyTrace(const char* szSequence);
 
+    ITerminalOutput& m_output;
     int m_nState = ST_DISCONNECTED;
     int m_nLogonRetries = 0;
     int m_nTicks = 0;
@@ -256,7 +231,7 @@ class CPageTerminal : public CCommPort {
     size_t m_nCutTo = 0;
     char m_szLine[kLineStoreLimit + 1] = {};
     int m_nLineLen = 0;
-    bool m_bSetUp = false;      // Setup has run at least once
+    bool m_bSetUp = false;      // the line was set up at least once
     bool m_bEndingCall = false; // a network call hung up by the terminal
     std::string m_strPassword;
     bool m_bExplain = false;
@@ -278,7 +253,7 @@ class CPageTerminal : public CCommPort {
     CAwait m_await;
     // While a waiting page is handed on: its last block, for GetStoredBlock.
     const std::string* m_pResolvedBlock = nullptr;
-    const std::string* m_pResultAnswer = nullptr; // see GetResultAnswer
+    const std::string* m_pResultAnswer = nullptr; // the answer of the page handed on
     bool m_bWithholdAnswer = false;               // refused without an answer
     // The waiting page is refused, and nothing goes on the line for it.
     void WithdrawAwait();

@@ -1,8 +1,8 @@
 #include "headless/Headless.h"
 
-#include "engine/MessageBoxes.h"
 #include "headless/OutputStream.h"
 #include "headless/ServiceNotify.h"
+#include "serial/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
 #include "session/CommandLine.h"
 #include "session/PageSession.h"

@@ -1,8 +1,8 @@
 #include "serial/CommPort.h"
 
 #include "engine/ControlNames.h"
-#include "engine/MessageBoxes.h"
 #include "serial/CommDefinition.h"
+#include "serial/MessageBoxes.h"
 #include "serial/OpenErrorText.h"
 #include "serial/TcpDevice.h"
 #include "serial/TermiosDevice.h"

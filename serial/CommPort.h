@@ -1,7 +1,7 @@
 // CCommPort: one serial device COMn and its monitor thread.
 //
 // The port opens and configures the device, runs a monitor thread that turns
-// line events and received bytes into notifications to its owner (engine/
+// line events and received bytes into notifications to its owner (serial/
 // Notify.h), writes text queued by the user-interface thread, and reports
 // every failed device call in an error box.
 //
@@ -16,12 +16,12 @@
 // is released (and, at the thread's start-up, once the UI thread has
 // stopped waiting for it).
 //
-// A class derived from this one must call StopMonitor in its own destructor:
-// deliveries still pending at that moment are run, and they may call back
-// into the derived object.
+// Its owner must call StopMonitor before it goes (or before what the
+// deliveries call into goes): deliveries still pending at that moment are
+// run, and they may call back into the owner.
 #pragma once
 
-#include "engine/Notify.h"
+#include "serial/Notify.h"
 #include "serial/SerialDevice.h"
 #include "serial/SyncCall.h"
 
@@ -105,6 +105,12 @@ class CCommPort {
         m_explainOpenError = std::move(explain);
     }
 
+    // The next Setup keeps its error boxes until ReleaseSetupReports, so
+    // that the caller can start the line first: a box waiting for OK then
+    // does not keep the line unanswered.
+    void HoldSetupReports() { m_bHoldSetupReports = true; }
+    void ReleaseSetupReports();
+
     std::string GetDevicePath() const { return m_strDevicePath; }
     // The line is a network connection (tcp-listen:, tcp:): each connection
     // is a call, and the line format does not apply.
@@ -133,8 +139,7 @@ class CCommPort {
     static constexpr int kWriteTimeoutMs = 1000;
     void SetWriteTimeout(int nMs) { m_nWriteTimeoutMs = nMs; }
 
-  protected:
-    bool HasOwner() const { return m_pOwnerWnd != nullptr; }
+  private:
     // Sends a notification to the owner; from the monitor thread it waits
     // until the UI thread has handled it.
     void SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam);
@@ -143,12 +148,6 @@ class CCommPort {
     bool OnMonitorHop() const;
     // Shows "WARNING:  <call> Failed ..." in the port's error box.
     void ReportError(const char* szCall, int nError);
-    IMessageBoxes* GetMessageBoxes() const { return m_pBoxes; }
-    // The next Setup keeps its error boxes until ReleaseSetupReports, so
-    // that the caller can start the line first: a box waiting for OK then
-    // does not keep the line unanswered.
-    void HoldSetupReports() { m_bHoldSetupReports = true; }
-    void ReleaseSetupReports();
 
   private:
     // A failed device call, reported once no lock is held.

@@ -1,7 +1,7 @@
 #include "serial/TcpDevice.h"
 
-#include "engine/Notify.h"
 #include "serial/FdIo.h"
+#include "serial/Notify.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "serial/TermiosDevice.h"
 
-#include "engine/Notify.h"
 #include "serial/FdIo.h"
+#include "serial/Notify.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-// The engine's verdict on a page.
-using PageVerdict = CPageTerminal::Verdict;
-
 // "accepted", "bad-checksum", "bad-format", "timed-out", "incomplete",
 // "too-long", "naked-on-purpose", "unanswered-on-purpose", "refused",
 // "truncated" (accepted, cut short by a test mode).
@@ -66,8 +63,7 @@ void SplitJoinedFields(const std::string& strPageText, bool bAccepted,
 
 // Fills the pager ID, the message and the page list's lines of a record
 // whose time, verdict, result and block count are set, from what the engine
-// hands on: the page text (GetPageText) and the block as stored
-// (GetStoredBlock).
+// hands on: the page text and the block as stored (CPageResult).
 void FillPageFields(CPageRecord* pRecord, const std::string& strPageText,
                     const std::string& strStoredBlock, bool bAccepted);
 

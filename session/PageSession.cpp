@@ -1,7 +1,7 @@
 #include "session/PageSession.h"
 
-#include "engine/MessageBoxes.h"
 #include "serial/DeviceList.h"
+#include "serial/MessageBoxes.h"
 #include "session/Clock.h"
 #include "session/SessionLog.h"
 #include "session/StatusServer.h"
@@ -17,38 +17,33 @@ const char* LevelText(WPARAM wParam) {
     return wParam ? "ON" : "OFF";
 }
 
-std::unique_ptr<CPageTerminal> MakeTerminal(std::unique_ptr<ISerialDevice> pDevice) {
-    return pDevice ? std::make_unique<CPageTerminal>(std::move(pDevice))
-                   : std::make_unique<CPageTerminal>();
-}
-
 } // namespace
 
 CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
                            CSyncCall::Poster poster, CLineRecovery::Probe probe,
                            std::unique_ptr<ISerialDevice> pDevice)
-    : m_display(display), m_boxes(boxes), m_pTerminal(MakeTerminal(std::move(pDevice))),
-      m_terminal(*m_pTerminal), m_recovery(std::move(probe)),
+    : m_display(display), m_boxes(boxes), m_line(*this, std::move(pDevice)),
+      m_terminal(m_line.Engine()), m_port(m_line.Port()), m_recovery(std::move(probe)),
       m_delivery({[this](const std::string& strNote) { AddNote(strNote); },
                   [this](const CDeliveryEvent& event) {
                       CountDelivery(event);
                       Tell([&](ISessionDisplay& d) { d.ShowDelivery(event); });
                   }}) {
-    m_terminal.SetUiPoster(std::move(poster));
-    m_terminal.SetMessageBoxes(&boxes);
+    m_port.SetUiPoster(std::move(poster));
+    m_line.SetMessageBoxes(&boxes);
     // COMn is the device the profile names for it, read when the port opens.
-    m_terminal.SetDeviceResolver(
+    m_port.SetDeviceResolver(
         [](int nPort) { return CPortConfig().GetDevicePath(nPort); });
     // A device that does not open is told with the setting that chose it.
-    m_terminal.SetOpenErrorExplainer([this](int nPort, const std::string& strPath,
-                                            const std::string& strReason) {
+    m_port.SetOpenErrorExplainer([this](int nPort, const std::string& strPath,
+                                        const std::string& strReason) {
         return m_config.ExplainOpenError(nPort, strPath, strReason, CDeviceScanner());
     });
 }
 
 CPageSession::~CPageSession() {
     // Deliveries still pending run while the session is whole.
-    m_terminal.StopMonitor();
+    m_port.StopMonitor();
 }
 
 template <typename F> void CPageSession::Tell(F show) {
@@ -59,12 +54,11 @@ template <typename F> void CPageSession::Tell(F show) {
 
 long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
-    case UM_COMM_CTS: OnCommCts(wParam); break;
-    case UM_COMM_DSR: OnCommDsr(wParam); break;
-    case UM_COMM_DCD: OnCommDcd(wParam); break;
+    case UM_COMM_CTS: OnCommLevel("CTS", &m_strCTS, wParam, false); break;
+    case UM_COMM_DSR: OnCommLevel("DSR", &m_strDSR, wParam, true); break;
+    case UM_COMM_DCD: OnCommLevel("DCD", &m_strDCD, wParam, true); break;
     case UM_COMM_RXCHAR: OnCommRxChar(wParam); break;
-    case UM_SESSION_STATE: OnSessionState(lParam); break;
-    case UM_PAGE_RESULT: OnPageResult(lParam); break;
+    case UM_SESSION_STATE: OnState(static_cast<int>(lParam)); break;
     case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
     case UM_LINE_NOTE: AddNote(*reinterpret_cast<const std::string*>(lParam)); break;
     default: break; // break, error, ring, event character: no handler
@@ -127,8 +121,8 @@ CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
         return change;
     CPageRecord proto;
     proto.nTimeMs = GetClock().NowMs();
-    proto.nPort = m_terminal.GetPortNumber();
-    proto.strDevice = m_terminal.GetDevicePath();
+    proto.nPort = m_port.GetPortNumber();
+    proto.strDevice = m_port.GetDevicePath();
     proto.charset = m_charset;
     CPageRecord record;
     CAnswerChange answer = m_delivery.OnLastBlock(
@@ -196,11 +190,11 @@ std::string CPageSession::GetTestModeText() const {
 
 bool CPageSession::OpenPort() {
     const std::string strBox = ApplyTestBench();
-    const bool bOpen = m_terminal.Connect(
-        this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
-        m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(),
-        m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(), kEventMask,
-        kOutBufferSize);
+    const bool bOpen =
+        m_line.Connect(this, m_config.m_nPort, m_config.m_nBaudRate,
+                       m_config.m_chParity, m_config.m_nDataBits, m_config.m_nStopBits,
+                       m_config.GetRTS(), m_config.GetDTR(), m_config.GetCTS(),
+                       m_config.GetDSR(), kEventMask, kOutBufferSize);
     m_bReady = m_bReady || bOpen;
     ShowTestBenchBox(strBox);
     return bOpen;
@@ -208,17 +202,17 @@ bool CPageSession::OpenPort() {
 
 bool CPageSession::Logon() {
     const std::string strBox = ApplyTestBench();
-    const bool bOpen = m_terminal.Logon(this, m_config.m_nPort, m_config.m_nBaudRate,
-                                        m_config.m_chParity, m_config.m_nDataBits,
-                                        m_config.m_nStopBits, m_config.GetRTS(),
-                                        m_config.GetDTR(), m_config.GetCTS(),
-                                        m_config.GetDSR(), kEventMask, kOutBufferSize);
+    const bool bOpen =
+        m_line.Logon(this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
+                     m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(),
+                     m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(),
+                     kEventMask, kOutBufferSize);
     ShowTestBenchBox(strBox);
     if (!bOpen)
         return false;
     if (m_recovery.IsWaiting())
         Tell([&](ISessionDisplay& d) {
-            d.ShowEvent("DEVICE BACK: " + m_terminal.GetDevicePath());
+            d.ShowEvent("DEVICE BACK: " + m_port.GetDevicePath());
         });
     m_recovery.Recovered();
     m_strState = ::GetStateText(m_terminal.GetState());
@@ -247,8 +241,7 @@ void CPageSession::Tick() {
     // A line that hung up or lost its device comes back by itself once the
     // device opens again: the same as pressing Logon.
     const bool bWasWaiting = m_recovery.IsWaiting();
-    const bool bBack =
-        m_recovery.Tick(m_terminal.IsDeviceLost(), m_terminal.GetDevicePath());
+    const bool bBack = m_recovery.Tick(m_port.IsDeviceLost(), m_port.GetDevicePath());
     if (!bWasWaiting && m_recovery.IsWaiting())
         Tell([&](ISessionDisplay& d) {
             d.ShowEvent("DEVICE LOST: " + m_recovery.GetLostPath());
@@ -289,44 +282,27 @@ void CPageSession::Close() {
     m_terminal.Logoff();
 }
 
-void CPageSession::OnCommCts(WPARAM wParam) {
-    if (m_strCTS != LevelText(wParam))
+void CPageSession::OnCommLevel(const char* szName, std::string* pstrLevel,
+                               WPARAM wParam, bool bToEngine) {
+    if (*pstrLevel != LevelText(wParam))
         Tell([&](ISessionDisplay& d) {
-            d.ShowEvent(std::string("CTS ") + LevelText(wParam));
+            d.ShowEvent(std::string(szName) + " " + LevelText(wParam));
         });
-    m_strCTS = LevelText(wParam);
+    *pstrLevel = LevelText(wParam);
+    if (bToEngine)
+        m_line.CheckLineSignals();
     m_display.ShowSession();
 }
 
-void CPageSession::OnCommDsr(WPARAM wParam) {
-    if (m_strDSR != LevelText(wParam))
-        Tell([&](ISessionDisplay& d) {
-            d.ShowEvent(std::string("DSR ") + LevelText(wParam));
-        });
-    m_strDSR = LevelText(wParam);
-    m_terminal.CheckLineSignals();
-    m_display.ShowSession();
-}
-
-void CPageSession::OnCommDcd(WPARAM wParam) {
-    if (m_strDCD != LevelText(wParam))
-        Tell([&](ISessionDisplay& d) {
-            d.ShowEvent(std::string("DCD ") + LevelText(wParam));
-        });
-    m_strDCD = LevelText(wParam);
-    m_terminal.CheckLineSignals();
-    m_display.ShowSession();
-}
-
-void CPageSession::OnSessionState(LPARAM lParam) {
-    if (lParam == ST_WAITING_FOR_CR) {
+void CPageSession::OnState(int nState) {
+    if (nState == ST_WAITING_FOR_CR) {
         m_lineHints.NewSession();
         m_lastNak = CNakedBlock(); // a resend comes in the same call
     }
-    const std::string strState = ::GetStateText(static_cast<int>(lParam));
+    const std::string strState = ::GetStateText(nState);
     // A logon is done when the terminal waits for pages, coming from
     // anything but a page.
-    if (lParam == ST_WAITING_FOR_PAGE && strState != m_strState &&
+    if (nState == ST_WAITING_FOR_PAGE && strState != m_strState &&
         m_strState != ::GetStateText(ST_RECEIVING_PAGE)) {
         ++m_counters.nSessions;
         m_counters.nLastCallMs = GetClock().NowMs();
@@ -337,32 +313,30 @@ void CPageSession::OnSessionState(LPARAM lParam) {
     m_display.ShowSession();
 }
 
-CPageRecord CPageSession::MakeRecord(bool bAccepted) const {
+CPageRecord CPageSession::MakeRecord(const CPageResult& page) const {
     CPageRecord record;
     record.nTimeMs = GetClock().NowMs();
-    record.nPort = m_terminal.GetPortNumber();
-    record.strDevice = m_terminal.GetDevicePath();
-    record.verdict = m_terminal.GetVerdict();
+    record.nPort = m_port.GetPortNumber();
+    record.strDevice = m_port.GetDevicePath();
+    record.verdict = page.verdict;
     record.charset = m_charset;
     // A bad page says why; a page accepted cut short by a test mode says so.
-    record.strResult = m_terminal.GetResultText();
-    record.nBlocks = m_terminal.GetBlockCount();
-    record.strAnswer = AnswerName(m_terminal.GetResultAnswer());
-    FillPageFields(&record, m_terminal.GetPageText(), m_terminal.GetStoredBlock(),
-                   bAccepted);
+    record.strResult = page.strResult;
+    record.nBlocks = page.nBlocks;
+    record.strAnswer = AnswerName(page.strAnswer);
+    FillPageFields(&record, page.strText, page.strBlock, page.bAccepted);
     return record;
 }
 
-void CPageSession::OnPageResult(LPARAM lParam) {
-    CPageRecord record = MakeRecord(lParam != 0);
-    MarkResend(&record);
+void CPageSession::OnPage(const CPageResult& page) {
+    CPageRecord record = MakeRecord(page);
+    MarkResend(&record, page.strBlock);
     // While a page's answer waits, the next result is that page's.
-    m_delivery.OnPageResult(&record,
-                            m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(),
-                            m_terminal.IsAnswerWithheld());
-    if (lParam == 0 && m_bDiagnose)
-        DiagnoseRejectedBlock(record.verdict);
-    if (lParam != 0)
+    m_delivery.OnPageResult(
+        &record, m_delivery.IsAwaiting() && !m_terminal.IsAwaiting(), page.bWithheld);
+    if (!page.bAccepted && m_bDiagnose)
+        DiagnoseRejectedBlock(page);
+    if (page.bAccepted)
         ++m_nGoodPages;
     else
         ++m_nBadPages;
@@ -377,23 +351,23 @@ void CPageSession::OnPageResult(LPARAM lParam) {
 }
 
 std::string CPageSession::ShownLevel(const std::string& strLevel) const {
-    const bool bNoLines = m_terminal.IsOpen() && !m_terminal.IsDeviceLost() &&
-                          m_terminal.HasNoModemLines();
+    const bool bNoLines =
+        m_port.IsOpen() && !m_port.IsDeviceLost() && m_port.HasNoModemLines();
     return bNoLines ? "n/a" : strLevel;
 }
 
 std::string CPageSession::GetLineNote() const {
-    if (!m_terminal.IsOpen() || m_terminal.IsDeviceLost())
+    if (!m_port.IsOpen() || m_port.IsDeviceLost())
         return std::string();
     std::string strNote;
-    if (m_terminal.HasNoModemLines())
+    if (m_port.HasNoModemLines())
         strNote = "no modem lines";
     if (m_terminal.GetState() == ST_DISCONNECTED)
         strNote += (strNote.empty() ? "" : "; ") + std::string("waiting for a caller");
     return strNote.empty() ? strNote : " (" + strNote + ")";
 }
 
-void CPageSession::MarkResend(CPageRecord* pRecord) {
+void CPageSession::MarkResend(CPageRecord* pRecord, const std::string& strBlock) {
     const CPageRecord& record = *pRecord;
     if (m_lastNak.bSet && m_lastNak.strPager == record.strPager &&
         m_lastNak.strMessage == record.strMessage) {
@@ -407,7 +381,7 @@ void CPageSession::MarkResend(CPageRecord* pRecord) {
     m_lastNak = CNakedBlock();
     if (record.strAnswer == "NAK")
         m_lastNak = {true, record.strPager, record.strMessage,
-                     BlockChecksumText(m_terminal.GetStoredBlock())};
+                     BlockChecksumText(strBlock)};
 }
 
 std::string CPageSession::TracedLogonByte(unsigned char ch) {
@@ -446,37 +420,51 @@ void CPageSession::OnCommRxChar(WPARAM wParam) {
 
 void CPageSession::OnProtocolTrace(WPARAM wParam, LPARAM lParam) {
     const std::unique_ptr<std::string> text = AdoptTraceText(lParam);
-    if (text && wParam != kTraceReceived)
-        CountAnswer(*text);
     if (text)
-        Tell([&](ISessionDisplay& d) { d.ShowTrace(wParam != kTraceReceived, *text); });
+        ShowTraced(wParam != kTraceReceived, *text);
+}
+
+void CPageSession::ShowTraced(bool bSent, const std::string& strText) {
+    if (bSent)
+        CountAnswer(strText);
+    Tell([&](ISessionDisplay& d) { d.ShowTrace(bSent, strText); });
+}
+
+void CPageSession::OnTrace(const std::string& strSent) {
+    ShowTraced(true, strSent);
+}
+
+void CPageSession::OnNote(const std::string& strNote) {
+    AddNote(strNote);
+}
+
+void CPageSession::OnFault(const std::string& strText) {
+    AppMessageBox(m_boxes, strText, MB_OK);
 }
 
 void CPageSession::AddNote(const std::string& strNote) {
     Tell([&](ISessionDisplay& d) { d.ShowNote(strNote); });
 }
 
-void CPageSession::DiagnoseRejectedBlock(PageVerdict verdict) {
+void CPageSession::DiagnoseRejectedBlock(const CPageResult& page) {
     BlockVerdict block;
-    switch (verdict) {
+    switch (page.verdict) {
     case PageVerdict::kBadChecksum: block = BlockVerdict::kBadChecksum; break;
     case PageVerdict::kBadFormat: block = BlockVerdict::kBadFormat; break;
     case PageVerdict::kTimedOut: block = BlockVerdict::kTimedOut; break;
     case PageVerdict::kIncomplete:
-        AddNote("   MESSAGE UNFINISHED AFTER " +
-                std::to_string(m_terminal.GetBlockCount()) +
-                (m_terminal.GetBlockCount() == 1 ? " BLOCK" : " BLOCKS"));
+        AddNote("   MESSAGE UNFINISHED AFTER " + std::to_string(page.nBlocks) +
+                (page.nBlocks == 1 ? " BLOCK" : " BLOCKS"));
         // Its last block timed out: say why.
-        if (!m_terminal.HasTimedOutBlock())
+        if (!page.bTimedOutBlock)
             return;
         block = BlockVerdict::kTimedOut;
         break;
     default:
         return; // refused on purpose by a test mode or for its length: a note says so
     }
-    for (const std::string& strLine :
-         DiagnoseBlock(m_terminal.GetStoredBlock(), block,
-                       CPageTerminal::kTimeoutTicks + 1, m_terminal.GetDroppedCount()))
+    for (const std::string& strLine : DiagnoseBlock(
+             page.strBlock, block, CPageTerminal::kTimeoutTicks + 1, page.nDropped))
         AddNote(strLine);
 }
 
@@ -535,11 +523,11 @@ std::string CPageSession::ApplyWatchSettings() {
 
 void CPageSession::WatchAlerts() {
     CWatchFacts facts;
-    facts.nPort = m_terminal.GetPortNumber();
+    facts.nPort = m_port.GetPortNumber();
     facts.bDeviceLost = m_recovery.IsWaiting();
     facts.strDevice =
-        facts.bDeviceLost ? m_recovery.GetLostPath() : m_terminal.GetDevicePath();
-    facts.bLineOpen = m_terminal.IsOpen() && !m_terminal.IsDeviceLost();
+        facts.bDeviceLost ? m_recovery.GetLostPath() : m_port.GetDevicePath();
+    facts.bLineOpen = m_port.IsOpen() && !m_port.IsDeviceLost();
     facts.nLastCallMs = m_counters.nLastCallMs;
     if (const CDelivery* pDelivery = m_delivery.GetDelivery()) {
         for (const CTargetStatus& status : pDelivery->Status()) {
@@ -591,10 +579,10 @@ CStatusSnapshot CPageSession::MakeStatusSnapshot() const {
     snapshot.nNowMs = GetClock().NowMs();
     snapshot.bReady = m_bReady;
     CPortStatus port;
-    port.nPort = m_terminal.GetPortNumber();
-    port.strDevice = m_terminal.GetDevicePath();
+    port.nPort = m_port.GetPortNumber();
+    port.strDevice = m_port.GetDevicePath();
     port.strState = m_strState;
-    port.bDevicePresent = m_terminal.IsOpen() && !m_terminal.IsDeviceLost();
+    port.bDevicePresent = m_port.IsOpen() && !m_port.IsDeviceLost();
     port.bLineOpen = port.bDevicePresent;
     port.nSessions = m_counters.nSessions;
     port.pages = m_counters.pages;

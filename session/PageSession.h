@@ -6,29 +6,29 @@
 //
 // It has two faces: the main window displays it, and the headless runner
 // writes it out; both implement ISessionDisplay. The session owns the port
-// configuration and the engine (itself the serial port), and is the
-// engine's owner: every notification of the engine and the monitor thread
-// comes here (INotifyTarget), with the same numbers and the same
-// synchronous hop to the face's thread, whose poster the face gives, or
-// run by the monitor thread itself under the face's lock (RunOnLineThread).
-// Its display calls are made during those notifications, on the thread
-// that runs them. No GUI code here.
+// configuration and the engine on its port (CTerminalPort). Every
+// notification of the port's monitor thread comes here (INotifyTarget),
+// with the synchronous hop to the face's thread, whose poster the face
+// gives, or run by the monitor thread itself under the face's lock
+// (RunOnLineThread); the engine's news come here too (ITerminalEvents),
+// on the same thread. Its display calls are made during those, on the
+// thread that runs them. No GUI code here.
 //
 // Lifetime: the face owns the session and must stop the monitor
 // (StopMonitor) while it can still display, before it goes itself.
 #pragma once
 
 #include "engine/BlockDiagnosis.h"
-#include "engine/Notify.h"
-#include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
+#include "serial/Notify.h"
 #include "session/AlertWatch.h"
 #include "session/PageRecord.h"
 #include "session/PageRecordList.h"
 #include "session/SessionDelivery.h"
 #include "session/SessionDisplay.h"
 #include "session/StatusSnapshot.h"
+#include "session/TerminalPort.h"
 #include "settings/PortConfig.h"
 
 #include <chrono>
@@ -42,7 +42,9 @@ class IMessageBoxes;
 class CSessionLog;
 class CStatusServer;
 
-class CPageSession : public INotifyTarget, private IAnswerHook {
+class CPageSession : public INotifyTarget,
+                     private IAnswerHook,
+                     private ITerminalEvents {
   public:
     static constexpr unsigned kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
     static constexpr unsigned kOutBufferSize = 512;
@@ -78,20 +80,18 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // The face goes: a session in progress ends on the line. Once.
     void Close();
     // Delivers what the monitor thread still has and stops it.
-    void StopMonitor() { m_terminal.StopMonitor(); }
+    void StopMonitor() { m_port.StopMonitor(); }
     // The line's own thread runs the session, under *pLock, instead of
     // hopping to the face's thread for every read: a page is answered
     // without waiting for the face. The face then holds *pLock whenever it
     // calls the session, and its display and boxes are called on either
     // thread (under the lock). Set before OpenPort.
-    void RunOnLineThread(std::recursive_mutex* pLock) {
-        m_terminal.SetInlineLock(pLock);
-    }
+    void RunOnLineThread(std::recursive_mutex* pLock) { m_port.SetInlineLock(pLock); }
     // Writes what the session log holds and tells its last problems; the
     // session logs no more after it (the run is over).
     void FinishLog();
     // An answer waits for the monitor thread to write it.
-    bool IsAnswerQueued() const { return m_terminal.IsOutputQueued(); }
+    bool IsAnswerQueued() const { return m_port.IsOutputQueued(); }
     // Lets delivery attempts in flight finish for up to nGraceMs and stops
     // delivering; what is left stays in the outbox for the next start.
     void StopDelivery(int nGraceMs) { m_delivery.Stop(nGraceMs); }
@@ -124,6 +124,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     unsigned GetGoodPages() const { return m_nGoodPages; }
     unsigned GetBadPages() const { return m_nBadPages; }
     CPageTerminal& GetTerminal() { return m_terminal; }
+    CCommPort& GetPort() { return m_port; }
     const CPortConfig& GetConfig() const { return m_config; }
     // The device the line waits for after a hang-up or loss; empty if none.
     std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
@@ -137,13 +138,19 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     CStatusSnapshot MakeStatusSnapshot() const;
 
   private:
-    void OnCommCts(WPARAM wParam);
-    void OnCommDsr(WPARAM wParam);
-    void OnCommDcd(WPARAM wParam);
-    void OnSessionState(LPARAM lParam);
-    void OnPageResult(LPARAM lParam);
+    // A line level the port notified ("CTS", "DSR", "DCD"): an event when
+    // it changed, and the engine sees DSR and DCD.
+    void OnCommLevel(const char* szName, std::string* pstrLevel, WPARAM wParam,
+                     bool bToEngine);
     void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
+    void ShowTraced(bool bSent, const std::string& strText);
+    // The engine's news.
+    void OnState(int nState) override;
+    void OnPage(const CPageResult& page) override;
+    void OnTrace(const std::string& strSent) override;
+    void OnNote(const std::string& strNote) override;
+    void OnFault(const std::string& strText) override;
     void AddNote(const std::string& strNote);
     // What the trace shows of a received byte: the byte, or for a logon's
     // password "***" once and nothing for the rest of it.
@@ -159,8 +166,8 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     // once the line is set up (empty when there is nothing to say).
     std::string ApplyTestBench();
     void ShowTestBenchBox(const std::string& strText);
-    void DiagnoseRejectedBlock(PageVerdict verdict);
-    CPageRecord MakeRecord(bool bAccepted) const;
+    void DiagnoseRejectedBlock(const CPageResult& page);
+    CPageRecord MakeRecord(const CPageResult& page) const;
     // Starts, changes or ends the session log as LogFolder says.
     void ApplyLogFolder();
     // Calls the display, then the log.
@@ -185,7 +192,7 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
     CPortConfig m_config;
     std::string ShownLevel(const std::string& strLevel) const;
     // A page that is the block answered NAK just before, sent again: said.
-    void MarkResend(CPageRecord* pRecord);
+    void MarkResend(CPageRecord* pRecord, const std::string& strBlock);
 
     Charset m_charset = Charset::kAscii; // how message bytes become text
     // The last page result of this call, when it was answered NAK.
@@ -195,8 +202,9 @@ class CPageSession : public INotifyTarget, private IAnswerHook {
         std::string strMessage;
         std::string strChecksum; // its three checksum characters as they came
     } m_lastNak;
-    std::unique_ptr<CPageTerminal> m_pTerminal;
-    CPageTerminal& m_terminal;
+    CTerminalPort m_line;
+    CPageTerminal& m_terminal; // the engine on m_line
+    CCommPort& m_port;         // the port of m_line
     CLineRecovery m_recovery;
     std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always
     bool m_bDiagnose = false;

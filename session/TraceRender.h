@@ -16,8 +16,8 @@
 // display; the protocol window's list implements the model.
 #pragma once
 
-#include "engine/Notify.h"
 #include "engine/Protocol.h"
+#include "serial/Notify.h"
 
 #include <string>
 

@@ -1,12 +1,17 @@
-// Plays the view's part for engine tests: feeds received bytes and line
-// levels to the engine as the view does, and records everything the engine
-// does, purges and writes included, on one timeline with control characters
-// by name ("write <ACK><CR>", "state 5", "page 1 | <text> | <result>").
+// Plays the owner's part for engine tests: feeds received bytes, ticks and
+// line levels to the engine, and records everything the engine does,
+// purges and writes included, on one timeline with control characters by
+// name ("write <ACK><CR>", "state 5", "page 1 | <text> | <result>").
+//
+// The line it plays holds DSR and DCD as the test sets them and tells the
+// engine of a change as a port does: DSR read afresh first, then DCD, the
+// engine seeing the levels after each ("dsr on", "dcd on" on the timeline).
 #pragma once
 
 #include "engine/ControlNames.h"
 #include "engine/PageTerminal.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,62 +20,77 @@ inline std::string Named(const std::string& strBytes) {
     return WithControlNames(strBytes);
 }
 
-class CEngineHarness : public INotifyTarget, public IPortTap {
+class CEngineHarness : public ITerminalOutput {
   public:
-    explicit CEngineHarness(CPageTerminal* pEngine) : m_pEngine(pEngine) {}
+    void SetEngine(CPageTerminal* pEngine) { m_pEngine = pEngine; }
 
-    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
-        switch (nMsg) {
-        case UM_COMM_DSR:
-        case UM_COMM_DCD:
-            timeline.push_back(std::string(nMsg == UM_COMM_DSR ? "dsr " : "dcd ") +
-                               (wParam ? "on" : "off"));
-            m_pEngine->CheckLineSignals();
-            break;
-        case UM_COMM_RXCHAR:
-            received += static_cast<char>(wParam);
-            m_pEngine->HandleChar(static_cast<unsigned char>(wParam));
-            break;
-        case UM_SESSION_STATE:
-            timeline.push_back("state " + std::to_string(lParam));
-            break;
-        case UM_PAGE_RESULT:
-            pageTexts.push_back(m_pEngine->GetPageText());
-            resultTexts.push_back(m_pEngine->GetResultText());
-            timeline.push_back("page " + std::to_string(lParam) + " | " +
-                               WithControlNames(pageTexts.back()) + " | " +
-                               WithControlNames(resultTexts.back()));
-            break;
-        case UM_PROTOCOL_TRACE: {
-            std::unique_ptr<std::string> text = AdoptTraceText(lParam);
-            timeline.push_back("trace " + WithControlNames(*text));
-            break;
-        }
-        case UM_LINE_NOTE:
-            timeline.push_back("note" + *reinterpret_cast<const std::string*>(lParam));
-            break;
-        default: break;
-        }
-        return 0;
-    }
-    void OnPurge(unsigned nFlags) override {
+    // The line.
+    void Purge(unsigned nFlags) override {
         char szText[16];
         std::snprintf(szText, sizeof szText, "purge %02X", nFlags);
         timeline.push_back(szText);
     }
-    void OnQueueWrite(const std::string& strText) override {
+    void Write(const std::string& strText) override {
         timeline.push_back("write " + WithControlNames(strText));
         written += strText;
     }
+    void HangUp() override { ++nHangUps; }
+    bool IsNetworkLine() const override { return bNetworkLine; }
+    bool HasNoModemLines() const override { return bNoModemLines; }
+    int GetPortNumber() const override { return 1; }
+    std::string DescribeLine() const override { return strLine; }
 
-    // As the monitor thread delivers them, one message a byte.
+    // The engine's news.
+    void OnState(int nState) override {
+        timeline.push_back("state " + std::to_string(nState));
+    }
+    void OnPage(const CPageResult& page) override {
+        pages.push_back(page);
+        pageTexts.push_back(page.strText);
+        resultTexts.push_back(page.strResult);
+        timeline.push_back("page " + std::to_string(page.bAccepted ? 1 : 0) + " | " +
+                           WithControlNames(page.strText) + " | " +
+                           WithControlNames(page.strResult));
+    }
+    void OnTrace(const std::string& strSent) override {
+        timeline.push_back("trace " + WithControlNames(strSent));
+    }
+    void OnNote(const std::string& strNote) override {
+        timeline.push_back("note" + strNote);
+    }
+    void OnFault(const std::string& strText) override {
+        timeline.push_back("fault " + strText);
+    }
+
+    // As a port delivers them, one byte at a time.
     void Feed(const std::string& strBytes) {
-        for (char ch : strBytes)
-            Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);
+        for (char ch : strBytes) {
+            received += ch;
+            m_pEngine->HandleChar(static_cast<unsigned char>(ch));
+        }
     }
     void Ticks(int nCount) {
         for (int i = 0; i < nCount; ++i)
             m_pEngine->Tick();
+    }
+    // The line's levels change; the engine hears of them as from a port.
+    void SetLines(bool bDsr, bool bDcd) {
+        m_bDsr = bDsr;
+        m_bDcd = bDcd;
+        ReadDsr();
+        ReadDcd();
+    }
+    // The line set up anew and DSR and DCD read afresh, as a Logon does.
+    void Logon() {
+        m_pEngine->LineSetUp(true);
+        const bool bDsr = ReadDsr();
+        const bool bDcd = bDsr && ReadDcd();
+        m_pEngine->LoggedOn(true, bDsr, bDcd);
+    }
+    // The levels the line has, before the engine hears of them.
+    void HoldLines(bool bDsr, bool bDcd) {
+        m_bDsr = bDsr;
+        m_bDcd = bDcd;
     }
     // Only the entries of one kind ("write", "state", "page").
     std::vector<std::string> Only(const std::string& strKind) const {
@@ -86,6 +106,7 @@ class CEngineHarness : public INotifyTarget, public IPortTap {
         written.clear();
         pageTexts.clear();
         resultTexts.clear();
+        pages.clear();
     }
 
     std::vector<std::string> timeline;
@@ -93,7 +114,29 @@ class CEngineHarness : public INotifyTarget, public IPortTap {
     std::string received;
     std::vector<std::string> pageTexts;
     std::vector<std::string> resultTexts;
+    std::vector<CPageResult> pages;
+    int nHangUps = 0;
+    bool bNetworkLine = false;
+    bool bNoModemLines = false;
+    std::string strLine; // as DescribeLine gives it
 
   private:
-    CPageTerminal* m_pEngine;
+    bool ReadDsr() {
+        m_bSeenDsr = m_bDsr;
+        timeline.push_back(std::string("dsr ") + (m_bDsr ? "on" : "off"));
+        m_pEngine->OnLevels(m_bSeenDsr, m_bSeenDcd);
+        return m_bDsr;
+    }
+    bool ReadDcd() {
+        m_bSeenDcd = m_bDcd;
+        timeline.push_back(std::string("dcd ") + (m_bDcd ? "on" : "off"));
+        m_pEngine->OnLevels(m_bSeenDsr, m_bSeenDcd);
+        return m_bDcd;
+    }
+
+    CPageTerminal* m_pEngine = nullptr;
+    bool m_bDsr = true; // the line's levels
+    bool m_bDcd = true;
+    bool m_bSeenDsr = false; // the levels the engine was told
+    bool m_bSeenDcd = false;
 };

@@ -4,7 +4,6 @@
 #include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
 #include "tests/EngineFixture.h"
-#include "tools/veldrin-sim/Caller.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +19,8 @@ class MessageBlocksTest : public CEngineFixture {
   protected:
     // The three blocks of one message: its last field goes on after US.
     void SendFirstTwoOfThree() {
-        harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
-        harness->Feed(BlockOf("BED 2 ", kUs));
+        harness->Feed(MakeBlock("1234\rROOM 412 ", kUs));
+        harness->Feed(MakeBlock("BED 2 ", kUs));
     }
     std::vector<std::string> notes() const {
         Lines result;
@@ -38,15 +37,14 @@ TEST_F(MessageBlocksTest, BlocksUpToTheProtocolsLengthAreJudgedAndHandedOnWhole)
     for (size_t nMessage : {85u, 200u, 247u}) {
         ToWaitingForPage();
         const std::string strMessage(nMessage, 'M');
-        harness->Feed(Page("1", strMessage));
+        harness->Feed(MakePageBlock("1", strMessage));
         EXPECT_EQ(harness->Only("write"), Lines{"write <ACK><CR>"}) << nMessage;
         ASSERT_EQ(harness->pageTexts.size(), 1u) << nMessage;
         EXPECT_EQ(harness->pageTexts[0], " 1 " + strMessage + "  ");
-        EXPECT_EQ(engine->GetBlockCount(), 0); // only while the result is handled
 
         // The same block with a wrong checksum: NAK, and the whole block.
         harness->Clear();
-        std::string strBad = Page("1", strMessage);
+        std::string strBad = MakePageBlock("1", strMessage);
         strBad[strBad.size() - 2] ^= 1;
         harness->Feed(strBad);
         EXPECT_EQ(harness->Only("write"), Lines{"write <NAK><CR>"}) << nMessage;
@@ -57,7 +55,7 @@ TEST_F(MessageBlocksTest, BlocksUpToTheProtocolsLengthAreJudgedAndHandedOnWhole)
 TEST_F(MessageBlocksTest,
        ABlockLongerThanTheProtocolAllowsIsRefusedAtItsFirstCharacterPastIt) {
     // A block of 300: nothing until its 257th character, then RS CR at once.
-    const std::string strBlock = Page("1", std::string(291, 'L'));
+    const std::string strBlock = MakePageBlock("1", std::string(291, 'L'));
     ASSERT_EQ(strBlock.size(), 300u);
     engine->SetExplain(true);
     ToWaitingForPage();
@@ -83,7 +81,7 @@ TEST_F(MessageBlocksTest,
     EXPECT_TRUE(harness->timeline.empty());
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
     // The caller's next page is a page as any.
-    harness->Feed(Page("1234", "HI"));
+    harness->Feed(MakePageBlock("1234", "HI"));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 HI   | "});
     EXPECT_EQ(harness->written, "\x06\r");
 
@@ -106,20 +104,20 @@ TEST_F(MessageBlocksTest, WhatFollowsAnOverlongBlockIsSkippedOnlyUntilItsEnd) {
     } cases[] = {
         // Its 257th character is its last: a bare CR after it prompts again.
         {"ends at 257",
-         Page("1", std::string(248, 'L')),
+         MakePageBlock("1", std::string(248, 'L')),
          "\r",
          {"write <RS><CR>", "write ID="},
          1},
         // Far past it, with CRs in the tail: the tail's own end counts.
         {"ends at 409",
-         Page("2", std::string(400, 'Z')),
+         MakePageBlock("2", std::string(400, 'Z')),
          "\r",
          {"write <RS><CR>", "write ID="},
          1},
         // Not a block's end in sight: the next STX starts the next block.
         {"next STX",
          "\x02" + std::string(300, 'N'),
-         Page("3", "NEXT"),
+         MakePageBlock("3", "NEXT"),
          {"write <RS><CR>", "write <ACK><CR>"},
          2},
         // Or the caller ends the session.
@@ -162,7 +160,7 @@ TEST_F(MessageBlocksTest, WhatFollowsAnOverlongBlockIsSkippedOnlyUntilItsEnd) {
 
     // NULs are never stored: they do not make a block too long.
     ToWaitingForPage();
-    const std::string strFull = Page("1", std::string(247, 'M'));
+    const std::string strFull = MakePageBlock("1", std::string(247, 'M'));
     std::string strWithNuls;
     for (char ch : strFull)
         strWithNuls += std::string(1, ch) + '\0';
@@ -182,9 +180,9 @@ TEST_F(MessageBlocksTest, WhatFollowsAnOverlongBlockIsSkippedOnlyUntilItsEnd) {
 
 TEST_F(MessageBlocksTest, AnOverlongBlockInAMessageLeavesWhatCameListedAsUnfinished) {
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
+    harness->Feed(MakeBlock("1234\rROOM 412 ", kUs));
     harness->Clear();
-    const std::string strBlock = BlockOf(std::string(300, 'B'), kUs);
+    const std::string strBlock = MakeBlock(std::string(300, 'B'), kUs);
     harness->Feed(strBlock);
     EXPECT_EQ(harness->Only("page"),
               (Lines{"page 0 |  1234 ROOM 412  | " + kIncompleteLine,
@@ -193,18 +191,19 @@ TEST_F(MessageBlocksTest, AnOverlongBlockInAMessageLeavesWhatCameListedAsUnfinis
     EXPECT_EQ(harness->written, "\x1e\r");
     // The next message starts afresh.
     harness->Clear();
-    harness->Feed(BlockOf("5678\r", kEtb) + BlockOf("NEXT\r", kEtx));
+    harness->Feed(MakeBlock("5678\r", kEtb) + MakeBlock("NEXT\r", kEtx));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  5678 NEXT   | "});
 }
 
 TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOnce) {
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
+    harness->Feed(MakeBlock("1234\rROOM 412 ", kUs));
     // A continued block is answered as any block, and not listed.
     EXPECT_EQ(harness->timeline, (Lines{"state 6", "purge 0C", "write <ACK><CR>",
                                         "trace <ACK><CR>", "state 5"}));
-    harness->Feed(BlockOf("BED 2 ", kUs));
-    harness->Feed(BlockOf("PATIENT CALL\r", kEtx)); // the rest of the field, one field
+    harness->Feed(MakeBlock("BED 2 ", kUs));
+    harness->Feed(
+        MakeBlock("PATIENT CALL\r", kEtx)); // the rest of the field, one field
     EXPECT_EQ(harness->Only("write"),
               (Lines{"write <ACK><CR>", "write <ACK><CR>", "write <ACK><CR>"}));
     // The field continued after US joins without a break.
@@ -213,13 +212,13 @@ TEST_F(MessageBlocksTest, AMessageInThreeBlocksIsAnsweredBlockByBlockAndListedOn
 
     // After ETB the message goes on with its next field.
     harness->Clear();
-    harness->Feed(BlockOf("5678\r", kEtb));
-    harness->Feed(BlockOf("CARDIAC ALARM\r", kEtx));
+    harness->Feed(MakeBlock("5678\r", kEtb));
+    harness->Feed(MakeBlock("CARDIAC ALARM\r", kEtx));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  5678 CARDIAC ALARM   | "});
 
     // Then a page in one block, as always.
     harness->Clear();
-    harness->Feed(Page("1234", "HI"));
+    harness->Feed(MakePageBlock("1234", "HI"));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 HI   | "});
 }
 
@@ -230,7 +229,7 @@ TEST_F(MessageBlocksTest, APageTheSimulatorSplitsIsListedWholeWhereverItIsCut) {
     for (int nBlockSize : {250, 5, 10, 17}) {
         ToWaitingForPage();
         const std::vector<std::string> blocks =
-            CCaller::MakeBlocks("1234", strMessage, nBlockSize);
+            MakePageBlocks("1234", strMessage, nBlockSize);
         for (const std::string& strBlock : blocks) {
             EXPECT_LE(strBlock.size(), static_cast<size_t>(nBlockSize) + 6);
             harness->Feed(strBlock);
@@ -242,7 +241,7 @@ TEST_F(MessageBlocksTest, APageTheSimulatorSplitsIsListedWholeWhereverItIsCut) {
             << nBlockSize;
     }
     // Cut after the pager ID: that block ends in ETB, the message's in ETX.
-    const std::vector<std::string> blocks = CCaller::MakeBlocks("1234", "HELLO", 5);
+    const std::vector<std::string> blocks = MakePageBlocks("1234", "HELLO", 5);
     ASSERT_EQ(blocks.size(), 3u);
     EXPECT_EQ(blocks[0][6], kEtb);
     EXPECT_EQ(blocks[1][6], kUs);
@@ -251,12 +250,12 @@ TEST_F(MessageBlocksTest, APageTheSimulatorSplitsIsListedWholeWhereverItIsCut) {
 
 TEST_F(MessageBlocksTest, ANakedMiddleBlockIsSentAgainAndTheMessageGoesOn) {
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
-    std::string strBad = BlockOf("BED 2 ", kUs);
+    harness->Feed(MakeBlock("1234\rROOM 412 ", kUs));
+    std::string strBad = MakeBlock("BED 2 ", kUs);
     strBad[strBad.size() - 2] ^= 1;
     harness->Feed(strBad);
-    harness->Feed(BlockOf("BED 2 ", kUs));
-    harness->Feed(BlockOf("PATIENT CALL\r", kEtx));
+    harness->Feed(MakeBlock("BED 2 ", kUs));
+    harness->Feed(MakeBlock("PATIENT CALL\r", kEtx));
     EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <NAK><CR>",
                                              "write <ACK><CR>", "write <ACK><CR>"}));
     ASSERT_EQ(harness->resultTexts.size(), 2u);
@@ -305,9 +304,9 @@ TEST_F(MessageBlocksTest, AMessageLeftUnfinishedIsListedOnceAsABadPage) {
 TEST_F(MessageBlocksTest, AMessageStopsAtItsBoundEndingTheSessionAndWhatCameIsListed) {
     ToWaitingForPage();
     for (int i = 0; i < CPageTerminal::kMessageBlockLimit; ++i)
-        harness->Feed(BlockOf(i == 0 ? "1\rX" : "X", kUs));
+        harness->Feed(MakeBlock(i == 0 ? "1\rX" : "X", kUs));
     EXPECT_EQ(harness->Only("page"), Lines{});
-    harness->Feed(BlockOf("X", kUs));
+    harness->Feed(MakeBlock("X", kUs));
     EXPECT_EQ(harness->Only("write").back(), "write <ESC><EOT><CR>");
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
     ASSERT_EQ(harness->resultTexts.size(), 1u);
@@ -316,15 +315,15 @@ TEST_F(MessageBlocksTest, AMessageStopsAtItsBoundEndingTheSessionAndWhatCameIsLi
               " 1 " + std::string(CPageTerminal::kMessageBlockLimit, 'X'));
     // A block sent again then is no page: the session is over.
     harness->Clear();
-    harness->Feed(BlockOf("X", kUs) + BlockOf("TAIL\r", kEtx));
+    harness->Feed(MakeBlock("X", kUs) + MakeBlock("TAIL\r", kEtx));
     EXPECT_EQ(harness->Only("page"), Lines{});
     EXPECT_EQ(harness->written, "");
 }
 
 TEST_F(MessageBlocksTest, TheLastBlockOfAMessageMayHoldSeveralFields) {
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\r", kEtb));
-    harness->Feed(BlockOf("A\rB\rC\r", kEtx));
+    harness->Feed(MakeBlock("1234\r", kEtb));
+    harness->Feed(MakeBlock("A\rB\rC\r", kEtx));
     EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <ACK><CR>"}));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 A B C   | "});
 }
@@ -332,9 +331,9 @@ TEST_F(MessageBlocksTest, TheLastBlockOfAMessageMayHoldSeveralFields) {
 TEST_F(MessageBlocksTest, TheProtocolWindowIsToldWhichBlockOfAMessageCame) {
     engine->SetExplain(true);
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\r", kEtb));
-    harness->Feed(BlockOf("ROOM ", kUs));
-    harness->Feed(BlockOf("412\r", kEtx));
+    harness->Feed(MakeBlock("1234\r", kEtb));
+    harness->Feed(MakeBlock("ROOM ", kUs));
+    harness->Feed(MakeBlock("412\r", kEtx));
     EXPECT_EQ(notes(),
               (Lines{"   BLOCK 1 OF A MESSAGE: THE MESSAGE GOES ON WITH THE NEXT "
                      "FIELD (ETB)",
@@ -342,7 +341,7 @@ TEST_F(MessageBlocksTest, TheProtocolWindowIsToldWhichBlockOfAMessageCame) {
                      "   BLOCK 3 OF A MESSAGE: ITS LAST (ETX)"}));
     // A page in one block is no message in blocks: nothing is said.
     harness->Clear();
-    harness->Feed(Page("1234", "HI"));
+    harness->Feed(MakePageBlock("1234", "HI"));
     EXPECT_EQ(notes(), Lines{});
 }
 
@@ -352,9 +351,9 @@ TEST_F(MessageBlocksTest, ATestModeRefusalOfAContinuedBlockKeepsTheMessageOpen) 
     CTestMode mode(settings);
     engine->SetAnswerHook(&mode);
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rAB", kUs));
-    harness->Feed(BlockOf("CD\r", kEtx)); // the second good block: NAKed on purpose
-    harness->Feed(BlockOf("CD\r", kEtx));
+    harness->Feed(MakeBlock("1234\rAB", kUs));
+    harness->Feed(MakeBlock("CD\r", kEtx)); // the second good block: NAKed on purpose
+    harness->Feed(MakeBlock("CD\r", kEtx));
     EXPECT_EQ(harness->Only("write"),
               (Lines{"write <ACK><CR>", "write <NAK><CR>", "write <ACK><CR>"}));
     ASSERT_EQ(harness->resultTexts.size(), 2u);

@@ -30,12 +30,6 @@ const std::string kBad = "\x02"
                          "1234\rHI\r\x03"
                          "17;\r";
 
-std::string BlockOf(const std::string& strFields, char chEnd) {
-    const std::string strBody = "\x02" + strFields + chEnd;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
-           "\r";
-}
-
 class CRecordingDisplay : public ISessionDisplay {
   public:
     void ShowSession() override { ++nShows; }
@@ -187,7 +181,7 @@ TEST_F(PageSessionTest, AResendAfterANakIsMarkedWithTheNakedBlock) {
               1);
     // A NAK, then another page: no mark; a good page after a good one: none.
     Feed(kBad);
-    Feed(BlockOf("77\rHI\r", kEtx));
+    Feed(MakeBlock("77\rHI\r", kEtx));
     Feed(kGood);
     ASSERT_EQ(display.pages.size(), 5u);
     for (size_t i = 2; i < 5; ++i)
@@ -202,14 +196,14 @@ TEST_F(PageSessionTest, AResendAfterANakIsMarkedWithTheNakedBlock) {
 
 TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
     ToWaitingForPage();
-    Feed(BlockOf("1234\rROOM 412 ", kUs));
-    Feed(BlockOf("BED 2\r", kEtx));
+    Feed(MakeBlock("1234\rROOM 412 ", kUs));
+    Feed(MakeBlock("BED 2\r", kEtx));
     ASSERT_EQ(display.pages.size(), 1u);
     EXPECT_EQ(display.pages[0].nBlocks, 2);
     EXPECT_EQ(display.pages[0].strPager, "1234");
     EXPECT_EQ(display.pages[0].strMessage, "ROOM 412 BED 2");
     // Unfinished when the session ends: one bad page with what came.
-    Feed(BlockOf("5678\rHALF ", kUs));
+    Feed(MakeBlock("5678\rHALF ", kUs));
     session->Logoff();
     ASSERT_EQ(display.pages.size(), 2u);
     EXPECT_EQ(display.pages[1].verdict, PageVerdict::kIncomplete);
@@ -222,7 +216,9 @@ TEST_F(PageSessionTest, AMessageInSeveralBlocksIsOneRecordWithItsBlockCount) {
 // which newest pages the list's 500 lines still show (the oldest go whole).
 TEST_F(PageSessionTest, PageRecordsOutliveThePageListsLines) {
     ToWaitingForPage();
-    auto page = [](int i) { return BlockOf(std::to_string(1000 + i) + "\rP\r", kEtx); };
+    auto page = [](int i) {
+        return MakeBlock(std::to_string(1000 + i) + "\rP\r", kEtx);
+    };
     for (int i = 0; i <= 500; ++i)
         Feed(page(i)); // one line each
     const CPageRecordList& records = session->GetPageRecords();
@@ -264,7 +260,7 @@ TEST_F(PageSessionTest, LineLevelsAreSetEveryTimeButEventsOnlyWhenTheyChange) {
     EXPECT_EQ(display.events, (std::vector<std::string>{"CTS ON"}));
     // DSR dropping ends the session: the engine was asked.
     shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON;
-    session->GetTerminal().QueryDsr(true);
+    session->GetPort().QueryDsr(true);
     session->Notify(UM_COMM_DSR, 0, 1);
     EXPECT_EQ(session->GetDsr(), "OFF");
     EXPECT_EQ(session->GetStateText(), GetStateText(ST_DISCONNECTED));
@@ -319,7 +315,7 @@ TEST_F(PageSessionTest, DiagnoseExplainsABadChecksumBeforeThePageIsShown) {
 TEST_F(PageSessionTest, ALostDeviceComesBackWhenItOpensAgainAndIsToldBothWays) {
     ToWaitingForPage();
     shared.nModemError = EIO; // the monitor thread sees the adapter go
-    ASSERT_TRUE(loop.PumpUntil([&] { return session->GetTerminal().IsDeviceLost(); }));
+    ASSERT_TRUE(loop.PumpUntil([&] { return session->GetPort().IsDeviceLost(); }));
     shared.nModemError = 0;
     session->Tick();
     ASSERT_FALSE(session->GetLostDevice().empty());
@@ -327,7 +323,7 @@ TEST_F(PageSessionTest, ALostDeviceComesBackWhenItOpensAgainAndIsToldBothWays) {
     for (int i = 0; i < CLineRecovery::kCheckTicks; ++i)
         session->Tick();
     EXPECT_TRUE(session->GetLostDevice().empty());
-    EXPECT_FALSE(session->GetTerminal().IsDeviceLost());
+    EXPECT_FALSE(session->GetPort().IsDeviceLost());
     auto told = [&](const std::string& strStart) {
         return std::count_if(
             display.events.begin(), display.events.end(),

@@ -1,8 +1,6 @@
 #include "engine/PageTerminal.h"
 #include "engine/Checksum.h"
 #include "tests/EngineFixture.h"
-#include "tests/FakeSerialDevice.h"
-#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +17,6 @@ const std::string kExampleBadBlock = "\x02"
                                      "1234\rHI\r\x03"
                                      "17;\r";
 
-// A well-formed block with its checksum, as a caller sends it.
-std::string Block(const std::string& strPager, const std::string& strMessage) {
-    std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
-    return body + ChecksumCharacters(BlockChecksum(body.data(), body.size())) + "\r";
-}
-
 class PageTerminalTest : public CEngineFixture {};
 
 TEST_F(PageTerminalTest, StateTextsAreExact) {
@@ -38,20 +30,6 @@ TEST_F(PageTerminalTest, StateTextsAreExact) {
     EXPECT_STREQ(GetStateText(-1), "");
 }
 
-TEST_F(PageTerminalTest, ConnectWritesEndOfSessionWithoutPurgeOrStateChange) {
-    ASSERT_TRUE(
-        engine->Connect(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
-    EXPECT_EQ(harness->timeline,
-              (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
-    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
-}
-
-TEST_F(PageTerminalTest, LogonArmsOnTheFreshLineLevels) {
-    ASSERT_TRUE(Logon());
-    EXPECT_EQ(harness->timeline, (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>",
-                                        "dsr on", "state 0", "dcd on", "state 1"}));
-}
-
 TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheRightOrder) {
     ToWaitingForPage();
     harness->Feed(kExampleBlock);
@@ -62,7 +40,7 @@ TEST_F(PageTerminalTest, AcceptsTheExampleBlockWithAckInTheRightOrder) {
     EXPECT_EQ(harness->pageTexts[0], std::string("\x20"
                                                  "1234\x20HI\x20\x20"));
     EXPECT_EQ(harness->resultTexts[0], "");
-    EXPECT_EQ(engine->GetPageText(), ""); // emptied after the message
+    EXPECT_FALSE(engine->KeepsPageText()); // emptied after the message
 }
 
 TEST_F(PageTerminalTest, RejectsAWrongChecksumWithNak) {
@@ -125,8 +103,8 @@ TEST_F(PageTerminalTest, ChecksumCountsHighBytesAsNegativeAndReadsOnlyLowNibbles
 
 TEST_F(PageTerminalTest, TwoBlocksInARowStartFromZero) {
     ToWaitingForPage();
-    harness->Feed(Block("77", "FIRST"));
-    harness->Feed(Block("88", "SECOND PAGE"));
+    harness->Feed(MakePageBlock("77", "FIRST"));
+    harness->Feed(MakePageBlock("88", "SECOND PAGE"));
     EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <ACK><CR>"}));
     ASSERT_EQ(harness->pageTexts.size(), 2u);
     EXPECT_EQ(harness->pageTexts[1], " 88 SECOND PAGE  ");
@@ -234,89 +212,7 @@ TEST_F(PageTerminalTest, FourUnansweredPromptsEndInLoggedOff) {
     EXPECT_EQ(harness->timeline, (Lines{"purge 0C", "write <ESC><EOT><CR>",
                                         "trace <ESC><EOT><CR>", "state 8"}));
     EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
-    loop.PumpFor(50);
-    EXPECT_EQ(shared.nHangUps, 0); // a serial line is not hung up
-}
-
-TEST_F(PageTerminalTest, ASetUpFailureIsShownOnceTheLineIsServed) {
-    // A rejected line format: its box waits for OK, the line must not.
-    struct CCheckingBoxes : CRecordingBoxes {
-        int Show(const std::string& t, const std::string& c, unsigned s,
-                 bool o) override {
-            bMonitorAlive = pEngine->IsMonitorAlive();
-            strWrittenBefore = pHarness->written;
-            return CRecordingBoxes::Show(t, c, s, o);
-        }
-        CPageTerminal* pEngine = nullptr;
-        CEngineHarness* pHarness = nullptr;
-        bool bMonitorAlive = false;
-        std::string strWrittenBefore;
-    } checking;
-    checking.pEngine = engine.get();
-    checking.pHarness = harness.get();
-    engine->SetMessageBoxes(&checking);
-    ASSERT_TRUE(
-        engine->Connect(harness.get(), 1, 12345, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
-    ASSERT_EQ(checking.boxes.size(), 1u);
-    EXPECT_NE(checking.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
-    EXPECT_TRUE(checking.bMonitorAlive);
-    EXPECT_EQ(Named(checking.strWrittenBefore), "<ESC><EOT><CR>");
-}
-
-// On a network line each connection is a call.
-class PageTerminalNetworkTest : public CEngineFixture {
-  protected:
-    void SetUp() override {
-        CEngineFixture::SetUp();
-        engine->SetDeviceResolver([](int) { return std::string("tcp-listen:2775"); });
-    }
-};
-
-TEST_F(PageTerminalNetworkTest, APeerThatNeverLogsOnIsHungUpAndTheNextPeerIsANewCall) {
-    ToWaitingForCr();
-    harness->Feed("\r");
-    harness->Ticks(4 * (CPageTerminal::kTimeoutTicks + 1));
-    ASSERT_EQ(engine->GetState(), ST_LOGGED_OFF);
-    // Bytes of the silent peer change nothing until it has been hung up.
-    harness->Feed("\r");
-    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
-    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_DISCONNECTED; }));
-    EXPECT_EQ(shared.nHangUps, 1);
-    {
-        std::lock_guard<std::mutex> lock(shared.mutex);
-        const std::string strEnd = "\x1b\x04\r"; // it was told before the line went
-        ASSERT_GE(shared.strWrittenAtHangUp.size(), strEnd.size());
-        EXPECT_EQ(
-            shared.strWrittenAtHangUp.substr(shared.strWrittenAtHangUp.size() - 3),
-            strEnd);
-    }
-    // The fake's lines are on again after the hang-up: the next peer.
-    ASSERT_TRUE(
-        loop.PumpUntil([&] { return engine->GetState() == ST_WAITING_FOR_CR; }));
-    EXPECT_EQ(shared.nHangUps, 1);
-}
-
-TEST_F(PageTerminalNetworkTest, TheLineFormatOfANetworkLineIsNotJudged) {
-    // Baud rate, parity, data and stop bits do not apply to a connection.
-    ASSERT_TRUE(
-        engine->Connect(harness.get(), 1, 0, '?', 99, 7, 1, 1, 0, 0, 0x39, 512));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(PageTerminalNetworkTest, TheOperatorsLogoffHoldsAndLogonWaitsForTheNextPeer) {
-    ToWaitingForPage();
-    engine->Logoff();
-    SetLines(false, false);
-    SetLines(true, true);
-    EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
-    loop.PumpFor(50);
-    EXPECT_EQ(shared.nHangUps, 0);
-    // Logon while no peer is connected: the next one to come is a call.
-    shared.nModemStatus = 0;
-    ASSERT_TRUE(Logon());
-    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
-    SetLines(true, true);
-    EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
+    EXPECT_EQ(harness->nHangUps, 0); // a serial line is not hung up
 }
 
 // A pseudo-terminal has no modem lines: a caller at the far end of a pair
@@ -326,13 +222,13 @@ class PageTerminalVirtualLineTest : public CEngineFixture {
   protected:
     void SetUp() override {
         CEngineFixture::SetUp();
-        shared.nModemError = ENOTTY;
+        harness->bNoModemLines = true;
     }
 };
 
 TEST_F(PageTerminalVirtualLineTest, ACrAfterTheSilenceOfAGoneCallerStartsANewCall) {
     ToWaitingForPage();
-    harness->Feed(BlockOf("99\rFIRST PART\r", kEtb));
+    harness->Feed(MakeBlock("99\rFIRST PART\r", kEtb));
     harness->Feed("\x02"
                   "MORE OF IT");
     harness->Feed("\r"); // the new caller's first CR, at once: a field's end
@@ -345,7 +241,7 @@ TEST_F(PageTerminalVirtualLineTest, ACrAfterTheSilenceOfAGoneCallerStartsANewCal
     EXPECT_EQ(harness->written, "ID=");
     // The new call goes on as any other.
     harness->Clear();
-    harness->Feed("\x1bPG1\r" + Page("12", "NEXT CALLER"));
+    harness->Feed("\x1bPG1\r" + MakePageBlock("12", "NEXT CALLER"));
     EXPECT_EQ(harness->written, "\x06\r\x1b[p\r\x06\r");
     EXPECT_EQ(harness->Only("page"), (Lines{"page 1 |  12 NEXT CALLER   | "}));
 }
@@ -367,7 +263,7 @@ TEST_F(PageTerminalVirtualLineTest, AShorterPauseOrAnotherByteKeepsTheBlock) {
     harness->Feed("\x02"
                   "1");
     harness->Ticks(CPageTerminal::kTimeoutTicks + 1); // that block times out
-    harness->Feed(BlockOf("\rNO PAGER ID\r", kEtx));
+    harness->Feed(MakeBlock("\rNO PAGER ID\r", kEtx));
     EXPECT_EQ(harness->written, "\x06\r");
 }
 
@@ -479,7 +375,7 @@ TEST_F(PageTerminalTest, ALoggedOffEngineIgnoresTheLines) {
     harness->Feed("\r");
     EXPECT_EQ(harness->written, "");
     // Logon with a line off opens the port but leaves it logged off.
-    shared.nModemStatus = MS_CTS_ON | MS_RLSD_ON;
+    harness->HoldLines(false, true);
     ASSERT_TRUE(Logon());
     EXPECT_EQ(engine->GetState(), ST_LOGGED_OFF);
     SetLines(true, true);
@@ -487,119 +383,6 @@ TEST_F(PageTerminalTest, ALoggedOffEngineIgnoresTheLines) {
     // With both lines on, Logon arms it again.
     ASSERT_TRUE(Logon());
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_CR);
-}
-
-TEST_F(PageTerminalTest, APortThatCannotOpenIsReportedAndLogonFails) {
-    ToWaitingForPage();
-    engine->Logoff();
-    shared.nOpenError = EACCES;
-    harness->Clear();
-    EXPECT_FALSE(Logon());
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].strText.substr(0, 53),
-              "Unable to Open CommPort. Please check Comm. Settings\n");
-    EXPECT_NE(boxes.boxes[0].strText.find("Permission denied"), std::string::npos);
-    EXPECT_EQ(boxes.boxes[0].strCaption, kAppTitle);
-    EXPECT_EQ(boxes.boxes[0].nStyle, MB_OK | MB_ICONEXCLAMATION);
-    EXPECT_TRUE(boxes.boxes[0].bOwned);
-    EXPECT_EQ(engine->GetState(), ST_DISCONNECTED); // silently, no notification
-    EXPECT_TRUE(harness->timeline.empty());
-    // A failed set-up still counts as set up for Logoff, which finds no session.
-    engine->Logoff();
-    EXPECT_TRUE(harness->timeline.empty());
-}
-
-// The whole dialogue over a pseudo-terminal pair with the monitor thread.
-TEST(PageTerminalPtyTest, ACallerOnTheLineGetsExactlyTheAnswers) {
-    CPtyPair pty;
-    CTestUiLoop loop;
-    CRecordingBoxes boxes;
-    CPageTerminal engine;
-    CEngineHarness harness(&engine);
-    engine.SetUiPoster(loop.Poster());
-    engine.SetMessageBoxes(&boxes);
-    engine.SetDeviceResolver([&](int) { return pty.SlavePath(); });
-    ASSERT_TRUE(engine.Connect(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
-
-    std::string line;
-    auto await = [&](const std::string& strExpected) {
-        line.clear();
-        loop.PumpUntil([&] {
-            line += pty.Read(64, 0);
-            return line.size() >= strExpected.size();
-        });
-        loop.PumpFor(30);
-        line += pty.Read(64, 0);
-        return line;
-    };
-    EXPECT_EQ(Named(await("\x1b\x04\r")), "<ESC><EOT><CR>");
-    pty.Write("\r");
-    EXPECT_EQ(Named(await("ID=")), "ID=");
-    pty.Write("\x1bPG1\r");
-    EXPECT_EQ(Named(await("\x06\r\x1b[p\r")), "<ACK><CR><ESC>[p<CR>");
-    pty.Write(kExampleBlock);
-    EXPECT_EQ(Named(await("\x06\r")), "<ACK><CR>");
-    pty.Write(kExampleBadBlock);
-    EXPECT_EQ(Named(await("\x15\r")), "<NAK><CR>");
-    pty.Write("\x04\r");
-    EXPECT_EQ(Named(await("\x1b\x04\r")), "<ESC><EOT><CR>");
-    EXPECT_EQ(harness.Only("page"),
-              (Lines{"page 1 |  1234 HI   | ",
-                     "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
-// A sender that does not wait for the answer: its next block is on the
-// line while the engine is still handling the block before it. Whatever is
-// lost of it, a page counted as accepted must have had its ACK written.
-TEST(PageTerminalPtyTest, EveryPageCountedAsAcceptedHadItsAckWritten) {
-    CPtyPair pty;
-    CTestUiLoop loop;
-    CRecordingBoxes boxes;
-    CPageTerminal engine;
-    struct CEagerSender : CEngineHarness {
-        using CEngineHarness::CEngineHarness;
-        long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
-            long nResult = CEngineHarness::Notify(nMsg, wParam, lParam);
-            if (nMsg == UM_PAGE_RESULT && lParam != 0 && ++nAccepted < 3)
-                pPty->Write(Block("2", "NEXT PAGE " + std::to_string(nAccepted)));
-            return nResult;
-        }
-        CPtyPair* pPty = nullptr;
-        int nAccepted = 0;
-    } sender(&engine);
-    sender.pPty = &pty;
-    engine.SetUiPoster(loop.Poster());
-    engine.SetMessageBoxes(&boxes);
-    engine.SetDeviceResolver([&](int) { return pty.SlavePath(); });
-    ASSERT_TRUE(engine.Connect(&sender, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
-    std::string line;
-    auto await = [&](const std::string& strEnd) {
-        return loop.PumpUntil([&] {
-            line += pty.Read(64, 0);
-            return line.size() >= strEnd.size() &&
-                   line.compare(line.size() - strEnd.size(), strEnd.size(), strEnd) ==
-                       0;
-        });
-    };
-    // The port's ESC EOT CR is out once the monitor thread runs (and has
-    // purged what came before it): only then is the caller's CR certain to
-    // be read.
-    ASSERT_TRUE(await("\x1b\x04\r"));
-    pty.Write("\r");
-    ASSERT_TRUE(await("ID="));
-    pty.Write("\x1bPG1\r");
-    ASSERT_TRUE(await("\x06\r\x1b[p\r"));
-    line.clear();
-    pty.Write(Block("1", "FIRST PAGE"));
-    ASSERT_TRUE(loop.PumpUntil([&] { return sender.nAccepted > 0; }));
-    loop.PumpFor(200); // the line goes quiet: no more answers to come
-    line += pty.Read(64, 0);
-    size_t nAcks = 0;
-    for (size_t i = 0; (i = line.find("\x06\r", i)) != std::string::npos; i += 2)
-        ++nAcks;
-    EXPECT_EQ(nAcks, static_cast<size_t>(sender.nAccepted)) << Named(line);
-    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 } // namespace

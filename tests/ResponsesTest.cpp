@@ -52,7 +52,7 @@ TEST_F(ResponsesTest, ASessionWithMessageSequencesInTheirOrder) {
 }
 
 TEST_F(ResponsesTest, ThreeChecksumErrorsInARowEndTheSessionWith503) {
-    std::string strBad = Page("1234", "HI");
+    std::string strBad = MakePageBlock("1234", "HI");
     strBad[strBad.size() - 2] ^= 1;
     for (bool bSequences : {false, true}) {
         engine->SetMessageSequences(bSequences);
@@ -72,8 +72,8 @@ TEST_F(ResponsesTest, ThreeChecksumErrorsInARowEndTheSessionWith503) {
     }
     // Inside a message: the message is listed unfinished, then the block.
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rPART ", kUs));
-    std::string strBadPart = BlockOf("MORE\r", kEtx);
+    harness->Feed(MakeBlock("1234\rPART ", kUs));
+    std::string strBadPart = MakeBlock("MORE\r", kEtx);
     strBadPart[strBadPart.size() - 2] ^= 1;
     harness->Feed(strBadPart + strBadPart + strBadPart);
     ASSERT_EQ(harness->resultTexts.size(), 4u);
@@ -82,7 +82,7 @@ TEST_F(ResponsesTest, ThreeChecksumErrorsInARowEndTheSessionWith503) {
     // A good block between them starts the count again.
     engine->SetMessageSequences(true);
     ToWaitingForPage();
-    harness->Feed(strBad + strBad + Page("1", "OK") + strBad);
+    harness->Feed(strBad + strBad + MakePageBlock("1", "OK") + strBad);
     EXPECT_EQ(engine->GetState(), ST_WAITING_FOR_PAGE);
 }
 
@@ -124,23 +124,23 @@ TEST_F(ResponsesTest, EachRefusalIsAnsweredListedAndNamedInBothModes) {
         const char* szResult;
         int nEndState;
     } cases[] = {
-        {"accept-pagers:1234|99", Page("555", "HI"), "<RS><CR>",
+        {"accept-pagers:1234|99", MakePageBlock("555", "HI"), "<RS><CR>",
          "511 INVALID PAGER ID<CR>", 0, "\tREFUSED: PAGER ID NOT ACCEPTED",
          ST_WAITING_FOR_PAGE},
-        {"max-length:5", Page("1234", "TOO LONG"), "<RS><CR>",
+        {"max-length:5", MakePageBlock("1234", "TOO LONG"), "<RS><CR>",
          "513 MESSAGE REFUSED, TOO LONG<CR>", 0, "\tREFUSED: MESSAGE TOO LONG",
          ST_WAITING_FOR_PAGE},
-        {"busy-every:1", Page("1234", "HI"), "<RS><CR>",
+        {"busy-every:1", MakePageBlock("1234", "HI"), "<RS><CR>",
          "512 TEMPORARILY CANNOT DELIVER, TRY LATER<CR>", 0,
          "\tREFUSED: CANNOT DELIVER NOW", ST_WAITING_FOR_PAGE},
-        {"defer-every:1", Page("1234", "HI"), "<ACK><CR>",
+        {"defer-every:1", MakePageBlock("1234", "HI"), "<ACK><CR>",
          "213 MESSAGE ACCEPTED, HELD FOR DEFERRED DELIVERY<CR>", 1, "",
          ST_WAITING_FOR_PAGE},
-        {"truncate:4", Page("1234", "ABCDEFGH"), "<ACK><CR>",
+        {"truncate:4", MakePageBlock("1234", "ABCDEFGH"), "<ACK><CR>",
          "214 4 CHARACTER MAXIMUM, MESSAGE HAS BEEN TRUNCATED AND SENT<CR>", 1,
          "\tACCEPTED, CUT TO 4 CHARACTERS", ST_WAITING_FOR_PAGE},
-        {"max-pages:1", Page("1234", "HI") + Page("1234", "NEXT"), "<ESC><EOT><CR>",
-         "112 MAXIMUM PAGES ENTERED FOR SESSION<CR>", 0,
+        {"max-pages:1", MakePageBlock("1234", "HI") + MakePageBlock("1234", "NEXT"),
+         "<ESC><EOT><CR>", "112 MAXIMUM PAGES ENTERED FOR SESSION<CR>", 0,
          "\tREFUSED: SESSION PAGE LIMIT", ST_DISCONNECTED},
     };
     for (bool bSequences : {false, true}) {
@@ -170,17 +170,17 @@ TEST_F(ResponsesTest, EachRefusalIsAnsweredListedAndNamedInBothModes) {
     engine->SetMessageSequences(false);
     Modes("truncate:4");
     ToWaitingForPage();
-    harness->Feed(Page("1234", "ABCDEFGH"));
+    harness->Feed(MakePageBlock("1234", "ABCDEFGH"));
     EXPECT_EQ(harness->pageTexts.back(), " 1234 ABCD  ");
 }
 
 TEST_F(ResponsesTest, RefusalsCombineWithTheOtherModes) {
     Modes("nak-every:2,accept-pagers:1234");
     ToWaitingForPage();
-    harness->Feed(Page("1234", "A"));
-    harness->Feed(Page("777", "B"));
-    harness->Feed(Page("1234", "C"));
-    harness->Feed(Page("1234", "C"));
+    harness->Feed(MakePageBlock("1234", "A"));
+    harness->Feed(MakePageBlock("777", "B"));
+    harness->Feed(MakePageBlock("1234", "C"));
+    harness->Feed(MakePageBlock("1234", "C"));
     EXPECT_EQ(harness->Only("write"), (Lines{"write <ACK><CR>", "write <RS><CR>",
                                              "write <NAK><CR>", "write <ACK><CR>"}));
 }
@@ -188,15 +188,15 @@ TEST_F(ResponsesTest, RefusalsCombineWithTheOtherModes) {
 TEST_F(ResponsesTest, DeferredAndCutPagesTakeTheOtherModesAlong) {
     Modes("defer-every:1,garble-every:1");
     ToWaitingForPage();
-    harness->Feed(Page("1234", "HI"));
+    harness->Feed(MakePageBlock("1234", "HI"));
     EXPECT_EQ(harness->Only("write"), Lines{"write \x7f<ACK><CR>"});
     // hangup-after counts pages, not the blocks of one.
     Modes("hangup-after:1");
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rAB", kUs));
+    harness->Feed(MakeBlock("1234\rAB", kUs));
     for (const std::string& entry : harness->timeline)
         EXPECT_EQ(entry.find("HANGING UP"), std::string::npos) << entry;
-    harness->Feed(BlockOf("CD\r", kEtx));
+    harness->Feed(MakeBlock("CD\r", kEtx));
     bool bHangUp = false;
     for (const std::string& entry : harness->timeline)
         bHangUp =
@@ -226,16 +226,16 @@ TEST_F(ResponsesTest, AMessageInBlocksIsRefusedAtItsFirstBlockOrALaterOne) {
     // The pager ID is known at the first block.
     Modes("accept-pagers:1234");
     ToWaitingForPage();
-    harness->Feed(BlockOf("555\rPART ONE ", kUs));
+    harness->Feed(MakeBlock("555\rPART ONE ", kUs));
     EXPECT_EQ(harness->Only("write"), Lines{"write 511 INVALID PAGER ID<CR><RS><CR>"});
     ASSERT_EQ(harness->pageTexts.size(), 1u);
     EXPECT_EQ(harness->pageTexts[0], " 555 PART ONE ");
     // The length only as the blocks come: the third passes it.
     Modes("max-length:20");
     ToWaitingForPage();
-    harness->Feed(BlockOf("1234\rROOM 412 ", kUs));
-    harness->Feed(BlockOf("BED 2 ", kUs));
-    harness->Feed(BlockOf("PATIENT CALL\r", kEtx));
+    harness->Feed(MakeBlock("1234\rROOM 412 ", kUs));
+    harness->Feed(MakeBlock("BED 2 ", kUs));
+    harness->Feed(MakeBlock("PATIENT CALL\r", kEtx));
     EXPECT_EQ(harness->Only("write"),
               (Lines{"write <ACK><CR>", "write <ACK><CR>",
                      "write 513 MESSAGE REFUSED, TOO LONG<CR><RS><CR>"}));
@@ -244,7 +244,7 @@ TEST_F(ResponsesTest, AMessageInBlocksIsRefusedAtItsFirstBlockOrALaterOne) {
     EXPECT_EQ(harness->resultTexts[0], "\tREFUSED: MESSAGE TOO LONG");
     // The caller goes on with its next page, a message of its own.
     harness->Clear();
-    harness->Feed(Page("1234", "SHORT"));
+    harness->Feed(MakePageBlock("1234", "SHORT"));
     EXPECT_EQ(harness->Only("page"), Lines{"page 1 |  1234 SHORT   | "});
 }
 
@@ -294,8 +294,8 @@ TEST_F(AwaitTest, TheAnswerWaitsUntilTheOwnerGivesIt) {
     for (bool bSequences : {false, true}) {
         engine->SetMessageSequences(bSequences);
         ToWaitingForPage();
-        harness->Feed(BlockOf("12\rPART ", kEtb));
-        harness->Feed(BlockOf("TWO\r", kEtx));
+        harness->Feed(MakeBlock("12\rPART ", kEtb));
+        harness->Feed(MakeBlock("TWO\r", kEtx));
         EXPECT_EQ(lastFacts.strPageText, " 12 PART TWO  ");
         EXPECT_EQ(lastFacts.nBlocks, 2);
         EXPECT_TRUE(engine->IsAwaiting());
@@ -319,7 +319,7 @@ TEST_F(AwaitTest, TheAnswerWaitsUntilTheOwnerGivesIt) {
 TEST_F(AwaitTest, AnAnswerNotGivenInTimeIsARefusal) {
     engine->SetMessageSequences(true);
     ToWaitingForPage();
-    harness->Feed(Page("1234", "HI"));
+    harness->Feed(MakePageBlock("1234", "HI"));
     for (int i = 0; i < 4; ++i)
         engine->Tick();
     EXPECT_TRUE(harness->Only("write").empty());
@@ -334,7 +334,7 @@ TEST_F(AwaitTest, AnAnswerNotGivenInTimeIsARefusal) {
 
 TEST_F(AwaitTest, ACallerThatMovesOnOrLeavesGetsNoLateAnswer) {
     ToWaitingForPage();
-    harness->Feed(Page("1", "A"));
+    harness->Feed(MakePageBlock("1", "A"));
     harness->Clear();
     harness->Feed("\x02"); // the next page before the answer
     // No RS now: the caller would take it for the new block's answer.
@@ -343,16 +343,16 @@ TEST_F(AwaitTest, ACallerThatMovesOnOrLeavesGetsNoLateAnswer) {
     EXPECT_FALSE(engine->IsAwaiting());
 
     ToWaitingForPage();
-    harness->Feed(Page("2", "B"));
+    harness->Feed(MakePageBlock("2", "B"));
     harness->Clear();
     harness->Feed("\x04\r"); // EOT CR: the caller ends the session
     EXPECT_EQ(harness->Only("write"), (Lines{"write <ESC><EOT><CR>"}));
 
     ToWaitingForPage();
-    harness->Feed(Page("3", "C"));
+    harness->Feed(MakePageBlock("3", "C"));
     harness->Clear();
     SetLines(false, true);
-    engine->CheckLineSignals(); // the line drops
+    engine->OnLevels(false, true); // the line drops
     EXPECT_FALSE(engine->IsAwaiting());
     EXPECT_EQ(harness->Only("page").size(), 1u);
 }

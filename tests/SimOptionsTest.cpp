@@ -1,6 +1,6 @@
 #include "tools/veldrin-sim/SimOptions.h"
+#include "engine/Checksum.h"
 #include "tests/TempDir.h"
-#include "tools/veldrin-sim/Caller.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -130,9 +130,9 @@ TEST(SimOptionsTest, HelpVersionAndWrongArgumentsEndTheProgramLikeVolnex) {
 }
 
 TEST(SimOptionsTest, BlocksCarryTheChecksumTheTerminalExpects) {
-    EXPECT_EQ(CCaller::MakeBlock("1234", "HI"), "\x02"
-                                                "1234\rHI\r\x03"
-                                                "17:\r");
+    EXPECT_EQ(MakePageBlock("1234", "HI"), "\x02"
+                                           "1234\rHI\r\x03"
+                                           "17:\r");
 }
 
 } // namespace

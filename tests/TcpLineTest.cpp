@@ -4,7 +4,7 @@
 #include "serial/CommPort.h"
 #include "serial/TcpDevice.h"
 #include "serial/TcpEndpoint.h"
-#include "tests/EngineHarness.h"
+#include "tests/TerminalPortFixture.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -310,15 +310,18 @@ TEST_F(TcpLineTest, ConnectingOutWaitsForTheServerAndFollowsItAway) {
 }
 
 TEST_F(TcpLineTest, AWrongLogonPasswordIsNotedWithThePeerItCameFromButNotItself) {
-    CPageTerminal engine;
-    CEngineHarness harness(&engine);
-    engine.SetUiPoster(loop.Poster());
-    engine.SetMessageBoxes(&boxes);
+    CPortHarness harness;
+    CTerminalPort terminal(harness);
+    harness.SetLine(&terminal);
+    CPageTerminal& engine = terminal.Engine();
+    terminal.Port().SetUiPoster(loop.Poster());
+    terminal.SetMessageBoxes(&boxes);
     const std::string strValue = "tcp-listen:" + std::to_string(nPort);
-    engine.SetDeviceResolver([strValue](int) { return strValue; });
+    terminal.Port().SetDeviceResolver([strValue](int) { return strValue; });
     engine.SetLogonPassword("000000");
     engine.SetExplain(true);
-    ASSERT_TRUE(engine.Logon(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_TRUE(
+        terminal.Logon(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
     CPeer caller;
     ASSERT_TRUE(caller.Connect(nPort));
     ASSERT_TRUE(PumpUntil([&] { return engine.GetState() == ST_WAITING_FOR_CR; }));

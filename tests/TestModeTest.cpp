@@ -144,26 +144,4 @@ TEST_F(TestModeEngineTest, AStrayByteGoesBeforeEveryNthAnswer) {
                      "page 0 |  1234 HI  17;  | <HT>BAD PAGE - INVALID CHECKSUM"}));
 }
 
-TEST_F(TestModeEngineTest, HangUpAfterNPagesEndsTheSessionOnceTheAnswerIsOut) {
-    Start("hangup-after:2");
-    harness->Feed(kGood);
-    harness->Feed(kGood);
-    EXPECT_EQ(harness->Only("note"),
-              Lines{"note   TEST MODE: HANGING UP AFTER 2 PAGES (hangup-after:2)"});
-    ASSERT_TRUE(loop.PumpUntil([&] { return engine->GetState() == ST_DISCONNECTED; }));
-    EXPECT_EQ(shared.nHangUps, 1);
-    {
-        std::lock_guard<std::mutex> lock(shared.mutex);
-        // The last answer reached the line before it was hung up.
-        const std::string& strWritten = shared.strWrittenAtHangUp;
-        ASSERT_GE(strWritten.size(), 2u);
-        EXPECT_EQ(strWritten.substr(strWritten.size() - 2), "\x06\r");
-    }
-    // The next call is served, and counted afresh.
-    SetLines(true, true); // the caller's lines are seen on again
-    harness->Feed("\r\x1bPG1\r");
-    harness->Feed(kGood);
-    EXPECT_EQ(harness->Only("note").size(), 1u);
-}
-
 } // namespace

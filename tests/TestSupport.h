@@ -3,8 +3,8 @@
 // pair with the test holding the master side.
 #pragma once
 
-#include "engine/MessageBoxes.h"
-#include "engine/Notify.h"
+#include "serial/MessageBoxes.h"
+#include "serial/Notify.h"
 #include "serial/SyncCall.h"
 
 #include <chrono>

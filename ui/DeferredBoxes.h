@@ -11,7 +11,7 @@
 // shown there and then, on the user-interface thread only.
 #pragma once
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 
 #include <deque>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "ui/MainFrame.h"
 
-#include "engine/Notify.h"
+#include "serial/Notify.h"
 #include "session/Clock.h"
 #include "session/ViewText.h"
 #include "settings/PortConfig.h"
@@ -313,7 +313,7 @@ void CMainFrame::RefreshPanes() {
 
 wxString CMainFrame::SettingsPaneText() {
     // A fresh record: the pane shows what is stored now.
-    CPageTerminal& line = m_pView->GetTerminal();
+    const CCommPort& line = m_pView->GetPort();
     return StatusSettingsText(CPortConfig(), line.GetDevicePath(), line.DescribeLine(),
                               m_pView->GetLostDevice()) +
            TestModeNote(m_pView->GetTestModeText()) + m_pView->GetLineNote();

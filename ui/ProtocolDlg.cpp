@@ -1,6 +1,6 @@
 #include "ui/ProtocolDlg.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "session/Charset.h"
 #include "session/Clock.h"
 #include "session/TraceLines.h"

@@ -1,6 +1,6 @@
 #include "ui/ReportFile.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "session/Clock.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "ui/ReportListBox.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "session/Clock.h"
 #include "ui/ListFindBar.h"
 #include "ui/ListText.h"

@@ -1,6 +1,6 @@
 #include "ui/ReportSaveDialog.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "ui/WxText.h"
 
 #include <sys/stat.h>

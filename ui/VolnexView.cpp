@@ -1,6 +1,6 @@
 #include "ui/VolnexView.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
 #include "session/Clock.h"
 #include "session/TraceRender.h"

@@ -23,7 +23,7 @@
 // technology reads them, and a new text costs no layout of the form.
 #pragma once
 
-#include "engine/Notify.h"
+#include "serial/Notify.h"
 #include "session/PageSession.h"
 #include "ui/CommandIds.h"
 #include "ui/DeferredBoxes.h"
@@ -82,13 +82,14 @@ class CVolnexVw : public wxScrolled<wxPanel>,
     int GetAlertGrowth() const { return m_nAlertGrowth; }
     wxString GetPageDetails() const { return m_form.DetailsText(); }
 
-    // The session lock: held while the caller uses GetTerminal or
+    // The session lock: held while the caller uses GetTerminal, GetPort or
     // GetSession (the line's thread runs them too).
     std::unique_lock<std::recursive_mutex> LockSession() {
         return std::unique_lock<std::recursive_mutex>(m_sessionLock);
     }
     // What the form shows (for tests and the frame).
     CPageTerminal& GetTerminal() { return m_session.GetTerminal(); }
+    CCommPort& GetPort() { return m_session.GetPort(); }
     CPageSession& GetSession() { return m_session; }
     CReportListBox& GetPageList() {
         ShowPending();

@@ -2,7 +2,7 @@
 // the GUI tests answer through wxWidgets' modal-dialog test hooks).
 #pragma once
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 
 class CWxMessageBoxes : public IMessageBoxes {
   public:

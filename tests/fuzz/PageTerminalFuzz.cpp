@@ -9,12 +9,11 @@
 // the engine explains what it does, answers with message sequences and cuts
 // long messages, and the fifth byte the refusals.
 //
-// Everything runs on the fuzzing thread: the port gets no UI poster, so it
-// starts no monitor thread, and line levels reach the engine only through
-// the fresh reads below. One input gives one result, every time.
+// Everything runs on the fuzzing thread, with no port: the owner below
+// plays the line, and its levels reach the engine as a port's fresh reads
+// do. One input gives one result, every time.
 #include "engine/PageTerminal.h"
 #include "engine/TestMode.h"
-#include "tests/FakeSerialDevice.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -37,79 +36,87 @@ bool IsEnterable(long nState) {
            nState == ST_RECEIVING_PAGE || nState == ST_LOGGED_OFF;
 }
 
-class CFuzzOwner : public INotifyTarget {
+class CFuzzOwner : public ITerminalOutput {
   public:
     CPageTerminal* pEngine = nullptr;
     int nResultsThisBlock = 0;
     int nUnfinishedThisBlock = 0;
     bool bTestMode = false;
     bool bExplain = false;
+    bool bDsr = true; // the line's levels
+    bool bDcd = true;
 
-    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
-        switch (nMsg) {
-        case UM_COMM_DSR:
-        case UM_COMM_DCD: pEngine->CheckLineSignals(); break;
-        case UM_SESSION_STATE:
-            Check(IsEnterable(lParam), "state notified is enterable");
-            Check(lParam == pEngine->GetState(), "notified state is the state");
-            // Every block ends with a state notification, and so does
-            // every way a message can be left unfinished but Logoff.
-            nResultsThisBlock = 0;
-            nUnfinishedThisBlock = 0;
-            break;
-        case UM_PAGE_RESULT:
-            Check(lParam == 0 || lParam == 1, "page result is 0 or 1");
-            // A block ends at most one page, and may end an unfinished
-            // message once: by its time-out, or by a Logon in the middle of
-            // it, after which it goes on as a block of its own.
-            if (pEngine->GetVerdict() == CPageTerminal::Verdict::kIncomplete)
-                Check(++nUnfinishedThisBlock == 1, "one unfinished message per block");
-            else
-                Check(++nResultsThisBlock == 1, "one page result per block");
-            Check(pEngine->GetPageText().size() <=
-                      CPageTerminal::kMessageTextLimit + kBlockLimit,
-                  "page text within a message's bound");
-            Check(pEngine->GetBlockCount() >= 0 &&
-                      pEngine->GetBlockCount() <= CPageTerminal::kMessageBlockLimit,
-                  "blocks within a message's bound");
-            Check(pEngine->GetResultText().size() <= (bTestMode ? 36u : 30u),
-                  "result text within its longest");
-            Check((lParam == 1) ==
-                      (pEngine->GetVerdict() == CPageTerminal::Verdict::kAccepted ||
-                       pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated),
-                  "accepted exactly when the verdict says so");
-            Check(lParam == 0 || pEngine->GetResultText().empty() ||
-                      pEngine->GetVerdict() == CPageTerminal::Verdict::kTruncated,
-                  "an accepted page has no result text unless it was cut");
-            break;
-        case UM_PROTOCOL_TRACE: {
-            std::unique_ptr<std::string> text = AdoptTraceText(lParam);
-            Check(text && !text->empty() && wParam == kTraceSent, "trace text");
-            break;
-        }
-        case UM_LINE_NOTE: {
-            const std::string& strNote = *reinterpret_cast<const std::string*>(lParam);
-            Check(strNote.rfind("   ", 0) == 0, "a note is a warning line");
-            Check(bTestMode || bExplain,
-                  "notes only from a test mode or when explaining");
-            Check(bExplain || strNote.rfind("   TEST MODE: ", 0) == 0,
-                  "a test mode's note names it");
-            break;
-        }
-        default: break;
-        }
-        return 0;
+    void Purge(unsigned) override {}
+    void Write(const std::string&) override {}
+    void HangUp() override {}
+    bool IsNetworkLine() const override { return false; }
+    bool HasNoModemLines() const override { return false; }
+    int GetPortNumber() const override { return 1; }
+    std::string DescribeLine() const override { return {}; }
+
+    void OnState(int nState) override {
+        Check(IsEnterable(nState), "state notified is enterable");
+        Check(nState == pEngine->GetState(), "notified state is the state");
+        // Every block ends with a state notification, and so does
+        // every way a message can be left unfinished but Logoff.
+        nResultsThisBlock = 0;
+        nUnfinishedThisBlock = 0;
     }
+    void OnPage(const CPageResult& page) override {
+        // A block ends at most one page, and may end an unfinished
+        // message once: by its time-out, or by a Logon in the middle of
+        // it, after which it goes on as a block of its own.
+        if (page.verdict == CPageTerminal::Verdict::kIncomplete)
+            Check(++nUnfinishedThisBlock == 1, "one unfinished message per block");
+        else
+            Check(++nResultsThisBlock == 1, "one page result per block");
+        Check(page.strText.size() <= CPageTerminal::kMessageTextLimit + kBlockLimit,
+              "page text within a message's bound");
+        Check(page.nBlocks >= 0 && page.nBlocks <= CPageTerminal::kMessageBlockLimit,
+              "blocks within a message's bound");
+        Check(page.strResult.size() <= (bTestMode ? 36u : 30u),
+              "result text within its longest");
+        Check(page.bAccepted == (page.verdict == CPageTerminal::Verdict::kAccepted ||
+                                 page.verdict == CPageTerminal::Verdict::kTruncated),
+              "accepted exactly when the verdict says so");
+        Check(!page.bAccepted || page.strResult.empty() ||
+                  page.verdict == CPageTerminal::Verdict::kTruncated,
+              "an accepted page has no result text unless it was cut");
+    }
+    void OnTrace(const std::string& strSent) override {
+        Check(!strSent.empty(), "trace text");
+    }
+    void OnNote(const std::string& strNote) override {
+        Check(strNote.rfind("   ", 0) == 0, "a note is a warning line");
+        Check(bTestMode || bExplain, "notes only from a test mode or when explaining");
+        Check(bExplain || strNote.rfind("   TEST MODE: ", 0) == 0,
+              "a test mode's note names it");
+    }
+    void OnFault(const std::string&) override { Check(false, "no invalid state"); }
+
+    // The levels read afresh, DSR then DCD, as a port tells them.
+    bool ReadDsr() {
+        m_bSeenDsr = bDsr;
+        pEngine->OnLevels(m_bSeenDsr, m_bSeenDcd);
+        return bDsr;
+    }
+    bool ReadDcd() {
+        m_bSeenDcd = bDcd;
+        pEngine->OnLevels(m_bSeenDsr, m_bSeenDcd);
+        return bDcd;
+    }
+
+  private:
+    bool m_bSeenDsr = false;
+    bool m_bSeenDcd = false;
 };
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
-    CFakeSerialDevice::CShared shared;
-    shared.nModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
     {
         CFuzzOwner owner;
-        CPageTerminal engine(std::make_unique<CFakeSerialDevice>(&shared));
+        CPageTerminal engine(owner);
         owner.pEngine = &engine;
         std::unique_ptr<CTestMode> mode;
         size_t nStart = 0;
@@ -138,7 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             nStart = 5;
         }
         auto logon = [&] {
-            engine.Logon(&owner, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
+            engine.LineSetUp(true);
+            const bool bDsr = owner.ReadDsr();
+            engine.LoggedOn(true, bDsr, bDsr && owner.ReadDcd());
         };
         logon();
         for (size_t i = nStart; i < nSize; ++i) {
@@ -151,11 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                         engine.Tick();
                     break;
                 case 1:
-                    shared.nModemStatus = MS_CTS_ON |
-                                          ((nCommand & 0x08) ? MS_DSR_ON : 0) |
-                                          ((nCommand & 0x10) ? MS_RLSD_ON : 0);
-                    engine.QueryDsr(true);
-                    engine.QueryDcd(true);
+                    owner.bDsr = (nCommand & 0x08) != 0;
+                    owner.bDcd = (nCommand & 0x10) != 0;
+                    owner.ReadDsr();
+                    owner.ReadDcd();
                     break;
                 case 2: engine.Logoff(); break;
                 case 3: logon(); break;
@@ -165,9 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                 engine.HandleChar(ch);
             }
             Check(IsEnterable(engine.GetState()), "state is enterable");
-            Check(engine.GetPageText().empty(), "stores emptied after a result");
+            Check(!engine.KeepsPageText(), "stores emptied after a result");
         }
     }
-    CFakeSerialDevice::Release(&shared);
     return 0;
 }

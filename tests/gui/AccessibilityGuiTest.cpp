@@ -86,8 +86,8 @@ class AccessibilityGuiTest : public CProgramFixture {
     }
     void FourGoodPagesAndOneBad() {
         auto hold = view->LockSession(); // the line's thread runs the session too
-        view->GetTerminal().QueryDsr(true);
-        view->GetTerminal().QueryDcd(true);
+        view->GetPort().QueryDsr(true);
+        view->GetPort().QueryDcd(true);
         view->Notify(UM_COMM_CTS, MS_CTS_ON, 1);
         Feed("\r\x1bPG1\r");
         for (int i = 0; i < 4; ++i)

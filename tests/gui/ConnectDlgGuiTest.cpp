@@ -256,8 +256,8 @@ TEST_F(ConnectDlgGuiTest, TheConnectionCommandLogsOffOnlyAfterAChange) {
     pty.Read(3); // ESC EOT CR of the start
     {
         auto hold = view->LockSession(); // the line's thread runs the session too
-        view->GetTerminal().QueryDsr(true);
-        view->GetTerminal().QueryDcd(true);
+        view->GetPort().QueryDsr(true);
+        view->GetPort().QueryDcd(true);
     }
     for (char ch : std::string("\r\x1bPG1\r"))
         view->Notify(UM_COMM_RXCHAR, static_cast<unsigned char>(ch), 1);

@@ -73,8 +73,8 @@ class MainWindowGuiTest : public CProgramFixture {
     // the monitor thread delivers them.
     void LogOn() {
         auto hold = view->LockSession(); // the line's thread runs the session too
-        view->GetTerminal().QueryDsr(true);
-        view->GetTerminal().QueryDcd(true);
+        view->GetPort().QueryDsr(true);
+        view->GetPort().QueryDcd(true);
         Feed("\r\x1bPG1\r");
         ASSERT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
     }

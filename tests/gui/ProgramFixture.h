@@ -55,8 +55,8 @@ class CProgramFixture : public ::testing::Test {
     // the monitor thread delivers them.
     void LogOnCaller() {
         auto hold = view->LockSession(); // the line's thread runs the session too
-        view->GetTerminal().QueryDsr(true);
-        view->GetTerminal().QueryDcd(true);
+        view->GetPort().QueryDsr(true);
+        view->GetPort().QueryDcd(true);
         FeedBytes("\r\x1bPG1\r");
         ASSERT_EQ(view->GetTerminal().GetState(), ST_WAITING_FOR_PAGE);
     }

@@ -41,33 +41,6 @@ const std::string kNoise = "#%&*@!?~\x80\xA5\xFE";
 CCaller::CCaller(ISerialDevice& device, const CSimOptions& options, std::ostream& out)
     : m_device(device), m_options(options), m_out(out) {}
 
-std::string CCaller::MakeBlock(const std::string& strPager,
-                               const std::string& strMessage) {
-    std::string strBody =
-        std::string(1, kStx) + strPager + kCr + strMessage + kCr + kEtx;
-    return strBody + ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
-           kCr;
-}
-
-std::vector<std::string> CCaller::MakeBlocks(const std::string& strPager,
-                                             const std::string& strMessage,
-                                             int nBlockSize) {
-    const std::string strFields = strPager + kCr + strMessage + kCr;
-    const size_t nSize = static_cast<size_t>(nBlockSize);
-    std::vector<std::string> blocks;
-    for (size_t nAt = 0; nAt < strFields.size(); nAt += nSize) {
-        const std::string strPart = strFields.substr(nAt, nSize);
-        const bool bLast = nAt + nSize >= strFields.size();
-        const char chEnd = bLast ? kEtx : strPart.back() == kCr ? kEtb : kUs;
-        // A field that goes on after US carries no CR at the cut.
-        const std::string strBody = std::string(1, kStx) + strPart + chEnd;
-        blocks.push_back(
-            strBody +
-            ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) + kCr);
-    }
-    return blocks;
-}
-
 void CCaller::LogCodes(const std::string& strBytes) {
     size_t nAt = 0;
     while (nAt < strBytes.size()) {
@@ -260,7 +233,7 @@ CCaller::Answer CCaller::ExpectedAnswer(size_t nIndex) const {
 }
 
 std::string CCaller::BlockFor(size_t nIndex, const CSimPage& page) const {
-    std::string strBlock = MakeBlock(page.strPager, page.strMessage);
+    std::string strBlock = MakePageBlock(page.strPager, page.strMessage);
     if (nIndex != 0)
         return strBlock;
     switch (m_options.fault) {
@@ -268,18 +241,12 @@ std::string CCaller::BlockFor(size_t nIndex, const CSimPage& page) const {
         strBlock[strBlock.size() - 2] ^= 0x01; // last checksum character
         break;
     case SimFault::kThirdField: {
-        std::string strBody = std::string(1, kStx) + page.strPager + kCr +
-                              page.strMessage + kCr + "EXTRA" + kCr + kEtx;
-        strBlock = strBody +
-                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
-                   kCr;
+        strBlock = MakeBlock(
+            page.strPager + kCr + page.strMessage + kCr + "EXTRA" + kCr, kEtx);
         break;
     }
     case SimFault::kMissingField: {
-        std::string strBody = std::string(1, kStx) + page.strPager + kCr + kEtx;
-        strBlock = strBody +
-                   ChecksumCharacters(BlockChecksum(strBody.data(), strBody.size())) +
-                   kCr;
+        strBlock = MakeBlock(page.strPager + kCr, kEtx);
         break;
     }
     case SimFault::kEotMidBlock:
@@ -310,7 +277,7 @@ void CCaller::SendPage(size_t nIndex, const CSimPage& page) {
         nIndex == 0 && m_options.fault != SimFault::kNone &&
                 m_options.fault != SimFault::kNoise
             ? std::vector<std::string>{BlockFor(nIndex, page)}
-            : MakeBlocks(page.strPager, page.strMessage, m_options.nBlockSize);
+            : MakePageBlocks(page.strPager, page.strMessage, m_options.nBlockSize);
     for (size_t i = 0; i < blocks.size(); ++i) {
         const std::string strBlockLabel =
             blocks.size() == 1 ? strLabel

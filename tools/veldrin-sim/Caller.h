@@ -36,16 +36,6 @@ class CCaller {
     };
     const CStats& GetStats() const { return m_stats; }
 
-    // The block for a page on the line, with a correct checksum.
-    static std::string MakeBlock(const std::string& strPager,
-                                 const std::string& strMessage);
-    // The blocks for a page, each holding at most nBlockSize characters of
-    // fields: a block that stops inside a field ends in US, one that stops
-    // where a field ends in ETB, the last in ETX.
-    static std::vector<std::string> MakeBlocks(const std::string& strPager,
-                                               const std::string& strMessage,
-                                               int nBlockSize);
-
   private:
     enum class Heard { kAck, kNak, kRs, kPrompt, kLogonAck, kEnd, kNothing };
     // Logs the response codes (revision 1.8's message sequences) in what an

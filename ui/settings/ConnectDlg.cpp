@@ -1,6 +1,6 @@
 #include "ui/settings/ConnectDlg.h"
 
-#include "engine/MessageBoxes.h"
+#include "serial/MessageBoxes.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"
 #include "ui/settings/FlowControl.h"

@@ -1,7 +1,7 @@
 #include "ui/settings/TestPage.h"
 
-#include "engine/MessageBoxes.h"
 #include "engine/TestMode.h"
+#include "serial/MessageBoxes.h"
 #include "ui/FormLabel.h"
 #include "ui/WxMessageBoxes.h"
 #include "ui/WxText.h"

@@ -1,6 +1,6 @@
 // Message boxes as the core code sees them.
 //
-// The engine, the serial port and the report writer show failures to the
+// The serial port, the session and the report writer show failures to the
 // operator through this interface; the program implements it with real modal
 // boxes on the user-interface thread, tests with a recorder that answers.
 // Callers must be on the user-interface thread (the serial port hops there

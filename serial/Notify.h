@@ -1,5 +1,6 @@
-// Notification messages between the serial monitor thread, the paging engine,
-// the main frame and the main view.
+// Notification messages from the serial port's monitor thread to the port's
+// owner (the session), and between the session, the main frame and the main
+// view.
 //
 // Every notification is one synchronous call on an INotifyTarget: the sender
 // continues only after the receiver's handler has returned, and the receiver
