@@ -2,9 +2,9 @@
 //
 // The engine asks the hook before it answers a recognised logon request and
 // before it answers a block that passed or failed the checksum; without a
-// hook (the normal case) it answers as always. The hook only says what to do
-// and what to tell the operator; the engine does it, on the user-interface
-// thread, in its usual order of purge, write, notifications.
+// hook (the normal case) it gives the protocol's own answers. The hook only
+// says what to do and what to tell the operator; the engine does it, on its
+// owner's thread, in its usual order of purge, write, news.
 #pragma once
 
 #include <string>

@@ -2,7 +2,7 @@
 // prove a page sender's retry and give-up logic.
 //
 // The per-port setting Misbehave+n holds the modes, combinable with commas;
-// empty means the terminal behaves as always:
+// empty means the terminal gives the protocol's own answers:
 //   nak-every:N     NAK every Nth good block (N=1: all)
 //   silent-every:N  no answer to every Nth good block
 //   delay:MS        answer each block MS milliseconds late (in 100 ms ticks)

@@ -85,7 +85,7 @@ std::string CPageSession::ApplyTestBench() {
     else if (settings.IsOn())
         m_pTestMode = std::make_unique<CTestMode>(settings);
     // Without a test mode, a delivery or records kept before the ACK the
-    // engine answers as always.
+    // engine needs no hook.
     m_terminal.SetAnswerHook(NeedsHook() ? this : nullptr);
     std::string strCharsetBox;
     m_charset = Charset::kAscii;

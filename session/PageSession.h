@@ -128,8 +128,7 @@ class CPageSession : public INotifyTarget,
     const CPortConfig& GetConfig() const { return m_config; }
     // The device the line waits for after a hang-up or loss; empty if none.
     std::string GetLostDevice() const { return m_recovery.GetLostPath(); }
-    // The test modes in force ("nak-every:3"); empty when the terminal
-    // behaves as always.
+    // The test modes in force ("nak-every:3"); empty when there are none.
     std::string GetTestModeText() const;
     // The alerts active now, oldest condition first.
     std::vector<CActiveAlert> GetAlerts() const { return m_alerts.Active(); }
@@ -206,7 +205,7 @@ class CPageSession : public INotifyTarget,
     CPageTerminal& m_terminal; // the engine on m_line
     CCommPort& m_port;         // the port of m_line
     CLineRecovery m_recovery;
-    std::unique_ptr<CTestMode> m_pTestMode; // null: answers as always
+    std::unique_ptr<CTestMode> m_pTestMode; // null: none in force
     bool m_bDiagnose = false;
     CLineHints m_lineHints;
     bool m_bClosed = false;
