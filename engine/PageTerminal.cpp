@@ -4,6 +4,7 @@
 #include "engine/Protocol.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -531,19 +532,7 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
     const int nBlocks = m_nMessageBlocks + 1;
     if (nBlocks > kMessageBlockLimit ||
         m_strMessage.size() + strBlockText.size() > kMessageTextLimit) {
-        // Refused, and with it the message so far. The session ends: a
-        // block resent after a NAK would start a bogus message of its own.
-        m_strText = m_strMessage;
-        m_nPageBlocks = m_nMessageBlocks;
-        m_verdict = Verdict::kTooLong;
-        CloseMessage();
-        AnswerBlock((Coded(kSeqTooLong) + kEndOfSession).c_str(), CAnswerChange(),
-                    false);
-        m_bSessionEnds = true;
-        if (m_bExplain)
-            Note("   MESSAGE REFUSED: LONGER THAN " +
-                 std::to_string(kMessageBlockLimit) + " BLOCKS OR " +
-                 std::to_string(kMessageTextLimit) + " CHARACTERS");
+        RefuseLongMessage();
         return;
     }
     if (m_bExplain && (bContinued || m_bMessageOpen))
@@ -562,54 +551,84 @@ void CPageTerminal::AcceptBlock(bool bContinued, char chEnd) {
         m_pHook != nullptr ? m_pHook->OnAnswer(AnswerKind::kPageAccepted, facts)
                            : CAnswerChange();
     using Kind = CAnswerChange::Kind;
-    if (change.kind == Kind::kNak || change.kind == Kind::kSilent) {
-        // Refused on purpose: listed on its own, the message goes on when
-        // the caller sends the block again.
-        m_strText = strBlockText;
-        m_nPageBlocks = 1;
-        if (change.kind == Kind::kNak) {
-            m_verdict = Verdict::kNakedOnPurpose;
-            AnswerBlock(kPageRejected, change, false);
-        } else {
-            m_verdict = Verdict::kUnansweredOnPurpose;
-            NotifyPageResult(false);
-            NotifyNotes(change.notes);
-        }
-        return;
+    if (change.kind == Kind::kNak || change.kind == Kind::kSilent)
+        RefuseBlockOnPurpose(change, strBlockText);
+    else if (change.kind == Kind::kRefuse || change.kind == Kind::kEndSession)
+        RefusePage(change, strBlockText, nBlocks);
+    else if (bContinued)
+        ContinueMessage(change, facts, strBlockText, nBlocks);
+    else
+        AcceptPage(change, facts, strBlockText, nBlocks);
+}
+
+void CPageTerminal::RefuseLongMessage() {
+    // Refused, and with it the message so far. The session ends: a block
+    // resent after a NAK would start a bogus message of its own.
+    m_strText = m_strMessage;
+    m_nPageBlocks = m_nMessageBlocks;
+    m_verdict = Verdict::kTooLong;
+    CloseMessage();
+    AnswerBlock((Coded(kSeqTooLong) + kEndOfSession).c_str(), CAnswerChange(), false);
+    m_bSessionEnds = true;
+    if (m_bExplain)
+        Note("   MESSAGE REFUSED: LONGER THAN " + std::to_string(kMessageBlockLimit) +
+             " BLOCKS OR " + std::to_string(kMessageTextLimit) + " CHARACTERS");
+}
+
+void CPageTerminal::RefuseBlockOnPurpose(const CAnswerChange& change,
+                                         const std::string& strBlockText) {
+    // Listed on its own; the message goes on when the caller sends the block
+    // again.
+    m_strText = strBlockText;
+    m_nPageBlocks = 1;
+    if (change.kind == CAnswerChange::Kind::kNak) {
+        m_verdict = Verdict::kNakedOnPurpose;
+        AnswerBlock(kPageRejected, change, false);
+    } else {
+        m_verdict = Verdict::kUnansweredOnPurpose;
+        NotifyPageResult(false);
+        NotifyNotes(change.notes);
     }
-    if (change.kind == Kind::kRefuse || change.kind == Kind::kEndSession) {
-        // The whole page is refused (what came of it is listed); the caller
-        // goes on with its next one, or the session ends.
-        m_strText = m_strMessage + strBlockText;
-        m_nPageBlocks = nBlocks;
-        m_verdict = Verdict::kRefused;
-        m_refusal = change.refusal;
-        CloseMessage();
-        std::string strAnswer;
-        if (change.kind == Kind::kEndSession) {
-            strAnswer = Coded(kSeqSessionLimit) + kEndOfSession;
-            m_bSessionEnds = true;
-        } else {
-            strAnswer = Coded(change.refusal == CAnswerChange::Refusal::kPagerId
-                                  ? kSeqNoSubscriber
-                              : change.refusal == CAnswerChange::Refusal::kTooLong
-                                  ? kSeqTooLong
-                                  : kSeqTryLater) +
-                        kPageRefused;
-        }
-        AnswerBlock(strAnswer.c_str(), change, false);
-        return;
+}
+
+void CPageTerminal::RefusePage(const CAnswerChange& change,
+                               const std::string& strBlockText, int nBlocks) {
+    // The whole page is refused (what came of it is listed); the caller goes
+    // on with its next one, or the session ends.
+    m_strText = m_strMessage + strBlockText;
+    m_nPageBlocks = nBlocks;
+    m_verdict = Verdict::kRefused;
+    m_refusal = change.refusal;
+    CloseMessage();
+    std::string strAnswer;
+    if (change.kind == CAnswerChange::Kind::kEndSession) {
+        strAnswer = Coded(kSeqSessionLimit) + kEndOfSession;
+        m_bSessionEnds = true;
+    } else {
+        strAnswer =
+            Coded(change.refusal == CAnswerChange::Refusal::kPagerId ? kSeqNoSubscriber
+                  : change.refusal == CAnswerChange::Refusal::kTooLong ? kSeqTooLong
+                                                                       : kSeqTryLater) +
+            kPageRefused;
     }
-    if (bContinued) {
-        if (!m_bMessageOpen)
-            m_strMessagePager = facts.strPager;
-        m_bMessageOpen = true;
-        m_strMessage += strBlockText;
-        m_nMessageBlocks = nBlocks;
-        m_nMessageChars = facts.nMessageChars;
-        AnswerBlock(kPageAccepted, change, true, false);
-        return;
-    }
+    AnswerBlock(strAnswer.c_str(), change, false);
+}
+
+void CPageTerminal::ContinueMessage(const CAnswerChange& change,
+                                    const CPageFacts& facts,
+                                    const std::string& strBlockText, int nBlocks) {
+    if (!m_bMessageOpen)
+        m_strMessagePager = facts.strPager;
+    m_bMessageOpen = true;
+    m_strMessage += strBlockText;
+    m_nMessageBlocks = nBlocks;
+    m_nMessageChars = facts.nMessageChars;
+    AnswerBlock(kPageAccepted, change, true, false);
+}
+
+void CPageTerminal::AcceptPage(const CAnswerChange& change, const CPageFacts& facts,
+                               const std::string& strBlockText, int nBlocks) {
+    using Kind = CAnswerChange::Kind;
     m_strText = m_strMessage + strBlockText;
     m_nPageBlocks = nBlocks;
     CloseMessage();

@@ -171,6 +171,18 @@ class CPageTerminal {
     // An accepted block: hands on the page, or keeps a continued block's
     // text for the rest of its message.
     void AcceptBlock(bool bContinued, char chEnd);
+    // The steps of AcceptBlock: a message past its limits; a block a test
+    // mode NAKs or leaves unanswered; a page refused whole; a continued
+    // block kept for its message; the page handed on.
+    void RefuseLongMessage();
+    void RefuseBlockOnPurpose(const CAnswerChange& change,
+                              const std::string& strBlockText);
+    void RefusePage(const CAnswerChange& change, const std::string& strBlockText,
+                    int nBlocks);
+    void ContinueMessage(const CAnswerChange& change, const CPageFacts& facts,
+                         const std::string& strBlockText, int nBlocks);
+    void AcceptPage(const CAnswerChange& change, const CPageFacts& facts,
+                    const std::string& strBlockText, int nBlocks);
     // A message left unfinished is handed on as one bad page.
     void AbandonMessage();
     void CloseMessage();

@@ -112,71 +112,81 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity
     std::string strDefinition =
         FormatCommDefinition(nBaud, chParity, nDataBits, nStopBits);
 
+    CFlowControlModes flow;
+    flow.nRts = nRts & 3;
+    flow.nDtr = nDtr & 3;
+    flow.nCts = nCts & 1;
+    flow.nDsr = nDsr & 1;
     std::vector<CPortError> errors;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         m_bDeviceRecorded = true;
-        const std::string strPath = m_resolver ? m_resolver(nPort) : std::string();
-        // A network line set up again for the same endpoint keeps its
-        // listener and its peer: Logon does not cut off a caller.
-        const bool bKeep =
-            m_pDevice->IsOpen() && strPath == m_strDevicePath && IsTcpEndpoint(strPath);
-        m_strDevicePath = strPath;
-        if (!bKeep) {
-            m_pDevice->Close();
-            if (m_bChooseDevice && IsTcpEndpoint(strPath) != m_bTcpDevice) {
-                m_bTcpDevice = IsTcpEndpoint(strPath);
-                if (m_bTcpDevice)
-                    m_pDevice = std::make_unique<CTcpDevice>();
-                else
-                    m_pDevice = std::make_unique<CTermiosDevice>();
-            }
-            if (int nError = m_pDevice->Open(m_strDevicePath)) {
-                const std::string strReason = m_pDevice->GetOpenReason();
-                m_strOpenError = strReason.empty()
-                                     ? OpenErrorText(m_strDevicePath, nError)
-                                     : m_strDevicePath + ": " + strReason;
-                if (m_explainOpenError)
-                    m_strOpenError =
-                        m_explainOpenError(nPort, m_strDevicePath, m_strOpenError);
-                return false;
-            }
-        }
-        m_strOpenError.clear();
+        if (!OpenDevice(nPort))
+            return false;
         // Read and write time-outs are kept by FlushOutput itself; nothing
         // to set on the device for them, nor for the event mask.
         m_nEventMask = nEventMask;
-
-        CFlowControlModes flow;
-        flow.nRts = nRts & 3;
-        flow.nDtr = nDtr & 3;
-        flow.nCts = nCts & 1;
-        flow.nDsr = nDsr & 1;
-        CLineFormat format;
-        int nError;
-        if (IsTcpEndpoint(strPath)) {
-            // A network line has no line format: whatever the profile
-            // holds for it is not used, so it is not judged either.
-        } else if ((nError = m_pDevice->ReadSettings()) != 0) {
-            errors.push_back({"GetCommState()", nError});
-        } else if (!ParseCommDefinition(strDefinition, &format)) {
-            errors.push_back({"BuildCommDCB()", EINVAL});
-            // The line still gets no echo, no translation and no signal
-            // characters, at the speed it has: a caller's CR must not arrive
-            // as LF, nor EOT as end-of-file.
-            m_pDevice->WriteBinaryMode();
-        } else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0) {
-            errors.push_back({"SetCommState()", nError});
-        }
-        if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
-                                          PURGE_TXCLEAR | PURGE_RXCLEAR))
-            errors.push_back({"PurgeComm()", nPurgeError});
+        ApplyLineSettings(strDefinition, flow, &errors);
     }
     if (m_bHoldSetupReports)
         m_heldErrors = errors;
     else
         ReportErrors(errors);
     return true;
+}
+
+bool CCommPort::OpenDevice(int nPort) {
+    const std::string strPath = m_resolver ? m_resolver(nPort) : std::string();
+    // A network line set up again for the same endpoint keeps its listener
+    // and its peer: Logon does not cut off a caller.
+    const bool bKeep =
+        m_pDevice->IsOpen() && strPath == m_strDevicePath && IsTcpEndpoint(strPath);
+    m_strDevicePath = strPath;
+    if (!bKeep) {
+        m_pDevice->Close();
+        if (m_bChooseDevice && IsTcpEndpoint(strPath) != m_bTcpDevice) {
+            m_bTcpDevice = IsTcpEndpoint(strPath);
+            if (m_bTcpDevice)
+                m_pDevice = std::make_unique<CTcpDevice>();
+            else
+                m_pDevice = std::make_unique<CTermiosDevice>();
+        }
+        if (int nError = m_pDevice->Open(m_strDevicePath)) {
+            const std::string strReason = m_pDevice->GetOpenReason();
+            m_strOpenError = strReason.empty() ? OpenErrorText(m_strDevicePath, nError)
+                                               : m_strDevicePath + ": " + strReason;
+            if (m_explainOpenError)
+                m_strOpenError =
+                    m_explainOpenError(nPort, m_strDevicePath, m_strOpenError);
+            return false;
+        }
+    }
+    m_strOpenError.clear();
+    return true;
+}
+
+void CCommPort::ApplyLineSettings(const std::string& strDefinition,
+                                  const CFlowControlModes& flow,
+                                  std::vector<CPortError>* pErrors) {
+    CLineFormat format;
+    int nError;
+    if (IsTcpEndpoint(m_strDevicePath)) {
+        // A network line has no line format: whatever the profile holds for
+        // it is not used, so it is not judged either.
+    } else if ((nError = m_pDevice->ReadSettings()) != 0) {
+        pErrors->push_back({"GetCommState()", nError});
+    } else if (!ParseCommDefinition(strDefinition, &format)) {
+        pErrors->push_back({"BuildCommDCB()", EINVAL});
+        // The line still gets no echo, no translation and no signal
+        // characters, at the speed it has: a caller's CR must not arrive as
+        // LF, nor EOT as end-of-file.
+        m_pDevice->WriteBinaryMode();
+    } else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0) {
+        pErrors->push_back({"SetCommState()", nError});
+    }
+    if (int nPurgeError =
+            PurgeDevice(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+        pErrors->push_back({"PurgeComm()", nPurgeError});
 }
 
 void CCommPort::ReleaseSetupReports() {
@@ -367,76 +377,22 @@ void CCommPort::ReportError(const char* szCall, int nError) {
 void CCommPort::MonitorProc() {
     t_pMonitorOf = this;
     m_bMonitorAlive = true;
-    std::vector<CPortError> startErrors;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
-                                          PURGE_TXCLEAR | PURGE_RXCLEAR))
-            startErrors.push_back({"PurgeComm()", nPurgeError});
-    }
-    const unsigned nWatched = WatchedLevels(m_nEventMask);
-    int nError = 0;
-    unsigned nLastLevels;
-    bool bRealLines;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        unsigned nStatus = 0;
-        bRealLines = m_pDevice->IsOpen() && m_pDevice->GetModemStatus(&nStatus) == 0;
-        nLastLevels = ReadLevels(&nError);
-    }
-    // The UI thread waits in StartMonitor until here: only now may this
-    // thread wait for it to show a box.
-    m_pStarted->set_value();
-    ReportErrors(startErrors);
-
+    CMonitorLevels levels = BeginMonitor();
     while (!m_bStopRequested) {
         const bool bWatchDevice = m_pDevice->IsOpen() && !m_bDeviceLost;
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, 0, 0}};
-        if (bWatchDevice) {
-            fds[1].fd = m_pDevice->PollFd();
-            fds[1].events = (m_nEventMask & EV_RXCHAR) ? POLLIN : 0;
-        }
-        int nTimeout = (bWatchDevice && bRealLines && nWatched) ? kLinePollMs : -1;
-        int r = poll(fds, 2, nTimeout);
-        ++m_nWakeups;
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            ReportError("WaitCommEvent()", errno);
+        short nDeviceEvents = 0;
+        const Wait wait = WaitForEvent(bWatchDevice, levels, &nDeviceEvents);
+        if (wait == Wait::kInterrupted)
+            continue;
+        if (wait == Wait::kFailed)
             break; // the wait cannot work again; stop rather than spin
-        }
-        if (fds[0].revents & POLLIN) {
-            uint64_t nCount;
-            ssize_t n = read(m_wakeFd, &nCount, sizeof nCount);
-            (void)n;
-        }
         if (m_bStopRequested)
             break;
 
         bool bLineEvent = false;
         bool bHangup = false;
-        if (bWatchDevice) {
-            if (fds[1].revents & POLLIN)
-                bLineEvent = true;
-            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                bHangup = true;
-                m_bHangupSeen = true;
-            }
-            if (bRealLines && !bHangup) {
-                unsigned nLevels;
-                {
-                    std::lock_guard<std::recursive_mutex> lock(m_lock);
-                    nLevels = ReadLevels(&nError);
-                }
-                if (nError != 0) {
-                    ReportError("GetCommModemStatus()", nError);
-                    bHangup = true; // the device has gone
-                } else if ((nLevels ^ nLastLevels) & nWatched) {
-                    bLineEvent = true;
-                }
-                nLastLevels = nLevels;
-            }
-        }
+        if (bWatchDevice)
+            LookAtDevice(nDeviceEvents, &levels, &bLineEvent, &bHangup);
         DeliverDeviceNotes();
         // A hung-up line is one event with every level off. Bytes still
         // readable then belong to a session that is over: the levels going
@@ -453,7 +409,7 @@ void CCommPort::MonitorProc() {
             FlushOutput();
         if (m_bHangUpRequested.exchange(false)) {
             HangUpLine();
-            nLastLevels = 0; // the next reading that finds them on is an event
+            levels.nLast = 0; // the next reading that finds them on is an event
         }
     }
     // An answer queued before the stop (the logoff at shut-down) still
@@ -464,6 +420,82 @@ void CCommPort::MonitorProc() {
     t_pMonitorOf = nullptr;
     m_bThreadExited = true;
     m_sync.Kick();
+}
+
+CCommPort::CMonitorLevels CCommPort::BeginMonitor() {
+    std::vector<CPortError> startErrors;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (int nPurgeError = PurgeDevice(PURGE_TXABORT | PURGE_RXABORT |
+                                          PURGE_TXCLEAR | PURGE_RXCLEAR))
+            startErrors.push_back({"PurgeComm()", nPurgeError});
+    }
+    CMonitorLevels levels;
+    levels.nWatched = WatchedLevels(m_nEventMask);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        unsigned nStatus = 0;
+        levels.bRealLines =
+            m_pDevice->IsOpen() && m_pDevice->GetModemStatus(&nStatus) == 0;
+        int nError = 0;
+        levels.nLast = ReadLevels(&nError);
+    }
+    // The UI thread waits in StartMonitor until here: only now may this
+    // thread wait for it to show a box.
+    m_pStarted->set_value();
+    ReportErrors(startErrors);
+    return levels;
+}
+
+CCommPort::Wait CCommPort::WaitForEvent(bool bWatchDevice, const CMonitorLevels& levels,
+                                        short* pnDeviceEvents) {
+    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, 0, 0}};
+    if (bWatchDevice) {
+        fds[1].fd = m_pDevice->PollFd();
+        fds[1].events = (m_nEventMask & EV_RXCHAR) ? POLLIN : 0;
+    }
+    const int nTimeout =
+        (bWatchDevice && levels.bRealLines && levels.nWatched) ? kLinePollMs : -1;
+    const int r = poll(fds, 2, nTimeout);
+    ++m_nWakeups;
+    if (r < 0) {
+        if (errno == EINTR)
+            return Wait::kInterrupted;
+        ReportError("WaitCommEvent()", errno);
+        return Wait::kFailed;
+    }
+    if (fds[0].revents & POLLIN) {
+        uint64_t nCount;
+        ssize_t n = read(m_wakeFd, &nCount, sizeof nCount);
+        (void)n;
+    }
+    *pnDeviceEvents = fds[1].revents;
+    return Wait::kReady;
+}
+
+void CCommPort::LookAtDevice(short nEvents, CMonitorLevels* pLevels, bool* pbLineEvent,
+                             bool* pbHangup) {
+    if (nEvents & POLLIN)
+        *pbLineEvent = true;
+    if (nEvents & (POLLHUP | POLLERR | POLLNVAL)) {
+        *pbHangup = true;
+        m_bHangupSeen = true;
+    }
+    if (!pLevels->bRealLines || *pbHangup)
+        return;
+    int nError = 0;
+    unsigned nLevels;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        nLevels = ReadLevels(&nError);
+    }
+    if (nError != 0) {
+        ReportError("GetCommModemStatus()", nError);
+        *pbHangup = true; // the device has gone
+    } else if ((nLevels ^ pLevels->nLast) & pLevels->nWatched) {
+        *pbLineEvent = true;
+    }
+    pLevels->nLast = nLevels;
 }
 
 void CCommPort::HandleLineEvent() {

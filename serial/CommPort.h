@@ -156,8 +156,36 @@ class CCommPort {
         int nError = 0;
     };
     void ReportErrors(const std::vector<CPortError>& errors);
+    // Under m_lock, in Setup: opens the device the port's path names (a
+    // network line set up again for its endpoint stays as it is); false,
+    // with GetOpenError saying why, when it cannot be opened.
+    bool OpenDevice(int nPort);
+    // Under m_lock, in Setup: the line format and flow control, then a purge;
+    // each failure is added to *pErrors.
+    void ApplyLineSettings(const std::string& strDefinition,
+                           const CFlowControlModes& flow,
+                           std::vector<CPortError>* pErrors);
 
     void MonitorProc();
+    // The levels the monitor thread watches, and those it saw last.
+    struct CMonitorLevels {
+        unsigned nWatched = 0;
+        unsigned nLast = 0;
+        bool bRealLines = false; // the device has modem lines to look at
+    };
+    // Monitor thread, before its loop: the device purged and its levels
+    // read; StartMonitor returns after it.
+    CMonitorLevels BeginMonitor();
+    enum class Wait { kReady, kInterrupted, kFailed };
+    // Waits for the device, a request or the next look at the levels; what
+    // the device showed goes to *pnDeviceEvents. kFailed: the wait cannot
+    // work again (said in an error box).
+    Wait WaitForEvent(bool bWatchDevice, const CMonitorLevels& levels,
+                      short* pnDeviceEvents);
+    // What the wait found on the device: bytes or a level change (a line
+    // event), or a hang-up.
+    void LookAtDevice(short nEvents, CMonitorLevels* pLevels, bool* pbLineEvent,
+                      bool* pbHangup);
     struct CPortNote {
         unsigned nMsg;
         WPARAM wParam;

@@ -237,12 +237,109 @@ bool ReadPageFile(const std::string& strPath, std::vector<CSimPage>* pPages,
     return true;
 }
 
-bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions,
-                     std::string* pstrError) {
-    CSimOptions options;
+namespace {
+
+// What the command line says of the pages, before they are made.
+struct CPageArgs {
     std::vector<std::string> pagers, messages;
     int nCount = 0;
     std::string strFile;
+};
+
+bool IsValueOption(const std::string& strArg) {
+    static const char* const kValueOptions[] = {
+        "--device",      "--pty",      "--tcp",    "--pager",   "--message",
+        "--file",        "--count",    "--baud",   "--retries", "--answer-timeout",
+        "--logon-tries", "--pause",    "--fault",  "--expect",  "--block-size",
+        "--length",      "--password", "--framing"};
+    bool bKnown = false;
+    for (const char* szOption : kValueOptions)
+        bKnown = bKnown || strArg == szOption;
+    return bKnown;
+}
+
+// One option that takes a value; false for a value it does not take.
+bool ApplyValueOption(const std::string& strArg, const std::string& strValue,
+                      CSimOptions* pOptions, CPageArgs* pPages) {
+    CSimOptions& options = *pOptions;
+    if (strArg == "--device")
+        options.strDevice = strValue;
+    else if (strArg == "--pty")
+        options.strPtyLink = strValue;
+    else if (strArg == "--tcp")
+        return ParseTcpTarget(strValue, &options.strTcp);
+    else if (strArg == "--pager")
+        pPages->pagers.push_back(strValue);
+    else if (strArg == "--message")
+        pPages->messages.push_back(strValue);
+    else if (strArg == "--file")
+        pPages->strFile = strValue;
+    else if (strArg == "--count")
+        return ParseInt(strValue, 1, 10000000, &pPages->nCount);
+    else if (strArg == "--baud")
+        return ParseInt(strValue, 50, 4000000, &options.nBaud);
+    else if (strArg == "--framing")
+        return ParseFraming(strValue, &options);
+    else if (strArg == "--retries")
+        return ParseInt(strValue, 0, 100, &options.nRetries);
+    else if (strArg == "--answer-timeout")
+        return ParseInt(strValue, 1, 600000, &options.nAnswerTimeoutMs);
+    else if (strArg == "--logon-tries")
+        return ParseInt(strValue, 1, 1000, &options.nLogonTries);
+    else if (strArg == "--pause")
+        return ParseInt(strValue, 0, 600000, &options.nPauseMs);
+    else if (strArg == "--block-size")
+        return ParseInt(strValue, 10, 250, &options.nBlockSize);
+    else if (strArg == "--length")
+        return ParseInt(strValue, 1, 100000, &options.nLength);
+    else if (strArg == "--password")
+        return IsFieldText(strValue) && !strValue.empty() &&
+               (options.strPassword = strValue, true);
+    else
+        return strArg == "--fault" ? ParseFault(strValue, &options.fault)
+                                   : ParseExpects(strValue, &options);
+    return true;
+}
+
+// The pages the command line gives, in order: --pager and --message pairs,
+// the file's, then --count load-test pages.
+bool MakePages(const CPageArgs& args, CSimOptions* pOptions, std::string* pstrError) {
+    if (args.pagers.size() != args.messages.size()) {
+        *pstrError = "every --pager needs its --message";
+        return false;
+    }
+    for (size_t i = 0; i < args.pagers.size(); ++i) {
+        if (args.pagers[i].empty() || !IsFieldText(args.pagers[i]) ||
+            !IsFieldText(args.messages[i])) {
+            *pstrError = "a pager ID must not be empty, and neither field may hold "
+                         "control characters";
+            return false;
+        }
+        pOptions->pages.push_back({args.pagers[i], args.messages[i]});
+    }
+    if (!args.strFile.empty() &&
+        !ReadPageFile(args.strFile, &pOptions->pages, pstrError))
+        return false;
+    for (int i = 0; i < args.nCount; ++i) {
+        std::string strMessage = "LOAD TEST PAGE " + std::to_string(i + 1);
+        for (size_t n = strMessage.size(); n < static_cast<size_t>(pOptions->nLength);
+             ++n)
+            strMessage += static_cast<char>('A' + n % 26);
+        pOptions->pages.push_back({std::to_string(1000 + i % 9000), strMessage});
+    }
+    if (pOptions->pages.empty()) {
+        *pstrError = "no pages: give --pager and --message, --file or --count";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions,
+                     std::string* pstrError) {
+    CSimOptions options;
+    CPageArgs pages;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& strArg = args[i];
         if (strArg == "--help" || strArg == "-h") {
@@ -263,15 +360,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             options.bRedial = true;
             continue;
         }
-        static const char* const kValueOptions[] = {
-            "--device",      "--pty",      "--tcp",    "--pager",   "--message",
-            "--file",        "--count",    "--baud",   "--retries", "--answer-timeout",
-            "--logon-tries", "--pause",    "--fault",  "--expect",  "--block-size",
-            "--length",      "--password", "--framing"};
-        bool bKnown = false;
-        for (const char* szOption : kValueOptions)
-            bKnown = bKnown || strArg == szOption;
-        if (!bKnown) {
+        if (!IsValueOption(strArg)) {
             *pstrError = strArg.compare(0, 2, "--") == 0
                              ? "unknown option " + strArg
                              : "unexpected argument '" + strArg + "'";
@@ -282,44 +371,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
             return false;
         }
         const std::string& strValue = args[++i];
-        bool bOk = true;
-        if (strArg == "--device")
-            options.strDevice = strValue;
-        else if (strArg == "--pty")
-            options.strPtyLink = strValue;
-        else if (strArg == "--tcp")
-            bOk = ParseTcpTarget(strValue, &options.strTcp);
-        else if (strArg == "--pager")
-            pagers.push_back(strValue);
-        else if (strArg == "--message")
-            messages.push_back(strValue);
-        else if (strArg == "--file")
-            strFile = strValue;
-        else if (strArg == "--count")
-            bOk = ParseInt(strValue, 1, 10000000, &nCount);
-        else if (strArg == "--baud")
-            bOk = ParseInt(strValue, 50, 4000000, &options.nBaud);
-        else if (strArg == "--framing")
-            bOk = ParseFraming(strValue, &options);
-        else if (strArg == "--retries")
-            bOk = ParseInt(strValue, 0, 100, &options.nRetries);
-        else if (strArg == "--answer-timeout")
-            bOk = ParseInt(strValue, 1, 600000, &options.nAnswerTimeoutMs);
-        else if (strArg == "--logon-tries")
-            bOk = ParseInt(strValue, 1, 1000, &options.nLogonTries);
-        else if (strArg == "--pause")
-            bOk = ParseInt(strValue, 0, 600000, &options.nPauseMs);
-        else if (strArg == "--block-size")
-            bOk = ParseInt(strValue, 10, 250, &options.nBlockSize);
-        else if (strArg == "--length")
-            bOk = ParseInt(strValue, 1, 100000, &options.nLength);
-        else if (strArg == "--password")
-            bOk = IsFieldText(strValue) && !strValue.empty() &&
-                  (options.strPassword = strValue, true);
-        else
-            bOk = strArg == "--fault" ? ParseFault(strValue, &options.fault)
-                                      : ParseExpects(strValue, &options);
-        if (!bOk) {
+        if (!ApplyValueOption(strArg, strValue, &options, &pages)) {
             *pstrError = "bad value '" + strValue + "' for " + strArg;
             return false;
         }
@@ -330,31 +382,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, CSimOptions* pOptions
         *pstrError = "give one of --device, --pty and --tcp";
         return false;
     }
-    if (pagers.size() != messages.size()) {
-        *pstrError = "every --pager needs its --message";
+    if (!MakePages(pages, &options, pstrError))
         return false;
-    }
-    for (size_t i = 0; i < pagers.size(); ++i) {
-        if (pagers[i].empty() || !IsFieldText(pagers[i]) || !IsFieldText(messages[i])) {
-            *pstrError = "a pager ID must not be empty, and neither field may hold "
-                         "control characters";
-            return false;
-        }
-        options.pages.push_back({pagers[i], messages[i]});
-    }
-    if (!strFile.empty() && !ReadPageFile(strFile, &options.pages, pstrError))
-        return false;
-    for (int i = 0; i < nCount; ++i) {
-        std::string strMessage = "LOAD TEST PAGE " + std::to_string(i + 1);
-        for (size_t n = strMessage.size(); n < static_cast<size_t>(options.nLength);
-             ++n)
-            strMessage += static_cast<char>('A' + n % 26);
-        options.pages.push_back({std::to_string(1000 + i % 9000), strMessage});
-    }
-    if (options.pages.empty()) {
-        *pstrError = "no pages: give --pager and --message, --file or --count";
-        return false;
-    }
     *pOptions = options;
     return true;
 }
