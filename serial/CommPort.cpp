@@ -170,18 +170,19 @@ void CCommPort::ApplyLineSettings(const std::string& strDefinition,
                                   std::vector<CPortError>* pErrors) {
     CLineFormat format;
     int nError;
-    if (IsTcpEndpoint(m_strDevicePath)) {
+    ILineFormatDevice* pDevice = m_pDevice->GetLineFormat();
+    if (IsTcpEndpoint(m_strDevicePath) || pDevice == nullptr) {
         // A network line has no line format: whatever the profile holds for
         // it is not used, so it is not judged either.
-    } else if ((nError = m_pDevice->ReadSettings()) != 0) {
+    } else if ((nError = pDevice->ReadSettings()) != 0) {
         pErrors->push_back({"GetCommState()", nError});
     } else if (!ParseCommDefinition(strDefinition, &format)) {
         pErrors->push_back({"BuildCommDCB()", EINVAL});
         // The line still gets no echo, no translation and no signal
         // characters, at the speed it has: a caller's CR must not arrive as
         // LF, nor EOT as end-of-file.
-        m_pDevice->WriteBinaryMode();
-    } else if ((nError = m_pDevice->WriteSettings(format, flow)) != 0) {
+        pDevice->WriteBinaryMode();
+    } else if ((nError = pDevice->WriteSettings(format, flow)) != 0) {
         pErrors->push_back({"SetCommState()", nError});
     }
     if (int nPurgeError =
@@ -301,6 +302,7 @@ unsigned CCommPort::ReadLevels(int* pnError) {
     if (m_bNoModemLines)
         return kVirtualLevels; // known since the first query: no need to ask again
     unsigned nStatus = 0;
+    m_pDevice->Service();
     int nError = m_pDevice->GetModemStatus(&nStatus);
     if (nError == ENOTTY) {
         m_bNoModemLines = true;
@@ -435,6 +437,8 @@ CCommPort::CMonitorLevels CCommPort::BeginMonitor() {
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         unsigned nStatus = 0;
+        if (m_pDevice->IsOpen())
+            m_pDevice->Service();
         levels.bRealLines =
             m_pDevice->IsOpen() && m_pDevice->GetModemStatus(&nStatus) == 0;
         int nError = 0;

@@ -18,12 +18,8 @@ class CPtyMasterDevice : public ISerialDevice {
     bool IsOpen() const override { return m_fd >= 0; }
     int PollFd() const override { return m_fd; }
     int OutputFd() const override { return m_fd; }
-    int ReadSettings() override { return 0; }
-    // The line format belongs to the terminal side, which sets it itself.
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
-        return 0;
-    }
-    int WriteBinaryMode() override { return 0; }
+    // No line format here: it belongs to the terminal side, which sets it
+    // itself.
     int Flush(bool bInput, bool bOutput) override;
     int BytesWaiting(int* pnCount) override;
     ssize_t Read(unsigned char* pBuffer, size_t nSize) override;

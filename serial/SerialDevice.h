@@ -27,6 +27,24 @@ struct CFlowControlModes {
     int nDsr = 0; // output waits for DSR
 };
 
+// The line format of a device that has one (a serial adapter, a
+// pseudo-terminal); a network line has none.
+class ILineFormatDevice {
+  public:
+    virtual ~ILineFormatDevice() = default;
+    // Reads the current settings (fails on a file that is not a terminal).
+    virtual int ReadSettings() = 0;
+    // Raw binary line with the given format and flow control, written to the
+    // device. Returns the first thing the device could not do (the rest is
+    // still applied); 0 when everything was applied.
+    virtual int WriteSettings(const CLineFormat& format,
+                              const CFlowControlModes& flow) = 0;
+    // Raw binary line (no translation, no echo, no signals, modem lines
+    // ignored for receiving) at the speed and character format the device
+    // has now: for a line format that was rejected.
+    virtual int WriteBinaryMode() = 0;
+};
+
 class ISerialDevice {
   public:
     virtual ~ISerialDevice() = default;
@@ -40,17 +58,8 @@ class ISerialDevice {
     // arrive; -1 when closed.
     virtual int PollFd() const = 0;
 
-    // Reads the current settings (fails on a file that is not a terminal).
-    virtual int ReadSettings() = 0;
-    // Raw binary line with the given format and flow control, written to the
-    // device. Returns the first thing the device could not do (the rest is
-    // still applied); 0 when everything was applied.
-    virtual int WriteSettings(const CLineFormat& format,
-                              const CFlowControlModes& flow) = 0;
-    // Raw binary line (no translation, no echo, no signals, modem lines
-    // ignored for receiving) at the speed and character format the device
-    // has now: for a line format that was rejected.
-    virtual int WriteBinaryMode() = 0;
+    // Its line format; null for a device that has none.
+    virtual ILineFormatDevice* GetLineFormat() { return nullptr; }
 
     // Discards the input and/or output queue of the device.
     virtual int Flush(bool bInput, bool bOutput) = 0;
@@ -65,8 +74,12 @@ class ISerialDevice {
     // full. The port waits on it without holding its lock.
     virtual int OutputFd() const { return -1; }
 
-    // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...). ENOTTY means
-    // the device has no modem lines (a pseudo-terminal).
+    // What the line takes care of between reads, before its levels are
+    // read: a network line accepts, refuses, completes and retries
+    // connections and drops an idle peer here. Nothing for other devices.
+    virtual void Service() {}
+    // Modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON...), as they are
+    // now. ENOTTY means the device has no modem lines (a pseudo-terminal).
     virtual int GetModemStatus(unsigned* pnStatus) = 0;
 
     // Hangs the line up on purpose (a test mode): a UART drops DTR, a

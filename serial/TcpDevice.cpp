@@ -361,7 +361,6 @@ int CTcpDevice::WaitWritable(int nTimeoutMs) {
 }
 
 int CTcpDevice::GetModemStatus(unsigned* pnStatus) {
-    Service();
     *pnStatus = m_peerFd >= 0 ? kLevelsOn : 0;
     return 0;
 }

@@ -13,10 +13,11 @@
 // failed or lost connection after 1, 2, 4, then every 8 seconds.
 //
 // Everything happens on the port's calls (the port holds its device lock
-// around each): GetModemStatus, which the monitor thread makes at every
-// wake-up and every 20 ms, also accepts, refuses, completes connections and
-// retries. PollFd is an epoll descriptor over the listener, the peer and a
-// connection in progress, so one poll() sees all of them. What happened is
+// around each): Service, which the port calls before every reading of the
+// levels (at every wake-up of the monitor thread and every 20 ms), accepts,
+// refuses, completes connections and retries; GetModemStatus only says
+// whether a peer is connected. PollFd is an epoll descriptor over the listener, the
+// peer and a connection in progress, so one poll() sees all of them. What happened is
 // kept as notes for the protocol window ("   CONNECTION REFUSED: LINE BUSY
 // (10.0.0.8:40112)"), taken by the port.
 #pragma once
@@ -45,12 +46,6 @@ class CTcpDevice : public ISerialDevice {
     bool IsOpen() const override { return m_epollFd >= 0; }
     int PollFd() const override { return m_epollFd; }
     int OutputFd() const override { return m_peerFd; }
-    // Line format and flow control do not apply to a network line.
-    int ReadSettings() override { return 0; }
-    int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
-        return 0;
-    }
-    int WriteBinaryMode() override { return 0; }
     // Input: drops what the peer sent and was not read yet.
     int Flush(bool bInput, bool bOutput) override;
     int BytesWaiting(int* pnCount) override;
@@ -60,6 +55,8 @@ class CTcpDevice : public ISerialDevice {
     // Without a peer the bytes go nowhere, as on a line nobody listens to.
     ssize_t Write(const char* pData, size_t nSize) override;
     int WaitWritable(int nTimeoutMs) override;
+    // Accepts, refuses, completes and retries connections, drops idle peers.
+    void Service() override;
     int GetModemStatus(unsigned* pnStatus) override;
     // Closes the connection; a listener takes the next caller.
     int HangUp() override;
@@ -72,8 +69,6 @@ class CTcpDevice : public ISerialDevice {
     void SetRetryDelays(Clock::duration first, Clock::duration longest);
 
   private:
-    // Accepts, refuses, completes and retries connections, drops idle peers.
-    void Service();
     void AcceptAll();
     void TakePeer(int fd, const std::string& strAddress);
     void DropPeer(const std::string& strNote);

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-class CTermiosDevice : public ISerialDevice {
+class CTermiosDevice : public ISerialDevice, public ILineFormatDevice {
   public:
     CTermiosDevice();
     ~CTermiosDevice() override;
@@ -21,6 +21,7 @@ class CTermiosDevice : public ISerialDevice {
     bool IsOpen() const override { return m_fd >= 0; }
     int PollFd() const override { return m_fd; }
     int OutputFd() const override { return m_fd; }
+    ILineFormatDevice* GetLineFormat() override { return this; }
     int ReadSettings() override;
     int WriteSettings(const CLineFormat& format,
                       const CFlowControlModes& flow) override;

@@ -11,7 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-class CFakeSerialDevice : public ISerialDevice {
+class CFakeSerialDevice : public ISerialDevice, public ILineFormatDevice {
   public:
     struct CShared {
         std::atomic<unsigned> nModemStatus{0};
@@ -79,6 +79,7 @@ class CFakeSerialDevice : public ISerialDevice {
     void Close() override { m_bOpen = false; }
     bool IsOpen() const override { return m_bOpen; }
     int PollFd() const override { return m_bOpen ? m_p->pipeIn[0] : -1; }
+    ILineFormatDevice* GetLineFormat() override { return this; }
     int ReadSettings() override { return m_p->nSettingsError; }
     int WriteSettings(const CLineFormat&, const CFlowControlModes&) override {
         return 0;

@@ -390,6 +390,7 @@ TEST(TcpDeviceTest, ACallerThatSendsNothingIsDroppedAfterTheIdleLimit) {
     unsigned nStatus = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (nStatus == 0 && std::chrono::steady_clock::now() < deadline) {
+        device.Service();
         device.GetModemStatus(&nStatus);
         std::this_thread::yield();
     }
@@ -401,8 +402,10 @@ TEST(TcpDeviceTest, ACallerThatSendsNothingIsDroppedAfterTheIdleLimit) {
     while (nWaiting == 0 && std::chrono::steady_clock::now() < deadline)
         device.BytesWaiting(&nWaiting);
     ASSERT_EQ(device.Read(buffer, sizeof buffer), 1);
-    while (nStatus != 0 && std::chrono::steady_clock::now() < deadline)
+    while (nStatus != 0 && std::chrono::steady_clock::now() < deadline) {
+        device.Service();
         device.GetModemStatus(&nStatus);
+    }
     EXPECT_EQ(nStatus, 0u);
     EXPECT_TRUE(caller.Ended());
     std::vector<std::string> notes = device.TakeNotes();
@@ -440,6 +443,7 @@ TEST(TcpDeviceTest, ABurstOfCallersIsTakenAtOnceOneServedTheRestRefused) {
     }
     EXPECT_EQ(nConnected, kCallers);
     unsigned nStatus = 0;
+    device.Service();
     device.GetModemStatus(&nStatus);
     EXPECT_NE(nStatus, 0u);
     int nRefused = 0;
@@ -461,6 +465,7 @@ TEST(TcpDeviceTest, APurgeDropsWhatTheCallerSentAndWasNotRead) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (nWaiting < 5 && std::chrono::steady_clock::now() < deadline) {
         unsigned nStatus;
+        device.Service();
         device.GetModemStatus(&nStatus);
         device.BytesWaiting(&nWaiting);
     }

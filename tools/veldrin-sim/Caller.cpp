@@ -161,8 +161,8 @@ CCaller::Heard CCaller::Await(int nTimeoutMs, bool bLogon) {
             Log("received " + WithControlNames(strBytes));
             m_strInput += strBytes;
         } else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR) ||
-                   (!m_options.strTcp.empty() &&
-                    m_device.GetModemStatus(&nLevels) == 0 && nLevels == 0)) {
+                   (!m_options.strTcp.empty() && ReadLevels(&nLevels) &&
+                    nLevels == 0)) {
             // A network line that ended reads as nothing: its levels say it.
             Log("line closed by the terminal");
             m_bLineClosed = true;
@@ -377,6 +377,11 @@ CCaller::Answer CCaller::SendBlock(size_t nIndex, const std::string& strBlock,
     }
 }
 
+bool CCaller::ReadLevels(unsigned* pnLevels) {
+    m_device.Service();
+    return m_device.GetModemStatus(pnLevels) == 0;
+}
+
 bool CCaller::Redial() {
     Log("waiting for the line to come back");
     const auto deadline = Clock::now() + std::chrono::milliseconds(kRedialWaitMs);
@@ -385,7 +390,7 @@ bool CCaller::Redial() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (!m_options.strTcp.empty()) {
             unsigned nLevels = 0;
-            bBack = m_device.GetModemStatus(&nLevels) == 0 && nLevels != 0;
+            bBack = ReadLevels(&nLevels) && nLevels != 0;
         } else {
             // The terminal's side is open again when the line no longer
             // reads as hung up.

@@ -56,6 +56,9 @@ class CCaller {
     Heard Await(int nTimeoutMs, bool bLogon);
     // Waits for a line the terminal hung up, and logs on again.
     bool Redial();
+    // The line's levels as they are now, once the device has taken care of
+    // its connection; false when they cannot be read.
+    bool ReadLevels(unsigned* pnLevels);
     // EOT CR, and the terminal's ESC EOT CR when a session is on.
     void EndSession();
     bool AllAsExpected() const;

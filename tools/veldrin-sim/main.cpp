@@ -28,8 +28,11 @@ int CallOverTcp(const CSimOptions& options) {
     // A refused connection is tried again after 1 and 2 seconds.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     unsigned nLevels = 0;
-    while (line.GetModemStatus(&nLevels) == 0 && nLevels == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+        line.Service();
+        if (line.GetModemStatus(&nLevels) != 0 || nLevels != 0 ||
+            std::chrono::steady_clock::now() >= deadline)
+            break;
         pollfd pfd{line.PollFd(), POLLIN, 0};
         poll(&pfd, 1, 50);
     }
