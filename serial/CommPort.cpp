@@ -92,7 +92,7 @@ void CCommPort::SetDeviceResolver(DeviceResolver resolver) {
     m_resolver = std::move(resolver);
 }
 
-bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+bool CCommPort::Setup(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
                       int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
                       int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
     StopMonitor();
@@ -102,7 +102,7 @@ bool CCommPort::Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity
     m_bHangupSeen = false;
     m_bNoModemLines = false;
 
-    m_pOwnerWnd = pOwner;
+    m_pOwner = pOwner;
     m_nPortNumber = nPort;
     {
         std::lock_guard<std::mutex> lock(m_outLock);
@@ -316,15 +316,15 @@ unsigned CCommPort::ReadLevels(int* pnError) {
 }
 
 int CCommPort::QueryDsr(bool bRefresh) {
-    return QueryLevel(bRefresh, MS_DSR_ON, m_nDsrLevel, UM_COMM_DSR);
+    return QueryLevel(bRefresh, MS_DSR_ON, m_nDsrLevel, LineLevel::kDsr);
 }
 
 int CCommPort::QueryDcd(bool bRefresh) {
-    return QueryLevel(bRefresh, MS_RLSD_ON, m_nDcdLevel, UM_COMM_DCD);
+    return QueryLevel(bRefresh, MS_RLSD_ON, m_nDcdLevel, LineLevel::kDcd);
 }
 
 int CCommPort::QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel,
-                          unsigned nMsg) {
+                          LineLevel line) {
     if (!bRefresh)
         return nLevel;
     int nError;
@@ -336,7 +336,7 @@ int CCommPort::QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel
     if (nError != 0)
         ReportError("GetCommModemStatus()", nError);
     nLevel = (nStatus & nBit) ? 1 : 0;
-    SendToOwner(nMsg, static_cast<WPARAM>(nLevel.load()), m_nPortNumber);
+    SendLevel(line, nLevel.load() != 0);
     return nLevel;
 }
 
@@ -346,17 +346,17 @@ bool CCommPort::OnMonitorHop() const {
     return t_pMonitorOf == this && !CSyncCall::IsRunningInline();
 }
 
-void CCommPort::SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
-    INotifyTarget* pOwner = m_pOwnerWnd;
+void CCommPort::SendLevel(LineLevel line, bool bOn) {
+    IPortEvents* pOwner = m_pOwner;
     if (pOwner == nullptr)
         return;
     if (OnMonitorHop()) {
         // Once a stop is asked for, the thread starts no new delivery; the
         // one in progress is completed by StopMonitor.
         if (!m_bStopRequested)
-            m_sync.Call([=] { pOwner->Notify(nMsg, wParam, lParam); });
+            m_sync.Call([=] { pOwner->OnLevel(line, bOn); });
     } else
-        pOwner->Notify(nMsg, wParam, lParam);
+        pOwner->OnLevel(line, bOn);
 }
 
 void CCommPort::ReportError(const char* szCall, int nError) {
@@ -509,26 +509,25 @@ void CCommPort::HandleLineEvent() {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         nLevels = ReadLevels(&nError);
     }
-    const LPARAM lPort = m_nPortNumber;
     std::vector<CPortNote> notes;
     if (m_nEventMask & EV_CTS)
-        notes.push_back({UM_COMM_CTS, nLevels & MS_CTS_ON, lPort, {}});
+        notes.push_back(CPortNote::Level(LineLevel::kCts, (nLevels & MS_CTS_ON) != 0));
     if (m_nEventMask & EV_DSR) {
         m_nDsrLevel = static_cast<int>(nLevels & MS_DSR_ON);
-        notes.push_back({UM_COMM_DSR, nLevels & MS_DSR_ON, lPort, {}});
+        notes.push_back(CPortNote::Level(LineLevel::kDsr, (nLevels & MS_DSR_ON) != 0));
     }
     if (m_nEventMask & EV_RLSD) {
         m_nDcdLevel = static_cast<int>(nLevels & MS_RLSD_ON);
-        notes.push_back({UM_COMM_DCD, nLevels & MS_RLSD_ON, lPort, {}});
+        notes.push_back(CPortNote::Level(LineLevel::kDcd, (nLevels & MS_RLSD_ON) != 0));
     }
     if (m_nEventMask & EV_RXFLAG)
-        notes.push_back({UM_COMM_RXFLAG, 0, lPort, {}});
+        notes.push_back(CPortNote::Event(LineEvent::kEventChar));
     if (m_nEventMask & EV_BREAK)
-        notes.push_back({UM_COMM_BREAK, 0, lPort, {}});
+        notes.push_back(CPortNote::Event(LineEvent::kBreak));
     if (m_nEventMask & EV_ERR)
-        notes.push_back({UM_COMM_ERROR, 0, lPort, {}});
+        notes.push_back(CPortNote::Event(LineEvent::kError));
     if (m_nEventMask & EV_RING)
-        notes.push_back({UM_COMM_RING, 0, lPort, {}});
+        notes.push_back(CPortNote::Event(LineEvent::kRing));
     if (!(m_nEventMask & EV_RXCHAR)) {
         SendBatch(std::move(notes));
         return;
@@ -593,7 +592,7 @@ std::string CCommPort::DescribeLine() const {
 }
 
 void CCommPort::SendBatch(std::vector<CPortNote> notes) {
-    INotifyTarget* pOwner = m_pOwnerWnd;
+    IPortEvents* pOwner = m_pOwner;
     if (pOwner == nullptr || notes.empty() || m_bStopRequested)
         return;
     // The job owns what it delivers: a handler that sets the port up again
@@ -617,7 +616,7 @@ void CCommPort::SendBatch(std::vector<CPortNote> notes) {
     }
 }
 
-void CCommPort::DeliverBatch(INotifyTarget* pOwner, CBatch& batch) {
+void CCommPort::DeliverBatch(IPortEvents* pOwner, CBatch& batch) {
     // One hop to the UI thread for several notes. A received byte that a
     // purge since the batch was read would have discarded from the device
     // queue is discarded here, so the engine sees exactly what it would
@@ -627,15 +626,17 @@ void CCommPort::DeliverBatch(INotifyTarget* pOwner, CBatch& batch) {
         if (i > nFirst && m_nGeneration != batch.nGeneration)
             return; // no new delivery once a stop is asked for
         const CPortNote& note = batch.notes[i];
-        if (note.nMsg == UM_COMM_RXCHAR && m_nRxPurges != batch.nRxPurges) {
+        if (note.kind == CPortNote::Kind::kByte && m_nRxPurges != batch.nRxPurges) {
             batch.nNext = batch.notes.size();
             return;
         }
         batch.nNext = i + 1;
-        const LPARAM lParam = note.nMsg == UM_LINE_NOTE
-                                  ? reinterpret_cast<LPARAM>(&note.strText)
-                                  : note.lParam;
-        pOwner->Notify(note.nMsg, note.wParam, lParam);
+        switch (note.kind) {
+        case CPortNote::Kind::kByte: pOwner->OnByte(note.chByte); break;
+        case CPortNote::Kind::kLevel: pOwner->OnLevel(note.level, note.bOn); break;
+        case CPortNote::Kind::kEvent: pOwner->OnLineEvent(note.event); break;
+        case CPortNote::Kind::kNote: pOwner->OnLineNote(note.strText); break;
+        }
         if (m_bWriteRequested || m_bHangUpRequested)
             return; // carried out on the monitor thread before the next note
     }
@@ -654,18 +655,17 @@ void CCommPort::HandleLostDevice() {
 void CCommPort::SendLineNews(const std::vector<std::string>& texts, bool bLevelsOff) {
     std::vector<CPortNote> notes;
     for (const std::string& strText : texts)
-        notes.push_back({UM_LINE_NOTE, 0, 0, strText});
+        notes.push_back(CPortNote::Note(strText));
     if (bLevelsOff) {
-        const LPARAM lPort = m_nPortNumber;
         if (m_nEventMask & EV_CTS)
-            notes.push_back({UM_COMM_CTS, 0, lPort, {}});
+            notes.push_back(CPortNote::Level(LineLevel::kCts, false));
         if (m_nEventMask & EV_DSR) {
             m_nDsrLevel = 0;
-            notes.push_back({UM_COMM_DSR, 0, lPort, {}});
+            notes.push_back(CPortNote::Level(LineLevel::kDsr, false));
         }
         if (m_nEventMask & EV_RLSD) {
             m_nDcdLevel = 0;
-            notes.push_back({UM_COMM_DCD, 0, lPort, {}});
+            notes.push_back(CPortNote::Level(LineLevel::kDcd, false));
         }
     }
     SendBatch(std::move(notes));
@@ -693,7 +693,7 @@ bool CCommPort::DrainInput(std::vector<CPortNote> notes) {
                 nError = errno;
         }
         for (ssize_t i = 0; i < r; ++i)
-            notes.push_back({UM_COMM_RXCHAR, buffer[i], m_nPortNumber, {}});
+            notes.push_back(CPortNote::Byte(buffer[i]));
         SendBatch(std::move(notes));
         notes.clear();
         if (r > 0)

@@ -1,9 +1,9 @@
 // CCommPort: one serial device COMn and its monitor thread.
 //
 // The port opens and configures the device, runs a monitor thread that turns
-// line events and received bytes into notifications to its owner (serial/
-// Notify.h), writes text queued by the user-interface thread, and reports
-// every failed device call in an error box.
+// line events and received bytes into calls on its owner (IPortEvents), writes text
+// queued by the user-interface thread, and reports every failed device call in an error
+// box.
 //
 // Threads: the UI thread constructs, sets up, starts and stops the port and
 // calls QueueWrite, Purge and the queries; the monitor thread runs
@@ -21,7 +21,7 @@
 // run, and they may call back into the owner.
 #pragma once
 
-#include "serial/Notify.h"
+#include "serial/PortEvents.h"
 #include "serial/SerialDevice.h"
 #include "serial/SyncCall.h"
 
@@ -66,8 +66,8 @@ class CCommPort {
     // Opens and configures COMn. False only when the device cannot be opened
     // (GetOpenError then says why); a later configuration step that fails is
     // reported in an error box and the device stays open.
-    bool Setup(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
+    bool Setup(IPortEvents* pOwner, int nPort, int nBaud, char chParity, int nDataBits,
+               int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
                unsigned nEventMask, unsigned nOutBufferSize);
     // Starts the monitor thread. Refused (false) without a UI poster: its
     // notifications would otherwise run on the monitor thread itself, beside
@@ -140,9 +140,9 @@ class CCommPort {
     void SetWriteTimeout(int nMs) { m_nWriteTimeoutMs = nMs; }
 
   private:
-    // Sends a notification to the owner; from the monitor thread it waits
-    // until the UI thread has handled it.
-    void SendToOwner(unsigned nMsg, WPARAM wParam, LPARAM lParam);
+    // Tells the owner a level; from the monitor thread it waits until the
+    // UI thread has handled it.
+    void SendLevel(LineLevel line, bool bOn);
     // On the monitor thread, outside a delivery it runs itself: calls to the
     // owner must hop.
     bool OnMonitorHop() const;
@@ -186,11 +186,40 @@ class CCommPort {
     // event), or a hang-up.
     void LookAtDevice(short nEvents, CMonitorLevels* pLevels, bool* pbLineEvent,
                       bool* pbHangup);
+    // One thing to tell the owner.
     struct CPortNote {
-        unsigned nMsg;
-        WPARAM wParam;
-        LPARAM lParam;
-        std::string strText; // UM_LINE_NOTE: the text lParam points to
+        enum class Kind { kByte, kLevel, kEvent, kNote };
+        Kind kind = Kind::kByte;
+        unsigned char chByte = 0;
+        LineLevel level = LineLevel::kCts;
+        bool bOn = false;
+        LineEvent event = LineEvent::kBreak;
+        std::string strText; // kNote
+
+        static CPortNote Byte(unsigned char ch) {
+            CPortNote note;
+            note.chByte = ch;
+            return note;
+        }
+        static CPortNote Level(LineLevel level, bool bOn) {
+            CPortNote note;
+            note.kind = Kind::kLevel;
+            note.level = level;
+            note.bOn = bOn;
+            return note;
+        }
+        static CPortNote Event(LineEvent event) {
+            CPortNote note;
+            note.kind = Kind::kEvent;
+            note.event = event;
+            return note;
+        }
+        static CPortNote Note(const std::string& strText) {
+            CPortNote note;
+            note.kind = Kind::kNote;
+            note.strText = strText;
+            return note;
+        }
     };
     // Notifications delivered together, owned by the job that delivers them
     // (the monitor thread may have moved on, or ended, before it returns).
@@ -209,7 +238,7 @@ class CCommPort {
     // next note is delivered, as when the bytes are read one at a time.
     void SendBatch(std::vector<CPortNote> notes);
     // On the UI thread: delivers the batch from its first undelivered note.
-    void DeliverBatch(INotifyTarget* pOwner, CBatch& batch);
+    void DeliverBatch(IPortEvents* pOwner, CBatch& batch);
     void FlushOutput();
     // Purges, then writes the text; waits for a line that takes no more
     // output without holding m_lock. Sets *pstrUnsent to why the text did
@@ -223,10 +252,10 @@ class CCommPort {
     void HandleLineEvent();
     void HandleLostDevice();
     void HangUpLine();
-    // One hop to the owner: the notes (UM_LINE_NOTE), then with bLevelsOff
-    // one line event with every level off.
+    // One hop to the owner: the notes, then with bLevelsOff one line event
+    // with every level off.
     void SendLineNews(const std::vector<std::string>& texts, bool bLevelsOff);
-    // Hands the device's notes to the owner (UM_LINE_NOTE).
+    // Hands the device's notes to the owner.
     void DeliverDeviceNotes();
     // Under m_lock. A device that went away is a hang-up, not an error; any
     // other failure is returned for the caller to report.
@@ -236,7 +265,7 @@ class CCommPort {
     unsigned ReadLevels(int* pnError);
     // A fresh read stores the level as 1 or 0 and notifies the owner.
     int QueryLevel(bool bRefresh, unsigned nBit, std::atomic<int>& nLevel,
-                   unsigned nMsg);
+                   LineLevel line);
     void Wake();
 
     mutable std::recursive_mutex m_lock;
@@ -262,7 +291,7 @@ class CCommPort {
     std::atomic<unsigned> m_nRxPurges{0}; // receive-queue purges so far
     std::atomic<int> m_nDsrLevel{0};
     std::atomic<int> m_nDcdLevel{0};
-    INotifyTarget* m_pOwnerWnd = nullptr;
+    IPortEvents* m_pOwner = nullptr;
     int m_nPortNumber = 0;
     unsigned m_nEventMask = 0;
 

@@ -1,7 +1,7 @@
 #include "serial/TcpDevice.h"
 
 #include "serial/FdIo.h"
-#include "serial/Notify.h"
+#include "serial/PortEvents.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "serial/TermiosDevice.h"
 
 #include "serial/FdIo.h"
-#include "serial/Notify.h"
+#include "serial/PortEvents.h"
 
 #include <cerrno>
 #include <fcntl.h>

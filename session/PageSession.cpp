@@ -13,8 +13,8 @@
 
 namespace {
 
-const char* LevelText(WPARAM wParam) {
-    return wParam ? "ON" : "OFF";
+const char* LevelText(bool bOn) {
+    return bOn ? "ON" : "OFF";
 }
 
 } // namespace
@@ -54,16 +54,20 @@ template <typename F> void CPageSession::Tell(F show) {
 
 long CPageSession::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
-    case UM_COMM_CTS: OnCommLevel("CTS", &m_strCTS, wParam, false); break;
-    case UM_COMM_DSR: OnCommLevel("DSR", &m_strDSR, wParam, true); break;
-    case UM_COMM_DCD: OnCommLevel("DCD", &m_strDCD, wParam, true); break;
-    case UM_COMM_RXCHAR: OnCommRxChar(wParam); break;
+    case UM_COMM_CTS: OnLevel(LineLevel::kCts, wParam != 0); break;
+    case UM_COMM_DSR: OnLevel(LineLevel::kDsr, wParam != 0); break;
+    case UM_COMM_DCD: OnLevel(LineLevel::kDcd, wParam != 0); break;
+    case UM_COMM_RXCHAR: OnByte(static_cast<unsigned char>(wParam & 0xFF)); break;
     case UM_SESSION_STATE: OnState(static_cast<int>(lParam)); break;
     case UM_PROTOCOL_TRACE: OnProtocolTrace(wParam, lParam); break;
-    case UM_LINE_NOTE: AddNote(*reinterpret_cast<const std::string*>(lParam)); break;
+    case UM_LINE_NOTE: OnLineNote(*reinterpret_cast<const std::string*>(lParam)); break;
     default: break; // break, error, ring, event character: no handler
     }
     return 0;
+}
+
+void CPageSession::OnLineNote(const std::string& strNote) {
+    AddNote(strNote);
 }
 
 std::string CPageSession::ApplyTestBench() {
@@ -282,15 +286,20 @@ void CPageSession::Close() {
     m_terminal.Logoff();
 }
 
-void CPageSession::OnCommLevel(const char* szName, std::string* pstrLevel,
-                               WPARAM wParam, bool bToEngine) {
-    if (*pstrLevel != LevelText(wParam))
+void CPageSession::OnLevel(LineLevel line, bool bOn) {
+    const char* szName = line == LineLevel::kCts   ? "CTS"
+                         : line == LineLevel::kDsr ? "DSR"
+                                                   : "DCD";
+    std::string& strLevel = line == LineLevel::kCts   ? m_strCTS
+                            : line == LineLevel::kDsr ? m_strDSR
+                                                      : m_strDCD;
+    if (strLevel != LevelText(bOn))
         Tell([&](ISessionDisplay& d) {
-            d.ShowEvent(std::string(szName) + " " + LevelText(wParam));
+            d.ShowEvent(std::string(szName) + " " + LevelText(bOn));
         });
-    *pstrLevel = LevelText(wParam);
-    if (bToEngine)
-        m_line.CheckLineSignals();
+    strLevel = LevelText(bOn);
+    if (line != LineLevel::kCts)
+        m_line.CheckLineSignals(); // the engine sees DSR and DCD
     m_display.ShowSession();
 }
 
@@ -400,8 +409,7 @@ std::string CPageSession::TracedLogonByte(unsigned char ch) {
     return std::string(1, static_cast<char>(ch));
 }
 
-void CPageSession::OnCommRxChar(WPARAM wParam) {
-    const unsigned char ch = static_cast<unsigned char>(wParam & 0xFF);
+void CPageSession::OnByte(unsigned char ch) {
     m_lastRx = std::chrono::steady_clock::now();
     m_bRxSinceAnswer = true;
     if (ch == static_cast<unsigned char>(kStx))
@@ -409,8 +417,7 @@ void CPageSession::OnCommRxChar(WPARAM wParam) {
     // The character is traced before the engine can answer it.
     const std::string strTraced = TracedLogonByte(ch);
     if (!strTraced.empty())
-        Notify(UM_PROTOCOL_TRACE, kTraceReceived,
-               ReleaseTraceText(std::make_unique<std::string>(strTraced)));
+        ShowTraced(false, strTraced);
     const std::string strHint = m_bDiagnose ? m_lineHints.OnByte(ch) : std::string();
     m_terminal.HandleChar(ch);
     // After the CR's own handling: the note follows the line it ends.

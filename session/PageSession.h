@@ -6,9 +6,9 @@
 //
 // It has two faces: the main window displays it, and the headless runner
 // writes it out; both implement ISessionDisplay. The session owns the port
-// configuration and the engine on its port (CTerminalPort). Every
-// notification of the port's monitor thread comes here (INotifyTarget),
-// with the synchronous hop to the face's thread, whose poster the face
+// configuration and the engine on its port (CTerminalPort). Everything the
+// port's monitor thread tells comes here (IPortEvents), with the
+// synchronous hop to the face's thread, whose poster the face
 // gives, or run by the monitor thread itself under the face's lock
 // (RunOnLineThread); the engine's news come here too (ITerminalEvents),
 // on the same thread. Its display calls are made during those, on the
@@ -21,8 +21,8 @@
 #include "engine/BlockDiagnosis.h"
 #include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
-#include "serial/Notify.h"
 #include "session/AlertWatch.h"
+#include "session/Notify.h"
 #include "session/PageRecord.h"
 #include "session/PageRecordList.h"
 #include "session/SessionDelivery.h"
@@ -43,6 +43,7 @@ class CSessionLog;
 class CStatusServer;
 
 class CPageSession : public INotifyTarget,
+                     public IPortEvents,
                      private IAnswerHook,
                      private ITerminalEvents {
   public:
@@ -64,6 +65,12 @@ class CPageSession : public INotifyTarget,
     CPageSession(const CPageSession&) = delete;
     CPageSession& operator=(const CPageSession&) = delete;
 
+    // The port's news, told by the port's monitor thread.
+    void OnByte(unsigned char ch) override;
+    void OnLevel(LineLevel line, bool bOn) override;
+    void OnLineNote(const std::string& strNote) override;
+    // The same, a state and a trace told by number, as a face or a test in
+    // its place hands them on (session/Notify.h).
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
 
     // Takes the test bench from the settings and opens the port (Connect).
@@ -137,11 +144,6 @@ class CPageSession : public INotifyTarget,
     CStatusSnapshot MakeStatusSnapshot() const;
 
   private:
-    // A line level the port notified ("CTS", "DSR", "DCD"): an event when
-    // it changed, and the engine sees DSR and DCD.
-    void OnCommLevel(const char* szName, std::string* pstrLevel, WPARAM wParam,
-                     bool bToEngine);
-    void OnCommRxChar(WPARAM wParam);
     void OnProtocolTrace(WPARAM wParam, LPARAM lParam);
     void ShowTraced(bool bSent, const std::string& strText);
     // The engine's news.

@@ -31,7 +31,7 @@ void CTerminalPort::SetMessageBoxes(IMessageBoxes* pBoxes) {
     m_pPort->SetMessageBoxes(pBoxes);
 }
 
-bool CTerminalPort::Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+bool CTerminalPort::Connect(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
                             int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
                             int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
     CCommPort& port = *m_pPort;
@@ -56,7 +56,7 @@ bool CTerminalPort::Connect(INotifyTarget* pOwner, int nPort, int nBaud, char ch
     return true;
 }
 
-bool CTerminalPort::Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+bool CTerminalPort::Logon(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
                           int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
                           int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
     if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,

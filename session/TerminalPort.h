@@ -3,9 +3,9 @@
 // It owns both and joins them: the engine's purges, writes and hang-ups go
 // to the port, the engine asks the port what kind of line it is, and the
 // engine's news (state, pages, trace, notes) go on to the owner's
-// ITerminalEvents. The port's own notifications (received bytes, line
-// levels, its notes) go to the owner's INotifyTarget, which hands the bytes
-// to Engine().HandleChar and the level changes to CheckLineSignals.
+// ITerminalEvents. The port's own news (received bytes, line levels, its
+// notes) go to the owner's IPortEvents, which hands the bytes to
+// Engine().HandleChar and the level changes to CheckLineSignals.
 //
 // Threads: as CCommPort. The engine is called on the thread the port
 // delivers on (the user-interface thread, or the monitor thread under the
@@ -43,13 +43,13 @@ class CTerminalPort : private ITerminalOutput {
     // port that cannot be opened is said in a box ("Unable to Open
     // CommPort...", with the device and why), or on standard error without
     // boxes.
-    bool Connect(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
+    bool Connect(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
                  int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
                  unsigned nEventMask, unsigned nOutBufferSize);
     // Connect, then reads DSR and DCD afresh; a logged-off session waits for
     // a CR again when both are on.
-    bool Logon(INotifyTarget* pOwner, int nPort, int nBaud, char chParity,
-               int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
+    bool Logon(IPortEvents* pOwner, int nPort, int nBaud, char chParity, int nDataBits,
+               int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
                unsigned nEventMask, unsigned nOutBufferSize);
     // After the port notified a DSR or DCD change: the engine sees the
     // levels the port has now.

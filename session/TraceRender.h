@@ -17,7 +17,7 @@
 #pragma once
 
 #include "engine/Protocol.h"
-#include "serial/Notify.h"
+#include "session/Notify.h"
 
 #include <string>
 

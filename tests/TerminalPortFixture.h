@@ -5,7 +5,6 @@
 #pragma once
 
 #include "serial/CommPort.h"
-#include "serial/Notify.h"
 #include "session/TerminalPort.h"
 #include "tests/EngineHarness.h"
 #include "tests/EngineSteps.h"
@@ -19,27 +18,24 @@
 // The harness as the port's owner: the port's bytes and level changes go to
 // the engine as the session hands them on; the port's purges and writes are
 // recorded on the timeline as the engine's own are.
-class CPortHarness : public CEngineHarness, public INotifyTarget, public IPortTap {
+class CPortHarness : public CEngineHarness, public IPortEvents, public IPortTap {
   public:
     void SetLine(CTerminalPort* pLine) {
         m_pLine = pLine;
         SetEngine(&pLine->Engine());
     }
 
-    long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override {
-        switch (nMsg) {
-        case UM_COMM_DSR:
-        case UM_COMM_DCD:
-            timeline.push_back(std::string(nMsg == UM_COMM_DSR ? "dsr " : "dcd ") +
-                               (wParam ? "on" : "off"));
-            m_pLine->CheckLineSignals();
-            break;
-        case UM_COMM_RXCHAR: Feed(std::string(1, static_cast<char>(wParam))); break;
-        case UM_LINE_NOTE: OnNote(*reinterpret_cast<const std::string*>(lParam)); break;
-        default: break;
-        }
-        return 0;
+    void OnByte(unsigned char ch) override {
+        Feed(std::string(1, static_cast<char>(ch)));
     }
+    void OnLevel(LineLevel line, bool bOn) override {
+        if (line == LineLevel::kCts)
+            return;
+        timeline.push_back(std::string(line == LineLevel::kDsr ? "dsr " : "dcd ") +
+                           (bOn ? "on" : "off"));
+        m_pLine->CheckLineSignals();
+    }
+    void OnLineNote(const std::string& strNote) override { OnNote(strNote); }
     void OnPurge(unsigned nFlags) override { Purge(nFlags); }
     void OnQueueWrite(const std::string& strText) override { Write(strText); }
 

@@ -72,6 +72,21 @@ long CRecordingTarget::Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
+void CRecordingTarget::OnLevel(LineLevel line, bool bOn) {
+    Notify(line == LineLevel::kCts   ? UM_COMM_CTS
+           : line == LineLevel::kDsr ? UM_COMM_DSR
+                                     : UM_COMM_DCD,
+           bOn ? 1 : 0, 0);
+}
+
+void CRecordingTarget::OnLineEvent(LineEvent event) {
+    Notify(event == LineEvent::kBreak   ? UM_COMM_BREAK
+           : event == LineEvent::kError ? UM_COMM_ERROR
+           : event == LineEvent::kRing  ? UM_COMM_RING
+                                        : UM_COMM_RXFLAG,
+           0, 0);
+}
+
 size_t CRecordingTarget::Count(unsigned nMsg) const {
     size_t n = 0;
     for (const CNote& note : notes)

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "serial/MessageBoxes.h"
-#include "serial/Notify.h"
 #include "serial/SyncCall.h"
+#include "session/Notify.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -42,9 +42,17 @@ struct CNote {
     std::thread::id thread;
 };
 
-class CRecordingTarget : public INotifyTarget {
+// Records what a port tells it, each as the notification number a face
+// would hand it on with (a level as 1 or 0).
+class CRecordingTarget : public INotifyTarget, public IPortEvents {
   public:
     long Notify(unsigned nMsg, WPARAM wParam, LPARAM lParam) override;
+    void OnByte(unsigned char ch) override { Notify(UM_COMM_RXCHAR, ch, 0); }
+    void OnLevel(LineLevel line, bool bOn) override;
+    void OnLineNote(const std::string& strNote) override {
+        Notify(UM_LINE_NOTE, 0, reinterpret_cast<LPARAM>(&strNote));
+    }
+    void OnLineEvent(LineEvent event) override;
     std::vector<CNote> notes;
     // Called after each note has been recorded (on the delivering thread).
     std::function<void(const CNote&)> onNotify;

@@ -1,7 +1,7 @@
 #include "ui/MainFrame.h"
 
-#include "serial/Notify.h"
 #include "session/Clock.h"
+#include "session/Notify.h"
 #include "session/ViewText.h"
 #include "settings/PortConfig.h"
 #include "settings/Profile.h"

@@ -23,7 +23,7 @@
 // technology reads them, and a new text costs no layout of the form.
 #pragma once
 
-#include "serial/Notify.h"
+#include "session/Notify.h"
 #include "session/PageSession.h"
 #include "ui/CommandIds.h"
 #include "ui/DeferredBoxes.h"

@@ -1,12 +1,10 @@
-// Notification messages from the serial port's monitor thread to the port's
-// owner (the session), and between the session, the main frame and the main
-// view.
+// Notification numbers the faces speak in: the main frame tells the main
+// view that it moved, and a face (or a test in its place) hands the session
+// a line's byte, level or note, or a state, by number (CPageSession::Notify).
 //
 // Every notification is one synchronous call on an INotifyTarget: the sender
-// continues only after the receiver's handler has returned, and the receiver
-// may call back into the sender while it handles the message. The numbers and
-// parameters are fixed, so the view dispatches by number like a message
-// map.
+// continues only after the receiver's handler has returned. The numbers and
+// parameters are fixed, so the view dispatches by number like a message map.
 //
 // Ownership: the lParam of UM_PROTOCOL_TRACE is a heap text created with
 // ReleaseTraceText; the receiver takes it back with AdoptTraceText on every
@@ -16,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "serial/PortEvents.h"
 
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -44,22 +44,6 @@ constexpr unsigned UM_LINE_NOTE = WM_USER + 15; // 0, const std::string*
 // Trace directions (wParam of UM_PROTOCOL_TRACE).
 constexpr WPARAM kTraceReceived = 0;
 constexpr WPARAM kTraceSent = 1;
-
-// Modem-status bits passed as line levels by the monitor thread.
-constexpr unsigned MS_CTS_ON = 0x10;
-constexpr unsigned MS_DSR_ON = 0x20;
-constexpr unsigned MS_RING_ON = 0x40;
-constexpr unsigned MS_RLSD_ON = 0x80;
-
-// Line events a port can be asked to monitor (its event mask).
-constexpr unsigned EV_RXCHAR = 0x0001;
-constexpr unsigned EV_RXFLAG = 0x0002;
-constexpr unsigned EV_CTS = 0x0008;
-constexpr unsigned EV_DSR = 0x0010;
-constexpr unsigned EV_RLSD = 0x0020;
-constexpr unsigned EV_BREAK = 0x0040;
-constexpr unsigned EV_ERR = 0x0080;
-constexpr unsigned EV_RING = 0x0100;
 
 // The receiver of notifications. Handlers return 0.
 class INotifyTarget {
