@@ -2,6 +2,7 @@
 
 #include "headless/OutputStream.h"
 #include "headless/ServiceNotify.h"
+#include "serial/JobLoop.h"
 #include "serial/MessageBoxes.h"
 #include "serial/TermiosDevice.h"
 #include "session/CommandLine.h"
@@ -277,38 +278,6 @@ class CHeadlessDisplay : public ISessionDisplay {
 };
 
 } // namespace
-
-CSyncCall::Poster CJobLoop::Poster() {
-    std::weak_ptr<CState> weak = m_state;
-    return [weak](CSyncCall::Job job) {
-        if (std::shared_ptr<CState> state = weak.lock()) {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->jobs.push_back(std::move(job));
-            state->cv.notify_one();
-        }
-    };
-}
-
-void CJobLoop::RunUntil(std::chrono::steady_clock::time_point until,
-                        const std::atomic<bool>& bStop,
-                        const std::function<bool()>& isDone) {
-    std::unique_lock<std::mutex> lock(m_state->mutex);
-    while (!bStop && !(isDone && isDone())) {
-        if (m_state->jobs.empty()) {
-            const auto wake = std::min(until, std::chrono::steady_clock::now() +
-                                                  std::chrono::milliseconds(100));
-            m_state->cv.wait_until(lock, wake, [&] { return !m_state->jobs.empty(); });
-            if (m_state->jobs.empty() && std::chrono::steady_clock::now() >= until)
-                return;
-            continue;
-        }
-        CSyncCall::Job job = std::move(m_state->jobs.front());
-        m_state->jobs.pop_front();
-        lock.unlock(); // the job may post again
-        job();
-        lock.lock();
-    }
-}
 
 std::string ProgramProfilePath(const CCommandLine& cmd) {
     // The profile the window would use: named after the executable unless

@@ -42,28 +42,6 @@ constexpr int kHeadlessAllAccepted = 0;
 constexpr int kHeadlessNotAllAccepted = 1;
 constexpr int kHeadlessLineFailed = 2;
 
-// The main thread's loop: runs the jobs posted to it, in order.
-class CJobLoop {
-  public:
-    CJobLoop() : m_state(std::make_shared<CState>()) {}
-    // Posting is safe from any thread and after the loop is gone.
-    CSyncCall::Poster Poster();
-    // Runs jobs until the time comes, bStop is set (looked at least every
-    // 100 ms: a signal handler sets it) or, looked at after each job,
-    // isDone says so.
-    void RunUntil(std::chrono::steady_clock::time_point until,
-                  const std::atomic<bool>& bStop,
-                  const std::function<bool()>& isDone = {});
-
-  private:
-    struct CState {
-        std::mutex mutex;
-        std::condition_variable cv;
-        std::deque<CSyncCall::Job> jobs;
-    };
-    std::shared_ptr<CState> m_state;
-};
-
 // The profile file the program uses: --profile FILE, or the default one
 // named after the executable.
 std::string ProgramProfilePath(const CCommandLine& cmd);

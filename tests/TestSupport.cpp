@@ -12,43 +12,13 @@
 
 using Clock = std::chrono::steady_clock;
 
-CSyncCall::Poster CTestUiLoop::Poster() {
-    return [this](CSyncCall::Job job) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_jobs.push_back(std::move(job));
-            ++m_nPosted;
-        }
-        m_cv.notify_all();
-    };
-}
-
-size_t CTestUiLoop::Posted() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_nPosted;
-}
-
 bool CTestUiLoop::PumpUntil(const std::function<bool()>& done, int nTimeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    for (;;) {
-        if (done())
-            return true;
-        CSyncCall::Job job;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_cv.wait_until(
-                    lock,
-                    std::min(deadline, Clock::now() + std::chrono::milliseconds(5)),
-                    [&] { return !m_jobs.empty(); })) {
-                if (Clock::now() >= deadline)
-                    return done();
-                continue;
-            }
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        job();
-    }
+    // Looked at every 5 ms: what a test waits for is often done by another
+    // thread, with no job to wake the loop.
+    const std::atomic<bool> bNever{false};
+    m_loop.RunUntil(Clock::now() + std::chrono::milliseconds(nTimeoutMs), bNever, done,
+                    5);
+    return done();
 }
 
 void CTestUiLoop::PumpFor(int nMs) {

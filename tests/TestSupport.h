@@ -3,6 +3,7 @@
 // pair with the test holding the master side.
 #pragma once
 
+#include "serial/JobLoop.h"
 #include "serial/MessageBoxes.h"
 #include "serial/SyncCall.h"
 #include "session/Notify.h"
@@ -20,18 +21,15 @@
 // program's event loop runs wxTheApp->CallAfter jobs.
 class CTestUiLoop {
   public:
-    CSyncCall::Poster Poster();
+    CSyncCall::Poster Poster() { return m_loop.Poster(); }
     // Runs posted jobs until done() holds or the time is up; returns done().
     bool PumpUntil(const std::function<bool()>& done, int nTimeoutMs = 5000);
     // Runs posted jobs for the given time (a quiet period: nothing expected).
     void PumpFor(int nMs);
-    size_t Posted() const;
+    size_t Posted() const { return m_loop.Posted(); }
 
   private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<CSyncCall::Job> m_jobs;
-    size_t m_nPosted = 0;
+    CJobLoop m_loop;
 };
 
 struct CNote {
