@@ -107,16 +107,26 @@ done
 echo "(goal for the window: median at most 2x the floor, p99 at most 3x, pages/s at least 0.5 of it;"
 echo " scraped: the status page served and scraped every 100 ms, to set beside headless)"
 
+# One run of the caller against the window with the protocol window open,
+# on a pseudo-terminal veldrin-sim makes itself (no relay between the two);
+# the caller's output in $work/sim.out.
+sim_run() { # extra profile lines, veldrin-sim options...
+    local extra=$1
+    shift
+    mkdir -p "$work/cfg"
+    printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n%b' "$work/line" "$extra" \
+        > "$work/cfg/volnex.INI"
+    rm -f "$work/line"
+    "$build/tools/veldrin-sim" --pty "$work/line" "$@" --quiet > "$work/sim.out" &
+    sim_pid=$!
+    sleep 0.3
+    XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
+    volnex_pid=$!
+    wait "$sim_pid"
+}
+
 echo "== end to end: the program with the protocol window open, over a pseudo-terminal"
-# veldrin-sim makes the pseudo-terminal itself (no relay between the two).
-mkdir -p "$work/cfg"
-printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$work/line" > "$work/cfg/volnex.INI"
-"$build/tools/veldrin-sim" --pty "$work/line" --count 5000 --quiet > "$work/sim.out" &
-sim_pid=$!
-sleep 0.3
-XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
-volnex_pid=$!
-wait "$sim_pid"
+sim_run "" --count 5000
 summary=$(grep summary "$work/sim.out")
 rate=$(sed -E 's/.*\(([0-9]+) blocks\/s\).*/\1/' <<< "$summary")
 block_bytes=$(( 1 + 4 + 1 + 19 + 1 + 1 + 3 + 1 ))  # STX 1234 CR message CR ETX ccc CR
@@ -130,14 +140,7 @@ stop
 echo "== end to end with pages of 250 characters (two blocks each), protocol window open"
 # A load page's message padded to 250 characters: "1234" CR, 250, CR is 256
 # characters of fields, so veldrin-sim sends each in two blocks (US).
-printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n' "$work/line" > "$work/cfg/volnex.INI"
-rm -f "$work/line"
-"$build/tools/veldrin-sim" --pty "$work/line" --count 2000 --length 250 --quiet > "$work/sim.out" &
-sim_pid=$!
-sleep 0.3
-XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
-volnex_pid=$!
-wait "$sim_pid"
+sim_run "" --count 2000 --length 250
 summary=$(grep summary "$work/sim.out")
 block_rate=$(sed -E 's/.*\(([0-9]+) blocks\/s\).*/\1/' <<< "$summary")
 # Two blocks a page: STX, 250 characters of fields, US, ccc, CR; then STX,
@@ -151,15 +154,7 @@ stop
 
 echo "== answer latency with the session log off and on (5000 pages a run)"
 latency_run() { # extra profile lines
-    printf '[Configuration]\nDevice1=%s\nViewProtocol=1\n%b' "$work/line" "$1" \
-        > "$work/cfg/volnex.INI"
-    rm -f "$work/line"
-    "$build/tools/veldrin-sim" --pty "$work/line" --count 5000 --quiet > "$work/sim.out" &
-    sim_pid=$!
-    sleep 0.3
-    XDG_CONFIG_HOME="$work/cfg" "$build/volnex" > /dev/null 2>&1 &
-    volnex_pid=$!
-    wait "$sim_pid"
+    sim_run "$1" --count 5000
     grep -oE 'answer latency [^;]*' "$work/sim.out"
     stop
 }

@@ -10,13 +10,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kExampleBlock = "\x02"
-                                  "1234\rHI\r\x03"
-                                  "17:\r";
-const std::string kExampleBadBlock = "\x02"
-                                     "1234\rHI\r\x03"
-                                     "17;\r";
-
 class PageTerminalTest : public CEngineFixture {};
 
 TEST_F(PageTerminalTest, StateTextsAreExact) {

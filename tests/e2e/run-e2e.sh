@@ -6,41 +6,12 @@ set -u
 
 # shellcheck source=../checks.sh
 source "$(dirname "$0")/../checks.sh"
+# shellcheck source=../line.sh
+source "$(dirname "$0")/../line.sh"
 
-build=$(cd "${1:?usage: run-e2e.sh BUILD_DIR}" && pwd)
-volnex="$build/volnex"
-sim="$build/tools/veldrin-sim"
-work=$(mktemp -d /tmp/volnex-e2e-XXXXXX)
-volnex_tty="$work/volnex-tty"
-caller_tty="$work/caller-tty"
-socat_pid=""
-volnex_pid=""
+use_build e2e "${1:-}"
 
-cleanup() {
-    [[ -n "$volnex_pid" ]] && kill "$volnex_pid" 2>/dev/null
-    [[ -n "$socat_pid" ]] && kill "$socat_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
 on_failure() { [[ -s "$work/volnex.log" ]] && sed 's/^/      volnex: /' "$work/volnex.log" | tail -n 20; }
-
-
-
-start_pair() { # [cooked: leave the program's side in the kernel's default mode]
-    local volnex_side="pty,raw,echo=0"
-    [[ "${1:-}" == cooked ]] && volnex_side="pty"
-    rm -f "$volnex_tty" "$caller_tty"
-    socat "$volnex_side,link=$volnex_tty" pty,raw,echo=0,link="$caller_tty" &
-    socat_pid=$!
-    wait_for 5 test -e "$caller_tty" -a -e "$volnex_tty"
-}
-
-stop_pair() {
-    kill "$socat_pid" 2>/dev/null
-    wait "$socat_pid" 2>/dev/null
-    socat_pid=""
-}
 
 # Starts the program; the profile is Device1 and ViewProtocol=1 unless
 # given (as printf lines, after [Configuration]).

@@ -7,32 +7,14 @@ set -u
 
 # shellcheck source=../checks.sh
 source "$(dirname "$0")/../checks.sh"
+# shellcheck source=../line.sh
+source "$(dirname "$0")/../line.sh"
 
-build=$(cd "${1:?usage: run-headless.sh BUILD_DIR}" && pwd)
+use_build headless "${1:-}"
 here=$(cd "$(dirname "$0")" && pwd)
-volnex="$build/volnex"
-sim="$build/tools/veldrin-sim"
-work=$(mktemp -d /tmp/volnex-headless-XXXXXX)
-volnex_tty="$work/volnex-tty"
-caller_tty="$work/caller-tty"
-socat_pid=""
-volnex_pid=""
 
-cleanup() {
-    [[ -n "$volnex_pid" ]] && kill "$volnex_pid" 2>/dev/null
-    [[ -n "$socat_pid" ]] && kill "$socat_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
 on_failure() { [[ -s "$work/err" ]] && sed 's/^/      stderr: /' "$work/err" | tail -n 10; }
 
-start_pair() {
-    rm -f "$volnex_tty" "$caller_tty"
-    socat "pty,raw,echo=0,link=$volnex_tty" "pty,raw,echo=0,link=$caller_tty" &
-    socat_pid=$!
-    wait_for 5 test -e "$caller_tty" -a -e "$volnex_tty"
-}
 profile() { printf '[Configuration]\n%b' "$1" > "$work/lab.INI"; }
 # Starts the headless program in the background with these options.
 start_headless() {
