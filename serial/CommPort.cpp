@@ -92,9 +92,7 @@ void CCommPort::SetDeviceResolver(DeviceResolver resolver) {
     m_resolver = std::move(resolver);
 }
 
-bool CCommPort::Setup(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
-                      int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                      int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
+bool CCommPort::Setup(IPortEvents* pOwner, const CLineSettings& line) {
     StopMonitor();
     m_bWriteRequested = false;
     m_bHangUpRequested = false;
@@ -103,29 +101,32 @@ bool CCommPort::Setup(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
     m_bNoModemLines = false;
 
     m_pOwner = pOwner;
-    m_nPortNumber = nPort;
+    m_nPortNumber = line.nPort;
     {
         std::lock_guard<std::mutex> lock(m_outLock);
-        m_nOutBufferSize = nOutBufferSize;
+        m_nOutBufferSize = line.nOutBufferSize;
         m_strOutBuffer.clear();
     }
-    std::string strDefinition =
-        FormatCommDefinition(nBaud, chParity, nDataBits, nStopBits);
+    // The format is judged as the text a port definition is made of, so
+    // that what it cannot take fails where operators know it: BuildCommDCB().
+    const CLineFormat& format = line.format;
+    std::string strDefinition = FormatCommDefinition(
+        format.nBaud, format.chParity, format.nDataBits, format.nStopBits);
 
     CFlowControlModes flow;
-    flow.nRts = nRts & 3;
-    flow.nDtr = nDtr & 3;
-    flow.nCts = nCts & 1;
-    flow.nDsr = nDsr & 1;
+    flow.nRts = line.flow.nRts & 3;
+    flow.nDtr = line.flow.nDtr & 3;
+    flow.nCts = line.flow.nCts & 1;
+    flow.nDsr = line.flow.nDsr & 1;
     std::vector<CPortError> errors;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         m_bDeviceRecorded = true;
-        if (!OpenDevice(nPort))
+        if (!OpenDevice(line.nPort))
             return false;
         // Read and write time-outs are kept by FlushOutput itself; nothing
         // to set on the device for them, nor for the event mask.
-        m_nEventMask = nEventMask;
+        m_nEventMask = line.nEventMask;
         ApplyLineSettings(strDefinition, flow, &errors);
     }
     if (m_bHoldSetupReports)

@@ -45,6 +45,17 @@ class IPortTap {
     virtual void OnQueueWrite(const std::string& strText) = 0;
 };
 
+// How a port is set up: which COMn, its line format and flow control as the
+// profile holds them (Setup judges the format), the line events it watches
+// and the size of its output buffer.
+struct CLineSettings {
+    int nPort = 1;
+    CLineFormat format;
+    CFlowControlModes flow;
+    unsigned nEventMask = 0;
+    unsigned nOutBufferSize = 512;
+};
+
 // Purge flags.
 constexpr unsigned PURGE_TXABORT = 0x01;
 constexpr unsigned PURGE_RXABORT = 0x02;
@@ -66,9 +77,7 @@ class CCommPort {
     // Opens and configures COMn. False only when the device cannot be opened
     // (GetOpenError then says why); a later configuration step that fails is
     // reported in an error box and the device stays open.
-    bool Setup(IPortEvents* pOwner, int nPort, int nBaud, char chParity, int nDataBits,
-               int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
-               unsigned nEventMask, unsigned nOutBufferSize);
+    bool Setup(IPortEvents* pOwner, const CLineSettings& line);
     // Starts the monitor thread. Refused (false) without a UI poster: its
     // notifications would otherwise run on the monitor thread itself, beside
     // the engine on the UI thread.

@@ -192,13 +192,25 @@ std::string CPageSession::GetTestModeText() const {
     return m_pTestMode ? m_pTestMode->GetSettings().Text() : std::string();
 }
 
+CLineSettings CPageSession::LineSettings() const {
+    CLineSettings line;
+    line.nPort = m_config.m_nPort;
+    line.format.nBaud = m_config.m_nBaudRate;
+    line.format.chParity = m_config.m_chParity;
+    line.format.nDataBits = m_config.m_nDataBits;
+    line.format.nStopBits = m_config.m_nStopBits;
+    line.flow.nRts = m_config.GetRTS();
+    line.flow.nDtr = m_config.GetDTR();
+    line.flow.nCts = m_config.GetCTS();
+    line.flow.nDsr = m_config.GetDSR();
+    line.nEventMask = kEventMask;
+    line.nOutBufferSize = kOutBufferSize;
+    return line;
+}
+
 bool CPageSession::OpenPort() {
     const std::string strBox = ApplyTestBench();
-    const bool bOpen =
-        m_line.Connect(this, m_config.m_nPort, m_config.m_nBaudRate,
-                       m_config.m_chParity, m_config.m_nDataBits, m_config.m_nStopBits,
-                       m_config.GetRTS(), m_config.GetDTR(), m_config.GetCTS(),
-                       m_config.GetDSR(), kEventMask, kOutBufferSize);
+    const bool bOpen = m_line.Connect(this, LineSettings());
     m_bReady = m_bReady || bOpen;
     ShowTestBenchBox(strBox);
     return bOpen;
@@ -206,11 +218,7 @@ bool CPageSession::OpenPort() {
 
 bool CPageSession::Logon() {
     const std::string strBox = ApplyTestBench();
-    const bool bOpen =
-        m_line.Logon(this, m_config.m_nPort, m_config.m_nBaudRate, m_config.m_chParity,
-                     m_config.m_nDataBits, m_config.m_nStopBits, m_config.GetRTS(),
-                     m_config.GetDTR(), m_config.GetCTS(), m_config.GetDSR(),
-                     kEventMask, kOutBufferSize);
+    const bool bOpen = m_line.Logon(this, LineSettings());
     ShowTestBenchBox(strBox);
     if (!bOpen)
         return false;

@@ -169,6 +169,8 @@ class CPageSession : public INotifyTarget,
     void ShowTestBenchBox(const std::string& strText);
     void DiagnoseRejectedBlock(const CPageResult& page);
     CPageRecord MakeRecord(const CPageResult& page) const;
+    // The port's set-up as the stored settings give it.
+    CLineSettings LineSettings() const;
     // Starts, changes or ends the session log as LogFolder says.
     void ApplyLogFolder();
     // Calls the display, then the log.

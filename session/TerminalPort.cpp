@@ -31,13 +31,10 @@ void CTerminalPort::SetMessageBoxes(IMessageBoxes* pBoxes) {
     m_pPort->SetMessageBoxes(pBoxes);
 }
 
-bool CTerminalPort::Connect(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
-                            int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                            int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
+bool CTerminalPort::Connect(IPortEvents* pOwner, const CLineSettings& line) {
     CCommPort& port = *m_pPort;
     port.HoldSetupReports(); // until the line has been started
-    if (!port.Setup(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr,
-                    nCts, nDsr, nEventMask, nOutBufferSize)) {
+    if (!port.Setup(pOwner, line)) {
         m_engine.LineSetUp(false);
         // The second line says which device and why (a missing adapter, a
         // user not in the dialout group).
@@ -56,11 +53,8 @@ bool CTerminalPort::Connect(IPortEvents* pOwner, int nPort, int nBaud, char chPa
     return true;
 }
 
-bool CTerminalPort::Logon(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
-                          int nDataBits, int nStopBits, int nRts, int nDtr, int nCts,
-                          int nDsr, unsigned nEventMask, unsigned nOutBufferSize) {
-    if (!Connect(pOwner, nPort, nBaud, chParity, nDataBits, nStopBits, nRts, nDtr, nCts,
-                 nDsr, nEventMask, nOutBufferSize)) {
+bool CTerminalPort::Logon(IPortEvents* pOwner, const CLineSettings& line) {
+    if (!Connect(pOwner, line)) {
         m_engine.LoggedOn(false, false, false);
         return false;
     }

@@ -43,14 +43,10 @@ class CTerminalPort : private ITerminalOutput {
     // port that cannot be opened is said in a box ("Unable to Open
     // CommPort...", with the device and why), or on standard error without
     // boxes.
-    bool Connect(IPortEvents* pOwner, int nPort, int nBaud, char chParity,
-                 int nDataBits, int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
-                 unsigned nEventMask, unsigned nOutBufferSize);
+    bool Connect(IPortEvents* pOwner, const CLineSettings& line);
     // Connect, then reads DSR and DCD afresh; a logged-off session waits for
     // a CR again when both are on.
-    bool Logon(IPortEvents* pOwner, int nPort, int nBaud, char chParity, int nDataBits,
-               int nStopBits, int nRts, int nDtr, int nCts, int nDsr,
-               unsigned nEventMask, unsigned nOutBufferSize);
+    bool Logon(IPortEvents* pOwner, const CLineSettings& line);
     // After the port notified a DSR or DCD change: the engine sees the
     // levels the port has now.
     void CheckLineSignals();

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr unsigned kViewMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD; // 0x39
-
 // Levels and bytes as the owner saw them, in order, e.g. "C1 D1 R1 x:A".
 std::string Trace(const CRecordingTarget& target) {
     std::string text;
@@ -47,8 +45,10 @@ class CommPortPtyTest : public ::testing::Test {
 
     bool SetupPort(CCommPort& p, int nBaud = 9600, char chParity = 'N', int nData = 8,
                    int nStop = 1, int nRts = 1, int nDtr = 1) {
-        return p.Setup(&target, 1, nBaud, chParity, nData, nStop, nRts, nDtr, 0, 0,
-                       kViewMask, 512);
+        CLineSettings line = TestLine(1, nBaud, chParity, nData, nStop);
+        line.flow.nRts = nRts;
+        line.flow.nDtr = nDtr;
+        return p.Setup(&target, line);
     }
 
     // Without pumping: the monitor thread then waits for the UI thread.
@@ -111,7 +111,9 @@ TEST_F(CommPortPtyTest, OnlyTheLastOfTwoTextsQueuedBeforeTheWriteIsWritten) {
 }
 
 TEST_F(CommPortPtyTest, QueuedTextIsCutToTheOutputBuffer) {
-    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 8));
+    CLineSettings line = TestLine();
+    line.nOutBufferSize = 8;
+    ASSERT_TRUE(port->Setup(&target, line));
     ASSERT_TRUE(port->StartMonitor());
     port->QueueWrite("0123456789");
     EXPECT_EQ(pty.ReadQuiet(), "0123456"); // seven characters and the NUL
@@ -173,7 +175,7 @@ TEST_F(CommPortPtyTest, PathsThatOpenButAreNoTerminalAreOpenFailures) {
 TEST_F(CommPortPtyTest, DefaultDeviceOfPortNIsTtySNMinus1) {
     CCommPort plain;
     plain.SetMessageBoxes(&boxes);
-    plain.Setup(&target, 3, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512);
+    plain.Setup(&target, TestLine(3));
     EXPECT_EQ(plain.GetDevicePath(), "/dev/ttyS2");
 }
 
@@ -305,8 +307,7 @@ TEST(CommPortCookedLineTest, ARejectedLineFormatStillGivesABinaryLine) {
         port.SetUiPoster(loop.Poster());
         port.SetMessageBoxes(&boxes);
         port.SetDeviceResolver([&](int) { return pty.SlavePath(); });
-        ASSERT_TRUE(port.Setup(&target, 1, c.nBaud, c.chParity, c.nData, 1, 1, 1, 0, 0,
-                               kViewMask, 512));
+        ASSERT_TRUE(port.Setup(&target, TestLine(1, c.nBaud, c.chParity, c.nData, 1)));
         ASSERT_EQ(boxes.boxes.size(), 1u) << c.nBaud;
         EXPECT_NE(boxes.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
         ASSERT_TRUE(port.StartMonitor());
@@ -362,7 +363,7 @@ class CommPortErrorTest : public CommPortFakeTest {
 
 TEST_F(CommPortErrorTest, AFailedPurgeAtTheThreadStartDoesNotHoldUpStartMonitor) {
     shared.nFlushError = EINVAL;
-    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_TRUE(port->Setup(&target, TestLine(1)));
     ASSERT_EQ(boxes.boxes.size(), 1u); // the set-up's own purge, on this thread
     EXPECT_TRUE(ReturnsWithoutServing([&] { EXPECT_TRUE(port->StartMonitor()); }));
     ASSERT_TRUE(loop.PumpUntil([&] { return boxes.boxes.size() == 2; }));
@@ -370,7 +371,7 @@ TEST_F(CommPortErrorTest, AFailedPurgeAtTheThreadStartDoesNotHoldUpStartMonitor)
 }
 
 TEST_F(CommPortErrorTest, APurgeWhileAWriteFailureIsReportedDoesNotWaitForTheBox) {
-    ASSERT_TRUE(port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_TRUE(port->Setup(&target, TestLine(1)));
     ASSERT_TRUE(port->StartMonitor());
     shared.nWriteError = EPROTO;
     const size_t nPosted = loop.Posted();
@@ -403,8 +404,7 @@ class CommPortFakeLinesTest : public CommPortFakeTest {
   protected:
     void SetUp() override {
         CommPortFakeTest::SetUp();
-        ASSERT_TRUE(
-            port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(port->Setup(&target, TestLine(2)));
         ASSERT_TRUE(port->StartMonitor());
     }
 };
@@ -417,8 +417,7 @@ TEST(CommPortThreadTest, StartMonitorIsRefusedWithoutAUiPoster) {
     CTestUiLoop loop;
     {
         CCommPort port(std::make_unique<CFakeSerialDevice>(&shared));
-        ASSERT_TRUE(
-            port.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(port.Setup(&target, TestLine(1)));
         EXPECT_FALSE(port.StartMonitor());
         EXPECT_FALSE(port.IsMonitorAlive());
         port.SetUiPoster(loop.Poster());
@@ -526,8 +525,7 @@ TEST_F(CommPortFakeLinesTest, ASetUpDuringADeliveryEndsTheOldBatchThere) {
     // new run has started.
     target.onNotify = [&](const CNote& note) {
         if (note.nMsg == UM_COMM_RXCHAR && note.wParam == 'A') {
-            ASSERT_TRUE(
-                port->Setup(&target, 2, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+            ASSERT_TRUE(port->Setup(&target, TestLine(2)));
             ASSERT_TRUE(port->StartMonitor());
         }
     };
@@ -548,8 +546,7 @@ class CommPortBlockedLineTest : public CommPortFakeTest {
     void SetUp() override {
         CommPortFakeTest::SetUp();
         port->SetWriteTimeout(60000); // longer than any wait of the test
-        ASSERT_TRUE(
-            port->Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        ASSERT_TRUE(port->Setup(&target, TestLine(1)));
         ASSERT_TRUE(port->StartMonitor());
         CFakeSerialDevice::BlockWrites(&shared);
     }

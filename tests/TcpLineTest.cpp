@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr unsigned kViewMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD;
-
 TEST(TcpEndpointTest, ReadsTheNetworkLineValues) {
     struct {
         const char* szValue;
@@ -184,7 +182,7 @@ class TcpLineTest : public ::testing::Test {
     }
     bool SetUpLine(const std::string& strValue) {
         port.SetDeviceResolver([strValue](int) { return strValue; });
-        if (!port.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512))
+        if (!port.Setup(&target, TestLine(1)))
             return false;
         return port.StartMonitor();
     }
@@ -320,8 +318,7 @@ TEST_F(TcpLineTest, AWrongLogonPasswordIsNotedWithThePeerItCameFromButNotItself)
     terminal.Port().SetDeviceResolver([strValue](int) { return strValue; });
     engine.SetLogonPassword("000000");
     engine.SetExplain(true);
-    ASSERT_TRUE(
-        terminal.Logon(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+    ASSERT_TRUE(terminal.Logon(&harness, TestLine(1)));
     CPeer caller;
     ASSERT_TRUE(caller.Connect(nPort));
     ASSERT_TRUE(PumpUntil([&] { return engine.GetState() == ST_WAITING_FOR_CR; }));
@@ -367,8 +364,7 @@ TEST_F(TcpLineTest, BadValuesAreOpenFailuresThatSayWhy) {
         CCommPort line;
         line.SetMessageBoxes(&boxes);
         line.SetDeviceResolver([&](int) { return c.strValue; });
-        EXPECT_FALSE(
-            line.Setup(&target, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, kViewMask, 512));
+        EXPECT_FALSE(line.Setup(&target, TestLine(1)));
         EXPECT_EQ(line.GetOpenError(), c.strError);
     }
     // An address in use by someone else is an open failure too.

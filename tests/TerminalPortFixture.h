@@ -61,9 +61,7 @@ class CTerminalPortFixture : public CEngineSteps<CTerminalPortFixture> {
         CFakeSerialDevice::Release(&shared);
     }
 
-    bool Logon() {
-        return line->Logon(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512);
-    }
+    bool Logon() { return line->Logon(harness.get(), TestLine(1)); }
     // Sets the lines and lets the engine see them, as the monitor thread
     // and the session do after a line change.
     void SetLines(bool bDsr, bool bDcd) {

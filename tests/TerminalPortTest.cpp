@@ -21,8 +21,7 @@ using Lines = std::vector<std::string>;
 class TerminalPortTest : public CTerminalPortFixture {};
 
 TEST_F(TerminalPortTest, ConnectWritesEndOfSessionWithoutPurgeOrStateChange) {
-    ASSERT_TRUE(
-        line->Connect(harness.get(), 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(line->Connect(harness.get(), TestLine(1)));
     EXPECT_EQ(harness->timeline,
               (Lines{"write <ESC><EOT><CR>", "trace <ESC><EOT><CR>"}));
     EXPECT_EQ(engine->GetState(), ST_DISCONNECTED);
@@ -51,8 +50,7 @@ TEST_F(TerminalPortTest, ASetUpFailureIsShownOnceTheLineIsServed) {
     checking.pPort = &line->Port();
     checking.pHarness = harness.get();
     line->SetMessageBoxes(&checking);
-    ASSERT_TRUE(
-        line->Connect(harness.get(), 1, 12345, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(line->Connect(harness.get(), TestLine(1, 12345, 'N', 8, 1)));
     ASSERT_EQ(checking.boxes.size(), 1u);
     EXPECT_NE(checking.boxes[0].strText.find("BuildCommDCB()"), std::string::npos);
     EXPECT_TRUE(checking.bMonitorAlive);
@@ -95,7 +93,7 @@ TEST_F(TerminalPortNetworkTest, APeerThatNeverLogsOnIsHungUpAndTheNextPeerIsANew
 
 TEST_F(TerminalPortNetworkTest, TheLineFormatOfANetworkLineIsNotJudged) {
     // Baud rate, parity, data and stop bits do not apply to a connection.
-    ASSERT_TRUE(line->Connect(harness.get(), 1, 0, '?', 99, 7, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(line->Connect(harness.get(), TestLine(1, 0, '?', 99, 7)));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -147,7 +145,7 @@ TEST(TerminalPortPtyTest, ACallerOnTheLineGetsExactlyTheAnswers) {
     terminal.Port().SetTap(&harness);
     terminal.SetMessageBoxes(&boxes);
     terminal.Port().SetDeviceResolver([&](int) { return pty.SlavePath(); });
-    ASSERT_TRUE(terminal.Connect(&harness, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(terminal.Connect(&harness, TestLine(1)));
 
     std::string line;
     auto await = [&](const std::string& strExpected) {
@@ -201,7 +199,7 @@ TEST(TerminalPortPtyTest, EveryPageCountedAsAcceptedHadItsAckWritten) {
     terminal.Port().SetTap(&sender);
     terminal.SetMessageBoxes(&boxes);
     terminal.Port().SetDeviceResolver([&](int) { return pty.SlavePath(); });
-    ASSERT_TRUE(terminal.Connect(&sender, 1, 9600, 'N', 8, 1, 1, 1, 0, 0, 0x39, 512));
+    ASSERT_TRUE(terminal.Connect(&sender, TestLine(1)));
     std::string line;
     auto await = [&](const std::string& strEnd) {
         return loop.PumpUntil([&] {

@@ -80,6 +80,23 @@ std::string CRecordingTarget::ReceivedBytes() const {
     return bytes;
 }
 
+CLineSettings TestLine(int nPort) {
+    CLineSettings line;
+    line.nPort = nPort;
+    line.nEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD; // 0x39
+    return line;
+}
+
+CLineSettings TestLine(int nPort, int nBaud, char chParity, int nDataBits,
+                       int nStopBits) {
+    CLineSettings line = TestLine(nPort);
+    line.format.nBaud = nBaud;
+    line.format.chParity = chParity;
+    line.format.nDataBits = nDataBits;
+    line.format.nStopBits = nStopBits;
+    return line;
+}
+
 int CRecordingBoxes::Show(const std::string& strText, const std::string& strCaption,
                           unsigned nStyle, bool bOwned) {
     boxes.push_back({strText, strCaption, nStyle, bOwned});

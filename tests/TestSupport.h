@@ -3,6 +3,7 @@
 // pair with the test holding the master side.
 #pragma once
 
+#include "serial/CommPort.h"
 #include "serial/JobLoop.h"
 #include "serial/MessageBoxes.h"
 #include "serial/SyncCall.h"
@@ -66,6 +67,14 @@ struct CBoxRecord {
     unsigned nStyle;
     bool bOwned;
 };
+
+// The set-up a test gives a port: COMn at 9600 baud 8N1, RTS and DTR on, no
+// handshake, watching bytes, CTS, DSR and DCD, with a 512-byte output
+// buffer; a test changes what it is about.
+CLineSettings TestLine(int nPort = 1);
+// The same with another line format.
+CLineSettings TestLine(int nPort, int nBaud, char chParity, int nDataBits,
+                       int nStopBits);
 
 class CRecordingBoxes : public IMessageBoxes {
   public:
