@@ -18,16 +18,15 @@ import sys
 import threading
 import time
 
+from tap_caller import block
+
 ACK_CR = b"\x06\r"
 LOGON_ACK = b"\x06\r\x1b[p\r"
 
 
-def block(number):
+def page_block(number):
     body = b"\x02" + str(1000 + number % 9000).encode() + b"\r"
-    body += b"FLOOD PAGE " + str(number).encode() + b"\r\x03"
-    total = sum(b if b < 128 else b - 256 for b in body) & 0xFFF
-    check = bytes([0x30 + (total >> 8 & 0xF), 0x30 + (total >> 4 & 0xF), 0x30 + (total & 0xF)])
-    return body + check + b"\r"
+    return block(body + b"FLOOD PAGE " + str(number).encode() + b"\r\x03")
 
 
 class Line:
@@ -114,7 +113,7 @@ def main():
         received.clear()
     start = time.monotonic()
     for number in range(count):
-        line.send(block(number))
+        line.send(page_block(number))
         pause = start + (number + 1) * gap_ms / 1000.0 - time.monotonic()
         if pause > 0:
             time.sleep(pause)
