@@ -21,9 +21,10 @@ const char* LevelText(bool bOn) {
 
 CPageSession::CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
                            CSyncCall::Poster poster, CLineRecovery::Probe probe,
-                           std::unique_ptr<ISerialDevice> pDevice)
-    : m_display(display), m_boxes(boxes), m_line(*this, std::move(pDevice)),
-      m_terminal(m_line.Engine()), m_port(m_line.Port()), m_recovery(std::move(probe)),
+                           std::unique_ptr<ISerialDevice> pDevice, const IClock* pClock)
+    : m_display(display), m_pClock(pClock), m_boxes(boxes),
+      m_line(*this, std::move(pDevice)), m_terminal(m_line.Engine()),
+      m_port(m_line.Port()), m_recovery(std::move(probe)),
       m_delivery({[this](const std::string& strNote) { AddNote(strNote); },
                   [this](const CDeliveryEvent& event) {
                       CountDelivery(event);
@@ -124,7 +125,7 @@ CAnswerChange CPageSession::OnAnswer(AnswerKind kind, const CPageFacts& facts) {
     if (kind != AnswerKind::kPageAccepted || !facts.bLastBlock)
         return change;
     CPageRecord proto;
-    proto.nTimeMs = GetClock().NowMs();
+    proto.nTimeMs = Clock().NowMs();
     proto.nPort = m_port.GetPortNumber();
     proto.strDevice = m_port.GetDevicePath();
     proto.charset = m_charset;
@@ -322,7 +323,7 @@ void CPageSession::OnState(int nState) {
     if (nState == ST_WAITING_FOR_PAGE && strState != m_strState &&
         m_strState != ::GetStateText(ST_RECEIVING_PAGE)) {
         ++m_counters.nSessions;
-        m_counters.nLastCallMs = GetClock().NowMs();
+        m_counters.nLastCallMs = Clock().NowMs();
     }
     if (strState != m_strState)
         Tell([&](ISessionDisplay& d) { d.ShowEvent(strState); });
@@ -332,7 +333,7 @@ void CPageSession::OnState(int nState) {
 
 CPageRecord CPageSession::MakeRecord(const CPageResult& page) const {
     CPageRecord record;
-    record.nTimeMs = GetClock().NowMs();
+    record.nTimeMs = Clock().NowMs();
     record.nPort = m_port.GetPortNumber();
     record.strDevice = m_port.GetDevicePath();
     record.verdict = page.verdict;
@@ -557,7 +558,7 @@ void CPageSession::WatchAlerts() {
             facts.targets.push_back(target);
         }
     }
-    for (const CAlertEvent& event : m_alerts.Look(GetClock().NowMs(), facts)) {
+    for (const CAlertEvent& event : m_alerts.Look(Clock().NowMs(), facts)) {
         Tell([&](ISessionDisplay& d) { d.ShowAlert(event); });
         std::string strError;
         if (!m_delivery.SendAlert(event, &strError))
@@ -591,7 +592,7 @@ void CPageSession::CountDelivery(const CDeliveryEvent& event) {
 
 CStatusSnapshot CPageSession::MakeStatusSnapshot() const {
     CStatusSnapshot snapshot;
-    snapshot.nNowMs = GetClock().NowMs();
+    snapshot.nNowMs = Clock().NowMs();
     snapshot.bReady = m_bReady;
     CPortStatus port;
     port.nPort = m_port.GetPortNumber();

@@ -22,6 +22,7 @@
 #include "engine/TestMode.h"
 #include "serial/LineRecovery.h"
 #include "session/AlertWatch.h"
+#include "session/Clock.h"
 #include "session/Notify.h"
 #include "session/PageRecord.h"
 #include "session/PageRecordList.h"
@@ -57,9 +58,13 @@ class CPageSession : public INotifyTarget,
     // poster: where the monitor thread's deliveries run (the UI thread's
     // loop); probe: whether a lost device path opens again. pDevice: a
     // device of a test's making; null for the one the profile names.
+    // pClock: where the session reads the time of its records and counters;
+    // null for the process-wide clock (GetClock), read at each use. Not
+    // owned.
     CPageSession(ISessionDisplay& display, IMessageBoxes& boxes,
                  CSyncCall::Poster poster, CLineRecovery::Probe probe,
-                 std::unique_ptr<ISerialDevice> pDevice = nullptr);
+                 std::unique_ptr<ISerialDevice> pDevice = nullptr,
+                 const IClock* pClock = nullptr);
     ~CPageSession() override;
 
     CPageSession(const CPageSession&) = delete;
@@ -184,7 +189,10 @@ class CPageSession : public INotifyTarget,
     void CountAnswer(const std::string& strSent);
     void CountDelivery(const CDeliveryEvent& event);
 
+    const IClock& Clock() const { return m_pClock != nullptr ? *m_pClock : GetClock(); }
+
     ISessionDisplay& m_display;
+    const IClock* m_pClock;
     IMessageBoxes& m_boxes;
     std::string m_strState = "DISCONNECTED";
     unsigned m_nGoodPages = 0;

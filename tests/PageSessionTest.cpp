@@ -139,6 +139,20 @@ TEST_F(PageSessionTest, GoodPageIsCountedTracedFirstAndRecordedWithItsFields) {
     EXPECT_EQ(session->GetStateText(), GetStateText(ST_WAITING_FOR_PAGE));
 }
 
+TEST_F(PageSessionTest, ASessionGivenItsOwnClockStampsItsRecordsWithIt) {
+    CFixedClock own;
+    own.when = clock.when + 3600;
+    session.reset();
+    session = std::make_unique<CPageSession>(
+        display, boxes, loop.Poster(), [](const std::string&) { return false; },
+        std::make_unique<CFakeSerialDevice>(&shared), &own);
+    ToWaitingForPage();
+    Feed(kGood);
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_EQ(display.pages[0].nTimeMs, static_cast<std::int64_t>(own.when) * 1000);
+    session.reset(); // before its clock goes
+}
+
 TEST_F(PageSessionTest, RejectedPagesAddTheirResultLineAndSayWhatWasAnswered) {
     ToWaitingForPage();
     Feed(kBad);
