@@ -25,15 +25,6 @@
 // when --profile named it: the run would otherwise serve the defaults).
 #pragma once
 
-#include "serial/SyncCall.h"
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 
 struct CCommandLine;

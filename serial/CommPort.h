@@ -37,7 +37,7 @@
 class IMessageBoxes;
 
 // Sees every purge and every queued text on the calling thread, in order
-// (tests, and the benchmark's engine figures).
+// (tests).
 class IPortTap {
   public:
     virtual ~IPortTap() = default;
@@ -158,7 +158,6 @@ class CCommPort {
     // Shows "WARNING:  <call> Failed ..." in the port's error box.
     void ReportError(const char* szCall, int nError);
 
-  private:
     // A failed device call, reported once no lock is held.
     struct CPortError {
         const char* szCall = nullptr;

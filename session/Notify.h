@@ -22,17 +22,17 @@ using LPARAM = std::intptr_t;
 
 constexpr unsigned WM_USER = 0x400;
 
-constexpr unsigned UM_COMM_BREAK = WM_USER + 1;  // 0, port number
-constexpr unsigned UM_COMM_CTS = WM_USER + 2;    // CTS level, port number
-constexpr unsigned UM_COMM_DSR = WM_USER + 3;    // DSR level, port number
-constexpr unsigned UM_COMM_ERROR = WM_USER + 4;  // 0, port number
-constexpr unsigned UM_COMM_RING = WM_USER + 5;   // 0, port number
-constexpr unsigned UM_COMM_DCD = WM_USER + 6;    // DCD level, port number
-constexpr unsigned UM_COMM_RXCHAR = WM_USER + 7; // byte 0..255, port number
-constexpr unsigned UM_COMM_RXFLAG = WM_USER + 8; // 0, port number
+constexpr unsigned UM_COMM_BREAK = WM_USER + 1;  // 0, 0
+constexpr unsigned UM_COMM_CTS = WM_USER + 2;    // CTS level (0 off), 0
+constexpr unsigned UM_COMM_DSR = WM_USER + 3;    // DSR level (0 off), 0
+constexpr unsigned UM_COMM_ERROR = WM_USER + 4;  // 0, 0
+constexpr unsigned UM_COMM_RING = WM_USER + 5;   // 0, 0
+constexpr unsigned UM_COMM_DCD = WM_USER + 6;    // DCD level (0 off), 0
+constexpr unsigned UM_COMM_RXCHAR = WM_USER + 7; // byte 0..255, 0
+constexpr unsigned UM_COMM_RXFLAG = WM_USER + 8; // 0, 0
 // WM_USER + 9 is not used.
-constexpr unsigned UM_SESSION_STATE = WM_USER + 10;   // 0, SessionState
-constexpr unsigned UM_PAGE_RESULT = WM_USER + 11;     // 0, 1 accepted / 0 rejected
+constexpr unsigned UM_SESSION_STATE = WM_USER + 10; // 0, SessionState
+// WM_USER + 11 is not used: a page is handed on whole (CPageResult).
 constexpr unsigned UM_PROTOCOL_TRACE = WM_USER + 12;  // direction, owned text
 constexpr unsigned UM_FRAME_MOVED = WM_USER + 13;     // 0, 0
 constexpr unsigned UM_FRAME_MINIMIZED = WM_USER + 14; // 0, 0

@@ -20,8 +20,8 @@ inline std::string Named(const std::string& strBytes) {
     return WithControlNames(strBytes);
 }
 
-// The example block of the protocol's description (pager 1234, message HI),
-// and the same with a wrong checksum.
+// The example block (pager 1234, message HI), and the same with a wrong
+// checksum.
 inline const std::string kExampleBlock = "\x02"
                                          "1234\rHI\r\x03"
                                          "17:\r";

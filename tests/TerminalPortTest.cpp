@@ -57,6 +57,15 @@ TEST_F(TerminalPortTest, ASetUpFailureIsShownOnceTheLineIsServed) {
     EXPECT_EQ(Named(checking.strWrittenBefore), "<ESC><EOT><CR>");
 }
 
+TEST_F(TerminalPortTest, ASerialLineIsNotHungUpWhenTheLogonPromptsRunOut) {
+    ToWaitingForCr();
+    harness->Feed("\r");
+    harness->Ticks(4 * (CPageTerminal::kTimeoutTicks + 1));
+    ASSERT_EQ(engine->GetState(), ST_LOGGED_OFF);
+    loop.PumpFor(50);
+    EXPECT_EQ(shared.nHangUps, 0);
+}
+
 // On a network line each connection is a call.
 class TerminalPortNetworkTest : public CTerminalPortFixture {
   protected:

@@ -319,11 +319,6 @@ TEST_F(ListToolsGuiTest, ControlCharactersShowByNameAndTheLineKeepsItsBytes) {
                                                                        "B"}));
 }
 
-std::string Checksum(const std::string& strPager, const std::string& strMessage) {
-    const std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
-    return ChecksumCharacters(BlockChecksum(body.data(), body.size()));
-}
-
 class ListToolsProgramGuiTest : public CProgramFixture {
   protected:
     void Feed(const std::string& strBytes) {
@@ -345,9 +340,7 @@ class ListToolsProgramGuiTest : public CProgramFixture {
 TEST_F(ListToolsProgramGuiTest, APageWithAnLfInItsTextShowsTheWholeLine) {
     StartProgram();
     LogOn();
-    Feed("\x02"
-         "104\r\nFIRE EXIT 2\r\x03" +
-         Checksum("104", "\nFIRE EXIT 2") + "\r");
+    Feed(MakePageBlock("104", "\nFIRE EXIT 2"));
     ASSERT_EQ(view->GetGoodPages(), 1u);
     CReportListBox& pages = view->GetPageList();
     ASSERT_EQ(pages.GetCount(), 1u);

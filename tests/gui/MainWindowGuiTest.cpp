@@ -43,16 +43,13 @@ const std::string kBadBlock = "\x02"
                               "1234\rHI\r\x03"
                               "17;\r";
 
-std::string Checksum(const std::string& strPager, const std::string& strMessage) {
-    const std::string body = "\x02" + strPager + "\r" + strMessage + "\r\x03";
-    return ChecksumCharacters(BlockChecksum(body.data(), body.size()));
-}
-
 // A page block; a bad one carries the checksum "???".
 std::string Block(const std::string& strPager, const std::string& strMessage,
                   bool bBad) {
-    return "\x02" + strPager + "\r" + strMessage + "\r\x03" +
-           (bBad ? std::string("???") : Checksum(strPager, strMessage)) + "\r";
+    std::string strBlock = MakePageBlock(strPager, strMessage);
+    if (bBad)
+        strBlock.replace(strBlock.size() - 4, 3, "???");
+    return strBlock;
 }
 
 // The program's window with a throw-away profile whose COM1 is a
