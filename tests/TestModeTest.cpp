@@ -11,13 +11,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kGood = "\x02"
-                          "1234\rHI\r\x03"
-                          "17:\r";
-const std::string kBad = "\x02"
-                         "1234\rHI\r\x03"
-                         "17;\r";
-
 TEST(TestModeSettingsTest, ReadsEveryModeAndCombinations) {
     CTestModeSettings settings;
     std::string strError;
@@ -73,10 +66,10 @@ class TestModeEngineTest : public CEngineFixture {
 
 TEST_F(TestModeEngineTest, NakEveryNthGoodBlockIsListedAsTheCallerWasAnswered) {
     Start("nak-every:2");
-    harness->Feed(kGood);
+    harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->Only("write"), Lines{"write <ACK><CR>"});
     harness->Clear();
-    harness->Feed(kGood);
+    harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->timeline,
               (Lines{"state 6", "purge 0C", "write <NAK><CR>",
                      "page 0 |  1234 HI   | <HT>NAKED ON PURPOSE (TEST MODE)",
@@ -84,14 +77,14 @@ TEST_F(TestModeEngineTest, NakEveryNthGoodBlockIsListedAsTheCallerWasAnswered) {
                      "trace <NAK><CR>", "state 5"}));
     // A block that fails the checksum is NAKed as always, not counted.
     harness->Clear();
-    harness->Feed(kBad);
-    harness->Feed(kGood);
+    harness->Feed(kExampleBadBlock);
+    harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->Only("write"), (Lines{"write <NAK><CR>", "write <ACK><CR>"}));
 }
 
 TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
     Start("silent-every:1");
-    harness->Feed(kGood);
+    harness->Feed(kExampleBlock);
     EXPECT_EQ(harness->timeline,
               (Lines{"state 6",
                      "page 0 |  1234 HI   | <HT>NOT ANSWERED ON PURPOSE (TEST MODE)",
@@ -102,7 +95,7 @@ TEST_F(TestModeEngineTest, SilentEveryNthGoodBlockGetsNoAnswerAtAll) {
 
 TEST_F(TestModeEngineTest, ADelayedAnswerGoesOutWhenItsTicksHavePassed) {
     Start("delay:250"); // three ticks of 100 ms, and one for the first tick's phase
-    harness->Feed(kGood);
+    harness->Feed(kExampleBlock);
     EXPECT_EQ(
         harness->timeline,
         (Lines{"state 6", "purge 0C", "page 1 |  1234 HI   | ",
@@ -114,7 +107,7 @@ TEST_F(TestModeEngineTest, ADelayedAnswerGoesOutWhenItsTicksHavePassed) {
     EXPECT_EQ(harness->timeline, (Lines{"write <ACK><CR>", "trace <ACK><CR>"}));
     // NAKs are held as well.
     harness->Clear();
-    harness->Feed(kBad);
+    harness->Feed(kExampleBadBlock);
     harness->Ticks(4);
     EXPECT_EQ(harness->Only("write"), Lines{"write <NAK><CR>"});
 }
@@ -135,8 +128,8 @@ TEST_F(TestModeEngineTest, NoLogonLeavesTheCallerPromptedUntilTheSessionEnds) {
 
 TEST_F(TestModeEngineTest, AStrayByteGoesBeforeEveryNthAnswer) {
     Start("garble-every:2");
-    harness->Feed(kGood);
-    harness->Feed(kBad);
+    harness->Feed(kExampleBlock);
+    harness->Feed(kExampleBadBlock);
     EXPECT_EQ(harness->Only("write"),
               (Lines{"write <ACK><CR>", "write \x7f<NAK><CR>"}));
     EXPECT_EQ(harness->Only("page"),
